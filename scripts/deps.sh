@@ -1,0 +1,25 @@
+# Installs the Debian packages the build needs when any is missing.
+# Sourced by scripts/test and scripts/demo; works as root or through sudo.
+svc_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+              fonts-dejavu-core ccache xauth xvfb)
+
+svc_ensure_packages() {
+    local missing=()
+    local p
+    for p in "${svc_packages[@]}" "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null; then sudo="sudo"; else
+            echo "Please install as root: apt-get install -y ${missing[*]}" >&2
+            return 1
+        fi
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}

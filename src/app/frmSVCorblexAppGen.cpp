@@ -1,0 +1,9 @@
+#include "app/frmSVCorblexAppGen.h"
+
+#include <QApplication>
+
+int RunWizard() {
+    QWidget w;
+    w.show();
+    return QApplication::exec();
+}

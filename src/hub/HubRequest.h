@@ -1,0 +1,23 @@
+#pragma once
+// Building hub request prefixes and requests.
+
+#include <QString>
+
+namespace hubrequest {
+
+inline constexpr auto GetTags = "GETTAGS";
+inline constexpr auto GetValues = "GETVALUES";
+
+// "HUB:" for the local hub, "TCP:" + address + ":" + port + "!" for a remote one;
+// address and port are taken exactly as typed.
+inline QString MakePrefix(bool direct, const QString& address, const QString& port) {
+    if (direct)
+        return QStringLiteral("HUB:");
+    return QStringLiteral("TCP:") + address + QLatin1Char(':') + port + QLatin1Char('!');
+}
+
+inline QString MakeRequest(const QString& prefix, const char* command) {
+    return prefix + QLatin1String(command);
+}
+
+} // namespace hubrequest

@@ -1,0 +1,8 @@
+#include "app/frmSVCorblexAppGen.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    return RunWizard();
+}

@@ -1,0 +1,52 @@
+#pragma once
+// One hub tag and the properties sampling works out for it. A plain record: setters apply
+// the conversions of the tag model (whole numbers round halves to even, numeric text is
+// accepted) and throw ComponentError on a bad conversion, leaving the stored value alone.
+
+#include <QString>
+#include <QVariant>
+
+class TagItem {
+public:
+    const QString& Name() const { return name_; }
+    void SetName(const QString& v) { name_ = v; }
+    void SetName(const QVariant& v);
+
+    const QString& Variable() const { return variable_; }
+    void SetVariable(const QString& v) { variable_ = v; }
+    void SetVariable(const QVariant& v);
+
+    const QString& FieldType() const { return fieldType_; }
+    void SetFieldType(const QString& v) { fieldType_ = v; }
+    void SetFieldType(const QVariant& v);
+
+    qint32 Length() const { return length_; }
+    void SetLength(qint32 v) { length_ = v; }
+    void SetLength(const QVariant& v);
+
+    qint32 Decimals() const { return decimals_; }
+    void SetDecimals(qint32 v) { decimals_ = v; }
+    void SetDecimals(const QVariant& v);
+
+    qint32 Integers() const { return integers_; }
+    void SetIntegers(qint32 v) { integers_ = v; }
+    void SetIntegers(const QVariant& v);
+
+    const QString& Value() const { return value_; }
+    void SetValue(const QString& v) { value_ = v; }
+    void SetValue(const QVariant& v);
+
+    bool Selected() const { return selected_; }
+    void SetSelected(bool v) { selected_ = v; }
+    void SetSelected(const QVariant& v);
+
+private:
+    QString name_;
+    QString variable_;
+    QString fieldType_;
+    qint32 length_ = 0;
+    qint32 decimals_ = 0;
+    qint32 integers_ = 0;
+    QString value_;
+    bool selected_ = false;
+};

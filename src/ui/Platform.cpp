@@ -1,0 +1,8 @@
+#include "ui/Platform.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+QString ProgramName() {
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
