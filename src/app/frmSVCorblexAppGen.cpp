@@ -1,9 +1,356 @@
+// Start-up, navigation and shut-down of the wizard window, its settings access and the
+// Connect page's method options.
+
 #include "app/frmSVCorblexAppGen.h"
 
+#include "app/CreateObject.h"
+#include "ui/FlexGrid.h"
+
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHostInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+
+namespace {
+
+const QString SamplingMessage = QStringLiteral(
+    "The following screen will refresh data based on the Sample Rate in order to determine the "
+    "most optimum Tag settings. As it samples new values, any property changes will be "
+    "highlighted. Let it run for as long as you feel it needs in order to reach stable settings, "
+    "then click on Next.");
+const QString SelectTagsMessage = QStringLiteral(
+    "The following screen allows you to select the Tags that you wish to be used in your "
+    "generated Solvane application. Use the Select ALl/None and Filter to quickly narrow down "
+    "your choices.");
+const QString LayoutMessage = QStringLiteral(
+    "The following screen allows you to format your Solvane variable names based on the Tag "
+    "Names. Select a Maximum Header Lines of 0 to leave the name untouched, or choose the number "
+    "of lines required to format properly on the Solvane Logsheet. You can also Drag and Drop "
+    "columns to re-order them.");
+const QString GenerateMessage = QStringLiteral(
+    "The following screen allows you Save your generated application. Choose Preview to view the "
+    "application without saving a copy, or choose Save As to make a permanent copy. Once saved, "
+    "you can then Open in Solvane or Open in SVAdmin to make further changes.");
+
+// Runs one start-up step; an error abandons only that step.
+template <class F> void StartupStep(F&& step) {
+    try {
+        step();
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace
+
+frmSVCorblexAppGen::frmSVCorblexAppGen(PlatformServices services, QWidget* parent)
+    : QWidget(parent), services_(WithRealServices(services)) {
+    CreateControls();
+
+    connect(cmdNext, &QPushButton::clicked, this, [this] { cmdNext_Click(); });
+    connect(cmdPrev, &QPushButton::clicked, this, [this] { cmdPrev_Click(); });
+    connect(cmdClose, &QPushButton::clicked, this, [this] { cmdClose_Click(); });
+    connect(cmdHelp, &QPushButton::clicked, this, [this] { Guarded([this] { cmdHelp_Click(); }); });
+    for (QRadioButton* option : optConnectMethod)
+        connect(option, &QRadioButton::toggled, this, [this](bool on) {
+            if (on)
+                optConnectMethod_Click();
+        });
+    connect(tmrSample, &QTimer::timeout, this, [this] {
+        // A tick that arrives while a sample is still running (it yields to pending events)
+        // is skipped: two samples never run interleaved.
+        if (samplingDepth_ == 0)
+            Guarded([this] { SampleValues(); });
+    });
+    connect(txtFilter, &QLineEdit::textChanged, this,
+            [this] { Guarded([this] { txtFilter_Change(); }); });
+    connect(cboMaxLines, &QComboBox::currentIndexChanged, this,
+            [this] { Guarded([this] { cboMaxLines_Click(); }); });
+    connect(cmdSaveAs, &QPushButton::clicked, this,
+            [this] { Guarded([this] { cmdSaveAs_Click(); }); });
+    connect(cmdFinish, &QPushButton::clicked, this,
+            [this] { Guarded([this] { cmdFinish_Click(); }); });
+    connect(cmdPreview, &QPushButton::clicked, this, [this] { cmdPreview_Click(); });
+    connect(cmdOpenSV, &QPushButton::clicked, this, [this] { cmdOpenSV_Click(); });
+    connect(cmdOpenSVAdmin, &QPushButton::clicked, this, [this] { cmdOpenSVAdmin_Click(); });
+
+    SelectTagsGrid->OnCellChanged = [this](int row, int col) {
+        OnSelectTagsCellChanged(row, col);
+    };
+    SelectTagsGrid->OnBeforeEdit = [](int, int col, bool& cancel) { cancel = col > 0; };
+    SelectTagsGrid->OnBeforeUserResize = [](int, int col, bool& cancel) { cancel = col == 0; };
+    LayoutGrid->OnBeforeMoveColumn = [this](int col, int& position) {
+        OnLayoutColumnMove(col, position);
+    };
+    // Only the Select Tags page lets the user change a cell.
+    SamplingGrid->OnBeforeEdit = [](int, int, bool& cancel) { cancel = true; };
+    LayoutGrid->OnBeforeEdit = [](int, int, bool& cancel) { cancel = true; };
+    SamplingGrid->OnBeforeMoveColumn = [](int col, int& position) { position = col; };
+    SelectTagsGrid->OnBeforeMoveColumn = [](int col, int& position) { position = col; };
+}
+
+frmSVCorblexAppGen::~frmSVCorblexAppGen() = default;
+
+bool frmSVCorblexAppGen::Form_Load() {
+    // 1. Centre the window on its screen; the size stays as it is.
+    if (QScreen* screen = this->screen()) {
+        const QRect area = screen->geometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+    // 2. to 5.
+    Tags_ = std::make_shared<TagItems>();
+    ++tagsGeneration_;
+    TcpAddress_ = QHostInfo::localHostName();
+    TcpPort_ = 6000;
+    lblSamplingMessage->setText(SamplingMessage);
+    lblSelectTagsMessage->setText(SelectTagsMessage);
+    lblLayoutMessage->setText(LayoutMessage);
+    lblGenerateMessage->setText(GenerateMessage);
+
+    // 6. to 8. Without a hub reader the program cannot work at all.
+    try {
+        HubReader_ = CreateObject<IHubReader>(QLatin1String(HubReaderClassName));
+    } catch (const std::exception&) {
+        services_.messageBox->Show(MessageIcon::Stop,
+                                   QStringLiteral("In order to run SV Application Generator you "
+                                                  "need to have SV Workstation installed on this "
+                                                  "machine."),
+                                   QStringLiteral("SV Workstation not installed."));
+        Form_QueryUnload();
+        unloaded_ = true;
+        return false;
+    }
+
+    // 9. From here on an error abandons only the step in which it occurs.
+    StartupStep([this] { HubReader_->SetSilent(true); });
+    StartupStep([this] { FillMaxLinesList(); });
+    CurrentPage_ = 0;
+    StartupStep([this] { ShowPage(0); });
+    return true;
+}
+
+::Config& frmSVCorblexAppGen::Config() {
+    if (!ConfigObject_) {
+        auto config = CreateObject<::Config>(QLatin1String(ConfigClassName));
+        config->SetApplicationName(QStringLiteral("SVCorblex"));
+        config->SetProgramName(ProgramName());
+        ConfigObject_ = std::move(config);
+    }
+    return *ConfigObject_;
+}
+
+QVariant frmSVCorblexAppGen::ConfigReadValue(const QString& section, const QString& key,
+                                             const QVariant& defaultValue) {
+    ::Config& config = Config();
+    config.Load();
+    if (!config.SectionExists(section))
+        return defaultValue;
+    std::unique_ptr<ConfigSection> s = config.GetSection(section);
+    if (!s->KeyExists(key))
+        return defaultValue;
+    return s->ReadValue(key, defaultValue.toString());
+}
+
+void frmSVCorblexAppGen::ConfigWriteValue(const QString& section, const QString& key,
+                                          const QString& Value) {
+    ::Config& config = Config();
+    config.Load();
+    std::unique_ptr<ConfigSection> s =
+        config.SectionExists(section) ? config.GetSection(section) : config.AddSection(section);
+    s->WriteValue(key, Value);
+    config.Save();
+}
+
+void frmSVCorblexAppGen::ShowPage(int page) {
+    const int n = MenuTab->count();
+    // Only the page on show has an available tab, so the tabs never change the page.
+    MenuTab->setTabEnabled(page, true);
+    MenuTab->setCurrentIndex(page);
+    for (int i = 0; i < n; ++i)
+        if (i != page)
+            MenuTab->setTabEnabled(i, false);
+    if (page == 0) {
+        cmdPrev->setEnabled(false);
+        cmdNext->setEnabled(true);
+    } else if (page == n - 1) {
+        cmdPrev->setEnabled(true);
+        cmdNext->setEnabled(false);
+    } else {
+        cmdPrev->setEnabled(true);
+        cmdNext->setEnabled(true);
+    }
+    if (page == 0)
+        LoadConnectSettings();
+}
+
+void frmSVCorblexAppGen::cmdNext_Click() {
+    cmdNext->setEnabled(false);
+    try {
+        bool ok = true;
+        switch (CurrentPage_) {
+        case 0:
+            LeaveConnectPage(ok);
+            break;
+        case 1:
+            LeaveSamplingPage(ok);
+            break;
+        case 2:
+            LeaveSelectTagsPage(ok);
+            break;
+        case 3:
+            LeaveLayoutPage(ok);
+            break;
+        default:
+            break;
+        }
+        if (!ok) {
+            cmdNext->setEnabled(true);
+            return;
+        }
+        CurrentPage_ += 1;
+        switch (CurrentPage_) {
+        case 1:
+            EnterSamplingPage();
+            break;
+        case 2:
+            EnterSelectTagsPage();
+            break;
+        case 3:
+            EnterLayoutPage();
+            break;
+        case 4:
+            EnterGeneratePage();
+            break;
+        default:
+            break;
+        }
+        ShowPage(CurrentPage_);
+    } catch (const std::exception& e) {
+        services_.busyPointer->SetBusy(false);
+        Message(MessageIcon::Stop, QString::fromStdString(e.what()));
+        StartupStep([this] { ShowPage(CurrentPage_); });
+    }
+}
+
+void frmSVCorblexAppGen::cmdPrev_Click() {
+    cmdPrev->setEnabled(false);
+    try {
+        CurrentPage_ -= 1;
+        if (CurrentPage_ == 1)
+            EnterSamplingPage();
+        ShowPage(CurrentPage_);
+    } catch (const std::exception& e) {
+        services_.busyPointer->SetBusy(false);
+        Message(MessageIcon::Stop, QString::fromStdString(e.what()));
+        StartupStep([this] { ShowPage(CurrentPage_); });
+    }
+}
+
+void frmSVCorblexAppGen::cmdClose_Click() {
+    StopSampling_ = true;
+    SetSamplingTimer(0, false);
+    close();
+}
+
+void frmSVCorblexAppGen::closeEvent(QCloseEvent* event) {
+    // The close request is never refused.
+    Form_QueryUnload();
+    event->accept();
+    if (!unloaded_) {
+        unloaded_ = true;
+        emit Unloaded();
+    }
+}
+
+void frmSVCorblexAppGen::Form_QueryUnload() {
+    StopSampling_ = true;
+    SetSamplingTimer(0, false);
+}
+
+void frmSVCorblexAppGen::SetSamplingTimer(int intervalMs, bool enabled) {
+    tmrSample->setInterval(intervalMs);
+    if (enabled)
+        tmrSample->start();
+    else
+        tmrSample->stop();
+}
+
+void frmSVCorblexAppGen::LoadConnectSettings() {
+    // 1. The method: "1" chooses the remote connection; anything else the direct one.
+    const QVariant m =
+        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Method"), QVariant(qint16(0)));
+    const bool remote = m.toString().trimmed() == QLatin1String("1");
+    optConnectMethod[remote ? 1 : 0]->setChecked(true);
+    optConnectMethod_Click();
+    // 2. to 4.
+    txtTCPaddress->setText(
+        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Address"), TcpAddress_)
+            .toString());
+    txtTCPport->setText(
+        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Port"), TcpPort_).toString());
+    txtSampleRate->setText(
+        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("SampleRate"), SampleRateMs_)
+            .toString());
+    // 5. and 6.
+    SetSamplingTimer(0, false);
+    StopSampling_ = false;
+}
+
+void frmSVCorblexAppGen::optConnectMethod_Click() {
+    const bool remote = !optConnectMethod[0]->isChecked();
+    lblTCPaddress->setEnabled(remote);
+    txtTCPaddress->setEnabled(remote);
+    lblTCPport->setEnabled(remote);
+    txtTCPport->setEnabled(remote);
+}
+
+void frmSVCorblexAppGen::ExecuteLink(const QString& URL) {
+    services_.shell->OpenDocument(URL);
+}
+
+QString frmSVCorblexAppGen::GetPath(const QString& Filename) {
+    const QChar separator = QDir::separator();
+    const qsizetype p = Filename.lastIndexOf(separator);
+    if (p >= 0)
+        return Filename.left(p + 1);
+#ifdef Q_OS_WIN
+    return QStringLiteral("C:\\");
+#else
+    return QStringLiteral("/");
+#endif
+}
+
+void frmSVCorblexAppGen::Guarded(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& e) {
+        services_.busyPointer->SetBusy(false);
+        Message(MessageIcon::Stop, QString::fromStdString(e.what()));
+    }
+}
+
+void frmSVCorblexAppGen::Message(MessageIcon icon, const QString& text) {
+    services_.messageBox->Show(icon, text, ProgramName());
+}
 
 int RunWizard() {
-    QWidget w;
-    w.show();
+    // The program ends when the window is unloaded, not when the last visible window closes:
+    // while a workstation program runs the window is hidden, and a message box closed then
+    // must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    frmSVCorblexAppGen window;
+    if (!window.Form_Load())
+        return 0;
+    QObject::connect(&window, &frmSVCorblexAppGen::Unloaded, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    window.show();
     return QApplication::exec();
 }

@@ -72,12 +72,24 @@ struct PlatformServices {
 };
 
 // Fills every null member with the real service.
-// (defined with the real services)
 PlatformServices WithRealServices(PlatformServices services);
 
 // The program's executable name without directory and extension; titles message boxes and
 // names the settings file and the manual.
 QString ProgramName();
+
+// Shows the busy pointer for its lifetime; restores the default pointer however the scope
+// is left.
+class BusyScope {
+public:
+    explicit BusyScope(IBusyPointer& pointer) : pointer_(pointer) { pointer_.SetBusy(true); }
+    ~BusyScope() { pointer_.SetBusy(false); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    IBusyPointer& pointer_;
+};
 
 // Twips to device-independent pixels (15 twips per pixel), rounded to the nearest pixel.
 constexpr int Twips(int twips) { return (twips + 7) / 15; }

@@ -1,0 +1,113 @@
+// The Generate page: the application's title and file, Save As, Finish and the build of the
+// application file from the Layout page's columns.
+
+#include "app/frmSVCorblexAppGen.h"
+
+#include "app/CreateObject.h"
+#include "ui/FlexGrid.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+
+void frmSVCorblexAppGen::EnterGeneratePage() {
+    txtTitle->setText(ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Title"),
+                                      QStringLiteral("SVCorblex Generated Application"))
+                          .toString());
+    txtFilename->setText(
+        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("FileName"), QString())
+            .toString());
+    if (!txtFilename->text().isEmpty())
+        cmdFinish->setEnabled(true);
+}
+
+void frmSVCorblexAppGen::cmdSaveAs_Click() {
+    const QString f = AskSaveFileName();
+    if (!f.isEmpty())
+        txtFilename->setText(f);
+    cmdFinish->setEnabled(!txtFilename->text().isEmpty());
+}
+
+QString frmSVCorblexAppGen::AskSaveFileName() {
+    SaveDialogRequest request;
+    request.initialFolder =
+        txtFilename->text().isEmpty() ? QDir::toNativeSeparators(QDir::currentPath())
+                                      : GetPath(txtFilename->text());
+    request.initialName =
+        txtTitle->text().isEmpty() ? QString() : txtTitle->text() + QStringLiteral(".svt");
+    const QString filter = AddFilter(QString(), QStringLiteral("Solvane Files (*.SVT)"),
+                                     QStringLiteral("*.svt"));
+    const QStringList parts = filter.split(QChar(0));
+    request.filterName = parts.value(0);
+    request.filterPattern = parts.value(1);
+    request.defaultSuffix = QStringLiteral("svt");
+    request.title = QStringLiteral("Save File As ...");
+    request.confirmOverwrite = true;
+    const QString chosen = TrimAtNull(services_.saveDialog->GetSaveFileName(this, request));
+    services_.eventPump->ProcessPendingEvents();
+    return chosen;
+}
+
+QString frmSVCorblexAppGen::AddFilter(const QString& filter, const QString& description,
+                                      const QString& pattern) {
+    return filter + description + QChar(0) + pattern + QChar(0);
+}
+
+QString frmSVCorblexAppGen::TrimAtNull(const QString& text) {
+    const qsizetype p = text.indexOf(QChar(0));
+    return p < 0 ? text : text.left(p);
+}
+
+void frmSVCorblexAppGen::cmdFinish_Click() {
+    const QString name = txtFilename->text();
+    if (name.right(4).toUpper() != QLatin1String(".SVT")) {
+        Message(MessageIcon::Exclamation, QStringLiteral("Invalid Solvane file specified."));
+        return;
+    }
+    // A failed build leaves everything as it was, the file name the Open buttons use included.
+    const QString previous = AppFileName_;
+    AppFileName_ = name;
+    try {
+        BuildApplication(AppFileName_);
+    } catch (...) {
+        AppFileName_ = previous;
+        throw;
+    }
+    Message(MessageIcon::Information,
+            QStringLiteral("SV Application '") + AppFileName_ + QStringLiteral("' has been created."));
+    ConfigWriteValue(QStringLiteral("Settings"), QStringLiteral("Title"), txtTitle->text());
+    ConfigWriteValue(QStringLiteral("Settings"), QStringLiteral("FileName"), txtFilename->text());
+    cmdOpenSV->setEnabled(true);
+    cmdOpenSVAdmin->setEnabled(true);
+}
+
+void frmSVCorblexAppGen::BuildApplication(const QString& fileName) {
+    std::unique_ptr<IApplication> app =
+        CreateObject<IApplication>(QLatin1String(ApplicationClassName));
+    BusyScope busy(*services_.busyPointer);
+    app->SetUp(1);
+    app->SetTitle(txtTitle->text());
+    app->GetVariables().AddVariable(QStringLiteral("Date"), QStringLiteral("T"), 8, 0);
+    app->GetVariables().AddVariable(QStringLiteral("Time"), QStringLiteral("T"), 8, 0);
+    const int n = LayoutGrid->Cols();
+    for (int c = 2; c <= n - 1; ++c) {
+        const int p = LayoutGrid->ColData(c);
+        if (p < 1 || p > Tags_->Count())
+            throw ComponentError(QStringLiteral(
+                "The layout no longer matches the hub's tag list. Please go back to the Layout "
+                "page and check the columns."));
+        const TagItem& tag = Tags_->At(p);
+        if (tag.Length() > 32767 || tag.Decimals() > 32767)
+            throw ComponentError(QStringLiteral("The values of tag '%1' are too long for a "
+                                                "variable of the application.")
+                                     .arg(tag.Name()));
+        IVariable& v = app->GetVariables().AddVariable(
+            tag.Variable(), tag.FieldType(), static_cast<qint16>(tag.Length()),
+            static_cast<qint16>(tag.Decimals()));
+        v.SetLink(HubPrefix_ + tag.Name());
+        v.SetCode(QStringLiteral("P"));
+    }
+    app->SaveToFile(fileName);
+    app->CloseApplication();
+}

@@ -1,0 +1,164 @@
+// The Sampling page: polls every tag's value, once on entry and then on the timer, widens
+// each tag's properties from what it sees and highlights the tags that changed.
+
+#include "app/frmSVCorblexAppGen.h"
+
+#include "hub/Answers.h"
+#include "hub/HubRequest.h"
+#include "hub/Inference.h"
+#include "hub/Numeric.h"
+#include "ui/FlexGrid.h"
+
+#include <QElapsedTimer>
+#include <QScopeGuard>
+
+namespace {
+
+const QColor Changed(0, 255, 255);
+const QColor Unchanged(255, 255, 255);
+
+// A sample lets pending events run after a row once this much work has been done since the
+// last time, so a large tag list stays responsive without paying for a yield per row.
+constexpr qint64 YieldBudgetMs = 10;
+
+QString SampleHeading(qint32 count) {
+    return QStringLiteral("Sample Value #") + QString::number(count);
+}
+
+} // namespace
+
+void frmSVCorblexAppGen::EnterSamplingPage() {
+    IGrid& grid = *SamplingGrid;
+    const qint32 n = Tags_->Count();
+    grid.SetRedraw(false);
+    grid.SetRows(1);
+    grid.SetCols(5);
+    grid.SetTextMatrix(0, 0, QStringLiteral("Tag Alias"));
+    grid.SetTextMatrix(0, 1, QStringLiteral("Type"));
+    grid.SetTextMatrix(0, 2, QStringLiteral("Length"));
+    grid.SetTextMatrix(0, 3, QStringLiteral("Decimals"));
+    grid.SetTextMatrix(0, 4, SampleHeading(SampleCount_));
+    grid.AutoSize(0, grid.Cols() - 1);
+    grid.SetRows(n + 1);
+    for (qint32 i = 1; i <= n; ++i) {
+        const TagItem& tag = Tags_->At(i);
+        grid.SetTextMatrix(i, 0, tag.Name());
+        grid.SetCellAlignment(i, 0, CellAlignment::LeftCenter);
+        grid.SetTextMatrix(i, 1, tag.FieldType());
+        grid.SetCellAlignment(i, 1, CellAlignment::CenterCenter);
+        grid.SetTextMatrix(i, 2, QString::number(tag.Length()));
+        grid.SetCellAlignment(i, 2, CellAlignment::CenterCenter);
+        grid.SetTextMatrix(i, 3, QString::number(tag.Decimals()));
+        grid.SetCellAlignment(i, 3, CellAlignment::CenterCenter);
+        grid.SetTextMatrix(i, 4, tag.Value());
+        grid.SetCellAlignment(i, 4, CellAlignment::LeftCenter);
+        grid.SetCellBackColor(i, 1, 3, Unchanged);
+    }
+    grid.AutoSize(0, grid.Cols() - 1);
+    grid.SetRedraw(true);
+
+    LastChangeTick_ = services_.tickCounter->GetTickCount();
+    StopSampling_ = false;
+    SampleValues();
+    // The first sample may have found the tag list changed and gone back to the Connect page.
+    if (CurrentPage_ == 1)
+        SetSamplingTimer(SampleRateMs_, true);
+}
+
+void frmSVCorblexAppGen::LeaveSamplingPage(bool& ok) {
+    StopSampling_ = true;
+    SetSamplingTimer(0, false);
+    ok = true;
+}
+
+void frmSVCorblexAppGen::SampleValues() {
+    ++samplingDepth_;
+    const auto depthGuard = qScopeGuard([this] { --samplingDepth_; });
+    // A newer sample, or a new tag list, makes this one end at its next row. The collection
+    // is held so that it outlives this sample whatever the pages do meanwhile.
+    const quint64 serial = ++sampleSerial_;
+    const quint64 generation = tagsGeneration_;
+    const std::shared_ptr<TagItems> tags = Tags_;
+    IGrid& grid = *SamplingGrid;
+
+    SampleCount_ += 1;
+    const QString answer =
+        HubReader_->ReadInputFile(hubrequest::MakeRequest(HubPrefix_, hubrequest::GetValues));
+    const std::vector<answers::ValueEntry> entries = answers::SplitValues(answer);
+    const qint32 n = tags->Count();
+
+    const auto tagListChanged = [this] {
+        Message(MessageIcon::Stop,
+                QStringLiteral("SVCorblex Tag List has changed. Please start over!"));
+        cmdPrev_Click();
+    };
+    if (static_cast<qint64>(entries.size()) != n) {
+        tagListChanged();
+        return;
+    }
+
+    grid.SetRedraw(false);
+    auto redraw = qScopeGuard([&grid] { grid.SetRedraw(true); });
+    QElapsedTimer sinceYield;
+    sinceYield.start();
+    for (qint32 i = 1; i <= n; ++i) {
+        const answers::ValueEntry& entry = entries[static_cast<size_t>(i - 1)];
+        TagItem& tag = tags->At(i);
+        if (!answers::SameTagName(tag.Name(), entry.name)) {
+            redraw.dismiss();
+            grid.SetRedraw(true);
+            tagListChanged();
+            return;
+        }
+        if (InferTagProperties(i, entry.value)) {
+            grid.SetTextMatrix(i, 1, tag.FieldType());
+            grid.SetTextMatrix(i, 2, QString::number(tag.Length()));
+            grid.SetTextMatrix(i, 3, QString::number(tag.Decimals()));
+        }
+        // Rows whose value did not move keep the text they show.
+        if (tag.Value() != entry.value) {
+            tag.SetValue(entry.value.toString());
+            grid.SetTextMatrix(i, 4, tag.Value());
+        }
+
+        if (sinceYield.elapsed() >= YieldBudgetMs) {
+            grid.SetRedraw(true);
+            services_.eventPump->ProcessPendingEvents();
+            grid.SetRedraw(false);
+            sinceYield.restart();
+        }
+        if (StopSampling_ || serial != sampleSerial_ || generation != tagsGeneration_)
+            return; // the heading keeps its previous text
+    }
+    redraw.dismiss();
+    grid.SetRedraw(true);
+
+    grid.AutoSize(0, grid.Cols() - 1);
+    const quint32 elapsed = services_.tickCounter->GetTickCount() - LastChangeTick_;
+    const auto seconds = static_cast<qint64>(numeric::RoundHalfEven(elapsed / 1000.0));
+    grid.SetTextMatrix(0, 4,
+                       SampleHeading(SampleCount_) + QStringLiteral(", No property changes for ") +
+                           QString::number(seconds) + QStringLiteral(" secs"));
+}
+
+bool frmSVCorblexAppGen::InferTagProperties(qint32 index, QStringView value) {
+    const TagItem& tag = Tags_->At(index);
+    const TagProperties current{tag.FieldType(), tag.Length(), tag.Decimals(), tag.Integers()};
+    const TagProperties next = InferProperties(current, value);
+    return ApplyTagProperties(index, next.fieldType, next.length, next.decimals, next.integers);
+}
+
+bool frmSVCorblexAppGen::ApplyTagProperties(qint32 index, const QString& fieldType,
+                                            qint32 length, qint32 decimals, qint32 integers) {
+    TagItem& tag = Tags_->At(index);
+    const bool changed = tag.FieldType() != fieldType || tag.Length() != length ||
+                         tag.Decimals() != decimals || tag.Integers() != integers;
+    if (changed)
+        LastChangeTick_ = services_.tickCounter->GetTickCount();
+    SamplingGrid->SetCellBackColor(index, 1, 3, changed ? Changed : Unchanged);
+    tag.SetFieldType(fieldType);
+    tag.SetLength(length);
+    tag.SetDecimals(decimals);
+    tag.SetIntegers(integers);
+    return changed;
+}

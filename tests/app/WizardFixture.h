@@ -1,0 +1,218 @@
+#pragma once
+// Test doubles for the window's platform services and components, and a fixture that makes
+// a window with them: message boxes are recorded instead of shown, the clock is set by the
+// test, the hub answers from a script, and the settings live in a temporary folder.
+
+#include "app/CreateObject.h"
+#include "app/frmSVCorblexAppGen.h"
+#include "hub/IHubReader.h"
+#include "ui/FlexGrid.h"
+#include "ui/Platform.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+struct ShownMessage {
+    MessageIcon icon;
+    QString text;
+    QString title;
+};
+
+class RecordingMessageBox : public IMessageBox {
+public:
+    void Show(MessageIcon icon, const QString& text, const QString& title) override {
+        shown.push_back({icon, text, title});
+        if (onShow)
+            onShow(shown.back());
+    }
+    QStringList Texts() const {
+        QStringList t;
+        for (const auto& m : shown)
+            t << m.text;
+        return t;
+    }
+    std::vector<ShownMessage> shown;
+    std::function<void(const ShownMessage&)> onShow;
+};
+
+class RecordingBusyPointer : public IBusyPointer {
+public:
+    void SetBusy(bool b) override {
+        busy = b;
+        if (b)
+            ++timesBusy;
+    }
+    bool busy = false;
+    int timesBusy = 0;
+};
+
+class FakeClock : public ITickCounter {
+public:
+    quint32 GetTickCount() override { return now; }
+    quint32 now = 1000;
+};
+
+class ScriptedPump : public IEventPump {
+public:
+    void ProcessPendingEvents() override {
+        ++calls;
+        if (onPump)
+            onPump();
+    }
+    int calls = 0;
+    std::function<void()> onPump;
+};
+
+class FakeSaveDialog : public ISaveDialog {
+public:
+    QString GetSaveFileName(QWidget*, const SaveDialogRequest& request) override {
+        requests.push_back(request);
+        return answer;
+    }
+    QString answer;
+    std::vector<SaveDialogRequest> requests;
+};
+
+class RecordingShell : public IShell {
+public:
+    void OpenDocument(const QString& path) override { opened << path; }
+    QStringList opened;
+};
+
+// A hub reader whose answers the test sets; it records every request.
+class ScriptedHubReader : public IHubReader {
+public:
+    void SetSilent(bool s) override { silent = s; }
+    bool Silent() const override { return silent; }
+    QString ReadInputFile(const QString& request) override {
+        requests << request;
+        if (answerFor)
+            return answerFor(request);
+        return request.endsWith(QLatin1String("GETTAGS")) ? tags : values;
+    }
+    bool silent = false;
+    QString tags;
+    QString values;
+    QStringList requests;
+    std::function<QString(const QString&)> answerFor;
+};
+
+// Isolated settings for one test case: the user-scope INI files go to a temporary folder.
+class TemporarySettings {
+public:
+    TemporarySettings() {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    }
+    QString FilePath() const {
+        return dir.path() + QStringLiteral("/SVCorblex/") + ProgramName() + QStringLiteral(".ini");
+    }
+    QSettings Store() const {
+        return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("SVCorblex"),
+                         ProgramName());
+    }
+    void Write(const QString& key, const QString& value) {
+        QSettings s = Store();
+        s.setValue(QStringLiteral("Settings/") + key, value);
+        s.sync();
+    }
+    QVariant Read(const QString& key) const {
+        return Store().value(QStringLiteral("Settings/") + key);
+    }
+    bool Exists() const { return QFile::exists(FilePath()); }
+    QTemporaryDir dir;
+};
+
+// A window wired to the doubles above. The hub reader created by the window is `hub`.
+class WizardFixture {
+public:
+    WizardFixture()
+        : hubRegistration(QLatin1String(HubReaderClassName), [this] {
+              auto reader = std::make_unique<ForwardingReader>(&hub);
+              return std::unique_ptr<ComponentBase>(std::move(reader));
+          }) {
+        PlatformServices services;
+        services.messageBox = &messages;
+        services.busyPointer = &busy;
+        services.tickCounter = &clock;
+        services.eventPump = &pump;
+        services.saveDialog = &saveDialog;
+        services.shell = &shell;
+        window = std::make_unique<frmSVCorblexAppGen>(services);
+    }
+
+    bool Start() {
+        const bool ok = window->Form_Load();
+        if (ok)
+            window->show();
+        return ok;
+    }
+
+    template <class T = QWidget> T* Find(const char* name) const {
+        T* w = window->findChild<T*>(QLatin1String(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+    QPushButton* Button(const char* name) const { return Find<QPushButton>(name); }
+    QLineEdit* Box(const char* name) const { return Find<QLineEdit>(name); }
+    FlexGrid* Grid(const char* name) const { return Find<FlexGrid>(name); }
+    QTimer* Timer() const { return Find<QTimer>("tmrSample"); }
+    QTabWidget* Tabs() const { return Find<QTabWidget>("MenuTab"); }
+    void Click(const char* name) { Button(name)->click(); }
+
+    // Connects directly to the scripted hub and lands on the Sampling page.
+    void ConnectDirect(const QString& tags, const QString& values, const QString& rate = "1000") {
+        hub.tags = tags;
+        hub.values = values;
+        Find<QRadioButton>("optConnectMethod(0)")->setChecked(true);
+        Box("txtSampleRate")->setText(rate);
+        Click("cmdNext");
+    }
+
+    TemporarySettings settings;
+    RecordingMessageBox messages;
+    RecordingBusyPointer busy;
+    FakeClock clock;
+    ScriptedPump pump;
+    FakeSaveDialog saveDialog;
+    RecordingShell shell;
+    ScriptedHubReader hub;
+
+private:
+    // The window owns its reader; this one forwards to the fixture's scripted reader.
+    class ForwardingReader : public IHubReader {
+    public:
+        explicit ForwardingReader(ScriptedHubReader* target) : target_(target) {}
+        void SetSilent(bool s) override { target_->SetSilent(s); }
+        bool Silent() const override { return target_->Silent(); }
+        QString ReadInputFile(const QString& r) override { return target_->ReadInputFile(r); }
+
+    private:
+        ScriptedHubReader* target_;
+    };
+    ScopedComponent hubRegistration;
+
+public:
+    std::unique_ptr<frmSVCorblexAppGen> window;
+};
+
+// The folder for PNGs and other output of the tests.
+inline QString TestOutputFolder() {
+    QString dir = qEnvironmentVariable("SVC_TEST_OUTPUT");
+    if (dir.isEmpty())
+        dir = QDir::currentPath() + QStringLiteral("/test-output");
+    QDir().mkpath(dir);
+    return dir;
+}

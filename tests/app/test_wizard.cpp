@@ -1,0 +1,294 @@
+// The window's start-up, navigation, buttons and settings store.
+
+#include "WizardFixture.h"
+
+#include "app/settings/Config.h"
+
+#include <QHostInfo>
+#include <QSignalSpy>
+
+namespace {
+
+const QString Tags3 = QStringLiteral("Tank1.Level,Pump Speed,Valve");
+const QString Values3 = QStringLiteral("Tank1.Level,12.5\tPump Speed,1450\tValve,OPEN");
+
+// A settings object that counts what the window asks of it.
+struct CountingConfig : Config {
+    static inline int loads = 0;
+    static inline int saves = 0;
+    static inline int addedSections = 0;
+    void Load() override {
+        ++loads;
+        Config::Load();
+    }
+    void Save() override {
+        ++saves;
+        Config::Save();
+    }
+    std::unique_ptr<ConfigSection> AddSection(const QString& s) override {
+        ++addedSections;
+        return Config::AddSection(s);
+    }
+    static void Reset() { loads = saves = addedSections = 0; }
+};
+
+} // namespace
+
+class TestWizard : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startupFailureShowsOnlyTheMessage() {
+        CountingConfig::Reset();
+        ScopedComponent counting(QLatin1String(ConfigClassName),
+                                 [] { return std::make_unique<CountingConfig>(); });
+        WizardFixture f;
+        ScopedComponent noReader(QLatin1String(HubReaderClassName), nullptr);
+        QVERIFY(!f.Start());
+        QCOMPARE(f.messages.shown.size(), size_t(1));
+        const ShownMessage& m = f.messages.shown.front();
+        QCOMPARE(m.icon, MessageIcon::Stop);
+        QCOMPARE(m.text, QStringLiteral("In order to run SV Application Generator you need to "
+                                        "have SV Workstation installed on this machine."));
+        QCOMPARE(m.title, QStringLiteral("SV Workstation not installed."));
+        QVERIFY(!f.window->isVisible());
+        QVERIFY(f.window->StopSampling());
+        QCOMPARE(CountingConfig::loads, 0);
+        QCOMPARE(CountingConfig::saves, 0);
+        QVERIFY(!f.settings.Exists());
+    }
+
+    void firstStartShowsDefaultsAndWritesNothing() {
+        CountingConfig::Reset();
+        ScopedComponent counting(QLatin1String(ConfigClassName),
+                                 [] { return std::make_unique<CountingConfig>(); });
+        WizardFixture f;
+        QVERIFY(f.Start());
+        QVERIFY(f.hub.silent);
+        QCOMPARE(f.window->CurrentPage(), 0);
+        QCOMPARE(f.Tabs()->currentIndex(), 0);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(f.Tabs()->isTabEnabled(i), i == 0);
+        QVERIFY(f.Find<QRadioButton>("optConnectMethod(0)")->isChecked());
+        for (const char* name : {"lblTCPaddress", "txtTCPaddress", "lblTCPport", "txtTCPport"})
+            QVERIFY2(!f.Find(name)->isEnabled(), name);
+        QCOMPARE(f.Box("txtTCPaddress")->text(), QHostInfo::localHostName());
+        QCOMPARE(f.Box("txtTCPport")->text(), QStringLiteral("6000"));
+        QCOMPARE(f.Box("txtSampleRate")->text(), QStringLiteral("0"));
+        QVERIFY(!f.Button("cmdPrev")->isEnabled());
+        QVERIFY(f.Button("cmdNext")->isEnabled());
+        QVERIFY(!f.Button("cmdFinish")->isEnabled());
+        QVERIFY(f.Button("cmdHelp")->isEnabled());
+        QVERIFY(f.Button("cmdClose")->isEnabled());
+        QVERIFY(!f.Timer()->isActive());
+        QCOMPARE(f.Find<QComboBox>("cboMaxLines")->currentText(), QStringLiteral("3"));
+        QVERIFY(CountingConfig::loads > 0);
+        QCOMPARE(CountingConfig::saves, 0);
+        QCOMPARE(CountingConfig::addedSections, 0);
+        QVERIFY(!f.settings.Exists());
+        QVERIFY(f.messages.shown.empty());
+
+        f.window->grab().save(TestOutputFolder() + QStringLiteral("/page0-connect.png"));
+    }
+
+    void storedMethodSelectsTheOption_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("remote");
+        QTest::newRow("direct") << "0" << false;
+        QTest::newRow("remote") << "1" << true;
+        QTest::newRow("out of range") << "7" << false;
+        QTest::newRow("garbage") << "abc" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void storedMethodSelectsTheOption() {
+        QFETCH(QString, stored);
+        QFETCH(bool, remote);
+        WizardFixture f;
+        f.settings.Write(QStringLiteral("Method"), stored);
+        f.settings.Write(QStringLiteral("Address"), QStringLiteral("plant-hub"));
+        f.settings.Write(QStringLiteral("Port"), QStringLiteral("6001"));
+        f.settings.Write(QStringLiteral("SampleRate"), QStringLiteral("250"));
+        QVERIFY(f.Start());
+        QCOMPARE(f.Find<QRadioButton>("optConnectMethod(1)")->isChecked(), remote);
+        QCOMPARE(f.Box("txtTCPaddress")->isEnabled(), remote);
+        QCOMPARE(f.Find("lblTCPport")->isEnabled(), remote);
+        QCOMPARE(f.Box("txtTCPaddress")->text(), QStringLiteral("plant-hub"));
+        QCOMPARE(f.Box("txtTCPport")->text(), QStringLiteral("6001"));
+        QCOMPARE(f.Box("txtSampleRate")->text(), QStringLiteral("250"));
+    }
+
+    void methodOptionClickFollowsTheSelection() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.Box("txtTCPaddress")->setText(QStringLiteral("kept"));
+        QTest::mouseClick(f.Find<QRadioButton>("optConnectMethod(1)"), Qt::LeftButton);
+        QVERIFY(f.Box("txtTCPport")->isEnabled());
+        QVERIFY(f.Find("lblTCPaddress")->isEnabled());
+        QTest::mouseClick(f.Find<QRadioButton>("optConnectMethod(0)"), Qt::LeftButton);
+        QVERIFY(!f.Box("txtTCPport")->isEnabled());
+        QCOMPARE(f.Box("txtTCPaddress")->text(), QStringLiteral("kept"));
+    }
+
+    void refusedNextStaysOnThePage() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.Box("txtSampleRate")->setText(QStringLiteral("99"));
+        f.Click("cmdNext");
+        QCOMPARE(f.window->CurrentPage(), 0);
+        QCOMPARE(f.Tabs()->currentIndex(), 0);
+        QVERIFY(f.Button("cmdNext")->isEnabled());
+        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("Invalid Sample Rate specified!")});
+        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Exclamation);
+        QCOMPARE(f.messages.shown.front().title, ProgramName());
+    }
+
+    void walkForwardAndBackThroughEveryPage() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.ConnectDirect(Tags3, Values3);
+        QCOMPARE(f.window->CurrentPage(), 1);
+        QVERIFY(f.Timer()->isActive());
+        QCOMPARE(f.Timer()->interval(), 1000);
+        for (int page = 2; page <= 4; ++page) {
+            f.Click("cmdNext");
+            QCOMPARE(f.window->CurrentPage(), page);
+            QCOMPARE(f.Tabs()->currentIndex(), page);
+            for (int i = 0; i < 5; ++i)
+                QCOMPARE(f.Tabs()->isTabEnabled(i), i == page);
+            QVERIFY(!f.Timer()->isActive());
+            QVERIFY(f.Button("cmdPrev")->isEnabled());
+            QCOMPARE(f.Button("cmdNext")->isEnabled(), page != 4);
+        }
+        QVERIFY(f.messages.shown.empty());
+
+        // Back from 4 and 3: the pages show what they held; from 2 sampling starts again.
+        f.Click("cmdPrev");
+        QCOMPARE(f.window->CurrentPage(), 3);
+        QVERIFY(f.Button("cmdNext")->isEnabled());
+        f.Click("cmdPrev");
+        QCOMPARE(f.window->CurrentPage(), 2);
+        const qsizetype requests = f.hub.requests.size();
+        const qint32 samples = f.window->SampleCount();
+        f.Click("cmdPrev");
+        QCOMPARE(f.window->CurrentPage(), 1);
+        QCOMPARE(f.hub.requests.size(), requests + 1);
+        QCOMPARE(f.window->SampleCount(), samples + 1);
+        QVERIFY(f.Timer()->isActive());
+
+        // Back to the Connect page: the stored settings are shown and the timer stops.
+        f.Box("txtTCPaddress")->setText(QStringLiteral("typed but not stored"));
+        f.Box("txtSampleRate")->setText(QStringLiteral("5"));
+        f.Click("cmdPrev");
+        QCOMPARE(f.window->CurrentPage(), 0);
+        QVERIFY(!f.Timer()->isActive());
+        QVERIFY(!f.window->StopSampling());
+        QCOMPARE(f.Box("txtSampleRate")->text(), QStringLiteral("1000"));
+        QCOMPARE(f.Box("txtTCPaddress")->text(), QHostInfo::localHostName());
+        QVERIFY(!f.Button("cmdPrev")->isEnabled());
+        QVERIFY(!f.Button("cmdFinish")->isEnabled());
+    }
+
+    void closeStopsSamplingAndUnloads() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.ConnectDirect(Tags3, Values3);
+        QSignalSpy unloaded(f.window.get(), &frmSVCorblexAppGen::Unloaded);
+        f.Click("cmdClose");
+        QVERIFY(f.window->StopSampling());
+        QVERIFY(!f.Timer()->isActive());
+        QCOMPARE(f.Timer()->interval(), 0);
+        QVERIFY(!f.window->isVisible());
+        QCOMPARE(unloaded.count(), 1);
+    }
+
+    void windowCloseCommandRunsTheCloseRequest() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.ConnectDirect(Tags3, Values3);
+        QSignalSpy unloaded(f.window.get(), &frmSVCorblexAppGen::Unloaded);
+        QVERIFY(f.window->close());
+        QVERIFY(f.window->StopSampling());
+        QVERIFY(!f.Timer()->isActive());
+        QCOMPARE(unloaded.count(), 1);
+    }
+
+    // Settings: what one settings object writes, another (a later run) reads back as text;
+    // a missing key gives the caller's default in its own type.
+    void settingsRoundTripAndDefaultType() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        frmSVCorblexAppGen& w = *f.window;
+        const QVariant missing = w.ConfigReadValue("Settings", "Port", 6000);
+        QCOMPARE(missing.typeId(), QMetaType::Int);
+        QCOMPARE(missing.toInt(), 6000);
+        QVERIFY(!f.settings.Exists());
+
+        w.ConfigWriteValue("Settings", "Port", "6000");
+        w.ConfigWriteValue("Settings", "Title", "first");
+        w.ConfigWriteValue("Settings", "Title", "second");
+        const QVariant stored = w.ConfigReadValue("Settings", "Port", 6000);
+        QCOMPARE(stored.typeId(), QMetaType::QString);
+        QCOMPARE(stored.toString(), missing.toString());
+
+        Config other;
+        other.SetApplicationName(QStringLiteral("SVCorblex"));
+        other.SetProgramName(ProgramName());
+        other.Load();
+        QVERIFY(other.SectionExists(QStringLiteral("Settings")));
+        QVERIFY(!other.SectionExists(QStringLiteral("Other")));
+        auto section = other.GetSection(QStringLiteral("Settings"));
+        QCOMPARE(section->ReadValue(QStringLiteral("Title"), QString()), QStringLiteral("second"));
+        section->WriteValue(QStringLiteral("Filter"), QStringLiteral("tank"));
+        other.Save();
+        // Every read loads afresh: the window sees what the other object saved.
+        QCOMPARE(w.ConfigReadValue("Settings", "Filter", QString()).toString(),
+                 QStringLiteral("tank"));
+        QVERIFY_THROWS_EXCEPTION(ComponentError, other.GetSection(QStringLiteral("Other")));
+    }
+
+    void garbageSettingsFileGivesDefaults() {
+        WizardFixture f;
+        QDir().mkpath(QFileInfo(f.settings.FilePath()).path());
+        QFile file(f.settings.FilePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("\x01\x02[[[Settings\nMethod\x00=1\n\xff\xfe garbage ]]]=\n", 40);
+        file.close();
+        QVERIFY(f.Start());
+        QVERIFY(f.Find<QRadioButton>("optConnectMethod(0)")->isChecked());
+        QCOMPARE(f.Box("txtTCPport")->text(), QStringLiteral("6000"));
+        QVERIFY(f.messages.shown.empty());
+    }
+
+    void unsavableSettingsAreReportedNotFatal() {
+        WizardFixture f;
+        // The settings file is a folder: nothing can be saved there.
+        QVERIFY(QDir().mkpath(f.settings.FilePath()));
+        QVERIFY(f.Start());
+        QVERIFY(f.messages.shown.empty());
+        f.ConnectDirect(Tags3, Values3);
+        QCOMPARE(f.window->CurrentPage(), 0);
+        QCOMPARE(f.messages.shown.size(), size_t(1));
+        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
+        QVERIFY2(f.messages.shown.front().text.contains(f.settings.FilePath()),
+                 qPrintable(f.messages.shown.front().text));
+        QVERIFY(f.Button("cmdNext")->isEnabled());
+        QVERIFY(!f.busy.busy);
+    }
+
+    void createObjectByName() {
+        QVERIFY_THROWS_EXCEPTION(ComponentError,
+                                 CreateObjectByName(QStringLiteral("No.SuchClass")));
+        {
+            ScopedComponent failing(QLatin1String(ConfigClassName), nullptr);
+            QVERIFY_THROWS_EXCEPTION(ComponentError,
+                                     CreateObject<Config>(QLatin1String(ConfigClassName)));
+        }
+        QVERIFY(CreateObject<Config>(QLatin1String(ConfigClassName)) != nullptr);
+        // A class that exists but is not of the asked interface is an error, not a crash.
+        QVERIFY_THROWS_EXCEPTION(ComponentError,
+                                 CreateObject<IHubReader>(QLatin1String(ConfigClassName)));
+    }
+};
+
+QTEST_MAIN(TestWizard)
+#include "test_wizard.moc"
