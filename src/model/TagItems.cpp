@@ -1,0 +1,93 @@
+#include "model/TagItems.h"
+
+#include "hub/Numeric.h"
+#include "model/Component.h"
+
+#include <QLocale>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The position a variant names: a number, or text that reads as one, rounded halves to even
+// and limited to 16 bits. Anything else would be a key, and the collection holds no keys.
+qint32 PositionOf(const QVariant& vntIndexKey) {
+    std::optional<double> value;
+    const int typeId = vntIndexKey.metaType().id();
+    switch (typeId) {
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+    case QMetaType::QChar:
+        value = numeric::ParseNumber(vntIndexKey.toString());
+        if (!value && numeric::IsNumeric(vntIndexKey.toString()))
+            value = std::numeric_limits<double>::infinity(); // numeric, too large for 16 bits
+        break;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        value = vntIndexKey.toDouble();
+        break;
+    default:
+        break;
+    }
+    if (!value || std::isnan(*value))
+        throw ComponentError(
+            QStringLiteral("TagItems: no record with the key \"%1\"").arg(vntIndexKey.toString()));
+    const double rounded = numeric::RoundHalfEven(*value);
+    if (rounded < std::numeric_limits<qint16>::min() ||
+        rounded > std::numeric_limits<qint16>::max())
+        throw ComponentError(
+            QStringLiteral("TagItems: overflow: position %1 does not fit 16 bits")
+                .arg(QString::number(*value, 'g', QLocale::FloatingPointShortest)));
+    return static_cast<qint32>(rounded);
+}
+
+[[noreturn]] void ThrowOutOfRange(qint64 position, qsizetype count) {
+    throw ComponentError(
+        QStringLiteral("TagItems: position %1 is outside 1..%2").arg(position).arg(count));
+}
+
+} // namespace
+
+void TagItems::Clear() {
+    // A new, empty inner collection; records still held elsewhere stay alive.
+    std::vector<Ptr>().swap(items_);
+}
+
+TagItems::Ptr TagItems::Add(const QString& name) {
+    auto item = std::make_shared<TagItem>();
+    item->SetName(name);
+    items_.push_back(item);
+    return item;
+}
+
+size_t TagItems::IndexOf(const QVariant& vntIndexKey) const {
+    const qint32 position = PositionOf(vntIndexKey);
+    if (position < 1 || size_t(position) > items_.size())
+        ThrowOutOfRange(position, qsizetype(items_.size()));
+    return size_t(position - 1);
+}
+
+TagItems::Ptr TagItems::Item(const QVariant& vntIndexKey) const {
+    return items_[IndexOf(vntIndexKey)];
+}
+
+TagItem& TagItems::At(qint32 position) const {
+    if (position < 1 || size_t(position) > items_.size())
+        ThrowOutOfRange(position, qsizetype(items_.size()));
+    return *items_[size_t(position - 1)];
+}
+
+void TagItems::Remove(const QVariant& vntIndexKey) {
+    items_.erase(items_.begin() + std::ptrdiff_t(IndexOf(vntIndexKey)));
+}

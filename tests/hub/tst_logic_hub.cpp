@@ -1,0 +1,256 @@
+// The numeric rule, property inference and the splitting of the hub's answers.
+
+#include "hub/Answers.h"
+#include "hub/Inference.h"
+#include "hub/Numeric.h"
+
+#include <QTest>
+#include <cmath>
+
+Q_DECLARE_METATYPE(TagProperties)
+
+// Shown by QCOMPARE when two property sets differ.
+char* toString(const TagProperties& p) {
+    return QTest::toString(QStringLiteral("%1 L%2 D%3 I%4")
+                               .arg(p.fieldType)
+                               .arg(p.length)
+                               .arg(p.decimals)
+                               .arg(p.integers));
+}
+
+namespace {
+
+TagProperties Props(const char* type, qint32 length, qint32 decimals, qint32 integers) {
+    return {QString::fromLatin1(type), length, decimals, integers};
+}
+
+const TagProperties kFresh = {QStringLiteral("N"), 1, 0, 1};
+
+} // namespace
+
+class TestLogicHub : public QObject {
+    Q_OBJECT
+
+private slots:
+    void numericRule_data();
+    void numericRule();
+    void parseOutOfRange();
+    void roundHalfEven_data();
+    void roundHalfEven();
+
+    void inferenceSequence();
+    void inferenceFromFresh_data();
+    void inferenceFromFresh();
+
+    void splitTagList_data();
+    void splitTagList();
+    void splitValues();
+    void sameTagName_data();
+    void sameTagName();
+};
+
+// An empty expected value means "not numeric".
+void TestLogicHub::numericRule_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("numeric");
+    QTest::addColumn<double>("value");
+
+    QTest::newRow("digit") << "5" << true << 5.0;
+    QTest::newRow("blanks around") << " 250 " << true << 250.0;
+    QTest::newRow("minus") << "-1" << true << -1.0;
+    QTest::newRow("plus, no integer digits") << "+.5" << true << 0.5;
+    QTest::newRow("no fraction digits") << "5." << true << 5.0;
+    QTest::newRow("exponent") << "1e3" << true << 1000.0;
+    QTest::newRow("signed capital exponent") << "1.5E-2" << true << 0.015;
+    QTest::newRow("exponent plus") << "-2.5e+1" << true << -25.0;
+    QTest::newRow("many digits") << "12345678901234567890" << true << 12345678901234567890.0;
+    QTest::newRow("underflow is zero") << "1e-400" << true << 0.0;
+
+    QTest::newRow("empty") << "" << false << 0.0;
+    QTest::newRow("blanks only") << "   " << false << 0.0;
+    QTest::newRow("point only") << "." << false << 0.0;
+    QTest::newRow("sign only") << "-" << false << 0.0;
+    QTest::newRow("two points") << "1.2.3" << false << 0.0;
+    QTest::newRow("word") << "OFF" << false << 0.0;
+    QTest::newRow("unit") << "12 V" << false << 0.0;
+    QTest::newRow("thousands") << "1,000" << false << 0.0;
+    QTest::newRow("NaN") << "NaN" << false << 0.0;
+    QTest::newRow("Inf") << "Inf" << false << 0.0;
+    QTest::newRow("hex") << "0x10" << false << 0.0;
+    QTest::newRow("exponent without digits") << "1e" << false << 0.0;
+    QTest::newRow("exponent without mantissa") << "e5" << false << 0.0;
+    QTest::newRow("inner blank") << " 1 2 " << false << 0.0;
+    QTest::newRow("tab is no blank") << "\t5" << false << 0.0;
+    QTest::newRow("two signs") << "+-5" << false << 0.0;
+    QTest::newRow("blank after sign") << "- 5" << false << 0.0;
+    QTest::newRow("comma decimal") << "1,5" << false << 0.0;
+    QTest::newRow("non-ASCII digit") << QString::fromUtf8("\xd9\xa3") << false << 0.0;
+}
+
+void TestLogicHub::numericRule() {
+    QFETCH(QString, text);
+    QFETCH(bool, numeric);
+    QFETCH(double, value);
+
+    QCOMPARE(numeric::IsNumeric(text), numeric);
+    const auto parsed = numeric::ParseNumber(text);
+    QCOMPARE(parsed.has_value(), numeric);
+    if (numeric)
+        QCOMPARE(*parsed, value);
+}
+
+void TestLogicHub::parseOutOfRange() {
+    // Numeric text too large for a double: numeric, but no value.
+    for (const char* text : {"1e999", "-1e999", "0.1e400", "1e99999999999999999999"}) {
+        QVERIFY2(numeric::IsNumeric(QString::fromLatin1(text)), text);
+        QVERIFY2(!numeric::ParseNumber(QString::fromLatin1(text)), text);
+    }
+    QCOMPARE(*numeric::ParseNumber(u"0e99999999999999999999"), 0.0);
+    QVERIFY(std::signbit(*numeric::ParseNumber(u"-1e-400")));
+}
+
+void TestLogicHub::roundHalfEven_data() {
+    QTest::addColumn<double>("value");
+    QTest::addColumn<double>("expected");
+
+    QTest::newRow("0.5") << 0.5 << 0.0;
+    QTest::newRow("1.5") << 1.5 << 2.0;
+    QTest::newRow("2.5") << 2.5 << 2.0;
+    QTest::newRow("-0.5") << -0.5 << -0.0;
+    QTest::newRow("-1.5") << -1.5 << -2.0;
+    QTest::newRow("-2.5") << -2.5 << -2.0;
+    QTest::newRow("2.6") << 2.6 << 3.0;
+    QTest::newRow("-2.4") << -2.4 << -2.0;
+    QTest::newRow("1000.4") << 1000.4 << 1000.0;
+    QTest::newRow("just below a half") << 0.49999999999999994 << 0.0;
+    QTest::newRow("large whole") << 9007199254740993.0 << 9007199254740993.0;
+}
+
+void TestLogicHub::roundHalfEven() {
+    QFETCH(double, value);
+    QFETCH(double, expected);
+    QCOMPARE(numeric::RoundHalfEven(value), expected);
+}
+
+// One tag seeing a run of values; each row starts from the previous row's properties.
+void TestLogicHub::inferenceSequence() {
+    struct Step {
+        const char16_t* value;
+        TagProperties expected;
+        bool changed;
+    };
+    const Step steps[] = {
+        {u"5", Props("N", 1, 0, 1), false},        {u"12.345", Props("N", 6, 3, 2), true},
+        {u"7", Props("N", 6, 3, 2), false},        {u"-100.5", Props("N", 8, 3, 4), true},
+        {u"", Props("N", 8, 3, 4), false},         {u"OFF", Props("T", 8, 0, 0), true},
+        {u"123456789", Props("T", 9, 0, 0), true}, {u"42", Props("T", 9, 0, 0), false},
+    };
+    TagProperties current = kFresh;
+    for (const Step& step : steps) {
+        const TagProperties next = InferProperties(current, QStringView(step.value));
+        QCOMPARE(next, step.expected);
+        QCOMPARE(PropertiesChanged(current, next), step.changed);
+        current = next;
+    }
+}
+
+void TestLogicHub::inferenceFromFresh_data() {
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<TagProperties>("expected");
+
+    QTest::newRow("0.5") << "0.5" << Props("N", 3, 1, 1);
+    QTest::newRow("leading point") << ".5" << Props("N", 3, 1, 1);
+    QTest::newRow("minus counts") << "-1" << Props("N", 2, 0, 2);
+    QTest::newRow("blanks count") << " 25 " << Props("N", 4, 0, 4);
+    QTest::newRow("exponent counts as integer characters") << "1e3" << Props("N", 3, 0, 3);
+    QTest::newRow("exponent after the point") << "1.5e-2" << Props("N", 6, 4, 1);
+    QTest::newRow("trailing point") << "5." << Props("N", 1, 0, 1);
+    QTest::newRow("short text") << "X" << Props("T", 1, 0, 0);
+    QTest::newRow("text") << "12 V" << Props("T", 4, 0, 0);
+    QTest::newRow("blank is text") << " " << Props("T", 1, 0, 0);
+}
+
+void TestLogicHub::inferenceFromFresh() {
+    QFETCH(QString, value);
+    QFETCH(TagProperties, expected);
+    QCOMPARE(InferProperties(kFresh, value), expected);
+}
+
+void TestLogicHub::splitTagList_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("tags");
+
+    QTest::newRow("empty") << "" << QStringList();
+    QTest::newRow("one") << "Flow" << QStringList{"Flow"};
+    QTest::newRow("empty piece") << "a,,b" << QStringList{"a", "", "b"};
+    QTest::newRow("trailing comma") << "a," << QStringList{"a", ""};
+    QTest::newRow("only a comma") << "," << QStringList{"", ""};
+    QTest::newRow("spaces kept") << " a , b" << QStringList{" a ", " b"};
+}
+
+void TestLogicHub::splitTagList() {
+    QFETCH(QString, answer);
+    QFETCH(QStringList, tags);
+    QCOMPARE(answers::SplitTagList(answer), tags);
+}
+
+void TestLogicHub::splitValues() {
+    using Pairs = QList<std::pair<QString, QString>>;
+    bool viewsIntoAnswer = true;
+    const auto split = [&](const QString& answer) {
+        Pairs out;
+        for (const auto& e : answers::SplitValues(answer)) {
+            // Views point into the answer, never into a copy.
+            if (!e.name.isEmpty())
+                viewsIntoAnswer = viewsIntoAnswer && e.name.data() >= answer.constData() &&
+                                  e.name.data() < answer.constData() + answer.size();
+            out.append({e.name.toString(), e.value.toString()});
+        }
+        return out;
+    };
+    QCOMPARE(split(QString()), Pairs());
+    QCOMPARE(split(QStringLiteral("a,1\tb,2")), (Pairs{{"a", "1"}, {"b", "2"}}));
+    QCOMPARE(split(QStringLiteral("a,1,5\tb,x,y")), (Pairs{{"a", "1,5"}, {"b", "x,y"}}));
+    QCOMPARE(split(QStringLiteral("a,1\t")), (Pairs{{"a", "1"}, {"", ""}}));
+    QCOMPARE(split(QStringLiteral("a\tb,")), (Pairs{{"a", ""}, {"b", ""}}));
+    QCOMPARE(split(QStringLiteral("\t\t")), (Pairs{{"", ""}, {"", ""}, {"", ""}}));
+    QCOMPARE(split(QStringLiteral(",v")), (Pairs{{"", "v"}}));
+    QVERIFY(viewsIntoAnswer);
+}
+
+void TestLogicHub::sameTagName_data() {
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<bool>("same");
+
+    QTest::newRow("equal") << "Kiln.PV"
+                           << "Kiln.PV" << true;
+    QTest::newRow("case differs") << "Kiln.PV"
+                                  << "KILN.pv" << true;
+    QTest::newRow("both empty") << ""
+                                << "" << true;
+    QTest::newRow("different") << "Kiln.PV"
+                               << "Kiln.SP" << false;
+    QTest::newRow("prefix") << "Kiln"
+                            << "Kiln1" << false;
+    QTest::newRow("non-ASCII case")
+        << QString::fromUtf8("Temp\xc3\xa9") << QString::fromUtf8("TEMP\xc3\x89") << true;
+    QTest::newRow("sharp s upper-cases to SS") << QString::fromUtf8("Stra\xc3\x9f"
+                                                                    "e")
+                                               << "STRASSE" << true;
+    QTest::newRow("non-ASCII differs")
+        << QString::fromUtf8("\xc3\xa9") << QString::fromUtf8("\xc3\xa8") << false;
+    QTest::newRow("symbols next to letters") << "a["
+                                             << "A{" << false;
+}
+
+void TestLogicHub::sameTagName() {
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(bool, same);
+    QCOMPARE(answers::SameTagName(a, b), same);
+    QCOMPARE(answers::SameTagName(b, a), same);
+}
+
+QTEST_GUILESS_MAIN(TestLogicHub)
+#include "tst_logic_hub.moc"

@@ -1,0 +1,252 @@
+// The tag record's conversions and the collection's addressing by position.
+
+#include "model/Component.h"
+#include "model/TagItem.h"
+#include "model/TagItems.h"
+
+#include <QTest>
+#include <limits>
+
+class TestTagModel : public QObject {
+    Q_OBJECT
+
+private slots:
+    void newRecordIsEmpty();
+    void wholeNumberSetters_data();
+    void wholeNumberSetters();
+    void selectedSetter_data();
+    void selectedSetter();
+    void textSetters_data();
+    void textSetters();
+
+    void duplicateNamesAreSeparateRecords();
+    void itemPosition_data();
+    void itemPosition();
+    void atReachesBeyondSixteenBits();
+    void removeAndClear();
+};
+
+void TestTagModel::newRecordIsEmpty() {
+    const TagItem item;
+    QCOMPARE(item.Name(), QString());
+    QCOMPARE(item.Variable(), QString());
+    QCOMPARE(item.FieldType(), QString());
+    QCOMPARE(item.Length(), 0);
+    QCOMPARE(item.Decimals(), 0);
+    QCOMPARE(item.Integers(), 0);
+    QCOMPARE(item.Value(), QString());
+    QCOMPARE(item.Selected(), false);
+}
+
+// Length, Decimals and Integers share one conversion; a refused value leaves the old one.
+void TestTagModel::wholeNumberSetters_data() {
+    QTest::addColumn<QVariant>("input");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("int") << QVariant(12) << true << 12;
+    QTest::newRow("numeric text") << QVariant(QStringLiteral("12")) << true << 12;
+    QTest::newRow("text with blanks") << QVariant(QStringLiteral(" -7 ")) << true << -7;
+    QTest::newRow("text with exponent") << QVariant(QStringLiteral("1e3")) << true << 1000;
+    QTest::newRow("fractional text") << QVariant(QStringLiteral("2.5")) << true << 2;
+    QTest::newRow("2.5 to even") << QVariant(2.5) << true << 2;
+    QTest::newRow("3.5 to even") << QVariant(3.5) << true << 4;
+    QTest::newRow("-2.5 to even") << QVariant(-2.5) << true << -2;
+    QTest::newRow("2.6 up") << QVariant(2.6) << true << 3;
+    QTest::newRow("largest") << QVariant(2147483647.0) << true << 2147483647;
+    QTest::newRow("smallest after rounding")
+        << QVariant(-2147483648.5) << true << std::numeric_limits<int>::min();
+    QTest::newRow("rounds past largest") << QVariant(2147483647.5) << false << 0;
+    QTest::newRow("64-bit value") << QVariant(qlonglong(4294967296LL)) << false << 0;
+    QTest::newRow("unsigned too large") << QVariant(quint32(3000000000U)) << false << 0;
+    QTest::newRow("text too large") << QVariant(QStringLiteral("3000000000")) << false << 0;
+    QTest::newRow("text beyond double") << QVariant(QStringLiteral("1e999")) << false << 0;
+    QTest::newRow("word") << QVariant(QStringLiteral("OFF")) << false << 0;
+    QTest::newRow("empty text") << QVariant(QString()) << false << 0;
+    QTest::newRow("thousands separator") << QVariant(QStringLiteral("1,000")) << false << 0;
+    QTest::newRow("NaN") << QVariant(std::numeric_limits<double>::quiet_NaN()) << false << 0;
+    QTest::newRow("null") << QVariant() << false << 0;
+}
+
+void TestTagModel::wholeNumberSetters() {
+    QFETCH(QVariant, input);
+    QFETCH(bool, accepted);
+    QFETCH(int, expected);
+
+    using Setter = void (TagItem::*)(const QVariant&);
+    using Getter = qint32 (TagItem::*)() const;
+    const std::pair<Setter, Getter> properties[] = {
+        {&TagItem::SetLength, &TagItem::Length},
+        {&TagItem::SetDecimals, &TagItem::Decimals},
+        {&TagItem::SetIntegers, &TagItem::Integers},
+    };
+    for (const auto& [set, get] : properties) {
+        TagItem item;
+        (item.*set)(QVariant(5));
+        if (accepted) {
+            (item.*set)(input);
+            QCOMPARE((item.*get)(), expected);
+        } else {
+            QVERIFY_THROWS_EXCEPTION(ComponentError, (item.*set)(input));
+            QCOMPARE((item.*get)(), 5);
+        }
+    }
+}
+
+void TestTagModel::selectedSetter_data() {
+    QTest::addColumn<QVariant>("input");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<bool>("expected");
+
+    QTest::newRow("true") << QVariant(true) << true << true;
+    QTest::newRow("false") << QVariant(false) << true << false;
+    QTest::newRow("-1") << QVariant(-1) << true << true;
+    QTest::newRow("0") << QVariant(0) << true << false;
+    QTest::newRow("0.0") << QVariant(0.0) << true << false;
+    QTest::newRow("0.4 is not zero") << QVariant(0.4) << true << true;
+    QTest::newRow("text 0") << QVariant(QStringLiteral(" 0 ")) << true << false;
+    QTest::newRow("text -1") << QVariant(QStringLiteral("-1")) << true << true;
+    QTest::newRow("text True") << QVariant(QStringLiteral("True")) << true << true;
+    QTest::newRow("text FALSE") << QVariant(QStringLiteral("FALSE")) << true << false;
+    QTest::newRow("word") << QVariant(QStringLiteral("yes")) << false << true;
+    QTest::newRow("empty text") << QVariant(QString()) << false << true;
+    QTest::newRow("null") << QVariant() << false << true;
+}
+
+void TestTagModel::selectedSetter() {
+    QFETCH(QVariant, input);
+    QFETCH(bool, accepted);
+    QFETCH(bool, expected);
+
+    TagItem item;
+    item.SetSelected(true);
+    if (accepted)
+        item.SetSelected(input);
+    else
+        QVERIFY_THROWS_EXCEPTION(ComponentError, item.SetSelected(input));
+    QCOMPARE(item.Selected(), expected);
+}
+
+void TestTagModel::textSetters_data() {
+    QTest::addColumn<QVariant>("input");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("text") << QVariant(QStringLiteral("Kiln, 1")) << true << "Kiln, 1";
+    QTest::newRow("empty text") << QVariant(QString()) << true << "";
+    QTest::newRow("int") << QVariant(-42) << true << "-42";
+    QTest::newRow("double") << QVariant(2.5) << true << "2.5";
+    QTest::newRow("whole double") << QVariant(3.0) << true << "3";
+    QTest::newRow("null") << QVariant() << false << "old";
+}
+
+void TestTagModel::textSetters() {
+    QFETCH(QVariant, input);
+    QFETCH(bool, accepted);
+    QFETCH(QString, expected);
+
+    using Setter = void (TagItem::*)(const QVariant&);
+    using Getter = const QString& (TagItem::*)() const;
+    const std::pair<Setter, Getter> properties[] = {
+        {&TagItem::SetName, &TagItem::Name},
+        {&TagItem::SetVariable, &TagItem::Variable},
+        {&TagItem::SetFieldType, &TagItem::FieldType},
+        {&TagItem::SetValue, &TagItem::Value},
+    };
+    for (const auto& [set, get] : properties) {
+        TagItem item;
+        (item.*set)(QVariant(QStringLiteral("old")));
+        if (accepted)
+            (item.*set)(input);
+        else
+            QVERIFY_THROWS_EXCEPTION(ComponentError, (item.*set)(input));
+        QCOMPARE((item.*get)(), expected);
+    }
+}
+
+void TestTagModel::duplicateNamesAreSeparateRecords() {
+    TagItems tags;
+    QCOMPARE(tags.Count(), 0);
+    const auto first = tags.Add(QStringLiteral("Flow"));
+    const auto second = tags.Add(QStringLiteral("Flow"));
+    QCOMPARE(tags.Count(), 2);
+    QVERIFY(first != second);
+    QCOMPARE(tags.Item(1), first);
+    QCOMPARE(tags.Item(2), second);
+    QCOMPARE(second->Name(), QStringLiteral("Flow"));
+}
+
+// Positions 1..3 hold records named "1", "2", "3"; an empty expected name means an error.
+void TestTagModel::itemPosition_data() {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QVariant>("key");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("number") << 3 << QVariant(2) << "2";
+    QTest::newRow("numeric text") << 3 << QVariant(QStringLiteral("2")) << "2";
+    QTest::newRow("text with blanks") << 3 << QVariant(QStringLiteral(" 3 ")) << "3";
+    QTest::newRow("2.6 rounds up") << 3 << QVariant(2.6) << "3";
+    QTest::newRow("2.5 rounds to even") << 3 << QVariant(2.5) << "2";
+    QTest::newRow("1.5 rounds to even") << 3 << QVariant(1.5) << "2";
+    QTest::newRow("0.5 rounds to 0") << 3 << QVariant(0.5) << "";
+    QTest::newRow("zero") << 3 << QVariant(0) << "";
+    QTest::newRow("past the end") << 3 << QVariant(4) << "";
+    QTest::newRow("negative") << 3 << QVariant(-1) << "";
+    QTest::newRow("empty collection") << 0 << QVariant(1) << "";
+    QTest::newRow("name as key") << 3 << QVariant(QStringLiteral("Flow")) << "";
+    QTest::newRow("empty text") << 3 << QVariant(QString()) << "";
+    QTest::newRow("null") << 3 << QVariant() << "";
+    QTest::newRow("overflow") << 3 << QVariant(32768) << "";
+    QTest::newRow("overflow text") << 3 << QVariant(QStringLiteral("40000")) << "";
+    QTest::newRow("beyond double") << 3 << QVariant(QStringLiteral("1e999")) << "";
+}
+
+void TestTagModel::itemPosition() {
+    QFETCH(int, count);
+    QFETCH(QVariant, key);
+    QFETCH(QString, expected);
+
+    TagItems tags;
+    for (int i = 1; i <= count; ++i)
+        tags.Add(QString::number(i));
+    if (expected.isEmpty()) {
+        QVERIFY_THROWS_EXCEPTION(ComponentError, tags.Item(key));
+        QVERIFY_THROWS_EXCEPTION(ComponentError, tags.Remove(key));
+        QCOMPARE(tags.Count(), count);
+    } else {
+        QCOMPARE(tags.Item(key)->Name(), expected);
+    }
+}
+
+void TestTagModel::atReachesBeyondSixteenBits() {
+    TagItems tags;
+    tags.Reserve(40000);
+    for (int i = 1; i <= 40000; ++i)
+        tags.Add(QString::number(i));
+    QCOMPARE(tags.At(40000).Name(), QStringLiteral("40000"));
+    QCOMPARE(tags.At(1).Name(), QStringLiteral("1"));
+    QVERIFY_THROWS_EXCEPTION(ComponentError, tags.At(0));
+    QVERIFY_THROWS_EXCEPTION(ComponentError, tags.At(40001));
+    QVERIFY_THROWS_EXCEPTION(ComponentError, tags.Item(40000));
+}
+
+void TestTagModel::removeAndClear() {
+    TagItems tags;
+    for (const char* name : {"A", "B", "C"})
+        tags.Add(QString::fromLatin1(name));
+    tags.Remove(QStringLiteral("2"));
+    QStringList names;
+    for (const auto& item : tags)
+        names << item->Name();
+    QCOMPARE(names, QStringList({QStringLiteral("A"), QStringLiteral("C")}));
+
+    // A record handed out outlives the collection's clearing.
+    const TagItems::Ptr held = tags.Item(2);
+    tags.Clear();
+    QCOMPARE(tags.Count(), 0);
+    QCOMPARE(held->Name(), QStringLiteral("C"));
+    QVERIFY_THROWS_EXCEPTION(ComponentError, tags.Item(1));
+}
+
+QTEST_GUILESS_MAIN(TestTagModel)
+#include "tst_tagmodel.moc"
