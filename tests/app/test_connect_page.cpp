@@ -1,0 +1,192 @@
+// Leaving the Connect page: the checks in their order, the request prefix, the tag list and
+// the settings written on success only.
+
+#include "WizardFixture.h"
+
+#include "app/settings/Config.h"
+
+namespace {
+
+// Records every key written, in order, across settings objects.
+QStringList writes;
+
+struct RecordingSection : ConfigSection {
+    using ConfigSection::ConfigSection;
+    void WriteValue(const QString& key, const QString& value) override {
+        writes << key + QLatin1Char('=') + value;
+        ConfigSection::WriteValue(key, value);
+    }
+};
+
+struct RecordingConfig : Config {
+    std::unique_ptr<ConfigSection> GetSection(const QString& s) override {
+        Config::GetSection(s); // keeps the missing-section check
+        return std::make_unique<RecordingSection>(&Store(), s);
+    }
+    std::unique_ptr<ConfigSection> AddSection(const QString& s) override {
+        Config::AddSection(s);
+        return std::make_unique<RecordingSection>(&Store(), s);
+    }
+};
+
+} // namespace
+
+class TestConnectPage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void checksInOrder_data() {
+        QTest::addColumn<bool>("remote");
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("message"); // "" when the page is left
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("rateMs");
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<int>("tcpPort");
+
+        const QString invalidRate = QStringLiteral("Invalid Sample Rate specified!");
+        QTest::newRow("rate 0") << false << "0" << "h" << "6000" << invalidRate << "txtSampleRate" << 0 << "" << 0;
+        QTest::newRow("rate 99") << false << "99" << "h" << "6000" << invalidRate << "txtSampleRate" << 99 << "" << 0;
+        QTest::newRow("rate 100") << false << "100" << "h" << "6000" << "" << "" << 100 << "HUB:" << 6000;
+        QTest::newRow("rate 32000") << false << "32000" << "h" << "6000" << "" << "" << 32000 << "HUB:" << 6000;
+        QTest::newRow("rate 32001") << false << "32001" << "h" << "6000" << invalidRate << "txtSampleRate" << 32001 << "" << 0;
+        QTest::newRow("rate between blanks") << false << "  250 " << "h" << "6000" << "" << "" << 250 << "HUB:" << 6000;
+        QTest::newRow("rate half to even") << false << "250.5" << "h" << "6000" << "" << "" << 250 << "HUB:" << 6000;
+        QTest::newRow("rate letters, none before") << false << "fast" << "h" << "6000" << invalidRate << "txtSampleRate" << 0 << "" << 0;
+        QTest::newRow("rate blanks only") << false << "   " << "h" << "6000" << invalidRate << "txtSampleRate" << 0 << "" << 0;
+        QTest::newRow("rate too large") << false << "1e12" << "h" << "6000" << invalidRate << "txtSampleRate" << INT_MAX << "" << 0;
+        QTest::newRow("rate too small") << false << "-1e300" << "h" << "6000" << invalidRate << "txtSampleRate" << INT_MIN << "" << 0;
+
+        QTest::newRow("address empty") << true << "500" << "" << "6000" << "A TCP Address must be specified!" << "txtTCPaddress" << 500 << "" << 0;
+        QTest::newRow("address blanks pass") << true << "500" << "   " << "6000" << "" << "" << 500 << "TCP:   :6000!" << 6000;
+        QTest::newRow("port empty") << true << "500" << "h" << "" << "A TCP Port must be specified!" << "txtTCPport" << 500 << "" << 0;
+        QTest::newRow("port letters") << true << "500" << "h" << "60a0" << "TCP Port must be numeric!" << "txtTCPport" << 500 << "" << 0;
+        QTest::newRow("port 999") << true << "500" << "h" << "999" << "TCP Port is invalid!" << "txtTCPport" << 500 << "" << 0;
+        QTest::newRow("port 32001") << true << "500" << "h" << "32001" << "TCP Port is invalid!" << "txtTCPport" << 500 << "" << 0;
+        QTest::newRow("port 1000") << true << "500" << "hub.plant" << "1000" << "" << "" << 500 << "TCP:hub.plant:1000!" << 1000;
+        QTest::newRow("port fractional") << true << "500" << "10.0.0.5" << "1000.4" << "" << "" << 500 << "TCP:10.0.0.5:1000.4!" << 1000;
+        QTest::newRow("port half to even") << true << "500" << "h" << "6000.5" << "" << "" << 500 << "TCP:h:6000.5!" << 6000;
+        QTest::newRow("ipv6 address") << true << "500" << "::1" << "6000" << "" << "" << 500 << "TCP:::1:6000!" << 6000;
+        QTest::newRow("direct ignores the boxes") << false << "500" << "" << "junk" << "" << "" << 500 << "HUB:" << 0;
+    }
+    void checksInOrder() {
+        QFETCH(bool, remote);
+        QFETCH(QString, rate);
+        QFETCH(QString, address);
+        QFETCH(QString, port);
+        QFETCH(QString, message);
+        QFETCH(QString, focus);
+        QFETCH(int, rateMs);
+        QFETCH(QString, prefix);
+        QFETCH(int, tcpPort);
+
+        WizardFixture f;
+        QVERIFY(f.Start());
+        QApplication::setActiveWindow(f.window.get());
+        f.hub.tags = QStringLiteral("A,B");
+        f.hub.values = QStringLiteral("A,1\tB,2");
+        f.Find<QRadioButton>(remote ? "optConnectMethod(1)" : "optConnectMethod(0)")->setChecked(true);
+        f.Box("txtSampleRate")->setText(rate);
+        f.Box("txtTCPaddress")->setText(address);
+        f.Box("txtTCPport")->setText(port);
+        f.Button("cmdNext")->setFocus();
+        f.Click("cmdNext");
+
+        QCOMPARE(f.window->SampleRateMs(), rateMs);
+        if (message.isEmpty()) {
+            QVERIFY2(f.messages.shown.empty(), qPrintable(f.messages.Texts().join('|')));
+            QCOMPARE(f.window->CurrentPage(), 1);
+            QCOMPARE(f.window->HubPrefix(), prefix);
+            QCOMPARE(f.hub.requests.front(), prefix + QStringLiteral("GETTAGS"));
+            QCOMPARE(f.hub.requests.at(1), prefix + QStringLiteral("GETVALUES"));
+            QCOMPARE(f.window->TcpAddress(), address);
+            QCOMPARE(f.window->TcpPort(), tcpPort);
+            QCOMPARE(f.settings.Read("Method").toString(), remote ? "1" : "0");
+            QCOMPARE(f.settings.Read("Address").toString(), address);
+            QCOMPARE(f.settings.Read("Port").toString(), port);
+            QCOMPARE(f.settings.Read("SampleRate").toString(), rate);
+        } else {
+            QCOMPARE(f.messages.Texts(), QStringList{message});
+            QCOMPARE(f.messages.shown.front().icon, MessageIcon::Exclamation);
+            QCOMPARE(f.window->CurrentPage(), 0);
+            QVERIFY(f.hub.requests.isEmpty());
+            QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+            QVERIFY(!f.settings.Exists());
+        }
+    }
+
+    void letteredRateKeepsTheRateInForce() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.ConnectDirect(QStringLiteral("A"), QStringLiteral("A,1"), QStringLiteral("250"));
+        QCOMPARE(f.window->CurrentPage(), 1);
+        f.Click("cmdPrev");
+        f.Box("txtSampleRate")->setText(QStringLiteral("quick"));
+        f.Click("cmdNext");
+        QCOMPARE(f.window->CurrentPage(), 1);
+        QCOMPARE(f.window->SampleRateMs(), 250);
+        QCOMPARE(f.Timer()->interval(), 250);
+        QCOMPARE(f.settings.Read("SampleRate").toString(), QStringLiteral("quick"));
+    }
+
+    void settingsAreWrittenInOrderOnSuccessOnly() {
+        writes.clear();
+        ScopedComponent recording(QLatin1String(ConfigClassName),
+                                  [] { return std::make_unique<RecordingConfig>(); });
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.hub.tags.clear(); // the hub answers nothing
+        f.Box("txtSampleRate")->setText(QStringLiteral("500"));
+        f.Click("cmdNext");
+        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("Connection Failed!")});
+        QCOMPARE(f.window->CurrentPage(), 0);
+        QVERIFY(writes.isEmpty());
+
+        f.ConnectDirect(QStringLiteral("A"), QStringLiteral("A,1"), QStringLiteral("500"));
+        QCOMPARE(f.window->CurrentPage(), 1);
+        const QString address = f.Box("txtTCPaddress")->text();
+        QCOMPARE(writes, (QStringList{"Method=0", "Address=" + address, "Port=6000",
+                                      "SampleRate=500"}));
+    }
+
+    void failedFetchLeavesAnEmptyTagListAndTheNewPrefix() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,2"));
+        QCOMPARE(f.window->Tags().Count(), 2);
+        f.Click("cmdPrev");
+        f.hub.tags.clear();
+        f.Find<QRadioButton>("optConnectMethod(1)")->setChecked(true);
+        f.Box("txtTCPaddress")->setText(QStringLiteral("remote"));
+        f.Box("txtTCPport")->setText(QStringLiteral("7000"));
+        f.Click("cmdNext");
+        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("Connection Failed!")});
+        QCOMPARE(f.window->CurrentPage(), 0);
+        QCOMPARE(f.window->Tags().Count(), 0);
+        QCOMPARE(f.window->HubPrefix(), QStringLiteral("TCP:remote:7000!"));
+        QCOMPARE(f.window->TcpAddress(), QStringLiteral("remote"));
+        QCOMPARE(f.window->TcpPort(), 7000);
+        QCOMPARE(f.settings.Read("Method").toString(), QStringLiteral("0"));
+        QVERIFY(!f.busy.busy);
+        QCOMPARE(f.busy.timesBusy, 2);
+    }
+
+    void everyPieceOfTheTagListIsATag() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.ConnectDirect(QStringLiteral("Tank1,,Pump"), QStringLiteral("Tank1,1\t,\tPump,2"));
+        const TagItems& tags = f.window->Tags();
+        QCOMPARE(tags.Count(), 3);
+        QCOMPARE(tags.At(2).Name(), QString());
+        for (const TagItems::Ptr& t : tags) {
+            QCOMPARE(t->Length() >= 1, true);
+            QVERIFY(!t->Selected());
+        }
+        QCOMPARE(f.window->SampleCount(), 1);
+    }
+};
+
+QTEST_MAIN(TestConnectPage)
+#include "test_connect_page.moc"

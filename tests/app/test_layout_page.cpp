@@ -1,0 +1,166 @@
+// The Layout page: the preview grid, heading lines, the heading-lines list and moving columns.
+
+#include "WizardFixture.h"
+
+#include <QDate>
+
+namespace {
+
+const QString Names =
+    QStringLiteral("Kiln Inlet Temperature,Boiler Feed Water Flow,Pump Discharge PV,Tank1.Level");
+const QString Values = QStringLiteral(
+    "Kiln Inlet Temperature,812.5\tBoiler Feed Water Flow,14.25\tPump Discharge PV,3.5\t"
+    "Tank1.Level,77");
+
+void OnLayout(WizardFixture& f) {
+    QVERIFY(f.Start());
+    f.ConnectDirect(Names, Values);
+    f.Click("cmdNext");
+    f.Click("cmdNext");
+    QCOMPARE(f.window->CurrentPage(), 3);
+}
+
+QList<int> ColumnTags(FlexGrid* g) {
+    QList<int> tags;
+    for (int c = 2; c < g->Cols(); ++c)
+        tags << g->ColData(c);
+    return tags;
+}
+
+} // namespace
+
+class TestLayoutPage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void theListStartsAtThreeWithoutFormatting() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        auto* list = f.Find<QComboBox>("cboMaxLines");
+        QCOMPARE(list->count(), 10);
+        QCOMPARE(list->itemText(9), QStringLiteral("9"));
+        QCOMPARE(list->currentIndex(), 3);
+    }
+
+    void previewGridFromTheSelectedTags() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.ConnectDirect(Names, Values);
+        f.Click("cmdNext");
+        f.Grid("SelectTagsGrid")->ToggleCheck(2, 0); // leave out the second tag
+        f.Click("cmdNext");
+        FlexGrid* g = f.Grid("LayoutGrid");
+        QCOMPARE(g->Rows(), 11);
+        QCOMPARE(g->Cols(), 5);
+        QCOMPARE(g->TextMatrix(0, 0), QStringLiteral("Date"));
+        QCOMPARE(g->TextMatrix(0, 1), QStringLiteral("Time"));
+        QCOMPARE(ColumnTags(g), (QList<int>{1, 3, 4}));
+        const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+        for (int r = 1; r <= 10; ++r) {
+            QCOMPARE(g->TextMatrix(r, 0), today);
+            QVERIFY(QTime::fromString(g->TextMatrix(r, 1), QStringLiteral("hh:mm:ss")).isValid());
+            QCOMPARE(g->TextMatrix(r, 3), QStringLiteral("3.5"));
+        }
+        // No stored entry: list entry "0", names untouched but dots become line breaks.
+        QCOMPARE(f.Find<QComboBox>("cboMaxLines")->currentIndex(), 0);
+        QCOMPARE(g->TextMatrix(0, 4), QStringLiteral("Tank1\r\nLevel"));
+        QCOMPARE(f.window->Tags().At(4).Variable(), QStringLiteral("Tank1_Level"));
+        QCOMPARE(f.window->Tags().At(2).Variable(), QString()); // not selected, not formatted
+    }
+
+    void headingRowHeightFollowsTheTallestHeading_data() {
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("one line") << 1 << 1;
+        QTest::newRow("two lines") << 2 << 2;
+        QTest::newRow("three lines") << 3 << 3;
+        QTest::newRow("untouched, dots break") << 0 << 2;
+    }
+    void headingRowHeightFollowsTheTallestHeading() {
+        QFETCH(int, entry);
+        QFETCH(int, lines);
+        WizardFixture f;
+        OnLayout(f);
+        FlexGrid* g = f.Grid("LayoutGrid");
+        f.Find<QComboBox>("cboMaxLines")->setCurrentIndex(entry);
+        QCOMPARE(f.window->MaxHeadingBreaks(), lines - 1);
+        QCOMPARE(g->RowHeight(0), (g->RowHeight(1) - 15) * lines);
+    }
+
+    void columnMoveRule_data() {
+        QTest::addColumn<int>("col");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QList<int>>("order"); // tags of columns 2.. afterwards
+        QTest::newRow("date stays") << 0 << 3 << QList<int>{1, 2, 3, 4};
+        QTest::newRow("time stays") << 1 << 4 << QList<int>{1, 2, 3, 4};
+        QTest::newRow("onto date") << 3 << 0 << QList<int>{1, 2, 3, 4};
+        QTest::newRow("onto time") << 4 << 1 << QList<int>{1, 2, 3, 4};
+        QTest::newRow("to the front of the tags") << 4 << 2 << QList<int>{3, 1, 2, 4};
+        QTest::newRow("to the end") << 2 << 5 << QList<int>{2, 3, 4, 1};
+    }
+    void columnMoveRule() {
+        QFETCH(int, col);
+        QFETCH(int, to);
+        QFETCH(QList<int>, order);
+        WizardFixture f;
+        OnLayout(f);
+        FlexGrid* g = f.Grid("LayoutGrid");
+        g->MoveColumn(col, to);
+        QCOMPARE(g->TextMatrix(0, 0), QStringLiteral("Date"));
+        QCOMPARE(g->TextMatrix(0, 1), QStringLiteral("Time"));
+        QCOMPARE(ColumnTags(g), order);
+    }
+
+    void reformattingKeepsTheOrderAndFindsEachTag() {
+        WizardFixture f;
+        OnLayout(f);
+        FlexGrid* g = f.Grid("LayoutGrid");
+        g->MoveColumn(5, 2);
+        g->MoveColumn(5, 3);
+        QCOMPARE(ColumnTags(g), (QList<int>{4, 3, 1, 2}));
+        f.Find<QComboBox>("cboMaxLines")->setCurrentIndex(2);
+        QCOMPARE(ColumnTags(g), (QList<int>{4, 3, 1, 2}));
+        QCOMPARE(g->TextMatrix(0, 2), QStringLiteral("Tank1.Level"));
+        QCOMPARE(g->TextMatrix(0, 3), QStringLiteral("Pump\r\nDischarge PV"));
+        QCOMPARE(g->TextMatrix(0, 4), QStringLiteral("Kiln Inlet\r\nTemperature"));
+        QCOMPARE(g->TextMatrix(1, 2), QStringLiteral("77")); // values travel with the column
+        f.Find<QComboBox>("cboMaxLines")->setCurrentIndex(3);
+        QCOMPARE(g->TextMatrix(0, 5), QStringLiteral("Boiler\r\nFeed\r\nWater Flow"));
+        g->window()->grab().save(TestOutputFolder() + QStringLiteral("/page3-layout.png"));
+    }
+
+    void storedMaxLines_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("index");
+        QTest::newRow("five") << "5" << 5;
+        QTest::newRow("nine") << "9" << 9;
+        QTest::newRow("too many") << "12" << 0;
+        QTest::newRow("negative") << "-1" << 0;
+        QTest::newRow("fraction") << "2.5" << 0;
+        QTest::newRow("garbage") << "lots" << 0;
+    }
+    void storedMaxLines() {
+        QFETCH(QString, stored);
+        QFETCH(int, index);
+        WizardFixture f;
+        f.settings.Write(QStringLiteral("MaxLines"), stored);
+        OnLayout(f);
+        QCOMPARE(f.Find<QComboBox>("cboMaxLines")->currentIndex(), index);
+        f.Click("cmdNext");
+        QCOMPARE(f.window->CurrentPage(), 4);
+        QCOMPARE(f.settings.Read("MaxLines").toString(), QString::number(index));
+    }
+
+    void backToSelectTagsRebuildsTheColumns() {
+        WizardFixture f;
+        OnLayout(f);
+        FlexGrid* g = f.Grid("LayoutGrid");
+        g->MoveColumn(5, 2);
+        f.Click("cmdPrev");
+        f.Click("cmdNext");
+        QCOMPARE(ColumnTags(g), (QList<int>{1, 2, 3, 4}));
+    }
+};
+
+QTEST_MAIN(TestLayoutPage)
+#include "test_layout_page.moc"

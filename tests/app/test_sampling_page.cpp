@@ -1,0 +1,247 @@
+// The Sampling page against a scripted hub: the grid, the heading, the changed-tag-list
+// path, and a sample interrupted by the user.
+
+#include "WizardFixture.h"
+
+#include <QSignalSpy>
+
+namespace {
+
+const QColor Cyan(0, 255, 255);
+const QColor White(255, 255, 255);
+const QString ChangedList = QStringLiteral("SVCorblex Tag List has changed. Please start over!");
+
+QString Heading(FlexGrid* g) { return g->TextMatrix(0, 4); }
+
+} // namespace
+
+class TestSamplingPage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void gridAndHeadingAfterTheFirstSample() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        FlexGrid* grid = f.Grid("SamplingGrid");
+        QString headingDuringFirstSample;
+        f.hub.answerFor = [&](const QString& request) {
+            if (request.endsWith(QLatin1String("GETTAGS")))
+                return QStringLiteral("Tank1,Msg,Pump");
+            headingDuringFirstSample = Heading(grid);
+            return QStringLiteral("TANK1,12.5\tMsg,a,b,c\tpump,");
+        };
+        f.ConnectDirect(QString(), QString());
+        QCOMPARE(f.window->CurrentPage(), 1);
+        QCOMPARE(headingDuringFirstSample, QStringLiteral("Sample Value #0"));
+        QCOMPARE(Heading(grid), QStringLiteral("Sample Value #1, No property changes for 0 secs"));
+        QCOMPARE(grid->Rows(), 4);
+        QCOMPARE(grid->Cols(), 5);
+        const QStringList headings{"Tag Alias", "Type", "Length", "Decimals"};
+        for (int c = 0; c < 4; ++c)
+            QCOMPARE(grid->TextMatrix(0, c), headings.at(c));
+        // Names match ignoring case; a value keeps every comma after the first.
+        QCOMPARE(grid->TextMatrix(1, 0), QStringLiteral("Tank1"));
+        QCOMPARE(grid->TextMatrix(1, 1), QStringLiteral("N"));
+        QCOMPARE(grid->TextMatrix(1, 2), QStringLiteral("4"));
+        QCOMPARE(grid->TextMatrix(1, 3), QStringLiteral("1"));
+        QCOMPARE(grid->TextMatrix(1, 4), QStringLiteral("12.5"));
+        QCOMPARE(grid->TextMatrix(2, 1), QStringLiteral("T"));
+        QCOMPARE(grid->TextMatrix(2, 2), QStringLiteral("5"));
+        QCOMPARE(grid->TextMatrix(2, 4), QStringLiteral("a,b,c"));
+        QCOMPARE(f.window->Tags().At(2).Value(), QStringLiteral("a,b,c"));
+        // An empty value changes nothing and paints the row white.
+        QCOMPARE(grid->TextMatrix(3, 1), QStringLiteral("N"));
+        QCOMPARE(grid->CellBackColor(1, 1), Cyan);
+        QCOMPARE(grid->CellBackColor(1, 3), Cyan);
+        QCOMPARE(grid->CellBackColor(3, 2), White);
+        QVERIFY(f.Timer()->isActive());
+    }
+
+    void secondsSinceTheLastChange_data() {
+        QTest::addColumn<quint32>("start");
+        QTest::addColumn<quint32>("elapsed");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("1499 ms") << 5000u << 1499u << 1;
+        QTest::newRow("1500 ms") << 5000u << 1500u << 2;
+        QTest::newRow("2500 ms") << 5000u << 2500u << 2;
+        QTest::newRow("3500 ms") << 5000u << 3500u << 4;
+        QTest::newRow("counter wraps") << 0xFFFFFF00u << 2500u << 2;
+    }
+    void secondsSinceTheLastChange() {
+        QFETCH(quint32, start);
+        QFETCH(quint32, elapsed);
+        QFETCH(int, seconds);
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.clock.now = start;
+        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,OFF"));
+        f.clock.now = start + elapsed; // wraps around for the last row
+        f.window->SampleValues();
+        QCOMPARE(Heading(f.Grid("SamplingGrid")),
+                 QStringLiteral("Sample Value #2, No property changes for %1 secs").arg(seconds));
+        QCOMPARE(f.Grid("SamplingGrid")->CellBackColor(1, 1), White);
+    }
+
+    void changedTagListGoesBackToConnect_data() {
+        QTest::addColumn<QString>("values");
+        QTest::addColumn<QString>("rowOneAfter");
+        QTest::newRow("trailing tab") << "A,1\tB,2\t" << "";
+        QTest::newRow("one entry short") << "A,1" << "";
+        QTest::newRow("empty answer") << "" << "";
+        QTest::newRow("name differs") << "A,7\tC,2" << "7";
+    }
+    void changedTagListGoesBackToConnect() {
+        QFETCH(QString, values);
+        QFETCH(QString, rowOneAfter);
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,2"));
+        QCOMPARE(f.window->CurrentPage(), 1);
+        f.hub.values = values;
+        f.window->SampleValues();
+        QCOMPARE(f.messages.Texts(), QStringList{ChangedList});
+        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
+        QCOMPARE(f.window->CurrentPage(), 0);
+        QVERIFY(!f.Timer()->isActive());
+        QVERIFY(f.Button("cmdNext")->isEnabled());
+        // Rows before the mismatch keep what this sample wrote.
+        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(1, 4), rowOneAfter.isEmpty() ? "1" : rowOneAfter);
+    }
+
+    void changedListOnTheFirstSampleNeverStartsTheTimer() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1"));
+        QCOMPARE(f.messages.Texts(), QStringList{ChangedList});
+        QCOMPARE(f.window->CurrentPage(), 0);
+        QCOMPARE(f.Tabs()->currentIndex(), 0);
+        QVERIFY(!f.Timer()->isActive());
+        QVERIFY(!f.Button("cmdPrev")->isEnabled());
+    }
+
+    void emptyEntriesMatchOnlyEmptyNames() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.ConnectDirect(QStringLiteral("A,,B"), QStringLiteral("A,1\t\tB,2"));
+        QCOMPARE(f.window->CurrentPage(), 1);
+        QVERIFY(f.messages.shown.empty());
+        f.hub.values = QStringLiteral("A,1\tX\tB,2");
+        f.window->SampleValues();
+        QCOMPARE(f.messages.Texts(), QStringList{ChangedList});
+    }
+
+    void emptyNamesMatchEmptyEntries() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.ConnectDirect(QStringLiteral(","), QStringLiteral("\t"));
+        QCOMPARE(f.window->Tags().Count(), 2);
+        QCOMPARE(f.window->CurrentPage(), 1);
+        QVERIFY(f.messages.shown.empty());
+    }
+
+    void nextDuringASampleLeavesTheHeadingAsItWas() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.window->SetSampleYieldBudget(0);
+        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
+        FlexGrid* grid = f.Grid("SamplingGrid");
+        const QString before = Heading(grid);
+        f.hub.values = QStringLiteral("A,10\tB,20\tC,30");
+        int row = 0;
+        f.pump.onPump = [&] {
+            if (++row == 1)
+                f.Click("cmdNext");
+        };
+        f.window->SampleValues();
+        QCOMPARE(f.window->CurrentPage(), 2);
+        QCOMPARE(Heading(grid), before);
+        QCOMPARE(grid->TextMatrix(1, 4), QStringLiteral("10"));
+        QCOMPARE(grid->TextMatrix(2, 4), QStringLiteral("2")); // never reached
+        QVERIFY(!f.Timer()->isActive());
+    }
+
+    void closeDuringASampleEndsItAfterTheRow() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.window->SetSampleYieldBudget(0);
+        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
+        QSignalSpy unloaded(f.window.get(), &frmSVCorblexAppGen::Unloaded);
+        f.hub.values = QStringLiteral("A,10\tB,20\tC,30");
+        int row = 0;
+        f.pump.onPump = [&] {
+            if (++row == 2)
+                f.Click("cmdClose");
+        };
+        f.window->SampleValues();
+        QCOMPARE(unloaded.count(), 1);
+        QVERIFY(f.window->StopSampling());
+        QVERIFY(!f.Timer()->isActive());
+        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(2, 4), QStringLiteral("20"));
+        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(3, 4), QStringLiteral("3"));
+        QVERIFY(!f.window->SamplingInProgress());
+    }
+
+    void ticksDuringASampleAreSkipped() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.window->SetSampleYieldBudget(0);
+        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,2"), QStringLiteral("100"));
+        f.Timer()->setInterval(1);
+        const qsizetype requests = f.hub.requests.size();
+        qsizetype duringSample = -1;
+        f.pump.onPump = [&] {
+            QTest::qWait(30); // real ticks arrive and must not start a second sample
+            duringSample = f.hub.requests.size();
+        };
+        f.window->SampleValues();
+        QCOMPARE(duringSample, requests + 1);
+        f.pump.onPump = nullptr;
+    }
+
+    void newTagListDuringASampleStopsTheOldSample() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.window->SetSampleYieldBudget(0);
+        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
+        f.hub.values = QStringLiteral("A,10\tB,20\tC,30");
+        bool reconnected = false;
+        f.pump.onPump = [&] {
+            if (reconnected)
+                return;
+            reconnected = true;
+            f.Click("cmdPrev"); // the sample runs on; the Connect page is shown
+            f.hub.tags = QStringLiteral("X,Y");
+            f.hub.values = QStringLiteral("X,5\tY,6");
+            f.Click("cmdNext"); // a new tag list and a new first sample
+        };
+        f.window->SampleValues();
+        QCOMPARE(f.window->CurrentPage(), 1);
+        QCOMPARE(f.window->Tags().Count(), 2);
+        FlexGrid* grid = f.Grid("SamplingGrid");
+        QCOMPARE(grid->Rows(), 3);
+        QCOMPARE(grid->TextMatrix(1, 4), QStringLiteral("5"));
+        QCOMPARE(grid->TextMatrix(2, 4), QStringLiteral("6"));
+        QVERIFY(f.messages.shown.empty());
+    }
+
+    void pictureOfTheSamplingPage() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        QStringList names, values;
+        for (int i = 1; i <= 30; ++i) {
+            names << QStringLiteral("Area%1.Flow Rate").arg(i);
+            values << names.last() + QStringLiteral(",%1").arg(i * 1.25);
+        }
+        f.ConnectDirect(names.join(','), values.join('\t'));
+        values[3] = names[3] + QStringLiteral(",RUNNING");
+        values[5] = names[5] + QStringLiteral(",-1234.567");
+        f.hub.values = values.join('\t');
+        f.clock.now += 4000;
+        f.window->SampleValues();
+        f.window->grab().save(TestOutputFolder() + QStringLiteral("/page1-sampling.png"));
+        QCOMPARE(f.Grid("SamplingGrid")->CellBackColor(4, 1), Cyan);
+    }
+};
+
+QTEST_MAIN(TestSamplingPage)
+#include "test_sampling_page.moc"

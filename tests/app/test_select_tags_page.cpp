@@ -1,0 +1,153 @@
+// The Select Tags page: check boxes, the select-all box, the filter and leaving the page.
+
+#include "WizardFixture.h"
+
+namespace {
+
+const QString Names = QStringLiteral("Tank 12 Level,Main TANK Temp,Pump Speed,Valve 3");
+const QString Values = QStringLiteral("Tank 12 Level,1\tMain TANK Temp,2\tPump Speed,3\tValve 3,4");
+
+// A started window on the Select Tags page with the four tags above.
+void OnSelectTags(WizardFixture& f) {
+    QVERIFY(f.Start());
+    f.ConnectDirect(Names, Values);
+    f.Click("cmdNext");
+    QCOMPARE(f.window->CurrentPage(), 2);
+}
+
+QList<bool> Hidden(FlexGrid* g) {
+    QList<bool> h;
+    for (int r = 1; r < g->Rows(); ++r)
+        h << g->RowHidden(r);
+    return h;
+}
+
+} // namespace
+
+class TestSelectTagsPage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyRowStartsCheckedAndVisible() {
+        WizardFixture f;
+        f.settings.Write(QStringLiteral("Filter"), QStringLiteral("tank"));
+        OnSelectTags(f);
+        FlexGrid* g = f.Grid("SelectTagsGrid");
+        QCOMPARE(g->Rows(), 5);
+        QCOMPARE(g->Cols(), 6);
+        const QStringList headings{"", "Tag ALias", "Type", "Length", "Decimals", "Value"};
+        for (int c = 0; c < 6; ++c)
+            QCOMPARE(g->TextMatrix(0, c), headings.at(c));
+        QCOMPARE(g->CellChecked(0, 0), CellCheck::Checked);
+        for (int r = 1; r <= 4; ++r)
+            QCOMPARE(g->CellChecked(r, 0), CellCheck::Checked);
+        // The stored filter is back in the box but hides nothing: every row is chosen.
+        QCOMPARE(f.Box("txtFilter")->text(), QStringLiteral("tank"));
+        QCOMPARE(Hidden(g), (QList<bool>{false, false, false, false}));
+        QCOMPARE(g->TextMatrix(3, 1), QStringLiteral("Pump Speed"));
+        QCOMPARE(g->TextMatrix(3, 5), QStringLiteral("3"));
+    }
+
+    void filterHidesOnlyRowsNeitherMatchingNorChosen() {
+        WizardFixture f;
+        OnSelectTags(f);
+        FlexGrid* g = f.Grid("SelectTagsGrid");
+        g->ToggleCheck(3, 0); // Pump Speed cleared; Valve 3 stays checked
+        QCOMPARE(g->CellChecked(3, 0), CellCheck::Cleared);
+        f.Box("txtFilter")->setText(QStringLiteral("tank"));
+        QCOMPARE(Hidden(g), (QList<bool>{false, false, true, false}));
+        // Clearing a box after filtering does not filter again.
+        g->ToggleCheck(4, 0);
+        QCOMPARE(Hidden(g), (QList<bool>{false, false, true, false}));
+        // A plain substring, not a pattern.
+        f.Box("txtFilter")->setText(QStringLiteral("t*"));
+        QCOMPARE(Hidden(g), (QList<bool>{false, false, true, true}));
+        f.Box("txtFilter")->setText(QString());
+        QCOMPARE(Hidden(g), (QList<bool>{false, false, false, false}));
+    }
+
+    void selectAllReachesHiddenRows() {
+        WizardFixture f;
+        OnSelectTags(f);
+        FlexGrid* g = f.Grid("SelectTagsGrid");
+        g->ToggleCheck(3, 0);
+        f.Box("txtFilter")->setText(QStringLiteral("tank"));
+        QVERIFY(g->RowHidden(3));
+        g->ToggleCheck(0, 0); // clear all
+        for (int r = 1; r <= 4; ++r)
+            QCOMPARE(g->CellChecked(r, 0), CellCheck::Cleared);
+        g->ToggleCheck(0, 0); // check all, the hidden row too
+        for (int r = 1; r <= 4; ++r)
+            QCOMPARE(g->CellChecked(r, 0), CellCheck::Checked);
+        f.Click("cmdNext");
+        QCOMPARE(f.window->CurrentPage(), 3);
+        for (const TagItems::Ptr& t : f.window->Tags())
+            QVERIFY(t->Selected());
+        QCOMPARE(f.settings.Read("Filter").toString(), QStringLiteral("tank"));
+    }
+
+    void onlyTheCheckBoxesCanBeChanged() {
+        WizardFixture f;
+        OnSelectTags(f);
+        FlexGrid* g = f.Grid("SelectTagsGrid");
+        bool cancel = false;
+        g->OnBeforeEdit(2, 1, cancel);
+        QVERIFY(cancel);
+        cancel = false;
+        g->OnBeforeEdit(2, 0, cancel);
+        QVERIFY(!cancel);
+        g->OnBeforeUserResize(0, 0, cancel);
+        QVERIFY(cancel);
+    }
+
+    void noTagsSelectedIsRefused() {
+        WizardFixture f;
+        OnSelectTags(f);
+        FlexGrid* g = f.Grid("SelectTagsGrid");
+        g->ToggleCheck(0, 0);
+        f.Box("txtFilter")->setText(QStringLiteral("pump"));
+        f.Click("cmdNext");
+        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("No tags selected!")});
+        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Exclamation);
+        QCOMPARE(f.window->CurrentPage(), 2);
+        QVERIFY(f.Button("cmdNext")->isEnabled());
+        QVERIFY(!f.settings.Read("Filter").isValid());
+
+        // One chosen row, hidden or not, is enough; its flag alone is set.
+        g->ToggleCheck(2, 0);
+        f.Click("cmdNext");
+        QCOMPARE(f.window->CurrentPage(), 3);
+        QList<bool> selected;
+        for (const TagItems::Ptr& t : f.window->Tags())
+            selected << t->Selected();
+        QCOMPARE(selected, (QList<bool>{false, true, false, false}));
+    }
+
+    void previousKeepsTheFlagsAndReentryChecksEverything() {
+        WizardFixture f;
+        OnSelectTags(f);
+        FlexGrid* g = f.Grid("SelectTagsGrid");
+        g->ToggleCheck(1, 0);
+        f.Box("txtFilter")->setText(QStringLiteral("valve"));
+        QVERIFY(g->RowHidden(1));
+        f.Click("cmdPrev");
+        f.Click("cmdNext");
+        QCOMPARE(f.window->CurrentPage(), 2);
+        QCOMPARE(g->CellChecked(1, 0), CellCheck::Checked);
+        QVERIFY(!g->RowHidden(1));
+    }
+
+    void noTagsAtAll() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.window->EnterSelectTagsPage();
+        QCOMPARE(f.Grid("SelectTagsGrid")->Rows(), 1);
+        bool ok = true;
+        f.window->LeaveSelectTagsPage(ok);
+        QVERIFY(!ok);
+        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("No tags selected!")});
+    }
+};
+
+QTEST_MAIN(TestSelectTagsPage)
+#include "test_select_tags_page.moc"
