@@ -1,0 +1,342 @@
+#include "HubServer.h"
+
+#include "TagFile.h"
+#include "hub/Framing.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace demohub {
+
+std::optional<Fault> ParseFault(QStringView text) {
+    static const std::pair<const char*, Fault> names[] = {
+        {"none", Fault::None},         {"stall", Fault::Stall},     {"drip", Fault::Drip},
+        {"close", Fault::Close},       {"garbage", Fault::Garbage}, {"oversize", Fault::Oversize},
+        {"mismatch", Fault::Mismatch}, {"flap", Fault::Flap}};
+    for (const auto& [name, fault] : names)
+        if (text.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return fault;
+    return std::nullopt;
+}
+
+// One client connection: splits its byte stream into commands and hands each to the server.
+class Session : public QObject {
+public:
+    Session(HubServer& server, QIODevice* socket, int id, QString peer)
+        : server_(server), socket_(socket), id_(id), peer_(std::move(peer)) {
+        socket_->setParent(this);
+        connect(socket_, &QIODevice::readyRead, this, &Session::Read);
+        if (auto* local = qobject_cast<QLocalSocket*>(socket_))
+            connect(local, &QLocalSocket::disconnected, this, &Session::Gone);
+        else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_))
+            connect(tcp, &QTcpSocket::disconnected, this, &Session::Gone);
+    }
+
+    QIODevice& socket() { return *socket_; }
+    int id() const { return id_; }
+
+    void Send(const QByteArray& header, const QByteArray& body) {
+        socket_->write(header);
+        socket_->write(body);
+    }
+
+    // Sends `bytes` one at a time, every 20 ms.
+    void Drip(const QByteArray& bytes) {
+        drip_.append(bytes);
+        if (!dripTimer_) {
+            dripTimer_ = new QTimer(this);
+            connect(dripTimer_, &QTimer::timeout, this, [this] {
+                if (drip_.isEmpty())
+                    return dripTimer_->stop();
+                socket_->write(drip_.left(1));
+                drip_.remove(0, 1);
+            });
+        }
+        dripTimer_->start(20);
+    }
+
+    // Closes after everything written so far has gone out.
+    void CloseSoon() {
+        if (auto* local = qobject_cast<QLocalSocket*>(socket_))
+            local->disconnectFromServer();
+        else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_))
+            tcp->disconnectFromHost();
+    }
+
+    void Drop() {
+        if (auto* local = qobject_cast<QLocalSocket*>(socket_))
+            local->abort();
+        else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_))
+            tcp->abort();
+        Gone();
+    }
+
+private:
+    void Read() {
+        reader_.Append(socket_->readAll());
+        QByteArray command;
+        for (;;) {
+            const auto status = reader_.Next(command);
+            if (status == hubwire::CommandReader::Status::Incomplete)
+                return;
+            if (status == hubwire::CommandReader::Status::Error) {
+                server_.Log(QStringLiteral("svcorblex-hub: client %1 sent an over-long line; "
+                                           "closing")
+                                .arg(id_));
+                CloseSoon();
+                return;
+            }
+            server_.Respond(*this, command);
+        }
+    }
+
+    void Gone() {
+        if (gone_)
+            return;
+        gone_ = true;
+        server_.Log(QStringLiteral("svcorblex-hub: client %1 disconnected").arg(id_));
+        std::erase(server_.sessions_, this);
+        deleteLater();
+    }
+
+    HubServer& server_;
+    QIODevice* socket_;
+    int id_;
+    QString peer_;
+    hubwire::CommandReader reader_;
+    QByteArray drip_;
+    QTimer* dripTimer_ = nullptr;
+    bool gone_ = false;
+};
+
+HubServer::HubServer(ServerOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {
+    clock_.start();
+}
+
+HubServer::~HubServer() {
+    for (Session* session : std::vector<Session*>(sessions_))
+        delete session;
+    StopListening();
+}
+
+void HubServer::Log(const QString& line) const {
+    if (options_.quiet)
+        return;
+    const QByteArray bytes = (line + QLatin1Char('\n')).toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+bool HubServer::Start(QString* error) {
+    if (!Listen(error))
+        return false;
+    if (options_.fault == Fault::Flap) {
+        auto* flap = new QTimer(this);
+        connect(flap, &QTimer::timeout, this, &HubServer::Flap);
+        flap->start(2000);
+    }
+    return true;
+}
+
+bool HubServer::Listen(QString* error) {
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        StopListening();
+        return false;
+    };
+    tcp_ = new QTcpServer(this);
+    if (!tcp_->listen(options_.address, port_ ? port_ : options_.port))
+        return fail(QStringLiteral("cannot listen on %1:%2: %3")
+                        .arg(options_.address.toString())
+                        .arg(options_.port)
+                        .arg(tcp_->errorString()));
+    port_ = tcp_->serverPort();
+    connect(tcp_, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = tcp_->nextPendingConnection()) {
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            Accept(socket, QStringLiteral("tcp %1:%2")
+                               .arg(socket->peerAddress().toString())
+                               .arg(socket->peerPort()));
+        }
+    });
+
+    // A socket file left behind by a hub that died is removed; one that still answers
+    // belongs to a running hub and is left alone.
+    {
+        QLocalSocket probe;
+        probe.connectToServer(options_.localName);
+        if (probe.waitForConnected(200))
+            return fail(QStringLiteral("local endpoint %1 is in use by another hub")
+                            .arg(options_.localName));
+    }
+    QLocalServer::removeServer(options_.localName);
+    local_ = new QLocalServer(this);
+    if (!local_->listen(options_.localName))
+        return fail(QStringLiteral("cannot listen on local endpoint %1: %2")
+                        .arg(options_.localName, local_->errorString()));
+    connect(local_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = local_->nextPendingConnection())
+            Accept(socket, QStringLiteral("local endpoint"));
+    });
+    return true;
+}
+
+void HubServer::StopListening() {
+    delete tcp_;
+    tcp_ = nullptr;
+    delete local_;
+    local_ = nullptr;
+}
+
+QString HubServer::ListeningText() const {
+    const QString address = options_.address.protocol() == QAbstractSocket::IPv6Protocol
+                                ? QLatin1Char('[') + options_.address.toString() + QLatin1Char(']')
+                                : options_.address.toString();
+    return QStringLiteral("listening on %1:%2 and local endpoint %3")
+        .arg(address)
+        .arg(port_)
+        .arg(options_.localName);
+}
+
+void HubServer::Accept(QIODevice* socket, const QString& peer) {
+    const int id = nextSessionId_++;
+    sessions_.push_back(new Session(*this, socket, id, peer));
+    Log(QStringLiteral("svcorblex-hub: client %1 connected (%2)").arg(id).arg(peer));
+}
+
+void HubServer::Flap() {
+    if (tcp_) {
+        Log(QStringLiteral("svcorblex-hub: going down (fault flap)"));
+        StopListening();
+        for (Session* session : std::vector<Session*>(sessions_))
+            session->Drop();
+        return;
+    }
+    QString error;
+    if (Listen(&error))
+        Log(QStringLiteral("svcorblex-hub: back up (fault flap)"));
+    else
+        Log(QStringLiteral("svcorblex-hub: ") + error);
+}
+
+QByteArray HubServer::Answer(const QByteArray& command) const {
+    if (command == "GETTAGS")
+        return plant_.TagsAnswer();
+    if (command == "GETVALUES")
+        return plant_.ValuesAnswer(double(clock_.nsecsElapsed()) / 1e9);
+    return QByteArray();
+}
+
+void HubServer::Respond(Session& session, const QByteArray& command) {
+    QByteArray body = Answer(command);
+    switch (options_.fault) {
+    case Fault::None:
+    case Fault::Flap:
+        session.Send(hubwire::EncodeHeader(body.size()), body);
+        return;
+    case Fault::Stall:
+        return;
+    case Fault::Drip:
+        session.Drip(hubwire::EncodeAnswer(body));
+        return;
+    case Fault::Close:
+        session.Send(hubwire::EncodeHeader(body.size()), body.left(body.size() / 2));
+        session.CloseSoon();
+        return;
+    case Fault::Garbage:
+        session.Send(QByteArrayLiteral("OK, here it comes\n"), body);
+        return;
+    case Fault::Oversize:
+        session.Send(QByteArrayLiteral("99999999999\n"), body);
+        return;
+    case Fault::Mismatch:
+        if (command == "GETVALUES") {
+            const qsizetype lastTab = body.lastIndexOf('\t');
+            body = lastTab < 0 ? QByteArray() : body.left(lastTab);
+            if (!body.isEmpty())
+                body.prepend("Renamed ");
+        }
+        session.Send(hubwire::EncodeHeader(body.size()), body);
+        return;
+    }
+}
+
+void HubServer::SetTags(std::vector<TagSpec> tags) {
+    plant_.SetTags(std::move(tags), options_.seed);
+}
+
+bool HubServer::SetTagFile(const QString& path, QString* error) {
+    tagFile_ = QFileInfo(path).absoluteFilePath();
+    QString why;
+    ReloadTagFile(true, &why);
+    if (!why.isEmpty()) {
+        if (error)
+            *error = why;
+        return false;
+    }
+    // Editors often replace a file rather than write it, which a file watch alone can miss:
+    // the folder is watched too, and the file's time and size are checked every second.
+    watcher_ = new QFileSystemWatcher(this);
+    watcher_->addPath(tagFile_);
+    watcher_->addPath(QFileInfo(tagFile_).absolutePath());
+    reloadDelay_ = new QTimer(this);
+    reloadDelay_->setSingleShot(true);
+    reloadDelay_->setInterval(50);
+    connect(reloadDelay_, &QTimer::timeout, this, [this] { ReloadTagFile(false, nullptr); });
+    auto soon = [this] { reloadDelay_->start(); };
+    connect(watcher_, &QFileSystemWatcher::fileChanged, this, soon);
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, soon);
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, &HubServer::CheckTagFile);
+    poll->start(1000);
+    return true;
+}
+
+void HubServer::CheckTagFile() {
+    const QFileInfo info(tagFile_);
+    if (info.exists() && (info.lastModified() != tagFileTime_ || info.size() != tagFileSize_))
+        ReloadTagFile(false, nullptr);
+}
+
+void HubServer::ReloadTagFile(bool initial, QString* error) {
+    QFile file(tagFile_);
+    if (!file.open(QIODevice::ReadOnly)) {
+        const QString why =
+            QStringLiteral("cannot read tag file %1: %2").arg(tagFile_, file.errorString());
+        if (error)
+            *error = why;
+        else
+            Log(QStringLiteral("svcorblex-hub: ") + why + QStringLiteral("; keeping the tags"));
+        return;
+    }
+    const QByteArray text = file.readAll();
+    const QFileInfo info(tagFile_);
+    tagFileTime_ = info.lastModified();
+    tagFileSize_ = info.size();
+    if (watcher_ && !watcher_->files().contains(tagFile_))
+        watcher_->addPath(tagFile_);
+    if (!initial && text == tagFileText_)
+        return;
+    tagFileText_ = text;
+    QStringList warnings;
+    std::vector<TagSpec> tags = ParseTagFile(text, &warnings);
+    for (const QString& warning : warnings)
+        Log(QStringLiteral("svcorblex-hub: %1: %2").arg(tagFile_, warning));
+    Log(QStringLiteral("svcorblex-hub: %1 %2 tags from %3")
+            .arg(initial ? QStringLiteral("loaded") : QStringLiteral("reloaded"))
+            .arg(tags.size())
+            .arg(tagFile_));
+    SetTags(std::move(tags));
+}
+
+} // namespace demohub

@@ -1,0 +1,156 @@
+#include "Plant.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <numbers>
+
+namespace demohub {
+
+namespace {
+
+quint64 Mix(quint64 x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// A reproducible number in [0, 1) for (seed, tag, slot).
+double Unit(quint64 seed, qsizetype tag, qint64 slot, quint64 salt = 0) {
+    const quint64 h =
+        Mix(seed ^ Mix(quint64(tag) * 0x100000001B3ull + salt) ^ Mix(quint64(slot) + 0x51ED27ull));
+    return double(h >> 11) * (1.0 / 9007199254740992.0);
+}
+
+constexpr qsizetype NumberBytes = 40;
+
+// Fixed-point text of `value` with `decimals` digits after the point.
+char* WriteFixed(char* out, double value, int decimals) {
+    static constexpr double Scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+    const double scaled = std::nearbyint(value * Scale[decimals]);
+    if (!(std::fabs(scaled) < 9e15)) {
+        const int n = std::snprintf(out, NumberBytes, "%.*f", decimals, value);
+        return out + std::max(0, std::min(n, int(NumberBytes) - 1));
+    }
+    qint64 whole = qint64(scaled);
+    if (whole < 0) {
+        *out++ = '-';
+        whole = -whole;
+    }
+    if (decimals == 0)
+        return std::to_chars(out, out + 24, whole).ptr;
+    const qint64 unit = qint64(Scale[decimals]);
+    out = std::to_chars(out, out + 24, whole / unit).ptr;
+    *out++ = '.';
+    qint64 fraction = whole % unit;
+    for (int i = decimals - 1; i >= 0; --i) {
+        out[i] = char('0' + fraction % 10);
+        fraction /= 10;
+    }
+    return out + decimals;
+}
+
+} // namespace
+
+void Plant::SetTags(std::vector<TagSpec> tags, quint64 seed) {
+    tags_ = std::move(tags);
+    seed_ = seed;
+    phases_.resize(tags_.size());
+    tagsAnswer_.clear();
+    qsizetype namesSize = 0;
+    for (const TagSpec& tag : tags_)
+        namesSize += tag.name.size() + 1;
+    tagsAnswer_.reserve(namesSize);
+    valuesBound_ = 0;
+    for (qsizetype i = 0; i < Count(); ++i) {
+        TagSpec& tag = tags_[size_t(i)];
+        tag.decimals = std::clamp(tag.decimals, 0, 9);
+        if (!(tag.period > 0))
+            tag.period = 60;
+        phases_[size_t(i)] = 2 * std::numbers::pi * Unit(seed_, i, -1, 7);
+        if (i > 0)
+            tagsAnswer_.append(',');
+        tagsAnswer_.append(tag.name);
+        valuesBound_ += tag.name.size() + 2 + MaxValueBytes(i);
+    }
+}
+
+qsizetype Plant::MaxValueBytes(qsizetype index) const {
+    const TagSpec& tag = tags_[size_t(index)];
+    switch (tag.kind) {
+    case TagSpec::Kind::Number:
+    case TagSpec::Kind::Counter:
+        return NumberBytes;
+    case TagSpec::Kind::State:
+    case TagSpec::Kind::Text: {
+        qsizetype longest = 0;
+        for (const QByteArray& state : tag.states)
+            longest = std::max(longest, state.size());
+        return longest;
+    }
+    }
+    return 0;
+}
+
+char* Plant::WriteValue(char* out, qsizetype index, double seconds) const {
+    const TagSpec& tag = tags_[size_t(index)];
+    if (tag.empty > 0 && Unit(seed_, index, qint64(std::floor(seconds)), 3) < tag.empty)
+        return out;
+    switch (tag.kind) {
+    case TagSpec::Kind::Number: {
+        double value =
+            tag.base + tag.amplitude * std::sin(2 * std::numbers::pi * seconds / tag.period +
+                                                phases_[size_t(index)]);
+        if (tag.noise > 0)
+            value += tag.noise * tag.amplitude *
+                     (2 * Unit(seed_, index, qint64(std::floor(seconds * 10)), 5) - 1);
+        return WriteFixed(out, value, tag.decimals);
+    }
+    case TagSpec::Kind::Counter:
+        return WriteFixed(out, std::floor(tag.base + tag.rate * seconds), 0);
+    case TagSpec::Kind::State: {
+        if (tag.states.isEmpty())
+            return out;
+        const auto slot = qint64(std::floor(seconds / tag.period));
+        const auto pick = qsizetype(Unit(seed_, index, slot, 11) * double(tag.states.size()));
+        const QByteArray& state = tag.states[std::min(pick, tag.states.size() - 1)];
+        std::memcpy(out, state.constData(), size_t(state.size()));
+        return out + state.size();
+    }
+    case TagSpec::Kind::Text:
+        if (tag.states.isEmpty())
+            return out;
+        std::memcpy(out, tag.states.front().constData(), size_t(tag.states.front().size()));
+        return out + tag.states.front().size();
+    }
+    return out;
+}
+
+QByteArray Plant::Value(qsizetype index, double seconds) const {
+    QByteArray value(MaxValueBytes(index), Qt::Uninitialized);
+    char* end = WriteValue(value.data(), index, seconds);
+    value.truncate(end - value.constData());
+    return value;
+}
+
+QByteArray Plant::ValuesAnswer(double seconds) const {
+    // One allocation of a known upper bound and plain writes into it: a 100,000-tag answer
+    // costs a few milliseconds.
+    QByteArray answer(valuesBound_, Qt::Uninitialized);
+    char* out = answer.data();
+    for (qsizetype i = 0; i < Count(); ++i) {
+        if (i > 0)
+            *out++ = '\t';
+        const QByteArray& name = tags_[size_t(i)].name;
+        std::memcpy(out, name.constData(), size_t(name.size()));
+        out += name.size();
+        *out++ = ',';
+        out = WriteValue(out, i, seconds);
+    }
+    answer.truncate(out - answer.constData());
+    return answer;
+}
+
+} // namespace demohub

@@ -1,0 +1,56 @@
+#pragma once
+// The simulated plant of the demo hub: a list of tags whose values move with time.
+// Values are a pure function of (seed, tag position, seconds since start), so a run with the
+// same seed gives the same values at the same moments.
+
+#include <QByteArray>
+#include <QList>
+#include <vector>
+
+namespace demohub {
+
+struct TagSpec {
+    enum class Kind { Number, Counter, State, Text };
+    QByteArray name;
+    Kind kind = Kind::Number;
+    // Number: base + amplitude * sin(2 pi t / period + phase) + noise * amplitude * random.
+    double base = 0;
+    double amplitude = 0;
+    double period = 60; // seconds; also how long a State holds
+    double noise = 0;
+    int decimals = 0;
+    // Counter: floor(base + rate * t).
+    double rate = 1;
+    // State: one of these, changing every `period` seconds; Text: states[0] always.
+    QList<QByteArray> states;
+    // Chance, per second, that the value is empty.
+    double empty = 0;
+};
+
+class Plant {
+public:
+    void SetTags(std::vector<TagSpec> tags, quint64 seed);
+    qsizetype Count() const { return qsizetype(tags_.size()); }
+    const std::vector<TagSpec>& Tags() const { return tags_; }
+
+    // "GETTAGS": the names joined by ",". Built once per tag list.
+    const QByteArray& TagsAnswer() const { return tagsAnswer_; }
+    // "GETVALUES" at `seconds` since start: "name,value" entries joined by tabs.
+    QByteArray ValuesAnswer(double seconds) const;
+    // The value of one tag at `seconds`, as the answer carries it.
+    QByteArray Value(qsizetype index, double seconds) const;
+
+private:
+    // Writes the value of tag `index` at `out`, which has room for MaxValueBytes(index);
+    // returns the end of what was written.
+    char* WriteValue(char* out, qsizetype index, double seconds) const;
+    qsizetype MaxValueBytes(qsizetype index) const;
+
+    std::vector<TagSpec> tags_;
+    std::vector<double> phases_;
+    quint64 seed_ = 0;
+    QByteArray tagsAnswer_;
+    qsizetype valuesBound_ = 0; // upper bound of the size of a GETVALUES answer
+};
+
+} // namespace demohub

@@ -1,0 +1,136 @@
+// svcorblex-hub: a demo hub that publishes a simulated plant over wire protocol v1, on a
+// local endpoint and on TCP. See docs/demo-hub.md.
+
+#include "HubServer.h"
+#include "TagFile.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void RequestStop(int) {
+    stopRequested = 1;
+}
+
+int Fail(const QString& message) {
+    const QByteArray line =
+        (QStringLiteral("svcorblex-hub: ") + message + QLatin1Char('\n')).toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("svcorblex-hub"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Demo hub: publishes simulated process values under tag names.\n"
+                       "Answers GETTAGS and GETVALUES on a local endpoint and on TCP."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), QStringLiteral("TCP port (default 6000; 0 picks a free one)."),
+        QStringLiteral("N"), QStringLiteral("6000"));
+    const QCommandLineOption listenOption(
+        QStringLiteral("listen"), QStringLiteral("TCP address to listen on (default 127.0.0.1)."),
+        QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption nameOption(
+        QStringLiteral("name"), QStringLiteral("Local endpoint name (default svcorblex-hub)."),
+        QStringLiteral("NAME"), QStringLiteral("svcorblex-hub"));
+    const QCommandLineOption tagsOption(
+        QStringLiteral("tags"),
+        QStringLiteral("Publish the tags of FILE; follows changes to the file."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption syntheticOption(QStringLiteral("synthetic"),
+                                             QStringLiteral("Publish N generated tags."),
+                                             QStringLiteral("N"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"),
+                                        QStringLiteral("Seed of the simulation (default 1)."),
+                                        QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption faultOption(
+        QStringLiteral("fault"),
+        QStringLiteral("Misbehave on purpose: stall, drip, close, garbage, oversize, mismatch "
+                       "or flap."),
+        QStringLiteral("MODE"));
+    const QCommandLineOption quietOption(QStringLiteral("quiet"),
+                                         QStringLiteral("Do not log connections."));
+    parser.addOptions({portOption, listenOption, nameOption, tagsOption, syntheticOption,
+                       seedOption, faultOption, quietOption});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return Fail(QStringLiteral("unexpected argument \"%1\"; see --help")
+                        .arg(parser.positionalArguments().front()));
+
+    demohub::ServerOptions options;
+    bool ok = false;
+    const uint port = parser.value(portOption).toUInt(&ok);
+    if (!ok || port > 65535)
+        return Fail(QStringLiteral("--port must be 0 to 65535"));
+    options.port = quint16(port);
+    QString listen = parser.value(listenOption).trimmed();
+    if (listen.startsWith(QLatin1Char('[')) && listen.endsWith(QLatin1Char(']')))
+        listen = listen.mid(1, listen.size() - 2);
+    if (!options.address.setAddress(listen))
+        return Fail(QStringLiteral("--listen needs an IPv4 or IPv6 address, not \"%1\"")
+                        .arg(parser.value(listenOption)));
+    options.localName = parser.value(nameOption);
+    if (options.localName.isEmpty())
+        return Fail(QStringLiteral("--name must not be empty"));
+    options.seed = parser.value(seedOption).toULongLong(&ok);
+    if (!ok)
+        return Fail(QStringLiteral("--seed must be a whole number"));
+    options.quiet = parser.isSet(quietOption);
+    if (parser.isSet(faultOption)) {
+        const auto fault = demohub::ParseFault(parser.value(faultOption));
+        if (!fault)
+            return Fail(QStringLiteral("unknown --fault \"%1\"").arg(parser.value(faultOption)));
+        options.fault = *fault;
+    }
+    if (parser.isSet(tagsOption) && parser.isSet(syntheticOption))
+        return Fail(QStringLiteral("--tags and --synthetic exclude each other"));
+
+    demohub::HubServer server(options);
+    QString error;
+    if (parser.isSet(tagsOption)) {
+        if (!server.SetTagFile(parser.value(tagsOption), &error))
+            return Fail(error);
+    } else if (parser.isSet(syntheticOption)) {
+        const qlonglong count = parser.value(syntheticOption).toLongLong(&ok);
+        if (!ok || count < 0 || count > 10'000'000)
+            return Fail(QStringLiteral("--synthetic must be 0 to 10000000"));
+        server.SetTags(demohub::SyntheticTags(count));
+    } else {
+        server.SetTags(demohub::BuiltInTags());
+    }
+
+    if (!server.Start(&error))
+        return Fail(error);
+
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+    QTimer stopPoll;
+    QObject::connect(&stopPoll, &QTimer::timeout, &app, [] {
+        if (stopRequested)
+            QCoreApplication::quit();
+    });
+    stopPoll.start(100);
+
+    const QByteArray line =
+        (QStringLiteral("svcorblex-hub: ") + server.ListeningText() + QLatin1Char('\n'))
+            .toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+
+    const int code = app.exec();
+    server.Log(QStringLiteral("svcorblex-hub: stopped"));
+    return code;
+}
