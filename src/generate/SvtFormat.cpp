@@ -363,6 +363,8 @@ void Reader::CloseSection() {
 }
 
 Application Reader::Run() {
+    if (bytes_.startsWith("\xEF\xBB\xBF"))
+        pos_ = 3; // a byte-order mark that an editor may have added
     QString line;
     while (NextLine(line)) {
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
