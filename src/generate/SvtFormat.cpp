@@ -1,0 +1,430 @@
+#include "generate/SvtFormat.h"
+
+#include "generate/Application.h"
+
+#include <QList>
+#include <QStringDecoder>
+
+#include <optional>
+
+namespace svt {
+
+namespace {
+
+// Characters that never appear raw in a value: controls (C0, DEL, C1), the Unicode line and
+// paragraph separators (some editors break lines there) and the byte-order mark.
+bool NeedsCodeEscape(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0xFEFF;
+}
+
+void AppendCodeEscape(QString& out, char16_t c) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    out += QLatin1String("\\u");
+    for (int shift = 12; shift >= 0; shift -= 4)
+        out += QLatin1Char(Hex[(c >> shift) & 0xF]);
+}
+
+int HexValue(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+void AppendEscaped(QString& out, QStringView value) {
+    const qsizetype n = value.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = value[i].unicode();
+        switch (c) {
+        case u'\\':
+            out += QLatin1String("\\\\");
+            break;
+        case u'\n':
+            out += QLatin1String("\\n");
+            break;
+        case u'\r':
+            out += QLatin1String("\\r");
+            break;
+        case u'\t':
+            out += QLatin1String("\\t");
+            break;
+        case u' ':
+            // Blanks at either end would be lost to editors that trim lines.
+            if (i == 0 || i == n - 1)
+                out += QLatin1String("\\s");
+            else
+                out += QLatin1Char(' ');
+            break;
+        default:
+            if (NeedsCodeEscape(c)) {
+                AppendCodeEscape(out, c);
+            } else if (QChar::isHighSurrogate(c) && i + 1 < n &&
+                       QChar::isLowSurrogate(value[i + 1].unicode())) {
+                out += value[i];
+                out += value[i + 1];
+                ++i;
+            } else if (QChar::isSurrogate(c)) {
+                // A lone surrogate has no UTF-8 form; the escape keeps it exactly.
+                AppendCodeEscape(out, c);
+            } else {
+                out += value[i];
+            }
+        }
+    }
+}
+
+QString Escape(QStringView value) {
+    QString out;
+    out.reserve(value.size());
+    AppendEscaped(out, value);
+    return out;
+}
+
+bool Unescape(QStringView text, QString& out, QString* error) {
+    out.clear();
+    out.reserve(text.size());
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c != QLatin1Char('\\')) {
+            out += c;
+            continue;
+        }
+        if (i + 1 >= n) {
+            if (error)
+                *error = QStringLiteral("the value ends with a lone \"\\\"");
+            return false;
+        }
+        const QChar e = text[++i];
+        switch (e.unicode()) {
+        case u'\\':
+            out += QLatin1Char('\\');
+            break;
+        case u'n':
+            out += QLatin1Char('\n');
+            break;
+        case u'r':
+            out += QLatin1Char('\r');
+            break;
+        case u't':
+            out += QLatin1Char('\t');
+            break;
+        case u's':
+            out += QLatin1Char(' ');
+            break;
+        case u'u': {
+            int code = 0;
+            bool ok = i + 4 < n;
+            for (int k = 1; ok && k <= 4; ++k) {
+                const int h = HexValue(text[i + k]);
+                ok = h >= 0;
+                code = code * 16 + h;
+            }
+            if (!ok) {
+                if (error)
+                    *error = QStringLiteral("\"\\u\" must be followed by four hexadecimal digits");
+                return false;
+            }
+            out += QChar(char16_t(code));
+            i += 4;
+            break;
+        }
+        default:
+            if (error)
+                *error = QStringLiteral("unknown escape \"\\%1\"").arg(e);
+            return false;
+        }
+    }
+    return true;
+}
+
+QByteArray Write(const Application& app) {
+    QString text;
+    text.reserve(256 + qsizetype(app.Variables().size()) * 96);
+    const auto line = [&text](QLatin1String key, QStringView value) {
+        text += key;
+        text += QLatin1Char('=');
+        AppendEscaped(text, value);
+        text += QLatin1Char('\n');
+    };
+    text += QLatin1String("[application]\nformat=SVT\nversion=");
+    text += QString::number(FormatVersion);
+    text += QLatin1Char('\n');
+    line(QLatin1String("setup"), QString::number(app.SetUpValue()));
+    line(QLatin1String("title"), app.Title());
+    line(QLatin1String("variables"), QString::number(app.Variables().size()));
+    qsizetype index = 0;
+    for (const ApplicationVariable& v : app.Variables()) {
+        text += QLatin1String("[variable ");
+        text += QString::number(++index);
+        text += QLatin1String("]\n");
+        line(QLatin1String("name"), v.Name());
+        line(QLatin1String("type"), v.FieldType());
+        line(QLatin1String("length"), QString::number(v.Length()));
+        line(QLatin1String("decimals"), QString::number(v.Decimals()));
+        if (v.Link())
+            line(QLatin1String("link"), *v.Link());
+        if (v.Code())
+            line(QLatin1String("code"), *v.Code());
+    }
+    text += QLatin1String("[end]\n");
+    return text.toUtf8();
+}
+
+namespace {
+
+class Reader {
+public:
+    Reader(const QByteArray& bytes, const QString& sourceName)
+        : bytes_(bytes), sourceName_(sourceName) {}
+
+    Application Run();
+
+private:
+    enum class Section { None, Application, Variable, End };
+
+    struct Field {
+        QString value;
+        bool present = false;
+        int line = 0;
+    };
+
+    [[noreturn]] void Fail(const QString& what) const { FailAt(lineNumber_, what); }
+    [[noreturn]] void FailAt(int line, const QString& what) const {
+        throw ComponentError(
+            QStringLiteral("Cannot read \"%1\": line %2: %3").arg(sourceName_).arg(line).arg(what));
+    }
+    [[noreturn]] void FailFile(const QString& what) const {
+        throw ComponentError(QStringLiteral("Cannot read \"%1\": %2").arg(sourceName_, what));
+    }
+
+    static QString Shown(QStringView text) {
+        constexpr qsizetype Max = 40;
+        QString shown = Escape(text.left(Max));
+        if (text.size() > Max)
+            shown += QLatin1String("...");
+        return QLatin1Char('"') + shown + QLatin1Char('"');
+    }
+
+    bool NextLine(QString& line);
+    void HandleKey(QStringView key, QStringView rawValue);
+    void CloseSection();
+
+    const QByteArray& bytes_;
+    const QString& sourceName_;
+    qsizetype pos_ = 0;
+    int lineNumber_ = 0;
+    QStringDecoder decoder_{QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom};
+
+    Section section_ = Section::None;
+    int keysSeen_ = 0; // key lines in the application section, for format/version order
+    // Application section.
+    Field setup_, title_, count_;
+    // Current variable section.
+    Field name_, type_, length_, decimals_, link_, code_;
+    Application app_;
+};
+
+// Reads the next line without its line break (LF or CR LF). Returns false at the end.
+bool Reader::NextLine(QString& line) {
+    if (pos_ >= bytes_.size())
+        return false;
+    qsizetype end = bytes_.indexOf('\n', pos_);
+    const qsizetype next = end < 0 ? bytes_.size() : end + 1;
+    if (end < 0)
+        end = bytes_.size();
+    if (end > pos_ && bytes_[end - 1] == '\r')
+        --end;
+    ++lineNumber_;
+    decoder_.resetState();
+    line = decoder_.decode(QByteArrayView(bytes_).sliced(pos_, end - pos_));
+    if (decoder_.hasError())
+        Fail(QStringLiteral("the text is not valid UTF-8"));
+    pos_ = next;
+    return true;
+}
+
+void Reader::HandleKey(QStringView key, QStringView rawValue) {
+    QString value;
+    QString error;
+    if (!Unescape(rawValue, value, &error))
+        Fail(QStringLiteral("the value of \"%1\" is malformed: %2").arg(key, error));
+
+    if (section_ == Section::Application) {
+        ++keysSeen_;
+        if (keysSeen_ == 1) {
+            if (key != QLatin1String("format") || value != QLatin1String("SVT"))
+                Fail(QStringLiteral("expected \"format=SVT\", found %1")
+                         .arg(Shown(QString(key + QLatin1Char('=') + rawValue))));
+            return;
+        }
+        if (keysSeen_ == 2) {
+            bool ok = key == QLatin1String("version");
+            const int version = ok ? value.toInt(&ok) : 0;
+            if (!ok)
+                Fail(QStringLiteral("expected \"version=%1\", found %2")
+                         .arg(FormatVersion)
+                         .arg(Shown(QString(key + QLatin1Char('=') + rawValue))));
+            if (version != FormatVersion)
+                Fail(QStringLiteral("the file has format version %1; this program reads version "
+                                    "%2 only")
+                         .arg(version)
+                         .arg(FormatVersion));
+            return;
+        }
+    }
+
+    Field* field = nullptr;
+    if (section_ == Section::Application) {
+        if (key == QLatin1String("setup"))
+            field = &setup_;
+        else if (key == QLatin1String("title"))
+            field = &title_;
+        else if (key == QLatin1String("variables"))
+            field = &count_;
+    } else {
+        if (key == QLatin1String("name"))
+            field = &name_;
+        else if (key == QLatin1String("type"))
+            field = &type_;
+        else if (key == QLatin1String("length"))
+            field = &length_;
+        else if (key == QLatin1String("decimals"))
+            field = &decimals_;
+        else if (key == QLatin1String("link"))
+            field = &link_;
+        else if (key == QLatin1String("code"))
+            field = &code_;
+    }
+    if (!field)
+        return; // Keys of later format additions are ignored.
+    if (field->present)
+        Fail(QStringLiteral("\"%1\" is given a second time in this section").arg(key));
+    field->value = std::move(value);
+    field->present = true;
+    field->line = lineNumber_;
+}
+
+void Reader::CloseSection() {
+    const auto require = [this](const Field& f, const char* key, const QString& section) {
+        if (!f.present)
+            Fail(QStringLiteral("%1 ends without the line \"%2=...\"")
+                     .arg(section, QLatin1String(key)));
+    };
+    const auto number = [this](const Field& f, const char* key, qint64 min, qint64 max) {
+        const QString& t = f.value;
+        bool ok = !t.isEmpty() && t.size() <= 11;
+        for (qsizetype i = 0; ok && i < t.size(); ++i)
+            ok = (t[i] >= QLatin1Char('0') && t[i] <= QLatin1Char('9')) ||
+                 (i == 0 && t[i] == QLatin1Char('-') && t.size() > 1);
+        const qint64 v = ok ? t.toLongLong(&ok) : 0;
+        if (!ok || v < min || v > max)
+            FailAt(f.line, QStringLiteral("\"%1\" must be a whole number from %2 to %3, found %4")
+                               .arg(QLatin1String(key))
+                               .arg(min)
+                               .arg(max)
+                               .arg(Shown(t)));
+        return v;
+    };
+
+    if (section_ == Section::Application) {
+        if (keysSeen_ < 2)
+            Fail(keysSeen_ == 0 ? QStringLiteral("expected \"format=SVT\"")
+                                : QStringLiteral("expected \"version=%1\"").arg(FormatVersion));
+        const QString section = QStringLiteral("the section [application]");
+        require(setup_, "setup", section);
+        require(title_, "title", section);
+        require(count_, "variables", section);
+        app_.SetUp(int(number(setup_, "setup", INT_MIN, INT_MAX)));
+        app_.SetTitle(title_.value);
+        number(count_, "variables", 0, INT_MAX);
+    } else if (section_ == Section::Variable) {
+        const QString section =
+            QStringLiteral("the section [variable %1]").arg(app_.Variables().size() + 1);
+        require(name_, "name", section);
+        require(type_, "type", section);
+        require(length_, "length", section);
+        require(decimals_, "decimals", section);
+        IVariable& v = app_.GetVariables().AddVariable(
+            name_.value, type_.value, qint16(number(length_, "length", -32768, 32767)),
+            qint16(number(decimals_, "decimals", -32768, 32767)));
+        if (link_.present)
+            v.SetLink(link_.value);
+        if (code_.present)
+            v.SetCode(code_.value);
+        name_ = type_ = length_ = decimals_ = link_ = code_ = Field{};
+    }
+}
+
+Application Reader::Run() {
+    if (bytes_.startsWith("\xEF\xBB\xBF"))
+        pos_ = 3; // a byte-order mark that an editor may have added
+    QString line;
+    while (NextLine(line)) {
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue; // blank lines and comments
+        if (section_ == Section::End)
+            Fail(QStringLiteral("expected nothing after \"[end]\", found %1").arg(Shown(line)));
+
+        if (line.startsWith(QLatin1Char('['))) {
+            if (section_ == Section::None) {
+                if (line != QLatin1String("[application]"))
+                    Fail(QStringLiteral("expected \"[application]\", found %1").arg(Shown(line)));
+                section_ = Section::Application;
+                continue;
+            }
+            const qsizetype next =
+                qsizetype(app_.Variables().size()) + (section_ == Section::Variable ? 2 : 1);
+            const QString expectedVariable = QStringLiteral("[variable %1]").arg(next);
+            if (line == expectedVariable) {
+                CloseSection();
+                section_ = Section::Variable;
+                continue;
+            }
+            if (line == QLatin1String("[end]")) {
+                CloseSection();
+                const qint64 declared = count_.value.toLongLong();
+                if (declared != qint64(app_.Variables().size()))
+                    Fail(QStringLiteral("the file declares %1 variables but holds %2")
+                             .arg(declared)
+                             .arg(app_.Variables().size()));
+                section_ = Section::End;
+                continue;
+            }
+            Fail(QStringLiteral("expected \"%1\" or \"[end]\", found %2")
+                     .arg(expectedVariable, Shown(line)));
+        }
+
+        if (section_ == Section::None)
+            Fail(QStringLiteral("expected \"[application]\", found %1").arg(Shown(line)));
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            Fail(QStringLiteral("expected \"key=value\" or a section line such as \"[end]\", "
+                                "found %1")
+                     .arg(Shown(line)));
+        HandleKey(QStringView(line).left(eq), QStringView(line).mid(eq + 1));
+    }
+    if (section_ == Section::None)
+        FailFile(lineNumber_ == 0 ? QStringLiteral("the file is empty; expected \"[application]\".")
+                                  : QStringLiteral("no \"[application]\" line found."));
+    if (section_ != Section::End)
+        FailFile(QStringLiteral("the file ends after line %1 without the end marker \"[end]\"; "
+                                "it is truncated or incomplete.")
+                     .arg(lineNumber_));
+    return std::move(app_);
+}
+
+} // namespace
+
+Application Read(const QByteArray& text, const QString& sourceName) {
+    Reader reader(text, sourceName);
+    return reader.Run();
+}
+
+} // namespace svt

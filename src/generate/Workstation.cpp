@@ -1,0 +1,139 @@
+#include "generate/Workstation.h"
+
+#include "generate/SvtFormat.h"
+#include "hub/IHubReader.h"
+
+#include <QHash>
+
+namespace workstation {
+
+std::optional<HubLink> SplitLink(const QString& link) {
+    static const QLatin1String Hub("HUB:");
+    static const QLatin1String Tcp("TCP:");
+    if (link.startsWith(Hub))
+        return HubLink{link.left(Hub.size()), link.mid(Hub.size())};
+    if (link.startsWith(Tcp)) {
+        const qsizetype bang = link.indexOf(QLatin1Char('!'), Tcp.size());
+        if (bang > Tcp.size())
+            return HubLink{link.left(bang + 1), link.mid(bang + 1)};
+    }
+    return std::nullopt;
+}
+
+QString ColumnHeading(const QString& variableName) {
+    QString heading = variableName;
+    heading.replace(QLatin1Char('_'), QLatin1Char('\n'));
+    return heading;
+}
+
+namespace {
+bool IsClockVariable(const ApplicationVariable& v) {
+    return !v.Link() && (v.Name() == QLatin1String("Date") || v.Name() == QLatin1String("Time"));
+}
+} // namespace
+
+LogSheet::LogSheet(const Application& app) {
+    headings_ << QStringLiteral("Date") << QStringLiteral("Time");
+    QHash<QString, int> hubIndex;
+    for (const ApplicationVariable& v : app.Variables()) {
+        if (IsClockVariable(v))
+            continue;
+        const int column = int(headings_.size());
+        headings_ << ColumnHeading(v.Name());
+        const auto link = v.Link() ? SplitLink(*v.Link()) : std::nullopt;
+        if (!link)
+            continue;
+        auto it = hubIndex.constFind(link->prefix);
+        if (it == hubIndex.constEnd()) {
+            it = hubIndex.insert(link->prefix, int(hubs_.size()));
+            hubs_.push_back(Hub{link->prefix, {}});
+        }
+        hubs_[*it].tags.push_back(Tag{link->tag.toCaseFolded(), column});
+    }
+}
+
+QStringList LogSheet::Poll(IHubReader& reader, const QDateTime& now) const {
+    QStringList row;
+    row.reserve(headings_.size());
+    row << now.toString(QStringLiteral("yyyy-MM-dd")) << now.toString(QStringLiteral("hh:mm:ss"));
+    while (row.size() < headings_.size())
+        row << QString();
+
+    for (const Hub& hub : hubs_) {
+        const QString answer = reader.ReadInputFile(hub.prefix + QLatin1String("GETVALUES"));
+        if (answer.isEmpty())
+            continue;
+        // Entries "name,value" separated by tabs; the value follows the first ",". The first
+        // entry of a name (compared ignoring letter case) counts.
+        QHash<QString, QStringView> values;
+        values.reserve(qsizetype(hub.tags.size()));
+        for (const QStringView entry : QStringView(answer).split(QLatin1Char('\t'))) {
+            const qsizetype comma = entry.indexOf(QLatin1Char(','));
+            const QStringView name = comma < 0 ? entry : entry.left(comma);
+            const QStringView value = comma < 0 ? QStringView() : entry.mid(comma + 1);
+            QString key = name.toString().toCaseFolded();
+            if (!values.contains(key))
+                values.insert(std::move(key), value);
+        }
+        for (const Tag& tag : hub.tags) {
+            const auto it = values.constFind(tag.folded);
+            if (it != values.constEnd())
+                row[tag.column] = it->toString();
+        }
+    }
+    return row;
+}
+
+std::vector<VariableProblem> CheckVariables(const Application& app) {
+    std::vector<VariableProblem> problems;
+    int index = 0;
+    for (const ApplicationVariable& v : app.Variables()) {
+        const auto add = [&](const QString& text) { problems.push_back({index, text}); };
+        if (v.Name().isEmpty())
+            add(QStringLiteral("the name is empty"));
+        if (v.FieldType() != QLatin1String("N") && v.FieldType() != QLatin1String("T"))
+            add(QStringLiteral("the field type \"%1\" is neither \"N\" nor \"T\"")
+                    .arg(svt::Escape(v.FieldType())));
+        if (v.Length() < 1)
+            add(QStringLiteral("the length %1 is below 1").arg(v.Length()));
+        if (v.Decimals() < 0)
+            add(QStringLiteral("the decimals %1 are below 0").arg(v.Decimals()));
+        else if (v.Decimals() > 0 && v.Decimals() >= v.Length())
+            add(QStringLiteral("the decimals %1 are not below the length %2")
+                    .arg(v.Decimals())
+                    .arg(v.Length()));
+        if (v.Link() && !SplitLink(*v.Link()))
+            add(QStringLiteral("the link \"%1\" has no \"HUB:\" or \"TCP:address:port!\" prefix")
+                    .arg(svt::Escape(*v.Link())));
+        ++index;
+    }
+    return problems;
+}
+
+QStringList CheckReport(const QString& fileName, const Application& app,
+                        const std::vector<VariableProblem>& problems) {
+    QStringList lines;
+    const qsizetype count = qsizetype(app.Variables().size());
+    if (problems.empty()) {
+        lines << QStringLiteral("%1: all %2 variables are valid.").arg(fileName).arg(count);
+        return lines;
+    }
+    int invalid = 0;
+    int last = -1;
+    for (const VariableProblem& p : problems) {
+        if (p.index != last)
+            ++invalid;
+        last = p.index;
+    }
+    lines << QStringLiteral("%1: %2 of %3 variables are invalid.")
+                 .arg(fileName)
+                 .arg(invalid)
+                 .arg(count);
+    for (const VariableProblem& p : problems)
+        lines << QStringLiteral("variable %1 \"%2\": %3")
+                     .arg(p.index + 1)
+                     .arg(svt::Escape(app.Variables()[std::size_t(p.index)].Name()), p.text);
+    return lines;
+}
+
+} // namespace workstation

@@ -1,0 +1,414 @@
+// The application model: .SVT round trips, byte-stable output, refusal of malformed and
+// truncated files, and saves that fail without harming an earlier file.
+
+#include "generate/Application.h"
+#include "generate/SvtFormat.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct VarSpec {
+    QString name;
+    QString type;
+    qint16 length;
+    qint16 decimals;
+    std::optional<QString> link;
+    std::optional<QString> code;
+};
+
+Application Make(const QString& title, const std::vector<VarSpec>& vars, int setUp = 1) {
+    Application app;
+    app.SetUp(setUp);
+    app.SetTitle(title);
+    for (const VarSpec& s : vars) {
+        IVariable& v = app.GetVariables().AddVariable(s.name, s.type, s.length, s.decimals);
+        if (s.link)
+            v.SetLink(*s.link);
+        if (s.code)
+            v.SetCode(*s.code);
+    }
+    return app;
+}
+
+Application Sample() {
+    return Make(QStringLiteral("Line 3"),
+                {{QStringLiteral("Date"), QStringLiteral("T"), 8, 0, {}, {}},
+                 {QStringLiteral("Time"), QStringLiteral("T"), 8, 0, {}, {}},
+                 {QStringLiteral("Tank1_Level"), QStringLiteral("N"), 6, 2,
+                  QStringLiteral("HUB:Tank1.Level"), QStringLiteral("P")}});
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void WriteAll(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(data), data.size());
+}
+
+QStringList Entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
+}
+
+QString ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const ComponentError& e) {
+        return e.message();
+    }
+    return QStringLiteral("<no error>");
+}
+
+} // namespace
+
+using VarList = std::vector<VarSpec>;
+Q_DECLARE_METATYPE(VarList)
+
+class TestApplication : public QObject {
+    Q_OBJECT
+
+private slots:
+    void roundTrip_data();
+    void roundTrip();
+    void documentedExampleIsWrittenByteForByte();
+    void variableReferencesStayValid();
+    void closeEmptiesTheApplication();
+    void readerAcceptsEditedFiles_data();
+    void readerAcceptsEditedFiles();
+    void malformedFilesAreRefused_data();
+    void malformedFilesAreRefused();
+    void everyTruncationIsRefused();
+    void saveReplacesEarlierFileCompletely();
+    void failedSaveKeepsEarlierFile_data();
+    void failedSaveKeepsEarlierFile();
+    void loadReportsMissingFile();
+};
+
+void TestApplication::roundTrip_data() {
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("setUp");
+    QTest::addColumn<VarList>("vars");
+    const auto one = [](const QString& name, std::optional<QString> link = QStringLiteral("HUB:x"),
+                        std::optional<QString> code = QStringLiteral("P")) {
+        return VarList{{name, QStringLiteral("N"), 6, 2, link, code}};
+    };
+    QTest::newRow("plain") << QStringLiteral("Line 3") << 1 << one(QStringLiteral("Tank1"));
+    QTest::newRow("commas quotes tabs underscores")
+        << QStringLiteral("a,b \"c\" 'd'\te") << 1
+        << one(QStringLiteral("Tank,1_Level \"x\" 'y'\tz_"),
+               QStringLiteral("TCP:10.0.0.1:6000!Tank,1\t\"q\""));
+    QTest::newRow("unicode") << QStringLiteral("Füllstand Ω 液位 😀") << 1
+                             << one(QStringLiteral("Kessel_Temperatur_°C_😀"),
+                                    QStringLiteral("HUB:Kessel.Température"));
+    QTest::newRow("line breaks and controls")
+        << QStringLiteral("two\nlines\r\n") << 1
+        << one(QStringLiteral("a\nb\rc\x01\x1f\x7f") + QChar(0x2028) + QChar(0x85) + QChar(0xFEFF));
+    QTest::newRow("backslashes and escape look-alikes")
+        << QStringLiteral("C:\\Temp\\n\\u0041\\") << 1
+        << one(QStringLiteral("\\s\\t\\\\"), QStringLiteral("HUB:\\"));
+    QTest::newRow("blanks at the ends")
+        << QStringLiteral("  padded  ") << 1 << one(QStringLiteral(" "), QStringLiteral(" HUB:x "));
+    QTest::newRow("format look-alikes")
+        << QStringLiteral("[end]") << 1
+        << one(QStringLiteral("[end]"), QStringLiteral("name=x"), QStringLiteral("#comment"));
+    QTest::newRow("lone surrogates")
+        << QString(QChar(0xD800)) << 1
+        << one(QString(QChar(0xDC00)) + QStringLiteral("x") + QChar(0xD83D));
+    QTest::newRow("empty texts, link and code set but empty")
+        << QString() << 0 << VarList{{QString(), QString(), 0, 0, QString(), QString()}};
+    QTest::newRow("link and code not set")
+        << QStringLiteral("t") << 1 << one(QStringLiteral("Date"), {}, {});
+    QTest::newRow("link set, code not set")
+        << QStringLiteral("t") << 1 << one(QStringLiteral("v"), QStringLiteral(""), {});
+    QTest::newRow("number limits")
+        << QStringLiteral("t") << std::numeric_limits<int>::min()
+        << VarList{{QStringLiteral("a"), QStringLiteral("T"), -32768, 32767, {}, {}},
+                   {QStringLiteral("b"), QStringLiteral("N"), 32767, -32768, {}, {}}};
+    QTest::newRow("no variables") << QStringLiteral("empty") << 1 << VarList{};
+}
+
+void TestApplication::roundTrip() {
+    QFETCH(QString, title);
+    QFETCH(int, setUp);
+    QFETCH(VarList, vars);
+    const Application app = Make(title, vars, setUp);
+    const QByteArray text = app.ToSvt();
+
+    // The text is line based: no raw control character, no blank at either end of a line.
+    for (const QByteArray& line : text.split('\n')) {
+        for (const char c : line)
+            QVERIFY2(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f, line.constData());
+        QVERIFY2(!line.startsWith(' ') && !line.endsWith(' '), line.constData());
+    }
+    QVERIFY(text.endsWith("[end]\n"));
+
+    const Application back = Application::FromSvt(text, QStringLiteral("mem.SVT"));
+    QCOMPARE(back.Title(), title);
+    QCOMPARE(back.SetUpValue(), setUp);
+    QCOMPARE(back.Variables().size(), vars.size());
+    for (std::size_t i = 0; i < vars.size(); ++i) {
+        const ApplicationVariable& v = back.Variables()[i];
+        QCOMPARE(v.Name(), vars[i].name);
+        QCOMPARE(v.FieldType(), vars[i].type);
+        QCOMPARE(v.Length(), vars[i].length);
+        QCOMPARE(v.Decimals(), vars[i].decimals);
+        QCOMPARE(v.Link().has_value(), vars[i].link.has_value());
+        QCOMPARE(v.Link().value_or(QStringLiteral("-")),
+                 vars[i].link.value_or(QStringLiteral("-")));
+        QCOMPARE(v.Code().has_value(), vars[i].code.has_value());
+        QCOMPARE(v.Code().value_or(QStringLiteral("-")),
+                 vars[i].code.value_or(QStringLiteral("-")));
+    }
+    QVERIFY(back == app);
+    QCOMPARE(back.ToSvt(), text); // writing what was read gives the same bytes
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Line 3; $(x).SVT"));
+    Application copy = app;
+    copy.SaveToFile(path);
+    QCOMPARE(ReadAll(path), text);
+    QVERIFY(Application::LoadFromFile(path) == app);
+}
+
+void TestApplication::documentedExampleIsWrittenByteForByte() {
+    // The example of docs/svt-format.md.
+    const QByteArray expected = "[application]\n"
+                                "format=SVT\n"
+                                "version=1\n"
+                                "setup=1\n"
+                                "title=Line 3\n"
+                                "variables=3\n"
+                                "[variable 1]\n"
+                                "name=Date\n"
+                                "type=T\n"
+                                "length=8\n"
+                                "decimals=0\n"
+                                "[variable 2]\n"
+                                "name=Time\n"
+                                "type=T\n"
+                                "length=8\n"
+                                "decimals=0\n"
+                                "[variable 3]\n"
+                                "name=Tank1_Level\n"
+                                "type=N\n"
+                                "length=6\n"
+                                "decimals=2\n"
+                                "link=HUB:Tank1.Level\n"
+                                "code=P\n"
+                                "[end]\n";
+    QCOMPARE(Sample().ToSvt(), expected);
+    QCOMPARE(Sample().ToSvt(), Sample().ToSvt());
+}
+
+void TestApplication::variableReferencesStayValid() {
+    Application app;
+    IVariable& first =
+        app.GetVariables().AddVariable(QStringLiteral("a"), QStringLiteral("N"), 1, 0);
+    for (int i = 0; i < 5000; ++i)
+        app.GetVariables().AddVariable(QString::number(i), QStringLiteral("N"), 1, 0);
+    first.SetLink(QStringLiteral("HUB:a"));
+    first.SetCode(QStringLiteral("P"));
+    QCOMPARE(app.Variables().front().Link(), std::optional<QString>(QStringLiteral("HUB:a")));
+    QCOMPARE(app.Variables().front().Code(), std::optional<QString>(QStringLiteral("P")));
+}
+
+void TestApplication::closeEmptiesTheApplication() {
+    Application app = Sample();
+    app.CloseApplication();
+    QVERIFY(app == Application());
+}
+
+void TestApplication::readerAcceptsEditedFiles_data() {
+    QTest::addColumn<QByteArray>("text");
+    const QByteArray plain = Sample().ToSvt();
+    QByteArray crlf = plain;
+    crlf.replace("\n", "\r\n");
+    QTest::newRow("CR LF line ends") << crlf;
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF") + plain;
+    QTest::newRow("no line break after [end]") << plain.left(plain.size() - 1);
+    QByteArray commented = plain;
+    commented.replace("[variable 2]\n", "\n# the clock\n[variable 2]\n");
+    commented.append("\n# done\n\n");
+    QTest::newRow("comments and blank lines") << commented;
+    QByteArray later = plain;
+    later.replace("code=P\n", "code=P\ncolour=red\n");
+    later.replace("setup=1\n", "setup=1\nauthor=x\n");
+    QTest::newRow("keys of later versions") << later;
+    QByteArray reordered = plain;
+    reordered.replace("name=Tank1_Level\ntype=N\n", "type=N\nname=Tank1_Level\n");
+    QTest::newRow("keys in another order") << reordered;
+}
+
+void TestApplication::readerAcceptsEditedFiles() {
+    QFETCH(QByteArray, text);
+    QVERIFY(Application::FromSvt(text, QStringLiteral("x.SVT")) == Sample());
+}
+
+void TestApplication::malformedFilesAreRefused_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("message");
+    const QByteArray good = Sample().ToSvt();
+    const auto with = [&good](const char* from, const char* to) {
+        QByteArray t = good;
+        t.replace(from, to);
+        return t;
+    };
+    const QString pre = QStringLiteral("Cannot read \"bad.SVT\": ");
+    QTest::newRow("empty") << QByteArray()
+                           << pre + "the file is empty; expected \"[application]\".";
+    QTest::newRow("other text") << QByteArray("hello\n")
+                                << pre + "line 1: expected \"[application]\", found \"hello\"";
+    QTest::newRow("no format line")
+        << with("format=SVT\n", "") << pre + "line 2: expected \"format=SVT\", found \"version=1\"";
+    QTest::newRow("newer version")
+        << with("version=1", "version=2")
+        << pre + "line 3: the file has format version 2; this program reads version 1 only";
+    QTest::newRow("bad escape") << with("title=Line 3", "title=Line\\q3")
+                                << pre + "line 5: the value of \"title\" is malformed: unknown "
+                                         "escape \"\\q\"";
+    QTest::newRow("short \\u escape") << with("title=Line 3", "title=\\u12")
+                                      << pre + "line 5: the value of \"title\" is "
+                                               "malformed: \"\\u\" must be followed by "
+                                               "four hexadecimal digits";
+    QTest::newRow("trailing backslash")
+        << with("title=Line 3", "title=Line 3\\")
+        << pre + "line 5: the value of \"title\" is malformed: the value ends with a lone \"\\\"";
+    QTest::newRow("length not a number")
+        << with("length=6", "length=six")
+        << pre + "line 20: \"length\" must be a whole number from -32768 to 32767, found \"six\"";
+    QTest::newRow("length out of range")
+        << with("length=6", "length=32768")
+        << pre + "line 20: \"length\" must be a whole number from -32768 to 32767, found "
+                 "\"32768\"";
+    QTest::newRow("decimals with a plus sign")
+        << with("decimals=2", "decimals=+2")
+        << pre + "line 21: \"decimals\" must be a whole number from -32768 to 32767, found "
+                 "\"+2\"";
+    QTest::newRow("variable skipped")
+        << with("[variable 2]", "[variable 3]")
+        << pre + "line 12: expected \"[variable 2]\" or \"[end]\", found \"[variable 3]\"";
+    QTest::newRow("duplicate key") << with("type=N\n", "type=N\ntype=T\n")
+                                   << pre + "line 20: \"type\" is given a second time in this "
+                                            "section";
+    QTest::newRow("missing name")
+        << with("name=Time\n", "")
+        << pre + "line 16: the section [variable 2] ends without the line \"name=...\"";
+    QTest::newRow("missing title") << with("title=Line 3\n", "")
+                                   << pre + "line 6: the section [application] ends without the "
+                                            "line \"title=...\"";
+    QTest::newRow("count differs") << with("variables=3", "variables=4")
+                                   << pre + "line 24: the file declares 4 variables but holds 3";
+    QTest::newRow("text after end") << good + "name=x\n"
+                                    << pre + "line 25: expected nothing after \"[end]\", found "
+                                             "\"name=x\"";
+    QTest::newRow("line without =")
+        << with("code=P", "code P")
+        << pre + "line 23: expected \"key=value\" or a section line such as \"[end]\", found "
+                 "\"code P\"";
+    QTest::newRow("invalid UTF-8")
+        << with("Line 3", "Line \xff") << pre + "line 5: the text is not valid UTF-8";
+}
+
+void TestApplication::malformedFilesAreRefused() {
+    QFETCH(QByteArray, text);
+    QFETCH(QString, message);
+    QCOMPARE(ErrorOf([&] { Application::FromSvt(text, QStringLiteral("bad.SVT")); }), message);
+}
+
+void TestApplication::everyTruncationIsRefused() {
+    const QByteArray full = Sample().ToSvt();
+    // Every cut before the end marker is complete must be refused; the last line break
+    // alone may be missing.
+    for (qsizetype cut = 0; cut < full.size() - 1; ++cut) {
+        const QString error =
+            ErrorOf([&] { Application::FromSvt(full.left(cut), QStringLiteral("t.SVT")); });
+        QVERIFY2(error.startsWith(QLatin1String("Cannot read \"t.SVT\": ")),
+                 qPrintable(QString::number(cut) + QLatin1Char(' ') + error));
+    }
+    const QString atLineEnd = ErrorOf(
+        [&] { Application::FromSvt(full.left(full.indexOf("[end]")), QStringLiteral("t.SVT")); });
+    QCOMPARE(atLineEnd, QStringLiteral("Cannot read \"t.SVT\": the file ends after line 23 "
+                                       "without the end marker \"[end]\"; it is truncated or "
+                                       "incomplete."));
+}
+
+void TestApplication::saveReplacesEarlierFileCompletely() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.SVT"));
+    WriteAll(path, QByteArray(100000, 'x'));
+    Sample().SaveToFile(path);
+    QCOMPARE(ReadAll(path), Sample().ToSvt());
+    QCOMPARE(Entries(dir.path()), QStringList{QStringLiteral("a.SVT")});
+}
+
+void TestApplication::failedSaveKeepsEarlierFile_data() {
+    QTest::addColumn<QString>("relativeName"); // inside the test folder; "/..." is absolute
+    QTest::addColumn<bool>("simulateDiskFull");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing folder") << QStringLiteral("missing/deeper/a.SVT") << false
+                                    << QStringLiteral("the folder does not exist.");
+    QTest::newRow("name is a folder")
+        << QStringLiteral("folder.SVT") << false << QStringLiteral("the name is a folder.");
+    QTest::newRow("file used as folder")
+        << QStringLiteral("old.SVT/a.SVT") << false << QStringLiteral("is a file, not a folder.");
+    QTest::newRow("file used as folder, deeper")
+        << QStringLiteral("old.SVT/x/a.SVT") << false << QStringLiteral("is a file, not a folder.");
+    QTest::newRow("folder where nothing can be created")
+        << QStringLiteral("/proc/svt-test.SVT") << false
+        << QStringLiteral("the file cannot be created");
+    QTest::newRow("disk full") << QStringLiteral("old.SVT") << true
+                               << QStringLiteral("the disk is full");
+}
+
+void TestApplication::failedSaveKeepsEarlierFile() {
+    QFETCH(QString, relativeName);
+    QFETCH(bool, simulateDiskFull);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.SVT")));
+    const QByteArray old = "old contents\n";
+    WriteAll(dir.filePath(QStringLiteral("old.SVT")), old);
+    const QStringList before = Entries(dir.path());
+    const QString path =
+        relativeName.startsWith(QLatin1Char('/')) ? relativeName : dir.filePath(relativeName);
+
+    if (simulateDiskFull)
+        Application::FailNextWriteForTesting();
+    Application big = Sample();
+    for (int i = 0; i < 20000; ++i) // large enough that a partial write is visible
+        big.GetVariables().AddVariable(QString::number(i), QStringLiteral("N"), 5, 1);
+    const QString error = ErrorOf([&] { big.SaveToFile(path); });
+
+    QVERIFY2(error.startsWith(QStringLiteral("Cannot write \"%1\": ").arg(path)),
+             qPrintable(error));
+    QVERIFY2(error.contains(reason), qPrintable(error));
+    QCOMPARE(ReadAll(dir.filePath(QStringLiteral("old.SVT"))), old);
+    QCOMPARE(Entries(dir.path()), before);
+    QVERIFY(!QFile::exists(QStringLiteral("/proc/svt-test.SVT")));
+
+    // The seam fails one save only.
+    const QString next = dir.filePath(QStringLiteral("next.SVT"));
+    Sample().SaveToFile(next);
+    QCOMPARE(ReadAll(next), Sample().ToSvt());
+}
+
+void TestApplication::loadReportsMissingFile() {
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("none.SVT"));
+    QCOMPARE(ErrorOf([&] { Application::LoadFromFile(missing); }),
+             QStringLiteral("Cannot read \"%1\": the file does not exist.").arg(missing));
+    QCOMPARE(
+        ErrorOf([&] { Application::LoadFromFile(dir.path()); }),
+        QStringLiteral("Cannot read \"%1\": the name is a folder, not a file.").arg(dir.path()));
+}
+
+QTEST_GUILESS_MAIN(TestApplication)
+#include "tst_application.moc"
