@@ -1,29 +1,24 @@
 #include "app/CreateObject.h"
 
 #include "app/settings/Config.h"
-#include "hub/IHubReader.h"
+#include "generate/Application.h"
+#include "generate/ToolObject.h"
+#include "hub/HubReader.h"
 
 #include <QHash>
 
 namespace {
-
-// Stand-in until the network reader is registered: answers "" to every request.
-class NullHubReader : public IHubReader {
-public:
-    void SetSilent(bool silent) override { silent_ = silent; }
-    bool Silent() const override { return silent_; }
-    QString ReadInputFile(const QString&) override { return {}; }
-
-private:
-    bool silent_ = false;
-};
 
 QHash<QString, ComponentFactory>& Registry() {
     static QHash<QString, ComponentFactory> registry = [] {
         QHash<QString, ComponentFactory> r;
         r.insert(QLatin1String(ConfigClassName), [] { return std::make_unique<Config>(); });
         r.insert(QLatin1String(HubReaderClassName),
-                 [] { return std::make_unique<NullHubReader>(); });
+                 [] { return std::make_unique<SVComSrvClass>(); });
+        r.insert(QLatin1String(ApplicationClassName),
+                 [] { return std::make_unique<Application>(); });
+        r.insert(QLatin1String(ToolObjectClassName),
+                 [] { return std::make_unique<ToolObject>(); });
         return r;
     }();
     return registry;

@@ -17,10 +17,6 @@ namespace {
 const QColor Changed(0, 255, 255);
 const QColor Unchanged(255, 255, 255);
 
-// A sample lets pending events run after a row once this much work has been done since the
-// last time, so a large tag list stays responsive without paying for a yield per row.
-constexpr qint64 YieldBudgetMs = 10;
-
 QString SampleHeading(qint32 count) {
     return QStringLiteral("Sample Value #") + QString::number(count);
 }
@@ -121,7 +117,9 @@ void frmSVCorblexAppGen::SampleValues() {
             grid.SetTextMatrix(i, 4, tag.Value());
         }
 
-        if (sinceYield.elapsed() >= YieldBudgetMs) {
+        // Pending events run once a few milliseconds of work have been done since the last
+        // time, so a large tag list stays responsive without paying for a yield per row.
+        if (sinceYield.elapsed() >= yieldBudgetMs_) {
             grid.SetRedraw(true);
             services_.eventPump->ProcessPendingEvents();
             grid.SetRedraw(false);

@@ -92,6 +92,9 @@ public:
     const QString& AppFileName() const { return AppFileName_; }
     bool StopSampling() const { return StopSampling_; }
     bool SamplingInProgress() const { return samplingDepth_ > 0; }
+    // How much work a sample does between two yields to pending events; 0 yields after
+    // every row.
+    void SetSampleYieldBudget(int ms) { yieldBudgetMs_ = ms; }
 
 signals:
     // The window has been closed for good; the program ends.
@@ -150,6 +153,7 @@ private:
     int samplingDepth_ = 0;
     quint64 tagsGeneration_ = 0;
     quint64 sampleSerial_ = 0;
+    int yieldBudgetMs_ = 10;
     // Upper-case tag names for the filter, built on entering the Select Tags page.
     QStringList upperNames_;
     quint64 upperNamesGeneration_ = 0;

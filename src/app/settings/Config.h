@@ -44,8 +44,11 @@ public:
     // The file the store lives in (for messages).
     QString FileName() const;
 
-private:
+protected:
+    // The store as last loaded (loaded now if it never was).
     QSettings& Store();
+
+private:
     QString applicationName_;
     QString programName_;
     std::unique_ptr<QSettings> store_;

@@ -1,0 +1,306 @@
+// The Generate page, Save As, Finish and the application build.
+
+#include "WizardFixture.h"
+
+#include "generate/Application.h"
+#include "generate/IApplication.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString Names = QStringLiteral("Tank1.Level,Pump Speed,Valve State");
+const QString Values = QStringLiteral("Tank1.Level,12.345\tPump Speed,1450\tValve State,OPEN");
+
+// An application model that records the calls the builder makes, in order.
+QStringList calls;
+struct RecordingApplication : IApplication, IVariables, IVariable {
+    void SetUp(int v) override { calls << QStringLiteral("SetUp(%1)").arg(v); }
+    void SetTitle(const QString& t) override { calls << QStringLiteral("SetTitle(%1)").arg(t); }
+    IVariables& GetVariables() override {
+        calls << QStringLiteral("GetVariables");
+        return *this;
+    }
+    IVariable& AddVariable(const QString& n, const QString& t, qint16 l, qint16 d) override {
+        calls << QStringLiteral("AddVariable(%1,%2,%3,%4)").arg(n, t).arg(l).arg(d);
+        return *this;
+    }
+    void SetLink(const QString& l) override { calls << QStringLiteral("SetLink(%1)").arg(l); }
+    void SetCode(const QString& c) override { calls << QStringLiteral("SetCode(%1)").arg(c); }
+    void SaveToFile(const QString& f) override {
+        calls << QStringLiteral("SaveToFile(%1)").arg(QFileInfo(f).fileName());
+    }
+    void CloseApplication() override { calls << QStringLiteral("CloseApplication"); }
+};
+
+void OnGenerate(WizardFixture& f, const QString& names = Names, const QString& values = Values) {
+    QVERIFY(f.Start());
+    f.ConnectDirect(names, values);
+    f.Click("cmdNext");
+    f.Click("cmdNext");
+    f.Click("cmdNext");
+    QCOMPARE(f.window->CurrentPage(), 4);
+}
+
+} // namespace
+
+class TestGeneratePage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstRunDefaults() {
+        WizardFixture f;
+        OnGenerate(f);
+        QCOMPARE(f.Box("txtTitle")->text(), QStringLiteral("SVCorblex Generated Application"));
+        QCOMPARE(f.Box("txtFilename")->text(), QString());
+        QVERIFY(!f.Box("txtFilename")->isEnabled());
+        QVERIFY(!f.Button("cmdFinish")->isEnabled());
+        QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
+        QVERIFY(!f.Button("cmdOpenSVAdmin")->isEnabled());
+        QVERIFY(f.Button("cmdPreview")->isEnabled());
+        f.window->grab().save(TestOutputFolder() + QStringLiteral("/page4-generate.png"));
+    }
+
+    void saveAsProposals_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("name");
+        const QString sep = QDir::separator();
+        const QString here = QDir::toNativeSeparators(QDir::currentPath());
+        QTest::newRow("title, no file yet") << "Line 3" << "" << here << "Line 3.svt";
+        QTest::newRow("folder of the current file")
+            << "Line 3" << sep + "plant" + sep + "apps" + sep + "old.SVT"
+            << sep + "plant" + sep + "apps" + sep << "Line 3.svt";
+        QTest::newRow("no separator, no title") << "" << "old.SVT" << QDir::rootPath() << "";
+    }
+    void saveAsProposals() {
+        QFETCH(QString, title);
+        QFETCH(QString, current);
+        QFETCH(QString, folder);
+        QFETCH(QString, name);
+        WizardFixture f;
+        OnGenerate(f);
+        f.Box("txtTitle")->setText(title);
+        f.Box("txtFilename")->setText(current);
+        f.saveDialog.answer = QString();
+        f.Click("cmdSaveAs");
+        QCOMPARE(f.saveDialog.requests.size(), size_t(1));
+        const SaveDialogRequest& r = f.saveDialog.requests.front();
+        QCOMPARE(r.title, QStringLiteral("Save File As ..."));
+        QCOMPARE(r.filterName, QStringLiteral("Solvane Files (*.SVT)"));
+        QCOMPARE(r.filterPattern, QStringLiteral("*.svt"));
+        QCOMPARE(r.defaultSuffix, QStringLiteral("svt"));
+        QVERIFY(r.confirmOverwrite);
+        QCOMPARE(r.initialFolder, QDir::toNativeSeparators(folder));
+        QCOMPARE(r.initialName, name);
+        // Cancelled: the box keeps its text and Finish follows it.
+        QCOMPARE(f.Box("txtFilename")->text(), current);
+        QCOMPARE(f.Button("cmdFinish")->isEnabled(), !current.isEmpty());
+    }
+
+    void filterAndNullHelpers() {
+        const QString filter = frmSVCorblexAppGen::AddFilter(
+            QString(), QStringLiteral("Solvane Files (*.SVT)"), QStringLiteral("*.svt"));
+        QCOMPARE(filter, QStringLiteral("Solvane Files (*.SVT)") + QChar(0) +
+                             QStringLiteral("*.svt") + QChar(0));
+        QCOMPARE(frmSVCorblexAppGen::TrimAtNull(filter), QStringLiteral("Solvane Files (*.SVT)"));
+        QCOMPARE(frmSVCorblexAppGen::TrimAtNull(QStringLiteral("plain")), QStringLiteral("plain"));
+        QCOMPARE(frmSVCorblexAppGen::TrimAtNull(QString()), QString());
+    }
+
+    void finishChecksTheExtension_data() {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("lower case") << "line3.svt" << true;
+        QTest::newRow("upper case") << "Line 3.SVT" << true;
+        QTest::newRow("mixed case") << "x.SvT" << true;
+        QTest::newRow("other extension") << "line3.txt" << false;
+        QTest::newRow("no name") << "" << false;
+        QTest::newRow("shorter than the extension") << "SVT" << false;
+    }
+    void finishChecksTheExtension() {
+        QFETCH(QString, fileName);
+        QFETCH(bool, accepted);
+        WizardFixture f;
+        OnGenerate(f);
+        const QString path = fileName.isEmpty()
+                                 ? QString()
+                                 : QDir::toNativeSeparators(f.settings.dir.filePath(fileName));
+        f.saveDialog.answer = path.isEmpty() ? QStringLiteral("x.svt") : path;
+        f.Click("cmdSaveAs");
+        f.Box("txtFilename")->setText(path);
+        f.Button("cmdFinish")->setEnabled(true);
+        f.Box("txtTitle")->setText(QStringLiteral("Line 3"));
+        f.Click("cmdFinish");
+        if (!accepted) {
+            QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("Invalid Solvane file specified.")});
+            QCOMPARE(f.messages.shown.front().icon, MessageIcon::Exclamation);
+            QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
+            QVERIFY(!f.settings.Read("Title").isValid());
+            return;
+        }
+        QCOMPARE(f.messages.Texts(),
+                 QStringList{QStringLiteral("SV Application '") + path +
+                             QStringLiteral("' has been created.")});
+        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Information);
+        QCOMPARE(f.window->AppFileName(), path);
+        QCOMPARE(f.settings.Read("Title").toString(), QStringLiteral("Line 3"));
+        QCOMPARE(f.settings.Read("FileName").toString(), path);
+        QVERIFY(f.Button("cmdOpenSV")->isEnabled());
+        QVERIFY(f.Button("cmdOpenSVAdmin")->isEnabled());
+        QVERIFY(!f.busy.busy);
+
+        const Application app = Application::LoadFromFile(path);
+        QCOMPARE(app.Title(), QStringLiteral("Line 3"));
+        QCOMPARE(app.Variables().size(), size_t(5));
+        const ApplicationVariable& level = app.Variables().at(2);
+        QCOMPARE(level.Name(), QStringLiteral("Tank1_Level"));
+        QCOMPARE(level.FieldType(), QStringLiteral("N"));
+        QCOMPARE(level.Length(), qint16(6));
+        QCOMPARE(level.Decimals(), qint16(3));
+        QCOMPARE(level.Link(), std::optional<QString>(QStringLiteral("HUB:Tank1.Level")));
+        QCOMPARE(level.Code(), std::optional<QString>(QStringLiteral("P")));
+        QVERIFY(!app.Variables().at(0).Link().has_value());
+
+        // The next visit of the page shows what was built.
+        f.Click("cmdPrev");
+        f.Box("txtTitle")->setText(QStringLiteral("typed, never built"));
+        f.Click("cmdNext");
+        QCOMPARE(f.Box("txtTitle")->text(), QStringLiteral("Line 3"));
+        QCOMPARE(f.Box("txtFilename")->text(), path);
+    }
+
+    void unwritableTargetsLoseNothing_data() {
+        QTest::addColumn<QString>("target"); // relative to a temporary folder
+        QTest::addColumn<bool>("diskFull");
+        QTest::newRow("missing folder") << "no/such/folder/app.SVT" << false;
+        QTest::newRow("name is a folder") << "afolder.SVT" << false;
+        QTest::newRow("disk fills") << "full.SVT" << true;
+    }
+    void unwritableTargetsLoseNothing() {
+        QFETCH(QString, target);
+        QFETCH(bool, diskFull);
+        WizardFixture f;
+        OnGenerate(f);
+        QVERIFY(QDir(f.settings.dir.path()).mkdir(QStringLiteral("afolder.SVT")));
+        const QString path = QDir::toNativeSeparators(f.settings.dir.filePath(target));
+        QFile old(path);
+        if (diskFull) {
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("previous content");
+            old.close();
+            Application::FailNextWriteForTesting(QFileDevice::ResourceError);
+        }
+        f.saveDialog.answer = path;
+        f.Click("cmdSaveAs");
+        f.Click("cmdFinish");
+        Application::FailNextWriteForTesting(QFileDevice::NoError);
+        QCOMPARE(f.messages.shown.size(), size_t(1));
+        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
+        QVERIFY2(f.messages.shown.front().text.contains(QFileInfo(path).fileName()),
+                 qPrintable(f.messages.shown.front().text));
+        QVERIFY(!f.busy.busy);
+        QCOMPARE(f.window->CurrentPage(), 4);
+        QCOMPARE(f.window->AppFileName(), QString());
+        QVERIFY(!f.settings.Read("Title").isValid());
+        QVERIFY(!f.settings.Read("FileName").isValid());
+        QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
+        if (diskFull) {
+            QVERIFY(old.open(QIODevice::ReadOnly));
+            QCOMPARE(old.readAll(), QByteArray("previous content"));
+        }
+        // Nothing half written is left beside the target.
+        const QStringList left = QDir(QFileInfo(path).path()).entryList(QDir::Files);
+        QCOMPARE(left, diskFull ? QStringList{QStringLiteral("full.SVT")} : QStringList{});
+    }
+
+    void finishStaysEnabledAcrossPagesUntilAnEmptySaveAs() {
+        WizardFixture f;
+        OnGenerate(f);
+        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("new.svt"));
+        f.Click("cmdSaveAs");
+        QVERIFY(f.Button("cmdFinish")->isEnabled());
+        f.Click("cmdPrev");
+        QVERIFY(f.Button("cmdFinish")->isEnabled());
+        f.Click("cmdNext");
+        // The box shows the stored name again, empty on a first run; Finish refuses it.
+        QCOMPARE(f.Box("txtFilename")->text(), QString());
+        QVERIFY(f.Button("cmdFinish")->isEnabled());
+        f.Click("cmdFinish");
+        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("Invalid Solvane file specified.")});
+        f.saveDialog.answer.clear();
+        f.Click("cmdSaveAs");
+        QVERIFY(!f.Button("cmdFinish")->isEnabled());
+    }
+
+    void builderCallsInOrderWithTheDisplayedColumnOrder() {
+        calls.clear();
+        ScopedComponent recording(QLatin1String(ApplicationClassName),
+                                  [] { return std::make_unique<RecordingApplication>(); });
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.Find<QRadioButton>("optConnectMethod(1)")->setChecked(true);
+        f.Box("txtTCPaddress")->setText(QStringLiteral("10.1.2.3"));
+        f.Box("txtTCPport")->setText(QStringLiteral("6000.0"));
+        f.hub.tags = Names;
+        f.hub.values = Values;
+        f.Box("txtSampleRate")->setText(QStringLiteral("500"));
+        f.Click("cmdNext");
+        f.Click("cmdNext");
+        f.Click("cmdNext");
+        f.Grid("LayoutGrid")->MoveColumn(4, 2); // the third tag first
+        f.Click("cmdNext");
+        f.Box("txtTitle")->setText(QString());
+        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("b.SVT"));
+        f.Click("cmdSaveAs");
+        f.Click("cmdFinish");
+        const QString prefix = QStringLiteral("TCP:10.1.2.3:6000.0!");
+        QCOMPARE(calls, (QStringList{
+                            "SetUp(1)", "SetTitle()",
+                            "GetVariables", "AddVariable(Date,T,8,0)",
+                            "GetVariables", "AddVariable(Time,T,8,0)",
+                            "GetVariables", "AddVariable(Valve State,T,4,0)",
+                            "SetLink(" + prefix + "Valve State)", "SetCode(P)",
+                            "GetVariables", "AddVariable(Tank1_Level,N,6,3)",
+                            "SetLink(" + prefix + "Tank1.Level)", "SetCode(P)",
+                            "GetVariables", "AddVariable(Pump Speed,N,4,0)",
+                            "SetLink(" + prefix + "Pump Speed)", "SetCode(P)",
+                            "SaveToFile(b.SVT)", "CloseApplication"}));
+        QVERIFY(calls.size() > 0);
+    }
+
+    void onlyTheTwoFixedColumns() {
+        calls.clear();
+        ScopedComponent recording(QLatin1String(ApplicationClassName),
+                                  [] { return std::make_unique<RecordingApplication>(); });
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.window->FillLayoutGrid(); // no tags, so no tag columns
+        f.window->BuildApplication(QStringLiteral("only.SVT"));
+        QCOMPARE(calls, (QStringList{"SetUp(1)", "SetTitle()", "GetVariables",
+                                     "AddVariable(Date,T,8,0)", "GetVariables",
+                                     "AddVariable(Time,T,8,0)", "SaveToFile(only.SVT)",
+                                     "CloseApplication"}));
+    }
+
+    void aLayoutOlderThanTheTagListIsAnErrorNotACrash() {
+        WizardFixture f;
+        OnGenerate(f);
+        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("stale.SVT"));
+        f.Click("cmdSaveAs");
+        for (int i = 0; i < 4; ++i)
+            f.Click("cmdPrev");
+        f.ConnectDirect(QStringLiteral("Only"), QStringLiteral("Only,1"));
+        QCOMPARE(f.window->CurrentPage(), 1);
+        QVERIFY(f.Button("cmdFinish")->isEnabled());
+        f.Click("cmdFinish");
+        QCOMPARE(f.messages.shown.size(), size_t(1));
+        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
+        QVERIFY(!QFile::exists(f.saveDialog.answer));
+        QVERIFY(!f.busy.busy);
+    }
+};
+
+QTEST_MAIN(TestGeneratePage)
+#include "test_generate_page.moc"

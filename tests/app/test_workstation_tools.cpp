@@ -1,0 +1,182 @@
+// Preview, Open SV Application, Open in SV Admin and Help, with a recording tool object.
+
+#include "WizardFixture.h"
+
+#include "generate/IToolObject.h"
+#include "generate/ToolObject.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace {
+
+struct ToolLog {
+    QString installDir;
+    QString base;
+    QStringList commands;
+    std::function<void(const QString&)> onShell;
+    bool failCreation = false;
+};
+ToolLog* tools = nullptr;
+
+struct RecordingTool : IToolObject {
+    QString SVInstallDir(const QString& code) override {
+        tools->commands << QStringLiteral("SVInstallDir(%1)").arg(code);
+        return tools->installDir;
+    }
+    QString GetUniqueFilename(const QString& prefix) override {
+        tools->commands << QStringLiteral("GetUniqueFilename(%1)").arg(prefix);
+        return tools->base;
+    }
+    void ShellAndWait(const QString& line) override {
+        tools->commands << line;
+        if (tools->onShell)
+            tools->onShell(line);
+    }
+};
+
+// A real tool object whose install folder holds no programs.
+struct EmptyInstallTool : ToolObject {
+    QString SVInstallDir(const QString&) override { return emptyFolder; }
+    QString GetUniqueFilename(const QString&) override {
+        return emptyFolder + QDir::separator() + QStringLiteral("SVtest");
+    }
+    static inline QString emptyFolder;
+};
+
+void OnGenerate(WizardFixture& f) {
+    QVERIFY(f.Start());
+    f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,2"));
+    for (int i = 0; i < 3; ++i)
+        f.Click("cmdNext");
+    QCOMPARE(f.window->CurrentPage(), 4);
+}
+
+} // namespace
+
+class TestWorkstationTools : public QObject {
+    Q_OBJECT
+
+private:
+    ToolLog log;
+    std::unique_ptr<ScopedComponent> registration;
+
+private slots:
+    void init() {
+        log = ToolLog{};
+        tools = &log;
+        registration = std::make_unique<ScopedComponent>(
+            QLatin1String(ToolObjectClassName), []() -> std::unique_ptr<ComponentBase> {
+                if (tools->failCreation)
+                    return nullptr;
+                return std::make_unique<RecordingTool>();
+            });
+    }
+    void cleanup() { registration.reset(); }
+
+    void previewBuildsRunsAndCleansUp_data() {
+        QTest::addColumn<QString>("installDir");
+        const QString sep = QDir::separator();
+        QTest::newRow("no trailing separator") << sep + "opt" + sep + "sv6";
+        QTest::newRow("trailing separator") << sep + "opt" + sep + "sv6" + sep;
+    }
+    void previewBuildsRunsAndCleansUp() {
+        QFETCH(QString, installDir);
+        WizardFixture f;
+        OnGenerate(f);
+        QTemporaryDir temp;
+        log.installDir = installDir;
+        log.base = QDir::toNativeSeparators(temp.filePath(QStringLiteral("SV 0001")));
+        QFile other(temp.filePath(QStringLiteral("SV 00012.SVT"))); // shares no base name
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.close();
+        bool hiddenWhileRunning = false;
+        bool fileCompleteWhileRunning = false;
+        log.onShell = [&](const QString&) {
+            hiddenWhileRunning = !f.window->isVisible();
+            fileCompleteWhileRunning = QFileInfo(log.base + QStringLiteral(".SVT")).size() > 0;
+            QFile extra(log.base + QStringLiteral(".log")); // written by the program
+            QVERIFY(extra.open(QIODevice::WriteOnly));
+        };
+        f.Click("cmdPreview");
+        const QString d = installDir.endsWith(QDir::separator()) ? installDir
+                                                                 : installDir + QDir::separator();
+        QCOMPARE(log.commands, (QStringList{"SVInstallDir(SV6)", "GetUniqueFilename(SV)",
+                                            d + "sv6.exe " + log.base + ".SVT"}));
+        QVERIFY(hiddenWhileRunning);
+        QVERIFY(fileCompleteWhileRunning);
+        QVERIFY(f.window->isVisible());
+        QVERIFY(f.Button("cmdPreview")->isEnabled());
+        QCOMPARE(QDir(temp.path()).entryList(QDir::Files), QStringList{"SV 00012.SVT"});
+        // Preview changes nothing else.
+        QCOMPARE(f.window->AppFileName(), QString());
+        QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
+        QVERIFY(!f.Button("cmdOpenSVAdmin")->isEnabled());
+        QVERIFY(!f.settings.Read("FileName").isValid());
+        QVERIFY(f.messages.shown.empty());
+    }
+
+    void openButtonsPassTheFileUnquoted() {
+        WizardFixture f;
+        OnGenerate(f);
+        QTemporaryDir temp;
+        const QString file = QDir::toNativeSeparators(temp.filePath(QStringLiteral("Line 3.SVT")));
+        f.saveDialog.answer = file;
+        f.Click("cmdSaveAs");
+        f.Click("cmdFinish");
+        QVERIFY(f.Button("cmdOpenSV")->isEnabled());
+        log.installDir = QStringLiteral("inst");
+        bool disabledWhileRunning = false;
+        log.onShell = [&](const QString&) {
+            disabledWhileRunning = !f.Button("cmdOpenSV")->isEnabled() ||
+                                   !f.Button("cmdOpenSVAdmin")->isEnabled();
+        };
+        f.Click("cmdOpenSV");
+        QVERIFY(disabledWhileRunning);
+        f.Click("cmdOpenSVAdmin");
+        const QString d = QStringLiteral("inst") + QDir::separator();
+        QCOMPARE(log.commands.filter(QStringLiteral(".exe")),
+                 (QStringList{d + "sv6.exe " + file, d + "sv6admin.exe @" + file}));
+        QVERIFY(f.window->isVisible());
+        QVERIFY(f.Button("cmdOpenSV")->isEnabled());
+        QVERIFY(f.Button("cmdOpenSVAdmin")->isEnabled());
+    }
+
+    void failuresComeBackAsMessages() {
+        WizardFixture f;
+        OnGenerate(f);
+        log.failCreation = true;
+        f.Click("cmdPreview");
+        QCOMPARE(f.messages.shown.size(), size_t(1));
+        QCOMPARE(f.messages.shown.back().icon, MessageIcon::Stop);
+        QVERIFY(f.window->isVisible());
+        QVERIFY(f.Button("cmdPreview")->isEnabled());
+
+        // A workstation program that cannot be started.
+        registration.reset();
+        QTemporaryDir empty;
+        EmptyInstallTool::emptyFolder = QDir::toNativeSeparators(empty.path());
+        ScopedComponent real(QLatin1String(ToolObjectClassName),
+                             [] { return std::make_unique<EmptyInstallTool>(); });
+        f.Click("cmdPreview");
+        QCOMPARE(f.messages.shown.size(), size_t(2));
+        QVERIFY2(f.messages.shown.back().text.contains(QStringLiteral("sv6.exe")),
+                 qPrintable(f.messages.shown.back().text));
+        QVERIFY(f.window->isVisible());
+        QVERIFY(f.Button("cmdPreview")->isEnabled());
+        // The temporary application built for the preview is gone again.
+        QCOMPARE(QDir(empty.path()).entryList(QDir::Files), QStringList{});
+    }
+
+    void helpOpensTheManualBesideTheProgram() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.Click("cmdHelp");
+        QCOMPARE(f.shell.opened,
+                 QStringList{QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) +
+                             QDir::separator() + ProgramName() + QStringLiteral(".pdf")});
+    }
+};
+
+QTEST_MAIN(TestWorkstationTools)
+#include "test_workstation_tools.moc"
