@@ -1,0 +1,449 @@
+#include "ui/FlexGrid.h"
+
+#include "ui/GridHeader.h"
+#include "ui/GridModel.h"
+#include "ui/GridView.h"
+
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+
+// Data rows measured by AutoSize besides the ones on screen and the longest text.
+constexpr int kAutoSizeSampleRows = 200;
+
+int widestLine(const QFontMetrics& metrics, const QString& text) {
+    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return metrics.horizontalAdvance(text);
+    int widest = 0;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i <= n; ++i) {
+        if (i == n || text[i] == QLatin1Char('\n') || text[i] == QLatin1Char('\r')) {
+            widest = std::max(widest, metrics.horizontalAdvance(text.mid(start, i - start)));
+            start = i + 1;
+        }
+    }
+    return widest;
+}
+
+} // namespace
+
+FlexGrid::FlexGrid(QWidget* parent) : QWidget(parent) {
+    model_ = new GridModel(this);
+    view_ = new GridView(this);
+    header_ = new GridHeader(view_);
+    view_->setHorizontalHeader(header_);
+    view_->setModel(model_);
+    view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    view_->setSelectionBehavior(QAbstractItemView::SelectItems);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view_->setWordWrap(false);
+    view_->setCornerButtonEnabled(false);
+    view_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+    rowHeightPx_ = view_->fontMetrics().height() + 5;
+    QHeaderView* rows = view_->verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(rowHeightPx_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view_);
+    setFocusProxy(view_);
+
+    connect(model_, &GridModel::checkToggleRequested, this, &FlexGrid::ToggleCheck);
+    connect(header_, &GridHeader::checkClicked, this, [this](int col) { ToggleCheck(0, col); });
+    connect(header_, &GridHeader::moveRequested, this, &FlexGrid::MoveColumn);
+    connect(header_, &GridHeader::autoSizeRequested, this, [this](int col) { AutoSize(col, col); });
+    connect(header_, &GridHeader::columnPressed, this, [this](int col) {
+        const QModelIndex current = view_->currentIndex();
+        const int row = current.isValid() ? current.row() : view_->rowAt(0);
+        if (row >= 0)
+            view_->setCurrentIndex(model_->index(row, col));
+    });
+    connect(header_, &QHeaderView::sectionResized, this, [this](int col, int, int size) {
+        if (!applyingWidths_ && col < model_->cols())
+            model_->column(col).width = size;
+    });
+    header_->allowResize = [this](int col) {
+        bool cancel = false;
+        if (OnBeforeUserResize)
+            OnBeforeUserResize(0, col, cancel);
+        return !cancel;
+    };
+    connect(view_, &GridView::moveRequested, this, [this](int col, int position) {
+        if (position < 0 || position >= model_->cols())
+            return;
+        const QModelIndex current = view_->currentIndex();
+        const int now = moveColumn(col, position);
+        if (current.isValid())
+            view_->setCurrentIndex(model_->index(current.row(), now));
+    });
+}
+
+FlexGrid::~FlexGrid() = default;
+
+QTableView* FlexGrid::view() const {
+    return view_;
+}
+
+bool FlexGrid::checkCell(int row, int col, const char* what) const {
+    if (model_->contains(row, col))
+        return true;
+    qWarning("FlexGrid::%s: cell (%d, %d) outside %d x %d", what, row, col, model_->rows(),
+             model_->cols());
+    return false;
+}
+
+// --- Batching -------------------------------------------------------------------------
+
+void FlexGrid::touch(int row1, int row2, int col1, int col2) {
+    if (dirtyRow1_ > dirtyRow2_) {
+        dirtyRow1_ = row1;
+        dirtyRow2_ = row2;
+        dirtyCol1_ = col1;
+        dirtyCol2_ = col2;
+    } else {
+        dirtyRow1_ = std::min(dirtyRow1_, row1);
+        dirtyRow2_ = std::max(dirtyRow2_, row2);
+        dirtyCol1_ = std::min(dirtyCol1_, col1);
+        dirtyCol2_ = std::max(dirtyCol2_, col2);
+    }
+    if (row1 == 0)
+        headingDirty_ = true;
+    scheduleFlush();
+}
+
+void FlexGrid::touchStructure() {
+    structureDirty_ = true;
+    headingDirty_ = true;
+}
+
+void FlexGrid::scheduleFlush() {
+    if (redrawOff_ > 0 || flushQueued_)
+        return;
+    flushQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (flushQueued_)
+                flush();
+        },
+        Qt::QueuedConnection);
+}
+
+void FlexGrid::Refresh() {
+    if (redrawOff_ == 0)
+        flush();
+}
+
+void FlexGrid::flush() {
+    flushQueued_ = false;
+    if (structureDirty_ || !model_->committed()) {
+        model_->commitReset();
+        applyColumnWidths();
+    } else if (dirtyRow1_ <= dirtyRow2_) {
+        model_->notifyChanged(dirtyRow1_, dirtyRow2_, dirtyCol1_, dirtyCol2_);
+    }
+    if (headingDirty_) {
+        // A heading may have gained or lost lines.
+        header_->updateGeometry();
+        emit header_->geometriesChanged();
+        header_->viewport()->update();
+    }
+    structureDirty_ = false;
+    headingDirty_ = false;
+    dirtyRow1_ = 0;
+    dirtyRow2_ = -1;
+}
+
+void FlexGrid::SetRedraw(bool on) {
+    if (!on) {
+        if (redrawOff_++ == 0)
+            view_->setUpdatesEnabled(false);
+        return;
+    }
+    if (redrawOff_ == 0 || --redrawOff_ > 0)
+        return;
+    view_->setUpdatesEnabled(true);
+    flush();
+}
+
+// --- Shape ----------------------------------------------------------------------------
+
+void FlexGrid::SetRows(int rows) {
+    rows = std::max(rows, 0);
+    if (rows == model_->rows())
+        return;
+    model_->resizeStore(rows, model_->cols());
+    touchStructure();
+    if (redrawOff_ == 0)
+        flush();
+}
+
+int FlexGrid::Rows() const {
+    return model_->rows();
+}
+
+void FlexGrid::SetCols(int cols) {
+    cols = std::max(cols, 0);
+    if (cols == model_->cols())
+        return;
+    model_->resizeStore(model_->rows(), cols);
+    touchStructure();
+    if (redrawOff_ == 0)
+        flush();
+}
+
+int FlexGrid::Cols() const {
+    return model_->cols();
+}
+
+// --- Cells ----------------------------------------------------------------------------
+
+void FlexGrid::SetTextMatrix(int row, int col, const QString& text) {
+    if (!checkCell(row, col, "SetTextMatrix"))
+        return;
+    model_->setText(row, col, text);
+    touch(row, row, col, col);
+}
+
+QString FlexGrid::TextMatrix(int row, int col) const {
+    if (!checkCell(row, col, "TextMatrix"))
+        return {};
+    return model_->text(row, col);
+}
+
+void FlexGrid::SetCellAlignment(int row, int col, CellAlignment alignment) {
+    if (!checkCell(row, col, "SetCellAlignment"))
+        return;
+    model_->setAlignment(row, col, alignment);
+    touch(row, row, col, col);
+}
+
+void FlexGrid::SetCellChecked(int row, int col, CellCheck state) {
+    if (!checkCell(row, col, "SetCellChecked"))
+        return;
+    model_->setCheck(row, col, state);
+    touch(row, row, col, col);
+}
+
+CellCheck FlexGrid::CellChecked(int row, int col) const {
+    if (!checkCell(row, col, "CellChecked"))
+        return CellCheck::None;
+    return model_->check(row, col);
+}
+
+void FlexGrid::SetCellBackColor(int row, int col1, int col2, const QColor& color) {
+    if (col1 > col2)
+        std::swap(col1, col2);
+    col1 = std::max(col1, 0);
+    col2 = std::min(col2, model_->cols() - 1);
+    if (!checkCell(row, col1, "SetCellBackColor") || col1 > col2)
+        return;
+    const QRgb rgb = color.isValid() ? color.rgba() : QRgb(0);
+    for (int c = col1; c <= col2; ++c)
+        model_->setBack(row, c, rgb);
+    touch(row, row, col1, col2);
+}
+
+void FlexGrid::SetRowHidden(int row, bool hidden) {
+    if (row < 0 || row >= model_->rows()) {
+        qWarning("FlexGrid::SetRowHidden: row %d outside %d", row, model_->rows());
+        return;
+    }
+    if (model_->setHidden(row, hidden)) {
+        structureDirty_ = true;
+        scheduleFlush();
+    }
+}
+
+bool FlexGrid::RowHidden(int row) const {
+    if (row < 0 || row >= model_->rows())
+        return false;
+    return model_->hidden(row);
+}
+
+void FlexGrid::SetColData(int col, int value) {
+    if (col < 0 || col >= model_->cols()) {
+        qWarning("FlexGrid::SetColData: column %d outside %d", col, model_->cols());
+        return;
+    }
+    model_->column(col).data = value;
+}
+
+int FlexGrid::ColData(int col) const {
+    if (col < 0 || col >= model_->cols())
+        return 0;
+    return model_->column(col).data;
+}
+
+// --- Sizes ----------------------------------------------------------------------------
+
+int FlexGrid::RowHeight(int row) const {
+    if (row == 0)
+        return header_->headingHeight() * kTwipsPerPixel;
+    return rowHeightPx_ * kTwipsPerPixel;
+}
+
+void FlexGrid::SetRowHeight(int row, int twips) {
+    const int pixels = twips < 0 ? -1 : std::max(1, (twips + kTwipsPerPixel / 2) / kTwipsPerPixel);
+    if (row == 0) {
+        header_->setHeight(pixels);
+        emit header_->geometriesChanged();
+        return;
+    }
+    // Data rows share one height.
+    rowHeightPx_ = pixels < 0 ? view_->fontMetrics().height() + 5 : pixels;
+    view_->verticalHeader()->setDefaultSectionSize(rowHeightPx_);
+}
+
+int FlexGrid::ColWidth(int col) const {
+    if (col < 0 || col >= model_->cols())
+        return 0;
+    const int width = model_->column(col).width;
+    return width < 0 ? header_->defaultSectionSize() : width;
+}
+
+void FlexGrid::applyColumnWidths() {
+    applyingWidths_ = true;
+    const int n = std::min(model_->cols(), header_->count());
+    for (int c = 0; c < n; ++c)
+        header_->resizeSection(c, ColWidth(c));
+    applyingWidths_ = false;
+}
+
+int FlexGrid::measureHeading(int col) const {
+    const QFontMetrics metrics = header_->fontMetrics();
+    int width = widestLine(metrics, model_->text(0, col)) + 8;
+    if (model_->check(0, col) != CellCheck::None)
+        width += header_->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, header_) + 4;
+    return width;
+}
+
+int FlexGrid::measureCell(int row, int col) const {
+    const QString& text = model_->text(row, col);
+    int width = 0;
+    if (!text.isEmpty())
+        width = widestLine(view_->fontMetrics(), text);
+    if (model_->check(row, col) != CellCheck::None) {
+        QStyle* style = view_->style();
+        width += style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, view_) +
+                 style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, view_);
+    }
+    // The item view's text margins on both sides, plus the grid line.
+    const int margin =
+        view_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + 1;
+    return width + 2 * margin + 3;
+}
+
+void FlexGrid::AutoSize(int col1, int col2) {
+    if (col1 > col2)
+        std::swap(col1, col2);
+    col1 = std::max(col1, 0);
+    col2 = std::min(col2, model_->cols() - 1);
+    if (col1 > col2)
+        return;
+
+    // Rows to measure: the first ones, those on screen and, per column, the longest text.
+    std::vector<int> sample;
+    const int rows = model_->rows();
+    for (int r = 1; r < rows && r <= kAutoSizeSampleRows; ++r)
+        sample.push_back(r);
+    const int modelRows = model_->rowCount();
+    if (modelRows > 0 && view_->isVisible()) {
+        int top = view_->rowAt(0);
+        int bottom = view_->rowAt(view_->viewport()->height() - 1);
+        if (top < 0)
+            top = 0;
+        if (bottom < 0)
+            bottom = std::min(modelRows - 1, top + view_->viewport()->height() / rowHeightPx_);
+        for (int m = top; m <= bottom && m < modelRows; ++m) {
+            const int r = model_->gridRow(m);
+            if (r > kAutoSizeSampleRows && r < rows)
+                sample.push_back(r);
+        }
+    }
+
+    applyingWidths_ = true;
+    for (int c = col1; c <= col2; ++c) {
+        int width = measureHeading(c);
+        for (int r : sample)
+            width = std::max(width, measureCell(r, c));
+        const int longest = model_->column(c).maxLenRow;
+        if (longest > 0 && longest < rows)
+            width = std::max(width, measureCell(longest, c));
+        model_->column(c).width = width;
+        if (c < header_->count())
+            header_->resizeSection(c, width);
+    }
+    applyingWidths_ = false;
+}
+
+// --- Colours --------------------------------------------------------------------------
+
+void FlexGrid::SetBackColor(const QColor& color) {
+    view_->setOutsideColor(color);
+    header_->setOutsideColor(color);
+}
+
+void FlexGrid::SetBackColorFixed(const QColor& color) {
+    header_->setFixedColor(color);
+}
+
+// --- The user's actions ---------------------------------------------------------------
+
+void FlexGrid::ToggleCheck(int row, int col) {
+    if (!model_->contains(row, col) || model_->check(row, col) == CellCheck::None)
+        return;
+    bool cancel = false;
+    if (OnBeforeEdit)
+        OnBeforeEdit(row, col, cancel);
+    if (cancel)
+        return;
+    // The handler may have changed the grid; look again.
+    if (!model_->contains(row, col) || model_->check(row, col) == CellCheck::None)
+        return;
+    const bool checked = model_->check(row, col) == CellCheck::Checked;
+    model_->setCheck(row, col, checked ? CellCheck::Cleared : CellCheck::Checked);
+    touch(row, row, col, col);
+    if (OnCellChanged)
+        OnCellChanged(row, col);
+}
+
+void FlexGrid::MoveColumn(int col, int position) {
+    moveColumn(col, position);
+}
+
+int FlexGrid::moveColumn(int col, int position) {
+    const int cols = model_->cols();
+    if (col < 0 || col >= cols)
+        return col;
+    if (OnBeforeMoveColumn)
+        OnBeforeMoveColumn(col, position);
+    position = std::clamp(position, 0, cols - 1);
+    if (position == col)
+        return col;
+    // Pending repaints of single cells may now sit in other columns.
+    if (dirtyRow1_ <= dirtyRow2_) {
+        dirtyCol1_ = 0;
+        dirtyCol2_ = cols - 1;
+    }
+    headingDirty_ = true;
+    if (redrawOff_ > 0 || structureDirty_ || !model_->committed()) {
+        model_->moveStoreColumn(col, position);
+        structureDirty_ = true;
+        if (redrawOff_ == 0)
+            flush();
+        return position;
+    }
+    model_->commitColumnMove(col, position);
+    applyColumnWidths();
+    scheduleFlush();
+    return position;
+}

@@ -1,0 +1,90 @@
+#pragma once
+// The Qt grid behind IGrid: a table view over a compact cell store (GridModel), with the
+// heading row drawn as the view's horizontal header (GridHeader), so it stays in sight
+// while the rows scroll.
+//
+// Updates are cheap: a setter stores the value and marks the changed range; the view hears
+// of it once, at the next pass of the event loop, or when SetRedraw turns drawing on
+// again. Row and column counts take effect at once while drawing is on. Hidden rows are
+// applied as one new row mapping, never row by row.
+
+#include "ui/IGrid.h"
+
+#include <QWidget>
+
+class GridHeader;
+class GridModel;
+class GridView;
+class QTableView;
+
+class FlexGrid : public QWidget, public IGrid {
+    Q_OBJECT
+public:
+    // Pixels to twips, per device-independent pixel.
+    static constexpr int kTwipsPerPixel = 15;
+
+    explicit FlexGrid(QWidget* parent = nullptr);
+    ~FlexGrid() override;
+
+    void SetRows(int rows) override;
+    int Rows() const override;
+    void SetCols(int cols) override;
+    int Cols() const override;
+    void SetTextMatrix(int row, int col, const QString& text) override;
+    QString TextMatrix(int row, int col) const override;
+    void SetCellAlignment(int row, int col, CellAlignment alignment) override;
+    void SetCellChecked(int row, int col, CellCheck state) override;
+    CellCheck CellChecked(int row, int col) const override;
+    void SetCellBackColor(int row, int col1, int col2, const QColor& color) override;
+    void SetRowHidden(int row, bool hidden) override;
+    bool RowHidden(int row) const override;
+    void SetColData(int col, int value) override;
+    int ColData(int col) const override;
+    int RowHeight(int row) const override;
+    void SetRowHeight(int row, int twips) override;
+    void AutoSize(int col1, int col2) override;
+    void SetBackColor(const QColor& color) override;
+    void SetBackColorFixed(const QColor& color) override;
+    void SetRedraw(bool on) override;
+
+    // The user's actions, also reached from the keyboard and from tests: each runs the same
+    // path as the mouse, notifications included.
+    // Moves column `col` to display position `position` after asking OnBeforeMoveColumn.
+    void MoveColumn(int col, int position);
+    // Toggles the check box of a cell after asking OnBeforeEdit; then OnCellChanged.
+    void ToggleCheck(int row, int col);
+
+    // Column width in pixels.
+    int ColWidth(int col) const;
+    // Applies pending changes to the view now instead of at the next event-loop pass.
+    void Refresh();
+
+    QTableView* view() const;
+    GridHeader* header() const { return header_; }
+
+private:
+    int moveColumn(int col, int position);
+    void touch(int row1, int row2, int col1, int col2);
+    void touchStructure();
+    void scheduleFlush();
+    void flush();
+    void applyColumnWidths();
+    int measureCell(int row, int col) const;
+    int measureHeading(int col) const;
+    bool checkCell(int row, int col, const char* what) const;
+
+    GridModel* model_ = nullptr;
+    GridView* view_ = nullptr;
+    GridHeader* header_ = nullptr;
+
+    int redrawOff_ = 0;
+    bool flushQueued_ = false;
+    bool structureDirty_ = false;
+    bool headingDirty_ = false;
+    int dirtyRow1_ = 0;
+    int dirtyRow2_ = -1;
+    int dirtyCol1_ = 0;
+    int dirtyCol2_ = -1;
+    int rowHeightPx_ = 0;
+    bool applyingWidths_ = false;
+};

@@ -1,0 +1,261 @@
+#include "ui/GridModel.h"
+
+#include <QBrush>
+#include <QColor>
+#include <algorithm>
+
+namespace {
+
+// Attribute byte: bits 0-1 alignment, bits 2-3 check state (0 none, 1 checked, 2 cleared).
+constexpr std::uint8_t kAlignMask = 0x03;
+constexpr std::uint8_t kCheckMask = 0x0c;
+constexpr int kCheckShift = 2;
+
+QString displayText(const QString& text) {
+    if (!text.contains(QLatin1Char('\r')))
+        return text;
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+} // namespace
+
+GridModel::GridModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+Qt::Alignment GridModel::toQt(CellAlignment alignment) {
+    switch (alignment) {
+    case CellAlignment::CenterCenter:
+        return Qt::AlignHCenter | Qt::AlignVCenter;
+    case CellAlignment::CenterTop:
+        return Qt::AlignHCenter | Qt::AlignTop;
+    case CellAlignment::LeftCenter:
+        break;
+    }
+    return Qt::AlignLeft | Qt::AlignVCenter;
+}
+
+void GridModel::resizeStore(int rows, int cols) {
+    rows = std::max(rows, 0);
+    cols = std::max(cols, 0);
+    for (int r = rows; r < rows_; ++r)
+        hiddenCount_ -= hidden_[std::size_t(r)];
+    columns_.resize(std::size_t(cols));
+    const auto n = std::size_t(rows);
+    for (Column& column : columns_) {
+        column.text.resize(n);
+        column.attr.resize(n, 0);
+        if (!column.back.empty())
+            column.back.resize(n, 0);
+        if (column.maxLenRow >= rows) {
+            column.maxLen = 0;
+            column.maxLenRow = -1;
+        }
+    }
+    hidden_.resize(n, 0);
+    rows_ = rows;
+}
+
+void GridModel::setText(int row, int col, const QString& text) {
+    Column& column = columns_[std::size_t(col)];
+    column.text[std::size_t(row)] = text;
+    if (row > 0 && text.size() > column.maxLen) {
+        column.maxLen = text.size();
+        column.maxLenRow = row;
+    }
+}
+
+CellAlignment GridModel::alignment(int row, int col) const {
+    return CellAlignment(columns_[std::size_t(col)].attr[std::size_t(row)] & kAlignMask);
+}
+
+void GridModel::setAlignment(int row, int col, CellAlignment alignment) {
+    std::uint8_t& attr = columns_[std::size_t(col)].attr[std::size_t(row)];
+    attr = std::uint8_t((attr & ~kAlignMask) | (int(alignment) & kAlignMask));
+}
+
+CellCheck GridModel::check(int row, int col) const {
+    return CellCheck((columns_[std::size_t(col)].attr[std::size_t(row)] & kCheckMask) >>
+                     kCheckShift);
+}
+
+void GridModel::setCheck(int row, int col, CellCheck state) {
+    std::uint8_t& attr = columns_[std::size_t(col)].attr[std::size_t(row)];
+    attr = std::uint8_t((attr & ~kCheckMask) | ((int(state) << kCheckShift) & kCheckMask));
+}
+
+QRgb GridModel::back(int row, int col) const {
+    const Column& column = columns_[std::size_t(col)];
+    return column.back.empty() ? 0 : column.back[std::size_t(row)];
+}
+
+void GridModel::setBack(int row, int col, QRgb color) {
+    Column& column = columns_[std::size_t(col)];
+    if (column.back.empty()) {
+        if (qAlpha(color) == 0)
+            return;
+        column.back.resize(std::size_t(rows_), 0);
+    }
+    column.back[std::size_t(row)] = color;
+}
+
+bool GridModel::setHidden(int row, bool hidden) {
+    // The heading row stays in the header and cannot be hidden.
+    if (row <= 0)
+        return false;
+    std::uint8_t& flag = hidden_[std::size_t(row)];
+    if (flag == std::uint8_t(hidden))
+        return false;
+    flag = std::uint8_t(hidden);
+    hiddenCount_ += hidden ? 1 : -1;
+    mappingStale_ = true;
+    return true;
+}
+
+void GridModel::moveStoreColumn(int from, int to) {
+    if (from == to)
+        return;
+    auto first = columns_.begin();
+    if (from < to)
+        std::rotate(first + from, first + from + 1, first + to + 1);
+    else
+        std::rotate(first + to, first + from, first + from + 1);
+}
+
+void GridModel::commitReset() {
+    beginResetModel();
+    identity_ = hiddenCount_ == 0;
+    visible_.clear();
+    if (!identity_) {
+        visible_.reserve(std::size_t(std::max(rows_ - 1 - hiddenCount_, 0)));
+        for (int r = 1; r < rows_; ++r) {
+            if (!hidden_[std::size_t(r)])
+                visible_.push_back(r);
+        }
+    }
+    committedRows_ = rows_;
+    committedDataRows_ = std::max(rows_ - 1, 0);
+    committedCols_ = cols();
+    mappingStale_ = false;
+    endResetModel();
+}
+
+void GridModel::commitColumnMove(int from, int to) {
+    const int destination = to > from ? to + 1 : to;
+    if (!beginMoveColumns(QModelIndex(), from, from, QModelIndex(), destination)) {
+        moveStoreColumn(from, to);
+        commitReset();
+        return;
+    }
+    moveStoreColumn(from, to);
+    endMoveColumns();
+}
+
+int GridModel::modelRow(int gridRow) const {
+    if (gridRow < 1 || gridRow >= committedRows_)
+        return -1;
+    if (identity_)
+        return gridRow - 1;
+    const auto it = std::lower_bound(visible_.begin(), visible_.end(), gridRow);
+    if (it == visible_.end() || *it != gridRow)
+        return -1;
+    return int(it - visible_.begin());
+}
+
+void GridModel::notifyChanged(int row1, int row2, int col1, int col2) {
+    col1 = std::max(col1, 0);
+    col2 = std::min(col2, committedCols_ - 1);
+    if (col1 > col2)
+        return;
+    if (row1 <= 0 && row2 >= 0)
+        emit headerDataChanged(Qt::Horizontal, col1, col2);
+    row1 = std::max(row1, 1);
+    row2 = std::min(row2, committedRows_ - 1);
+    if (row1 > row2)
+        return;
+    int m1 = 0;
+    int m2 = 0;
+    if (identity_) {
+        m1 = row1 - 1;
+        m2 = row2 - 1;
+    } else {
+        m1 = int(std::lower_bound(visible_.begin(), visible_.end(), row1) - visible_.begin());
+        m2 = int(std::upper_bound(visible_.begin(), visible_.end(), row2) - visible_.begin()) - 1;
+    }
+    if (m1 <= m2)
+        emit dataChanged(index(m1, col1), index(m2, col2));
+}
+
+int GridModel::rowCount(const QModelIndex& parent) const {
+    if (parent.isValid())
+        return 0;
+    return identity_ ? committedDataRows_ : int(visible_.size());
+}
+
+int GridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : committedCols_;
+}
+
+QVariant GridModel::cellData(int row, int col, int role) const {
+    if (!contains(row, col))
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return displayText(text(row, col));
+    case Qt::TextAlignmentRole:
+        return int(toQt(alignment(row, col)));
+    case Qt::CheckStateRole:
+        switch (check(row, col)) {
+        case CellCheck::Checked:
+            return int(Qt::Checked);
+        case CellCheck::Cleared:
+            return int(Qt::Unchecked);
+        case CellCheck::None:
+            break;
+        }
+        return {};
+    case Qt::BackgroundRole: {
+        const QRgb color = back(row, col);
+        if (qAlpha(color) == 0)
+            return {};
+        return QBrush(QColor::fromRgba(color));
+    }
+    default:
+        return {};
+    }
+}
+
+QVariant GridModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    return cellData(gridRow(index.row()), index.column(), role);
+}
+
+QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Vertical) {
+        if (role == Qt::DisplayRole && section >= 0 && section < rowCount())
+            return gridRow(section);
+        return {};
+    }
+    if (section < 0 || section >= committedCols_)
+        return {};
+    return cellData(0, section, role);
+}
+
+Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    const int row = gridRow(index.row());
+    if (contains(row, index.column()) && check(row, index.column()) != CellCheck::None)
+        result |= Qt::ItemIsUserCheckable;
+    return result;
+}
+
+bool GridModel::setData(const QModelIndex& index, const QVariant&, int role) {
+    if (role != Qt::CheckStateRole || !index.isValid() || index.row() >= rowCount())
+        return false;
+    emit checkToggleRequested(gridRow(index.row()), index.column());
+    return true;
+}

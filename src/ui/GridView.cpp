@@ -1,0 +1,41 @@
+#include "ui/GridView.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPainter>
+
+GridView::GridView(QWidget* parent) : QTableView(parent) {}
+
+void GridView::setOutsideColor(const QColor& color) {
+    outsideColor_ = color;
+    viewport()->update();
+}
+
+void GridView::keyPressEvent(QKeyEvent* event) {
+    const auto mods = event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier |
+                                            Qt::AltModifier | Qt::MetaModifier);
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) &&
+        (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
+        const int col = currentIndex().isValid() ? currentIndex().column() : -1;
+        if (col >= 0)
+            emit moveRequested(col, col + (event->key() == Qt::Key_Left ? -1 : 1));
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void GridView::paintEvent(QPaintEvent* event) {
+    if (outsideColor_.isValid()) {
+        // Cells without a colour of their own show the base colour; everything right of
+        // the last column and below the last row takes the outside colour.
+        QPainter painter(viewport());
+        const QRect area = viewport()->rect();
+        const int right = horizontalHeader()->length() - horizontalHeader()->offset();
+        const int bottom = verticalHeader()->length() - verticalHeader()->offset();
+        const QRegion outside = QRegion(area).subtracted(QRect(0, 0, right, bottom));
+        for (const QRect& rect : outside)
+            painter.fillRect(rect, outsideColor_);
+    }
+    QTableView::paintEvent(event);
+}

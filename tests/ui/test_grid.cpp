@@ -1,0 +1,535 @@
+// Behaviour of the grid the wizard pages share: column moving with its notification,
+// hidden rows, the heading row, check boxes and their notifications, fitting widths.
+
+#include "ui/FlexGrid.h"
+#include "ui/GridHeader.h"
+
+#include <QDir>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTableView>
+#include <QtTest>
+
+namespace {
+
+const QColor kCyan(0, 255, 255);
+
+// Records every notification in the order it arrives.
+struct Recorder {
+    QStringList events;
+    bool cancelEdit = false;
+    int redirect = -1; // when >= 0, OnBeforeMoveColumn answers this position
+
+    void attach(FlexGrid& grid) {
+        grid.OnCellChanged = [this](int row, int col) {
+            events << QStringLiteral("changed %1,%2").arg(row).arg(col);
+        };
+        grid.OnBeforeEdit = [this](int row, int col, bool& cancel) {
+            events << QStringLiteral("before %1,%2").arg(row).arg(col);
+            cancel = cancelEdit;
+        };
+        grid.OnBeforeMoveColumn = [this](int col, int& position) {
+            events << QStringLiteral("move %1->%2").arg(col).arg(position);
+            if (redirect >= 0)
+                position = redirect;
+        };
+        grid.OnBeforeUserResize = [this](int row, int col, bool&) {
+            events << QStringLiteral("resize %1,%2").arg(row).arg(col);
+        };
+    }
+};
+
+// Four columns carrying 10, 20, 30, 40; heading "H<n>", cell "v<n>", width 40 + n, and the
+// column carrying 30 is cyan.
+void fillColumns(FlexGrid& grid) {
+    grid.SetRows(3);
+    grid.SetCols(4);
+    for (int c = 0; c < 4; ++c) {
+        const int n = 10 * (c + 1);
+        grid.SetColData(c, n);
+        grid.SetTextMatrix(0, c, QStringLiteral("H%1").arg(n));
+        grid.SetTextMatrix(1, c, QStringLiteral("v%1").arg(n));
+        grid.SetCellAlignment(1, c, CellAlignment::CenterCenter);
+        grid.header()->resizeSection(c, 40 + n);
+    }
+    grid.SetCellBackColor(1, 2, 2, kCyan);
+    grid.Refresh();
+}
+
+QList<int> colData(const FlexGrid& grid) {
+    QList<int> result;
+    for (int c = 0; c < grid.Cols(); ++c)
+        result << grid.ColData(c);
+    return result;
+}
+
+// Every column shows what belongs to the number it carries.
+void verifyColumnsIntact(FlexGrid& grid) {
+    QAbstractItemModel* model = grid.view()->model();
+    for (int c = 0; c < grid.Cols(); ++c) {
+        const int n = grid.ColData(c);
+        QCOMPARE(grid.TextMatrix(0, c), QStringLiteral("H%1").arg(n));
+        QCOMPARE(grid.TextMatrix(1, c), QStringLiteral("v%1").arg(n));
+        QCOMPARE(model->headerData(c, Qt::Horizontal).toString(), QStringLiteral("H%1").arg(n));
+        QCOMPARE(model->index(0, c).data().toString(), QStringLiteral("v%1").arg(n));
+        const QVariant back = model->index(0, c).data(Qt::BackgroundRole);
+        QCOMPARE(back.isValid(), n == 30);
+        if (back.isValid())
+            QCOMPARE(back.value<QBrush>().color(), kCyan);
+        QCOMPARE(grid.ColWidth(c), 40 + n);
+        QCOMPARE(grid.header()->sectionSize(c), 40 + n);
+        // The header's own order never differs from the columns' order.
+        QCOMPARE(grid.header()->visualIndex(c), c);
+    }
+}
+
+QPoint sectionCentre(FlexGrid& grid, int col) {
+    GridHeader* header = grid.header();
+    return {header->sectionViewportPosition(col) + header->sectionSize(col) / 2,
+            header->viewport()->height() / 2};
+}
+
+void showGrid(FlexGrid& grid) {
+    grid.resize(553, 329);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+}
+
+} // namespace
+
+class TestGrid : public QObject {
+    Q_OBJECT
+private slots:
+    void moveColumn_data();
+    void moveColumn();
+    void moveColumnByMouseDrag();
+    void moveColumnByKeyboard();
+    void hiddenRows();
+    void redrawBatchesShapeChanges();
+    void resizeKeepsCells();
+    void headingRow();
+    void rowHeights();
+    void toggleCheck_data();
+    void toggleCheck();
+    void programmaticChangesAreSilent();
+    void autoSize_data();
+    void autoSize();
+    void picture();
+};
+
+void TestGrid::moveColumn_data() {
+    QTest::addColumn<int>("col");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("redirect");
+    QTest::addColumn<QList<int>>("order");
+
+    QTest::newRow("to the right") << 1 << 3 << -1 << QList<int>{10, 30, 40, 20};
+    QTest::newRow("to the left") << 3 << 0 << -1 << QList<int>{40, 10, 20, 30};
+    QTest::newRow("neighbours") << 2 << 1 << -1 << QList<int>{10, 30, 20, 40};
+    QTest::newRow("refused") << 2 << 0 << 2 << QList<int>{10, 20, 30, 40};
+    QTest::newRow("redirected") << 3 << 0 << 2 << QList<int>{10, 20, 40, 30};
+    QTest::newRow("past the end") << 0 << 7 << -1 << QList<int>{20, 30, 40, 10};
+}
+
+void TestGrid::moveColumn() {
+    QFETCH(int, col);
+    QFETCH(int, position);
+    QFETCH(int, redirect);
+    QFETCH(QList<int>, order);
+
+    FlexGrid grid;
+    fillColumns(grid);
+    Recorder recorder;
+    recorder.redirect = redirect;
+    recorder.attach(grid);
+
+    grid.MoveColumn(col, position);
+    QCOMPARE(recorder.events, QStringList{QStringLiteral("move %1->%2").arg(col).arg(position)});
+    QCOMPARE(colData(grid), order);
+    verifyColumnsIntact(grid);
+}
+
+void TestGrid::moveColumnByMouseDrag() {
+    FlexGrid grid;
+    fillColumns(grid);
+    Recorder recorder;
+    recorder.attach(grid);
+    showGrid(grid);
+    QWidget* viewport = grid.header()->viewport();
+
+    // Drag the heading of column 1 onto column 3.
+    const QPoint from = sectionCentre(grid, 1);
+    const QPoint to = sectionCentre(grid, 3);
+    QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+    QTest::mouseMove(viewport, from + QPoint(20, 0));
+    QTest::mouseMove(viewport, to);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
+    QCOMPARE(recorder.events, QStringList{QStringLiteral("move 1->3")});
+    QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
+    verifyColumnsIntact(grid);
+
+    // A click without dragging moves nothing.
+    recorder.events.clear();
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, sectionCentre(grid, 2));
+    QVERIFY(recorder.events.isEmpty());
+    QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
+
+    // Dragging a heading's right edge resizes the column, after asking.
+    recorder.events.clear();
+    const int edge = grid.header()->sectionViewportPosition(0) + grid.header()->sectionSize(0) - 1;
+    const QPoint grip(edge, viewport->height() / 2);
+    QTest::mousePress(viewport, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(viewport, grip + QPoint(30, 0));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, grip + QPoint(30, 0));
+    QCOMPARE(recorder.events, QStringList{QStringLiteral("resize 0,0")});
+    QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
+    QCOMPARE(grid.ColWidth(0), 50 + 30);
+}
+
+void TestGrid::moveColumnByKeyboard() {
+    FlexGrid grid;
+    fillColumns(grid);
+    Recorder recorder;
+    recorder.attach(grid);
+    showGrid(grid);
+    QTableView* view = grid.view();
+
+    view->setCurrentIndex(view->model()->index(0, 1));
+    QTest::keyClick(view, Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(colData(grid), (QList<int>{10, 30, 20, 40}));
+    QCOMPARE(view->currentIndex().column(), 2); // the cursor stays on the moved column
+    QTest::keyClick(view, Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
+    QCOMPARE(recorder.events,
+             (QStringList{QStringLiteral("move 1->2"), QStringLiteral("move 2->3")}));
+    verifyColumnsIntact(grid);
+
+    // The last column cannot go further right; nobody is asked.
+    recorder.events.clear();
+    QTest::keyClick(view, Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(recorder.events.isEmpty());
+    QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
+}
+
+void TestGrid::hiddenRows() {
+    FlexGrid grid;
+    grid.SetCols(2);
+    grid.SetRows(11);
+    for (int r = 1; r < 11; ++r) {
+        grid.SetTextMatrix(r, 1, QStringLiteral("r%1").arg(r));
+        grid.SetCellChecked(r, 0, CellCheck::Cleared);
+    }
+    QAbstractItemModel* model = grid.view()->model();
+
+    grid.SetRedraw(false);
+    for (int r : {2, 4, 6})
+        grid.SetRowHidden(r, true);
+    QVERIFY(grid.RowHidden(4));
+    QCOMPARE(model->rowCount(), 10); // applied only when drawing resumes
+    grid.SetRedraw(true);
+    QCOMPARE(model->rowCount(), 7);
+    QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("r3"));
+    QCOMPARE(model->index(6, 1).data().toString(), QStringLiteral("r10"));
+
+    // Hidden rows keep their data, and their check boxes can still be set.
+    QVERIFY(grid.RowHidden(2));
+    QVERIFY(!grid.RowHidden(3));
+    QCOMPARE(grid.TextMatrix(2, 1), QStringLiteral("r2"));
+    grid.SetCellChecked(4, 0, CellCheck::Checked);
+    QCOMPARE(grid.CellChecked(4, 0), CellCheck::Checked);
+
+    // With drawing on, showing a row is answered at once and reaches the view on refresh.
+    grid.SetRowHidden(4, false);
+    QVERIFY(!grid.RowHidden(4));
+    grid.Refresh();
+    QCOMPARE(model->rowCount(), 8);
+    QCOMPARE(model->index(2, 1).data().toString(), QStringLiteral("r4"));
+    QCOMPARE(model->index(2, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+
+    // Shrinking drops hidden rows beyond the end; growing adds visible rows.
+    grid.SetRows(5);
+    QCOMPARE(model->rowCount(), 3); // rows 1, 3, 4
+    grid.SetRows(8);
+    QVERIFY(!grid.RowHidden(6));
+    QCOMPARE(model->rowCount(), 6);
+
+    // Hiding every other row of many in one batch.
+    grid.SetRows(10001);
+    grid.SetRedraw(false);
+    for (int r = 1; r < 10001; r += 2)
+        grid.SetRowHidden(r, true);
+    grid.SetRedraw(true);
+    QCOMPARE(model->rowCount(), 5000 - 1); // row 2 is hidden too
+    QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("r4"));
+}
+
+void TestGrid::redrawBatchesShapeChanges() {
+    FlexGrid grid;
+    QAbstractItemModel* model = grid.view()->model();
+    grid.SetRedraw(false);
+    grid.SetRedraw(false); // nested
+    grid.SetCols(3);
+    grid.SetRows(5);
+    grid.SetTextMatrix(4, 2, QStringLiteral("x"));
+    grid.SetRedraw(true);
+    QCOMPARE(model->columnCount(), 0);
+    QCOMPARE(model->rowCount(), 0);
+    grid.SetRedraw(true);
+    QCOMPARE(model->columnCount(), 3);
+    QCOMPARE(model->rowCount(), 4);
+    QCOMPARE(model->index(3, 2).data().toString(), QStringLiteral("x"));
+    grid.SetRedraw(true); // one too many is harmless
+    grid.SetRows(6);
+    QCOMPARE(model->rowCount(), 5);
+}
+
+void TestGrid::resizeKeepsCells() {
+    FlexGrid grid;
+    grid.SetRows(3);
+    grid.SetCols(3);
+    grid.SetTextMatrix(2, 2, QStringLiteral("kept"));
+    grid.SetCellChecked(2, 0, CellCheck::Checked);
+    grid.SetColData(2, 5);
+    grid.SetColData(1, 9);
+
+    grid.SetCols(5);
+    QCOMPARE(grid.TextMatrix(2, 2), QStringLiteral("kept"));
+    QCOMPARE(grid.ColData(2), 5);
+    QCOMPARE(grid.ColData(4), 0);
+
+    // A column removed and added again starts afresh.
+    grid.SetCols(1);
+    grid.SetCols(3);
+    QCOMPARE(grid.ColData(1), 0);
+    QCOMPARE(grid.TextMatrix(2, 2), QString());
+    QCOMPARE(grid.CellChecked(2, 0), CellCheck::Checked);
+
+    grid.SetRows(1);
+    grid.SetRows(3);
+    QCOMPARE(grid.CellChecked(2, 0), CellCheck::None);
+    QCOMPARE(grid.Rows(), 3);
+    QCOMPARE(grid.Cols(), 3);
+}
+
+void TestGrid::headingRow() {
+    FlexGrid grid;
+    grid.SetRows(2);
+    grid.SetCols(2);
+    grid.SetTextMatrix(0, 1, QStringLiteral("Line one\r\nLine two\r\nThree"));
+    grid.SetCellAlignment(0, 1, CellAlignment::CenterTop);
+    grid.Refresh();
+    QAbstractItemModel* model = grid.view()->model();
+    QCOMPARE(model->headerData(1, Qt::Horizontal).toString(),
+             QStringLiteral("Line one\nLine two\nThree"));
+    QCOMPARE(model->headerData(1, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
+             int(Qt::AlignHCenter | Qt::AlignTop));
+    // The text stays as written.
+    QCOMPARE(grid.TextMatrix(0, 1), QStringLiteral("Line one\r\nLine two\r\nThree"));
+
+    // Unless told otherwise, the heading is tall enough for its lines.
+    const int lineSpacing = grid.header()->fontMetrics().lineSpacing();
+    QVERIFY(grid.RowHeight(0) >= 3 * lineSpacing * FlexGrid::kTwipsPerPixel);
+
+    showGrid(grid);
+    grid.SetRowHeight(0, 900);
+    QCOMPARE(grid.RowHeight(0), 900);
+    QTRY_COMPARE(grid.view()->horizontalHeader()->height(), 60);
+    // The heading stays in view while the rows scroll.
+    grid.SetRows(2000);
+    const int top = grid.view()->horizontalHeader()->y();
+    grid.view()->scrollToBottom();
+    QVERIFY(grid.view()->verticalScrollBar()->value() > 0);
+    QCOMPARE(grid.view()->horizontalHeader()->y(), top);
+    QVERIFY(grid.view()->horizontalHeader()->isVisible());
+
+    grid.SetRowHeight(0, -1);
+    QVERIFY(grid.RowHeight(0) < 900 || 3 * lineSpacing + 7 >= 60);
+}
+
+void TestGrid::rowHeights() {
+    FlexGrid grid;
+    grid.SetRows(4);
+    grid.SetCols(1);
+    grid.SetRowHeight(1, 300);
+    QCOMPARE(grid.RowHeight(1), 300);
+    QCOMPARE(grid.RowHeight(3), 300); // data rows share one height
+    QCOMPARE(grid.view()->rowHeight(2), 20);
+
+    // The heading-row rule of the Layout page: (row height - one pixel) x lines.
+    const int heading = (grid.RowHeight(1) - FlexGrid::kTwipsPerPixel) * 3;
+    grid.SetRowHeight(0, heading);
+    QCOMPARE(grid.RowHeight(0), heading);
+    // Not a whole number of pixels: rounded to the nearest pixel.
+    grid.SetRowHeight(0, 37);
+    QCOMPARE(grid.RowHeight(0), 2 * FlexGrid::kTwipsPerPixel);
+}
+
+void TestGrid::toggleCheck_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("cancel");
+    for (const char* how : {"call", "mouse", "space", "heading"}) {
+        QTest::addRow("%s", how) << QString::fromLatin1(how) << false;
+        QTest::addRow("%s refused", how) << QString::fromLatin1(how) << true;
+    }
+}
+
+void TestGrid::toggleCheck() {
+    QFETCH(QString, how);
+    QFETCH(bool, cancel);
+
+    FlexGrid grid;
+    grid.SetCols(3);
+    grid.SetRows(6);
+    grid.SetCellChecked(0, 0, CellCheck::Checked);
+    for (int r = 1; r < 6; ++r)
+        grid.SetCellChecked(r, 0, CellCheck::Checked);
+    grid.SetRowHidden(2, true); // grid row 3 is model row 1
+    Recorder recorder;
+    recorder.cancelEdit = cancel;
+    recorder.attach(grid);
+    showGrid(grid);
+    grid.Refresh();
+
+    QTableView* view = grid.view();
+    const int row = how == QLatin1String("heading") ? 0 : 3;
+    const QModelIndex index = view->model()->index(1, 0);
+    if (how == QLatin1String("call")) {
+        grid.ToggleCheck(row, 0);
+    } else if (how == QLatin1String("mouse")) {
+        const QRect cell = view->visualRect(index);
+        const int box = view->style()->pixelMetric(QStyle::PM_IndicatorWidth);
+        const QPoint onBox(cell.left() + 3 + box / 2, cell.center().y());
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, onBox);
+    } else if (how == QLatin1String("space")) {
+        view->setCurrentIndex(index);
+        QTest::keyClick(view, Qt::Key_Space);
+    } else {
+        QTest::mouseClick(grid.header()->viewport(), Qt::LeftButton, {},
+                          grid.header()->checkBoxRect(0).center());
+    }
+
+    QStringList expected{QStringLiteral("before %1,0").arg(row)};
+    if (!cancel)
+        expected << QStringLiteral("changed %1,0").arg(row);
+    QCOMPARE(recorder.events, expected);
+    QCOMPARE(grid.CellChecked(row, 0), cancel ? CellCheck::Checked : CellCheck::Cleared);
+    // Only that one box changed.
+    QCOMPARE(grid.CellChecked(row == 0 ? 3 : 0, 0), CellCheck::Checked);
+}
+
+void TestGrid::programmaticChangesAreSilent() {
+    FlexGrid grid;
+    Recorder recorder;
+    recorder.attach(grid);
+    grid.SetRows(4);
+    grid.SetCols(3);
+    grid.SetCellChecked(0, 0, CellCheck::Checked);
+    grid.SetCellChecked(0, 0, CellCheck::Cleared);
+    grid.SetCellChecked(2, 0, CellCheck::Checked);
+    grid.SetTextMatrix(1, 1, QStringLiteral("text"));
+    grid.SetTextMatrix(0, 2, QStringLiteral("heading"));
+    grid.SetCellAlignment(1, 1, CellAlignment::CenterTop);
+    grid.SetCellBackColor(1, 0, 2, kCyan);
+    grid.SetRowHidden(3, true);
+    grid.SetColData(1, 4);
+    grid.SetRowHeight(0, 600);
+    grid.AutoSize(0, 2);
+    grid.SetRedraw(false);
+    grid.SetRedraw(true);
+    QCoreApplication::processEvents();
+    // A cell without a check box cannot be toggled, so nobody is asked.
+    grid.ToggleCheck(1, 1);
+    grid.ToggleCheck(9, 0);
+    grid.MoveColumn(7, 0);
+    QVERIFY2(recorder.events.isEmpty(), qPrintable(recorder.events.join(QLatin1String("; "))));
+}
+
+void TestGrid::autoSize_data() {
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("widest"); // the line the width must hold
+    QTest::addColumn<int>("rows");
+
+    const QString longText = QStringLiteral("A much longer text than any other in the column");
+    QTest::newRow("long heading") << 0 << longText << longText << 10;
+    QTest::newRow("heading of three lines")
+        << 0 << QStringLiteral("ab\r\nthe widest of the lines\r\ncd")
+        << QStringLiteral("the widest of the lines") << 10;
+    QTest::newRow("long cell in the first rows") << 5 << longText << longText << 300;
+    QTest::newRow("longest text far down") << 90000 << longText << longText << 100000;
+}
+
+void TestGrid::autoSize() {
+    QFETCH(int, row);
+    QFETCH(QString, text);
+    QFETCH(QString, widest);
+    QFETCH(int, rows);
+
+    FlexGrid grid;
+    grid.SetRedraw(false);
+    grid.SetRows(rows);
+    grid.SetCols(2);
+    grid.SetTextMatrix(0, 1, QStringLiteral("H"));
+    for (int r = 1; r < rows; ++r)
+        grid.SetTextMatrix(r, 1, QStringLiteral("x"));
+    grid.SetTextMatrix(row, 1, text);
+    grid.SetRedraw(true);
+    grid.header()->resizeSection(1, 500);
+
+    grid.AutoSize(0, 1);
+    const int needed = grid.view()->fontMetrics().horizontalAdvance(widest);
+    QVERIFY2(grid.ColWidth(1) >= needed, qPrintable(QString::number(grid.ColWidth(1))));
+    QVERIFY(grid.ColWidth(1) < needed + 30);
+    QCOMPARE(grid.header()->sectionSize(1), grid.ColWidth(1));
+    // The other column only holds short texts and narrows.
+    QVERIFY(grid.ColWidth(0) < 30);
+
+    // Once the long text is gone, the column narrows again.
+    grid.SetTextMatrix(row, 1, QStringLiteral("x"));
+    grid.AutoSize(1, 1);
+    QVERIFY(grid.ColWidth(1) < needed);
+}
+
+void TestGrid::picture() {
+    FlexGrid grid;
+    grid.SetRedraw(false);
+    grid.SetCols(4);
+    grid.SetRows(30);
+    grid.SetCellChecked(0, 0, CellCheck::Checked);
+    grid.SetTextMatrix(0, 1, QStringLiteral("Tank\r\nLevel\r\nPV"));
+    grid.SetTextMatrix(0, 2, QStringLiteral("Type"));
+    grid.SetTextMatrix(0, 3, QStringLiteral("Pump\r\nSpeed"));
+    for (int c = 1; c < 4; ++c)
+        grid.SetCellAlignment(0, c, CellAlignment::CenterTop);
+    for (int r = 1; r < 30; ++r) {
+        grid.SetCellChecked(r, 0, r % 3 ? CellCheck::Checked : CellCheck::Cleared);
+        grid.SetTextMatrix(r, 1, QStringLiteral("Tag %1").arg(r));
+        grid.SetTextMatrix(r, 2, QStringLiteral("N"));
+        grid.SetCellAlignment(r, 2, CellAlignment::CenterCenter);
+        grid.SetTextMatrix(r, 3, QString::number(r * 12.5));
+        grid.SetCellBackColor(r, 2, 3, r % 4 == 1 ? kCyan : QColor(Qt::white));
+    }
+    grid.SetRowHidden(3, true);
+    grid.SetRowHeight(0, (grid.RowHeight(1) - FlexGrid::kTwipsPerPixel) * 3);
+    grid.SetBackColor(QColor(0, 168, 168));
+    grid.SetBackColorFixed(QColor(165, 210, 210));
+    grid.SetRedraw(true);
+    grid.AutoSize(0, 3);
+    showGrid(grid);
+
+    QTableView* view = grid.view();
+    QCOMPARE(view->model()->index(2, 1).data().toString(), QStringLiteral("Tag 4"));
+    const QImage image = grid.grab().toImage();
+    // The area right of the last column takes the outside colour; headings their own.
+    QCOMPARE(image.pixelColor(image.width() - 30, image.height() / 2), QColor(0, 168, 168));
+    QCOMPARE(image.pixelColor(grid.header()->sectionViewportPosition(2) + 4, 4),
+             QColor(165, 210, 210));
+
+    const QString folder = qEnvironmentVariable("SVC_TEST_OUTPUT", QDir::tempPath());
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(image.save(QDir(folder).filePath(QStringLiteral("grid.png"))));
+}
+
+QTEST_MAIN(TestGrid)
+#include "test_grid.moc"
