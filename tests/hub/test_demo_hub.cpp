@@ -12,7 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using demohub::TagSpec;
+using demohub::TagDef;
 
 namespace {
 
@@ -126,7 +126,7 @@ void TestDemoHub::builtInPlantCoversTheLayoutCases() {
     demohub::ParseTagFile(demohub::BuiltInTagFile(), &warnings);
     QCOMPARE(warnings, QStringList());
     QByteArrayList names;
-    for (const TagSpec& tag : tags)
+    for (const TagDef& tag : tags)
         names.append(tag.name);
     for (const char* name : {"Kiln Inlet Temperature", "Boiler Feed Water Flow", "Tank1.Level",
                              "Line3.Speed.PV", "Line_3 Speed"})

@@ -283,7 +283,7 @@ void HubServer::Respond(Session& session, const QByteArray& command) {
     }
 }
 
-void HubServer::SetTags(std::vector<TagSpec> tags) {
+void HubServer::SetTags(std::vector<TagDef> tags) {
     plant_.SetTags(std::move(tags), options_.seed);
 }
 
@@ -341,7 +341,7 @@ void HubServer::ReloadTagFile(bool initial, QString* error) {
         return;
     tagFileText_ = text;
     QStringList warnings;
-    std::vector<TagSpec> tags = ParseTagFile(text, &warnings);
+    std::vector<TagDef> tags = ParseTagFile(text, &warnings);
     for (const QString& warning : warnings)
         Log(QStringLiteral("svcorblex-hub: %1: %2").arg(tagFile_, warning));
     Log(QStringLiteral("svcorblex-hub: %1 %2 tags from %3")
