@@ -141,8 +141,13 @@ public:
             socket->connectToServer(localName);
             if (socket->state() != QLocalSocket::ConnectedState &&
                 !socket->waitForConnected(Remaining(deadline))) {
+                const QString reason = socket->error() == QLocalSocket::ServerNotFoundError
+                                           ? QStringLiteral("no hub listens there")
+                                       : socket->error() == QLocalSocket::SocketTimeoutError
+                                           ? QStringLiteral("no connection in time")
+                                           : socket->errorString();
                 why = QStringLiteral("cannot connect to local endpoint \"") + localName +
-                      QStringLiteral("\": ") + socket->errorString();
+                      QStringLiteral("\": ") + reason;
                 return false;
             }
             local_ = std::move(socket);

@@ -16,6 +16,8 @@
 
 namespace demohub {
 
+static constexpr qint64 MaxUnsentBytes = qint64(256) * 1024 * 1024;
+
 std::optional<Fault> ParseFault(QStringView text) {
     static const std::pair<const char*, Fault> names[] = {
         {"none", Fault::None},         {"stall", Fault::Stall},     {"drip", Fault::Drip},
@@ -95,6 +97,8 @@ private:
                 return;
             }
             server_.Respond(*this, command);
+            if (gone_)
+                return;
         }
     }
 
@@ -238,6 +242,14 @@ QByteArray HubServer::Answer(const QByteArray& command) const {
 }
 
 void HubServer::Respond(Session& session, const QByteArray& command) {
+    // A client that keeps asking without reading its answers would make the hub buffer
+    // without end; it is dropped instead.
+    if (session.socket().bytesToWrite() > MaxUnsentBytes) {
+        Log(QStringLiteral("svcorblex-hub: client %1 does not read its answers; dropping it")
+                .arg(session.id()));
+        session.Drop();
+        return;
+    }
     QByteArray body = Answer(command);
     switch (options_.fault) {
     case Fault::None:
@@ -271,7 +283,7 @@ void HubServer::Respond(Session& session, const QByteArray& command) {
     }
 }
 
-void HubServer::SetTags(std::vector<TagSpec> tags) {
+void HubServer::SetTags(std::vector<TagDef> tags) {
     plant_.SetTags(std::move(tags), options_.seed);
 }
 
@@ -329,7 +341,7 @@ void HubServer::ReloadTagFile(bool initial, QString* error) {
         return;
     tagFileText_ = text;
     QStringList warnings;
-    std::vector<TagSpec> tags = ParseTagFile(text, &warnings);
+    std::vector<TagDef> tags = ParseTagFile(text, &warnings);
     for (const QString& warning : warnings)
         Log(QStringLiteral("svcorblex-hub: %1: %2").arg(tagFile_, warning));
     Log(QStringLiteral("svcorblex-hub: %1 %2 tags from %3")

@@ -59,7 +59,7 @@ public:
     // "listening on 127.0.0.1:6000 and local endpoint svcorblex-hub"
     QString ListeningText() const;
 
-    void SetTags(std::vector<TagSpec> tags);
+    void SetTags(std::vector<TagDef> tags);
     // Publishes the tags of `path` and follows changes to the file; false when it cannot be
     // read at all.
     bool SetTagFile(const QString& path, QString* error);

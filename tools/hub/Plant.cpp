@@ -54,18 +54,18 @@ char* WriteFixed(char* out, double value, int decimals) {
 
 } // namespace
 
-void Plant::SetTags(std::vector<TagSpec> tags, quint64 seed) {
+void Plant::SetTags(std::vector<TagDef> tags, quint64 seed) {
     tags_ = std::move(tags);
     seed_ = seed;
     phases_.resize(tags_.size());
     tagsAnswer_.clear();
     qsizetype namesSize = 0;
-    for (const TagSpec& tag : tags_)
+    for (const TagDef& tag : tags_)
         namesSize += tag.name.size() + 1;
     tagsAnswer_.reserve(namesSize);
     valuesBound_ = 0;
     for (qsizetype i = 0; i < Count(); ++i) {
-        TagSpec& tag = tags_[size_t(i)];
+        TagDef& tag = tags_[size_t(i)];
         tag.decimals = std::clamp(tag.decimals, 0, 9);
         if (!(tag.period > 0))
             tag.period = 60;
@@ -78,13 +78,13 @@ void Plant::SetTags(std::vector<TagSpec> tags, quint64 seed) {
 }
 
 qsizetype Plant::MaxValueBytes(qsizetype index) const {
-    const TagSpec& tag = tags_[size_t(index)];
+    const TagDef& tag = tags_[size_t(index)];
     switch (tag.kind) {
-    case TagSpec::Kind::Number:
-    case TagSpec::Kind::Counter:
+    case TagDef::Kind::Number:
+    case TagDef::Kind::Counter:
         return NumberBytes;
-    case TagSpec::Kind::State:
-    case TagSpec::Kind::Text: {
+    case TagDef::Kind::State:
+    case TagDef::Kind::Text: {
         qsizetype longest = 0;
         for (const QByteArray& state : tag.states)
             longest = std::max(longest, state.size());
@@ -95,11 +95,11 @@ qsizetype Plant::MaxValueBytes(qsizetype index) const {
 }
 
 char* Plant::WriteValue(char* out, qsizetype index, double seconds) const {
-    const TagSpec& tag = tags_[size_t(index)];
+    const TagDef& tag = tags_[size_t(index)];
     if (tag.empty > 0 && Unit(seed_, index, qint64(std::floor(seconds)), 3) < tag.empty)
         return out;
     switch (tag.kind) {
-    case TagSpec::Kind::Number: {
+    case TagDef::Kind::Number: {
         double value =
             tag.base + tag.amplitude * std::sin(2 * std::numbers::pi * seconds / tag.period +
                                                 phases_[size_t(index)]);
@@ -108,9 +108,9 @@ char* Plant::WriteValue(char* out, qsizetype index, double seconds) const {
                      (2 * Unit(seed_, index, qint64(std::floor(seconds * 10)), 5) - 1);
         return WriteFixed(out, value, tag.decimals);
     }
-    case TagSpec::Kind::Counter:
+    case TagDef::Kind::Counter:
         return WriteFixed(out, std::floor(tag.base + tag.rate * seconds), 0);
-    case TagSpec::Kind::State: {
+    case TagDef::Kind::State: {
         if (tag.states.isEmpty())
             return out;
         const auto slot = qint64(std::floor(seconds / tag.period));
@@ -119,7 +119,7 @@ char* Plant::WriteValue(char* out, qsizetype index, double seconds) const {
         std::memcpy(out, state.constData(), size_t(state.size()));
         return out + state.size();
     }
-    case TagSpec::Kind::Text:
+    case TagDef::Kind::Text:
         if (tag.states.isEmpty())
             return out;
         std::memcpy(out, tag.states.front().constData(), size_t(tag.states.front().size()));

@@ -9,7 +9,7 @@
 
 namespace demohub {
 
-struct TagSpec {
+struct TagDef {
     enum class Kind { Number, Counter, State, Text };
     QByteArray name;
     Kind kind = Kind::Number;
@@ -29,9 +29,9 @@ struct TagSpec {
 
 class Plant {
 public:
-    void SetTags(std::vector<TagSpec> tags, quint64 seed);
+    void SetTags(std::vector<TagDef> tags, quint64 seed);
     qsizetype Count() const { return qsizetype(tags_.size()); }
-    const std::vector<TagSpec>& Tags() const { return tags_; }
+    const std::vector<TagDef>& Tags() const { return tags_; }
 
     // "GETTAGS": the names joined by ",". Built once per tag list.
     const QByteArray& TagsAnswer() const { return tagsAnswer_; }
@@ -46,7 +46,7 @@ private:
     char* WriteValue(char* out, qsizetype index, double seconds) const;
     qsizetype MaxValueBytes(qsizetype index) const;
 
-    std::vector<TagSpec> tags_;
+    std::vector<TagDef> tags_;
     std::vector<double> phases_;
     quint64 seed_ = 0;
     QByteArray tagsAnswer_;

@@ -18,7 +18,7 @@ bool ReadNumber(const QByteArray& text, double& value) {
 
 // "key=value key=value ...": a value runs up to the blank before the next "key=", so a
 // list of states may hold blanks ("states=Standard|High Strength").
-QString ApplyParameters(TagSpec& tag, const QByteArray& parameters) {
+QString ApplyParameters(TagDef& tag, const QByteArray& parameters) {
     static const QRegularExpression pair(
         QStringLiteral("([A-Za-z]+)=(.*?)(?=\\s+[A-Za-z]+=|\\s*$)"));
     const QString text = QString::fromUtf8(parameters);
@@ -35,7 +35,7 @@ QString ApplyParameters(TagSpec& tag, const QByteArray& parameters) {
         double number = 0;
         if (key == QLatin1String("states")) {
             tag.states = value.split('|');
-            if (tag.kind != TagSpec::Kind::State)
+            if (tag.kind != TagDef::Kind::State)
                 return QStringLiteral("\"states\" belongs to kind state");
             continue;
         }
@@ -61,7 +61,7 @@ QString ApplyParameters(TagSpec& tag, const QByteArray& parameters) {
     }
     if (!QStringView(text).sliced(end).trimmed().isEmpty())
         return QStringLiteral("parameters must be key=value pairs");
-    if (tag.kind == TagSpec::Kind::State && tag.states.isEmpty())
+    if (tag.kind == TagDef::Kind::State && tag.states.isEmpty())
         return QStringLiteral("a state tag needs states=A|B|...");
     if (tag.period <= 0)
         return QStringLiteral("period must be above 0");
@@ -72,8 +72,8 @@ QString ApplyParameters(TagSpec& tag, const QByteArray& parameters) {
 
 } // namespace
 
-std::vector<TagSpec> ParseTagFile(const QByteArray& text, QStringList* warnings) {
-    std::vector<TagSpec> tags;
+std::vector<TagDef> ParseTagFile(const QByteArray& text, QStringList* warnings) {
+    std::vector<TagDef> tags;
     const QList<QByteArray> lines = text.split('\n');
     auto warn = [warnings](qsizetype line, const QString& why) {
         if (warnings)
@@ -91,7 +91,7 @@ std::vector<TagSpec> ParseTagFile(const QByteArray& text, QStringList* warnings)
             warn(number, QStringLiteral("expected name<TAB>kind<TAB>parameters"));
             continue;
         }
-        TagSpec tag;
+        TagDef tag;
         tag.name = fields[0];
         if (tag.name.contains(',')) {
             warn(number, QStringLiteral("a tag name cannot hold \",\""));
@@ -104,17 +104,17 @@ std::vector<TagSpec> ParseTagFile(const QByteArray& text, QStringList* warnings)
             continue;
         }
         if (kind == "text") {
-            tag.kind = TagSpec::Kind::Text;
+            tag.kind = TagDef::Kind::Text;
             tag.states = {parameters};
             tags.push_back(std::move(tag));
             continue;
         }
         if (kind == "number")
-            tag.kind = TagSpec::Kind::Number;
+            tag.kind = TagDef::Kind::Number;
         else if (kind == "counter")
-            tag.kind = TagSpec::Kind::Counter;
+            tag.kind = TagDef::Kind::Counter;
         else if (kind == "state")
-            tag.kind = TagSpec::Kind::State;
+            tag.kind = TagDef::Kind::State;
         else {
             warn(number, QStringLiteral("unknown kind \"%1\"").arg(QString::fromUtf8(kind)));
             continue;
@@ -178,16 +178,16 @@ const QByteArray& BuiltInTagFile() {
     return text;
 }
 
-std::vector<TagSpec> BuiltInTags() {
+std::vector<TagDef> BuiltInTags() {
     return ParseTagFile(BuiltInTagFile());
 }
 
-std::vector<TagSpec> SyntheticTags(qsizetype count) {
-    std::vector<TagSpec> tags;
+std::vector<TagDef> SyntheticTags(qsizetype count) {
+    std::vector<TagDef> tags;
     tags.reserve(size_t(std::max<qsizetype>(0, count)));
     static const QList<QByteArray> states = {"OFF", "RUNNING", "FAULT"};
     for (qsizetype i = 0; i < count; ++i) {
-        TagSpec tag;
+        TagDef tag;
         tag.name = "Area" + QByteArray::number(i / 1000 % 100).rightJustified(2, '0') + ".Tag" +
                    QByteArray::number(i + 1).rightJustified(6, '0');
         switch (i % 4) {
@@ -198,12 +198,12 @@ std::vector<TagSpec> SyntheticTags(qsizetype count) {
             tag.decimals = 2;
             break;
         case 1:
-            tag.kind = TagSpec::Kind::Counter;
+            tag.kind = TagDef::Kind::Counter;
             tag.base = double(i);
             tag.rate = 1 + double(i % 5);
             break;
         case 2:
-            tag.kind = TagSpec::Kind::State;
+            tag.kind = TagDef::Kind::State;
             tag.states = states;
             tag.period = 5 + double(i % 20);
             break;

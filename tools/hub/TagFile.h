@@ -12,13 +12,13 @@ namespace demohub {
 
 // Reads a tag file's text: one tag per line "name<TAB>kind<TAB>parameters". Lines that
 // cannot be used are skipped and described in `warnings` ("line 7: ...").
-std::vector<TagSpec> ParseTagFile(const QByteArray& text, QStringList* warnings = nullptr);
+std::vector<TagDef> ParseTagFile(const QByteArray& text, QStringList* warnings = nullptr);
 
 // The built-in plant: about forty tags in the tag file format.
 const QByteArray& BuiltInTagFile();
-std::vector<TagSpec> BuiltInTags();
+std::vector<TagDef> BuiltInTags();
 
 // `count` generated tags named "AreaNN.TagNNNNNN", mixing numbers, counters and states.
-std::vector<TagSpec> SyntheticTags(qsizetype count);
+std::vector<TagDef> SyntheticTags(qsizetype count);
 
 } // namespace demohub

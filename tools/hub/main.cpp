@@ -115,6 +115,10 @@ int main(int argc, char* argv[]) {
     if (!server.Start(&error))
         return Fail(error);
 
+#ifdef SIGPIPE
+    // A client that vanishes while an answer is being written must not end the hub.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
     QTimer stopPoll;

@@ -1,0 +1,87 @@
+#pragma once
+// Starts the real svcorblex-hub executable for a test: on a free TCP port and a local endpoint
+// name of its own, and reads where it listens from its first line of output.
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+class HubProcess {
+public:
+    HubProcess() = default;
+    HubProcess(const HubProcess&) = delete;
+    HubProcess& operator=(const HubProcess&) = delete;
+    ~HubProcess() { Stop(); }
+
+    static QString Executable() {
+        return QCoreApplication::applicationDirPath() + QStringLiteral("/svcorblex-hub");
+    }
+
+    static QString UniqueName() {
+        static int counter = 0;
+        return QStringLiteral("svc-test-%1-%2")
+            .arg(QCoreApplication::applicationPid())
+            .arg(++counter);
+    }
+
+    // Starts the hub with `arguments` plus --port (0 unless given) and --name (a fresh one
+    // unless given). Returns false when it did not report where it listens within 20 s.
+    bool Start(const QStringList& arguments = {}, quint16 port = 0, const QString& name = {}) {
+        Stop();
+        name_ = name.isEmpty() ? UniqueName() : name;
+        QStringList all = arguments;
+        all << QStringLiteral("--port") << QString::number(port) << QStringLiteral("--name")
+            << name_;
+        process_.start(Executable(), all);
+        if (!process_.waitForStarted(20000))
+            return false;
+        QByteArray out;
+        const QDeadlineTimer deadline(20000);
+        while (!out.contains('\n') && !deadline.hasExpired()) {
+            if (!process_.waitForReadyRead(int(deadline.remainingTime())))
+                break;
+            out += process_.readAllStandardOutput();
+        }
+        firstLine_ = QString::fromLocal8Bit(out.left(out.indexOf('\n')));
+        static const QRegularExpression where(QStringLiteral(":(\\d+) and local endpoint "));
+        const auto match = where.match(firstLine_);
+        if (!match.hasMatch())
+            return false;
+        port_ = quint16(match.captured(1).toUInt());
+        return true;
+    }
+
+    // Ends the hub the way a user would (SIGTERM) and returns its exit code.
+    int Stop() {
+        if (process_.state() == QProcess::NotRunning)
+            return process_.exitCode();
+        process_.terminate();
+        if (!process_.waitForFinished(10000)) {
+            process_.kill();
+            process_.waitForFinished(10000);
+            return -1;
+        }
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+
+    QString Log() {
+        log_ += QString::fromLocal8Bit(process_.readAllStandardError());
+        return log_;
+    }
+
+    quint16 port() const { return port_; }
+    const QString& name() const { return name_; }
+    const QString& firstLine() const { return firstLine_; }
+    QString TcpPrefix(const QString& host = QStringLiteral("127.0.0.1")) const {
+        return QStringLiteral("TCP:%1:%2!").arg(host).arg(port_);
+    }
+
+private:
+    QProcess process_;
+    QString name_;
+    QString firstLine_;
+    QString log_;
+    quint16 port_ = 0;
+};

@@ -1,0 +1,303 @@
+// The demo hub: its tag file format and simulation in-process, and the real executable for
+// answer shapes, synthetic tags, tag file reload, many clients, fault modes and shut-down.
+
+#include "HubServer.h"
+#include "Plant.h"
+#include "TagFile.h"
+#include "hub/HubReader.h"
+#include "hub_process.h"
+
+#include <QSaveFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+using demohub::TagDef;
+
+namespace {
+
+// Splits a GETVALUES answer into (name, value) pairs at the first "," of each entry.
+QList<QPair<QString, QString>> Entries(const QString& values) {
+    QList<QPair<QString, QString>> entries;
+    if (values.isEmpty())
+        return entries;
+    for (const QString& entry : values.split(QLatin1Char('\t'))) {
+        const qsizetype comma = entry.indexOf(QLatin1Char(','));
+        entries.append(comma < 0 ? qMakePair(entry, QString())
+                                 : qMakePair(entry.left(comma), entry.mid(comma + 1)));
+    }
+    return entries;
+}
+
+bool WriteFile(const QString& path, const QByteArray& text) {
+    // Written like an editor does: a new file renamed over the old one.
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+}
+
+} // namespace
+
+class TestDemoHub : public QObject {
+    Q_OBJECT
+
+private slots:
+    void tagFileLines_data();
+    void tagFileLines();
+    void builtInPlantCoversTheLayoutCases();
+    void valuesAreReproducibleAndMove();
+
+    void answersMatchTagList_data();
+    void answersMatchTagList();
+    void unknownCommandGivesEmptyAnswer();
+    void reloadsChangedTagFile();
+    void servesManyClients();
+    void faults_data();
+    void faults();
+    void refusesBadOptions_data();
+    void refusesBadOptions();
+};
+
+void TestDemoHub::tagFileLines_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QByteArray>("value"); // value at t = 0 with seed 1, when accepted
+
+    QTest::newRow("constant number")
+        << QByteArray("A\tnumber\tbase=120 decimals=1") << true << QByteArray("120.0");
+    QTest::newRow("negative number")
+        << QByteArray("A\tnumber\tbase=-4.25 decimals=2") << true << QByteArray("-4.25");
+    QTest::newRow("small negative keeps its sign")
+        << QByteArray("A\tnumber\tbase=-0.04 decimals=2") << true << QByteArray("-0.04");
+    QTest::newRow("rounds to zero without sign")
+        << QByteArray("A\tnumber\tbase=-0.004 decimals=2") << true << QByteArray("0.00");
+    QTest::newRow("blanks between parameters")
+        << QByteArray("A\tnumber\t  base=7   decimals=0  ") << true << QByteArray("7");
+    QTest::newRow("counter") << QByteArray("A\tcounter\tstart=41 rate=3") << true
+                             << QByteArray("41");
+    QTest::newRow("state with blanks") << QByteArray("A\tstate\tstates=High Strength period=5")
+                                       << true << QByteArray("High Strength");
+    QTest::newRow("text keeps commas")
+        << QByteArray("A\ttext\tBatch 17, grade A") << true << QByteArray("Batch 17, grade A");
+    QTest::newRow("empty text") << QByteArray("A\ttext") << true << QByteArray();
+    QTest::newRow("always empty") << QByteArray("A\tnumber\tbase=1 empty=1") << true
+                                  << QByteArray();
+    QTest::newRow("kind in capitals") << QByteArray("A\tNUMBER\tbase=2") << true << QByteArray("2");
+    QTest::newRow("empty name is published")
+        << QByteArray("\tnumber\tbase=1") << true << QByteArray("1");
+    QTest::newRow("CR LF line") << QByteArray("A\tnumber\tbase=3\r") << true << QByteArray("3");
+
+    QTest::newRow("comma in name") << QByteArray("A,B\tnumber\tbase=1") << false << QByteArray();
+    QTest::newRow("no kind") << QByteArray("Just a name") << false << QByteArray();
+    QTest::newRow("unknown kind") << QByteArray("A\tanalog\tbase=1") << false << QByteArray();
+    QTest::newRow("unknown parameter") << QByteArray("A\tnumber\tbsae=1") << false << QByteArray();
+    QTest::newRow("not a number") << QByteArray("A\tnumber\tbase=lots") << false << QByteArray();
+    QTest::newRow("loose word") << QByteArray("A\tnumber\tfast base=1") << false << QByteArray();
+    QTest::newRow("state without states")
+        << QByteArray("A\tstate\tperiod=3") << false << QByteArray();
+    QTest::newRow("too many decimals")
+        << QByteArray("A\tnumber\tdecimals=12") << false << QByteArray();
+    QTest::newRow("tab in text") << QByteArray("A\ttext\tone\ttwo") << false << QByteArray();
+}
+
+void TestDemoHub::tagFileLines() {
+    QFETCH(QByteArray, line);
+    QFETCH(bool, accepted);
+    QFETCH(QByteArray, value);
+
+    QStringList warnings;
+    // Comments and blank lines around the line never count.
+    const auto tags = demohub::ParseTagFile("# plant\n\n" + line + "\n   \n# end", &warnings);
+    QCOMPARE(tags.size(), size_t(accepted ? 1 : 0));
+    QCOMPARE(warnings.size(), accepted ? 0 : 1);
+    if (!accepted) {
+        QVERIFY2(warnings.front().startsWith(QStringLiteral("line 3: ")),
+                 qPrintable(warnings.front()));
+        return;
+    }
+    demohub::Plant plant;
+    plant.SetTags(tags, 1);
+    QCOMPARE(plant.Value(0, 0), value);
+}
+
+void TestDemoHub::builtInPlantCoversTheLayoutCases() {
+    const auto tags = demohub::BuiltInTags();
+    QVERIFY(tags.size() >= 35);
+    QStringList warnings;
+    demohub::ParseTagFile(demohub::BuiltInTagFile(), &warnings);
+    QCOMPARE(warnings, QStringList());
+    QByteArrayList names;
+    for (const TagDef& tag : tags)
+        names.append(tag.name);
+    for (const char* name : {"Kiln Inlet Temperature", "Boiler Feed Water Flow", "Tank1.Level",
+                             "Line3.Speed.PV", "Line_3 Speed"})
+        QVERIFY2(names.contains(name), name);
+}
+
+void TestDemoHub::valuesAreReproducibleAndMove() {
+    demohub::Plant a;
+    demohub::Plant b;
+    a.SetTags(demohub::BuiltInTags(), 42);
+    b.SetTags(demohub::BuiltInTags(), 42);
+    QCOMPARE(a.ValuesAnswer(12.3), b.ValuesAnswer(12.3));
+    QVERIFY(a.ValuesAnswer(12.3) != a.ValuesAnswer(47.0));
+
+    demohub::Plant counter;
+    counter.SetTags(demohub::ParseTagFile("C\tcounter\tstart=10 rate=2.5"), 1);
+    QCOMPARE(counter.Value(0, 0), QByteArray("10"));
+    QCOMPARE(counter.Value(0, 4), QByteArray("20"));
+}
+
+void TestDemoHub::answersMatchTagList_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("count");
+    QTest::newRow("built-in plant") << QStringList() << int(demohub::BuiltInTags().size());
+    QTest::newRow("no tags") << QStringList{"--synthetic", "0"} << 0;
+    QTest::newRow("1,000 synthetic") << QStringList{"--synthetic", "1000"} << 1000;
+    QTest::newRow("100,000 synthetic") << QStringList{"--synthetic", "100000"} << 100000;
+}
+
+void TestDemoHub::answersMatchTagList() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, count);
+    HubProcess hub;
+    QVERIFY(hub.Start(arguments << QStringLiteral("--quiet")));
+    SVComSrvClass reader(hub.name());
+    reader.SetTimeoutMs(30000); // sanitizer builds are slow with 100,000 tags
+
+    const QString tags = reader.ReadInputFile(QStringLiteral("HUB:GETTAGS"));
+    const QStringList names = tags.isEmpty() ? QStringList() : tags.split(QLatin1Char(','));
+    QCOMPARE(names.size(), count);
+    QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), count);
+
+    for (int round = 0; round < 2; ++round) {
+        const auto entries = Entries(reader.ReadInputFile(hub.TcpPrefix() + "GETVALUES"));
+        QCOMPARE(entries.size(), count);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(entries[i].first, names[i]);
+    }
+}
+
+void TestDemoHub::unknownCommandGivesEmptyAnswer() {
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--quiet")}));
+    SVComSrvClass reader(hub.name());
+    QCOMPARE(reader.ReadInputFile(QStringLiteral("HUB:GETTAG")), QString());
+    QCOMPARE(reader.ReadInputFile(QStringLiteral("HUB:gettags")), QString());
+    // The connection is still good after an empty answer.
+    QVERIFY(!reader.ReadInputFile(QStringLiteral("HUB:GETTAGS")).isEmpty());
+    QCOMPARE(hub.Stop(), 0);
+}
+
+void TestDemoHub::reloadsChangedTagFile() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("plant.tags"));
+    QVERIFY(WriteFile(path, "Tank1.Level\tnumber\tbase=50\nBatch\ttext\tA, B\n"));
+
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), path}));
+    SVComSrvClass reader(hub.name());
+    QCOMPARE(reader.ReadInputFile(QStringLiteral("HUB:GETTAGS")),
+             QStringLiteral("Tank1.Level,Batch"));
+    QCOMPARE(reader.ReadInputFile(QStringLiteral("HUB:GETVALUES")),
+             QStringLiteral("Tank1.Level,50\tBatch,A, B"));
+
+    const QString changed = QStringLiteral("Tank1.Level,Line_3 Speed,Batch");
+    QVERIFY(WriteFile(path, "Tank1.Level\tnumber\tbase=50\nLine_3 Speed\tcounter\n"
+                            "Batch\ttext\tA, B\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(reader.ReadInputFile(QStringLiteral("HUB:GETTAGS")), changed, 15000);
+
+    // A broken line is skipped and logged; the rest is published.
+    QVERIFY(WriteFile(path, "Tank1.Level\tnumber\tbase=50\nBroken line\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(reader.ReadInputFile(QStringLiteral("HUB:GETTAGS")),
+                              QStringLiteral("Tank1.Level"), 15000);
+    QCOMPARE(hub.Stop(), 0);
+    QVERIFY2(hub.Log().contains(QStringLiteral("line 2: ")), qPrintable(hub.Log()));
+}
+
+void TestDemoHub::servesManyClients() {
+    HubProcess hub;
+    QVERIFY(hub.Start());
+    std::vector<std::unique_ptr<SVComSrvClass>> readers;
+    for (int i = 0; i < 20; ++i)
+        readers.push_back(std::make_unique<SVComSrvClass>(hub.name()));
+    // Each reader keeps its own connection open while the others ask.
+    for (int round = 0; round < 3; ++round)
+        for (size_t i = 0; i < readers.size(); ++i) {
+            const QString prefix = i % 2 ? QStringLiteral("HUB:") : hub.TcpPrefix();
+            QVERIFY(!readers[i]->ReadInputFile(prefix + QStringLiteral("GETVALUES")).isEmpty());
+        }
+    readers.clear();
+    QCOMPARE(hub.Stop(), 0);
+    QCOMPARE(hub.Log().count(QStringLiteral(" connected (")), 20);
+}
+
+void TestDemoHub::faults_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<bool>("answers");
+    QTest::newRow("stall") << "stall" << 500 << false;
+    QTest::newRow("drip, too slow") << "drip" << 500 << false;
+    QTest::newRow("drip, in time") << "drip" << 20000 << true;
+    QTest::newRow("close") << "close" << 500 << false;
+    QTest::newRow("garbage") << "garbage" << 500 << false;
+    QTest::newRow("oversize") << "oversize" << 500 << false;
+    QTest::newRow("mismatch") << "mismatch" << 500 << true;
+}
+
+void TestDemoHub::faults() {
+    QFETCH(QString, fault);
+    QFETCH(int, timeoutMs);
+    QFETCH(bool, answers);
+    // Three short tags keep a dripped answer to well under a second.
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--quiet"), QStringLiteral("--synthetic"),
+                       QStringLiteral("3"), QStringLiteral("--fault"), fault}));
+    SVComSrvClass reader(hub.name());
+    reader.SetSilent(true);
+    reader.SetTimeoutMs(timeoutMs);
+    const QString values = reader.ReadInputFile(hub.TcpPrefix() + QStringLiteral("GETVALUES"));
+    QCOMPARE(!values.isEmpty(), answers);
+    if (!answers)
+        return;
+    reader.SetTimeoutMs(20000);
+    const QStringList names = reader.ReadInputFile(QStringLiteral("HUB:GETTAGS")).split(',');
+    QCOMPARE(names.size(), 3);
+    const auto entries = Entries(values);
+    if (fault == QLatin1String("mismatch")) {
+        // The values no longer line up with the tag list.
+        QCOMPARE(entries.size(), names.size() - 1);
+        QVERIFY(entries.front().first != names.front());
+    } else {
+        QCOMPARE(entries.size(), names.size());
+        QCOMPARE(entries.back().first, names.back());
+    }
+}
+
+void TestDemoHub::refusesBadOptions_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("port out of range") << QStringList{"--port", "70000"};
+    QTest::newRow("address is no address") << QStringList{"--listen", "example.com"};
+    QTest::newRow("unknown fault") << QStringList{"--fault", "explode"};
+    QTest::newRow("tags and synthetic") << QStringList{"--synthetic", "5", "--tags", "x"};
+    QTest::newRow("missing tag file") << QStringList{"--tags", "/nonexistent/plant.tags"};
+    QTest::newRow("stray argument") << QStringList{"extra"};
+}
+
+void TestDemoHub::refusesBadOptions() {
+    QFETCH(QStringList, arguments);
+    QProcess hub;
+    // A free port and a fresh name come first, so nothing fixed is touched should an option
+    // be accepted after all; the row's own options come later and win.
+    hub.start(HubProcess::Executable(),
+              QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--name"),
+                          HubProcess::UniqueName()} +
+                  arguments);
+    QVERIFY(hub.waitForFinished(20000));
+    QVERIFY(hub.exitCode() != 0);
+    QVERIFY(hub.readAllStandardOutput().isEmpty());
+    QVERIFY(!hub.readAllStandardError().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestDemoHub)
+#include "test_demo_hub.moc"

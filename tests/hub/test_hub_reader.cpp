@@ -1,0 +1,382 @@
+// The hub reader: request parsing, the real demo hub on both transports, and hubs that
+// misbehave (a fake server on its own thread that answers exactly what a test tells it).
+
+#include "hub/HubReader.h"
+#include "hub_process.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+
+namespace {
+
+// A hub that answers every command line with `reply` (nothing at all when reply is null) and
+// then closes the connection if asked, on TCP and on a local endpoint.
+class FakeHub : public QThread {
+public:
+    FakeHub(QByteArray reply, bool closeAfter)
+        : reply_(std::move(reply)), closeAfter_(closeAfter), name_(HubProcess::UniqueName()) {}
+    ~FakeHub() override {
+        quit();
+        wait();
+    }
+
+    bool Begin() {
+        start();
+        ready_.acquire();
+        return port_ != 0;
+    }
+    quint16 port() const { return port_; }
+    const QString& name() const { return name_; }
+    int connections() const { return connections_; }
+
+protected:
+    void run() override {
+        QTcpServer tcp;
+        QLocalServer local;
+        if (tcp.listen(QHostAddress::LocalHost, 0) && local.listen(name_))
+            port_ = tcp.serverPort();
+        QObject::connect(&tcp, &QTcpServer::newConnection, &tcp, [&] {
+            while (QTcpSocket* socket = tcp.nextPendingConnection())
+                Serve(socket, [socket] { socket->disconnectFromHost(); });
+        });
+        QObject::connect(&local, &QLocalServer::newConnection, &local, [&] {
+            while (QLocalSocket* socket = local.nextPendingConnection())
+                Serve(socket, [socket] { socket->disconnectFromServer(); });
+        });
+        ready_.release();
+        exec();
+    }
+
+private:
+    void Serve(QIODevice* socket, std::function<void()> close) {
+        ++connections_;
+        QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket, close] {
+            while (socket->canReadLine()) {
+                socket->readLine();
+                if (reply_.isNull())
+                    continue;
+                socket->write(reply_);
+                if (closeAfter_)
+                    close();
+            }
+        });
+    }
+
+    QByteArray reply_;
+    bool closeAfter_;
+    QString name_;
+    quint16 port_ = 0;
+    std::atomic<int> connections_ = 0;
+    QSemaphore ready_;
+};
+
+QString Prefix(bool tcp, quint16 port) {
+    return tcp ? QStringLiteral("TCP:127.0.0.1:%1!").arg(port) : QStringLiteral("HUB:");
+}
+
+} // namespace
+
+class TestHubReader : public QObject {
+    Q_OBJECT
+
+private slots:
+    void parseRequest_data();
+    void parseRequest();
+
+    void brokenHubs_data();
+    void brokenHubs();
+    void deadKeptConnectionIsReplaced_data();
+    void deadKeptConnectionIsReplaced();
+    void bytesAfterAnAnswerDropTheConnection();
+    void nothingListening();
+
+    void realHub_data();
+    void realHub();
+    void switchesBetweenEndpoints();
+    void reconnectsAfterHubRestart_data();
+    void reconnectsAfterHubRestart();
+    void ipv6Loopback();
+    void requestTool();
+};
+
+void TestHubReader::parseRequest_data() {
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<bool>("tcp");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QByteArray>("command");
+
+    QTest::newRow("local") << "HUB:GETTAGS" << true << false << "" << 0 << QByteArray("GETTAGS");
+    QTest::newRow("IPv4") << "TCP:127.0.0.1:6000!GETVALUES" << true << true << "127.0.0.1" << 6000
+                          << QByteArray("GETVALUES");
+    QTest::newRow("host name") << "TCP:plant-hub.example:1234!GETTAGS" << true << true
+                               << "plant-hub.example" << 1234 << QByteArray("GETTAGS");
+    QTest::newRow("IPv6 bare") << "TCP:::1:6000!GETTAGS" << true << true << "::1" << 6000
+                               << QByteArray("GETTAGS");
+    QTest::newRow("IPv6 long") << "TCP:fe80::1:2:3:7000!GETTAGS" << true << true << "fe80::1:2:3"
+                               << 7000 << QByteArray("GETTAGS");
+    QTest::newRow("IPv6 brackets")
+        << "TCP:[::1]:6000!GETTAGS" << true << true << "::1" << 6000 << QByteArray("GETTAGS");
+    QTest::newRow("blanks around address") << "TCP:  localhost :6000!GETTAGS" << true << true
+                                           << "localhost" << 6000 << QByteArray("GETTAGS");
+    QTest::newRow("fraction rounds down")
+        << "TCP:h:1000.4!X" << true << true << "h" << 1000 << QByteArray("X");
+    QTest::newRow("half rounds to even, down")
+        << "TCP:h:1000.5!X" << true << true << "h" << 1000 << QByteArray("X");
+    QTest::newRow("half rounds to even, up")
+        << "TCP:h:1001.5!X" << true << true << "h" << 1002 << QByteArray("X");
+    QTest::newRow("port with blanks and exponent")
+        << "TCP:h: 6e3 !X" << true << true << "h" << 6000 << QByteArray("X");
+    QTest::newRow("lower-case prefix")
+        << "tcp:h:6000!X" << true << true << "h" << 6000 << QByteArray("X");
+    QTest::newRow("UTF-8 command")
+        << "HUB:T\u00c4G" << true << false << "" << 0 << QByteArray("T\xc3\x84G");
+
+    const auto invalid = [](const char* name, const char* request) {
+        QTest::newRow(name) << request << false << false << "" << 0 << QByteArray();
+    };
+    invalid("unknown prefix", "FOO:GETTAGS");
+    invalid("no prefix", "GETTAGS");
+    invalid("empty", "");
+    invalid("no command", "HUB:");
+    invalid("no command after !", "TCP:h:6000!");
+    invalid("no !", "TCP:h:6000GETTAGS");
+    invalid("no port", "TCP:h!GETTAGS");
+    invalid("empty address", "TCP::6000!GETTAGS");
+    invalid("blank address", "TCP:   :6000!GETTAGS");
+    invalid("empty brackets", "TCP:[]:6000!GETTAGS");
+    invalid("empty port", "TCP:h:!GETTAGS");
+    invalid("letters in port", "TCP:h:60a0!GETTAGS");
+    invalid("port 0", "TCP:h:0.4!GETTAGS");
+    invalid("port too large", "TCP:h:65536!GETTAGS");
+    invalid("negative port", "TCP:h:-6000!GETTAGS");
+    invalid("line break in command", "HUB:GETTAGS\nGETVALUES");
+}
+
+void TestHubReader::parseRequest() {
+    QFETCH(QString, request);
+    QFETCH(bool, valid);
+
+    QString why;
+    const auto target = hubreader::ParseRequest(request, &why);
+    QCOMPARE(target.has_value(), valid);
+    if (!valid) {
+        QVERIFY(!why.isEmpty());
+        return;
+    }
+    QFETCH(bool, tcp);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(QByteArray, command);
+    QCOMPARE(target->kind == hubreader::Target::Kind::Tcp, tcp);
+    QCOMPARE(target->host, host);
+    QCOMPARE(int(target->port), port);
+    QCOMPARE(target->command, command);
+}
+
+void TestHubReader::brokenHubs_data() {
+    QTest::addColumn<bool>("tcp");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("closeAfter");
+    QTest::addColumn<QString>("answer");
+
+    for (const bool tcp : {true, false}) {
+        const auto row = [tcp](const char* name) {
+            return &QTest::addRow("%s, %s", tcp ? "tcp" : "local", name);
+        };
+        *row("good answer") << tcp << QByteArray("5\nhello") << false << "hello";
+        *row("UTF-8 answer") << tcp << QByteArray("6\nK\xc3\xbchl\n") << false
+                             << QStringLiteral("K\u00fchl\n");
+        *row("good answer, then closed") << tcp << QByteArray("2\nok") << true << "ok";
+        *row("empty answer") << tcp << QByteArray("0\n") << false << "";
+        *row("closed mid-answer") << tcp << QByteArray("10\nhello") << true << "";
+        *row("closed in the header") << tcp << QByteArray("1") << true << "";
+        *row("closed without answer") << tcp << QByteArray("") << true << "";
+        *row("malformed header") << tcp << QByteArray("hello\n") << false << "";
+        *row("oversized header") << tcp << QByteArray("99999999999\n") << false << "";
+        *row("never answers") << tcp << QByteArray() << false << "";
+        *row("answer never completes") << tcp << QByteArray("10\nhello") << false << "";
+    }
+}
+
+void TestHubReader::brokenHubs() {
+    QFETCH(bool, tcp);
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, closeAfter);
+    QFETCH(QString, answer);
+
+    FakeHub hub(reply, closeAfter);
+    QVERIFY(hub.Begin());
+    SVComSrvClass reader(hub.name());
+    reader.SetSilent(true);
+    reader.SetTimeoutMs(500);
+    QCOMPARE(reader.ReadInputFile(Prefix(tcp, hub.port()) + QStringLiteral("GETTAGS")), answer);
+}
+
+void TestHubReader::deadKeptConnectionIsReplaced_data() {
+    QTest::addColumn<bool>("tcp");
+    QTest::newRow("tcp") << true;
+    QTest::newRow("local") << false;
+}
+
+void TestHubReader::deadKeptConnectionIsReplaced() {
+    QFETCH(bool, tcp);
+    // The hub closes after each answer: the kept connection is dead at the next request and
+    // the reader must notice and connect again instead of answering "".
+    FakeHub hub("2\nok", true);
+    QVERIFY(hub.Begin());
+    SVComSrvClass reader(hub.name());
+    reader.SetTimeoutMs(2000);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(reader.ReadInputFile(Prefix(tcp, hub.port()) + QStringLiteral("GETTAGS")),
+                 QStringLiteral("ok"));
+        // Give the close time to arrive, so the next request really meets a dead connection.
+        QTest::qWait(50);
+    }
+    QCOMPARE(hub.connections(), 3);
+}
+
+void TestHubReader::bytesAfterAnAnswerDropTheConnection() {
+    FakeHub hub("3\nabcXYZ", false);
+    QVERIFY(hub.Begin());
+    SVComSrvClass reader(hub.name());
+    reader.SetTimeoutMs(2000);
+    const QString request = Prefix(true, hub.port()) + QStringLiteral("GETTAGS");
+    QCOMPARE(reader.ReadInputFile(request), QStringLiteral("abc"));
+    QCOMPARE(reader.ReadInputFile(request), QStringLiteral("abc"));
+    QCOMPARE(hub.connections(), 2);
+}
+
+void TestHubReader::nothingListening() {
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    SVComSrvClass reader(HubProcess::UniqueName());
+    reader.SetTimeoutMs(2000);
+    QCOMPARE(reader.ReadInputFile(Prefix(true, port) + QStringLiteral("GETTAGS")), QString());
+    QCOMPARE(reader.ReadInputFile(QStringLiteral("HUB:GETTAGS")), QString());
+    QCOMPARE(reader.ReadInputFile(QStringLiteral("NOPE:GETTAGS")), QString());
+}
+
+void TestHubReader::realHub_data() {
+    QTest::addColumn<QString>("prefixPattern"); // %1 = port
+    QTest::newRow("local endpoint") << "HUB:";
+    QTest::newRow("tcp address") << "TCP:127.0.0.1:%1!";
+    QTest::newRow("tcp host name") << "TCP:localhost:%1!";
+    QTest::newRow("tcp fractional port") << "TCP:127.0.0.1:%1.4!";
+}
+
+void TestHubReader::realHub() {
+    QFETCH(QString, prefixPattern);
+    HubProcess hub;
+    QVERIFY(hub.Start());
+    const QString prefix =
+        prefixPattern.contains(QLatin1String("%1")) ? prefixPattern.arg(hub.port()) : prefixPattern;
+
+    SVComSrvClass reader(hub.name());
+    const QString tags = reader.ReadInputFile(prefix + QStringLiteral("GETTAGS"));
+    QVERIFY(tags.contains(QStringLiteral("Kiln Inlet Temperature")));
+    const QString values = reader.ReadInputFile(prefix + QStringLiteral("GETVALUES"));
+    QCOMPARE(values.count(QLatin1Char('\t')), tags.count(QLatin1Char(',')));
+    QCOMPARE(reader.ReadInputFile(prefix + QStringLiteral("GETTAGS")), tags);
+
+    // All three requests went over one kept connection.
+    QCOMPARE(hub.Stop(), 0);
+    QCOMPARE(hub.Log().count(QStringLiteral(" connected (")), 1);
+}
+
+void TestHubReader::switchesBetweenEndpoints() {
+    HubProcess first;
+    HubProcess second;
+    QVERIFY(first.Start());
+    QVERIFY(second.Start({QStringLiteral("--synthetic"), QStringLiteral("3")}));
+
+    SVComSrvClass reader(first.name());
+    const QString builtIn = reader.ReadInputFile(QStringLiteral("HUB:GETTAGS"));
+    const QString synthetic = reader.ReadInputFile(second.TcpPrefix() + QStringLiteral("GETTAGS"));
+    QVERIFY(!builtIn.isEmpty());
+    QCOMPARE(synthetic.count(QLatin1Char(',')), 2);
+    QCOMPARE(reader.ReadInputFile(QStringLiteral("HUB:GETTAGS")), builtIn);
+    QCOMPARE(reader.ReadInputFile(first.TcpPrefix() + QStringLiteral("GETTAGS")), builtIn);
+}
+
+void TestHubReader::reconnectsAfterHubRestart_data() {
+    QTest::addColumn<bool>("tcp");
+    QTest::newRow("tcp") << true;
+    QTest::newRow("local") << false;
+}
+
+void TestHubReader::reconnectsAfterHubRestart() {
+    QFETCH(bool, tcp);
+    HubProcess hub;
+    QVERIFY(hub.Start());
+    const quint16 port = hub.port();
+    const QString name = hub.name();
+    SVComSrvClass reader(name);
+    const QString request = Prefix(tcp, port) + QStringLiteral("GETTAGS");
+    const QString tags = reader.ReadInputFile(request);
+    QVERIFY(!tags.isEmpty());
+
+    QCOMPARE(hub.Stop(), 0);
+    reader.SetSilent(true);
+    QCOMPARE(reader.ReadInputFile(request), QString());
+
+    QVERIFY(hub.Start({}, port, name));
+    QCOMPARE(reader.ReadInputFile(request), tags);
+}
+
+void TestHubReader::ipv6Loopback() {
+    {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHostIPv6, 0))
+            QSKIP("this machine has no IPv6 loopback");
+    }
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--listen"), QStringLiteral("::1")}));
+    QVERIFY(hub.firstLine().contains(QStringLiteral("[::1]:")));
+    SVComSrvClass reader(hub.name());
+    const QString bare =
+        reader.ReadInputFile(hub.TcpPrefix(QStringLiteral("::1")) + QStringLiteral("GETTAGS"));
+    QVERIFY(!bare.isEmpty());
+    QCOMPARE(
+        reader.ReadInputFile(hub.TcpPrefix(QStringLiteral("[::1]")) + QStringLiteral("GETTAGS")),
+        bare);
+}
+
+void TestHubReader::requestTool() {
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--synthetic"), QStringLiteral("2")}));
+    const QString tool =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/svcorblex-request");
+
+    QProcess ok;
+    ok.start(tool, {QStringLiteral("--repeat"), QStringLiteral("2"),
+                    hub.TcpPrefix() + QStringLiteral("GETTAGS")});
+    QVERIFY(ok.waitForFinished(30000));
+    QCOMPARE(ok.exitCode(), 0);
+    QCOMPARE(ok.readAllStandardOutput(), QByteArray("Area00.Tag000001,Area00.Tag000002\n"));
+    QCOMPARE(ok.readAllStandardError().count("ms"), 2);
+
+    QProcess failed;
+    failed.start(
+        tool, {QStringLiteral("--name"), HubProcess::UniqueName(), QStringLiteral("HUB:GETTAGS")});
+    QVERIFY(failed.waitForFinished(30000));
+    QCOMPARE(failed.exitCode(), 1);
+    QVERIFY(failed.readAllStandardOutput().isEmpty());
+    QVERIFY(failed.readAllStandardError().contains("failed"));
+}
+
+QTEST_GUILESS_MAIN(TestHubReader)
+#include "test_hub_reader.moc"
