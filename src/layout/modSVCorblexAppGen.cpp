@@ -132,7 +132,7 @@ void LayOut(QStringView s, qint64 n, qint64 w, const Index& index, Take&& take) 
             advance = pieceLength + 1;
         } else {
             // A word wider than the line: leave this line empty and try the next.
-            take(k, pos, 0);
+            take(k, std::min(pos, size), 0);
         }
         pos += advance;
     }
@@ -237,7 +237,8 @@ std::vector<QString> SplitAtWidth(const QString& s, qint32 n, qint32 w, qint32& 
     qint64 filled = 0;
     bool fits = true;
     LayOut(view, n, width, index, [&](qint64 k, qsizetype first, qsizetype length) {
-        lines[size_t(k)] = s.sliced(first, length);
+        if (length > 0)
+            lines[size_t(k)] = s.sliced(first, length);
         filled += length;
         if (k == n - 1 && length > width)
             fits = false;
