@@ -225,18 +225,9 @@ void TestFormatter::formatVariableName() {
 }
 
 void TestFormatter::helpers() {
-    QCOMPARE(CollapseSpaces(QStringLiteral("  a   b  ")), QStringLiteral("a b"));
-    QCOMPARE(CollapseSpaces(QStringLiteral("a\t  b")), QStringLiteral("a\t b"));
-    QCOMPARE(CollapseSpaces(QStringLiteral("   ")), QString());
+    QCOMPARE(CollapseSpaces(QStringLiteral("  a \t  b  ")), QStringLiteral("a \t b"));
     QCOMPARE(CountChar(QStringLiteral("a_b_"), QStringLiteral("_x")), 2);
-    QCOMPARE(CountChar(QStringLiteral("abc"), QString()), 0);
-    QCOMPARE(LastSpacePos(QStringLiteral("ab c d")), 5);
-    QCOMPARE(LastSpacePos(QStringLiteral("abc")), 0);
     QCOMPARE(LongestWordLength(QStringLiteral("a  bcd e")), 3);
-    QCOMPARE(LongestWordLength(QString()), 0);
-    QCOMPARE(LongestWordLength(QStringLiteral("   ")), 0);
-    QCOMPARE(LargerOf(3, 3), 3);
-    QCOMPARE(LargerOf(-1, 2), 2);
 
     // A word wider than the line leaves the line empty and stays for the next one.
     qint32 score = 0;
