@@ -132,7 +132,7 @@ void LayOut(QStringView s, qint64 n, qint64 w, const Index& index, Take&& take) 
             advance = pieceLength + 1;
         } else {
             // A word wider than the line: leave this line empty and try the next.
-            take(k, pos, 0);
+            take(k, std::min(pos, size), 0);
         }
         pos += advance;
     }
@@ -168,14 +168,18 @@ QString CollapseSpaces(const QString& s) {
         return QString();
     if (t.size() == s.size() && !t.contains(QStringView(u"  ")))
         return s; // nothing to remove: share the text instead of copying it
-    QString out;
-    out.reserve(t.size());
+    QString out(t.size(), Qt::Uninitialized);
+    char16_t* const begin = reinterpret_cast<char16_t*>(out.data());
+    char16_t* d = begin;
     char16_t previous = 0;
-    for (QChar c : t) {
+    const char16_t* const source = t.utf16();
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        const char16_t c = source[i];
         if (c != kSpace || previous != kSpace)
-            out.append(c);
-        previous = c.unicode();
+            *d++ = c;
+        previous = c;
     }
+    out.truncate(d - begin);
     return out;
 }
 
@@ -186,8 +190,9 @@ qint32 CountChar(const QString& s, const QString& c) {
 }
 
 QString WrapWords(const QString& s, qint32 breaks, const QString& separator) {
-    if (breaks < 1)
-        breaks = 0; // one line: the whole text
+    // One line slot per heading line; each slot is a real string, so breaks is meant to stay
+    // small (the heading-lines list offers at most 8). Fewer than one break is one line.
+    breaks = std::clamp(breaks, 0, std::numeric_limits<qint32>::max() - 1);
     const qint64 n = qint64(breaks) + 1;
     const qint64 length = s.size();
 
@@ -237,7 +242,8 @@ std::vector<QString> SplitAtWidth(const QString& s, qint32 n, qint32 w, qint32& 
     qint64 filled = 0;
     bool fits = true;
     LayOut(view, n, width, index, [&](qint64 k, qsizetype first, qsizetype length) {
-        lines[size_t(k)] = s.sliced(first, length);
+        if (length > 0)
+            lines[size_t(k)] = s.sliced(first, length);
         filled += length;
         if (k == n - 1 && length > width)
             fits = false;

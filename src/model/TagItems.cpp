@@ -2,6 +2,7 @@
 
 #include "hub/Numeric.h"
 #include "model/Component.h"
+#include "model/VariantNumber.h"
 
 #include <QLocale>
 
@@ -13,33 +14,7 @@ namespace {
 // The position a variant names: a number, or text that reads as one, rounded halves to even
 // and limited to 16 bits. Anything else would be a key, and the collection holds no keys.
 qint32 PositionOf(const QVariant& vntIndexKey) {
-    std::optional<double> value;
-    const int typeId = vntIndexKey.metaType().id();
-    switch (typeId) {
-    case QMetaType::QString:
-    case QMetaType::QByteArray:
-    case QMetaType::QChar:
-        value = numeric::ParseNumber(vntIndexKey.toString());
-        if (!value && numeric::IsNumeric(vntIndexKey.toString()))
-            value = std::numeric_limits<double>::infinity(); // numeric, too large for 16 bits
-        break;
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        value = vntIndexKey.toDouble();
-        break;
-    default:
-        break;
-    }
+    const std::optional<double> value = variantnumber::NumberOf(vntIndexKey);
     if (!value || std::isnan(*value))
         throw ComponentError(
             QStringLiteral("TagItems: no record with the key \"%1\"").arg(vntIndexKey.toString()));
