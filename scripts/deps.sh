@@ -1,7 +1,7 @@
 # Installs the Debian packages the build needs when any is missing.
 # Sourced by scripts/test and scripts/demo; works as root or through sudo.
 svc_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-              fonts-dejavu-core ccache xauth xvfb)
+              fonts-dejavu-core fonts-liberation2 ccache xauth xvfb)
 
 svc_ensure_packages() {
     local missing=()

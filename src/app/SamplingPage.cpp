@@ -137,6 +137,8 @@ void frmSVCorblexAppGen::SampleValues() {
     grid.SetTextMatrix(0, 4,
                        SampleHeading(SampleCount_) + QStringLiteral(", No property changes for ") +
                            QString::number(seconds) + QStringLiteral(" secs"));
+    // The longer heading gets room to be read.
+    grid.AutoSize(4, 4);
 }
 
 bool frmSVCorblexAppGen::InferTagProperties(qint32 index, QStringView value) {

@@ -114,6 +114,13 @@ void frmSVCorblexAppGen::CreateControls() {
     setObjectName(QStringLiteral("frmSVCorblexAppGen"));
     setWindowTitle(QStringLiteral("SV Corblex Application Generator"));
     setFixedSize(Twips(9060), Twips(8415));
+    // The fixed layout is measured for a compact 8-point face; Arial's metrics (Liberation
+    // Sans on Linux) fit it where the platform has no Segoe UI.
+    QFont face = font();
+    face.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial")});
+    face.setPointSize(8);
+    setFont(face);
 
     const QColor systemGreyText = palette().color(QPalette::Disabled, QPalette::WindowText);
     const QColor grey(128, 128, 128);
@@ -123,7 +130,9 @@ void frmSVCorblexAppGen::CreateControls() {
     picLogo->setPixmap(BannerPixmap(picLogo->size()));
     Label9 = Place(new QLabel(QStringLiteral("SV Corblex Application Generator"), picLogo),
                    "Label9", 4560, 240, 4215, 375);
-    QFont titleFont(QStringLiteral("Segoe UI"), 12, QFont::Bold);
+    QFont titleFont = face;
+    titleFont.setPointSize(12);
+    titleFont.setBold(true);
     Label9->setFont(titleFont);
     Label9->setAutoFillBackground(true);
     QPalette titlePalette = Label9->palette();

@@ -252,6 +252,13 @@ void FlexGrid::SetCellBackColor(int row, int col1, int col2, const QColor& color
     touch(row, row, col1, col2);
 }
 
+QColor FlexGrid::CellBackColor(int row, int col) const {
+    if (!checkCell(row, col, "CellBackColor"))
+        return {};
+    const QRgb rgb = model_->back(row, col);
+    return qAlpha(rgb) == 0 ? QColor() : QColor::fromRgba(rgb);
+}
+
 void FlexGrid::SetRowHidden(int row, bool hidden) {
     if (row < 0 || row >= model_->rows()) {
         qWarning("FlexGrid::SetRowHidden: row %d outside %d", row, model_->rows());

@@ -54,6 +54,9 @@ public:
     // Toggles the check box of a cell after asking OnBeforeEdit; then OnCellChanged.
     void ToggleCheck(int row, int col);
 
+    // The back colour of one cell; invalid when the cell has none of its own.
+    QColor CellBackColor(int row, int col) const;
+
     // Column width in pixels.
     int ColWidth(int col) const;
     // Applies pending changes to the view now instead of at the next event-loop pass.
