@@ -56,13 +56,22 @@ struct Run {
     QString err;
 };
 
+// A picture of a stand-in's window in the test output folder, when one is named.
+QString ScreenshotSetting(const char* variable, const QString& name) {
+    const QString folder = qEnvironmentVariable("SVC_TEST_OUTPUT");
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return {};
+    return QString::fromLatin1(variable) + QLatin1Char('=') + QDir(folder).filePath(name);
+}
+
 Run RunProgram(const QString& program, const QStringList& args,
                const QStringList& env = QStringList()) {
     QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     for (const QString& kv : env)
-        e.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
+        if (!kv.isEmpty())
+            e.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
     p.setProcessEnvironment(e);
     p.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + program, args);
     Run r;
@@ -271,6 +280,17 @@ void TestWorkstation::adminCheck() {
                                              {QStringLiteral("SV6ADMIN_CHECK=1")})
                                 : RunProgram(QStringLiteral("sv6admin.exe"),
                                              {QStringLiteral("--check"), arg});
+    if (!byEnvironment) { // the window, as the wizard starts it, with a picture of it
+        const QString shot = ScreenshotSetting("SV6ADMIN_SCREENSHOT",
+                                               valid ? QStringLiteral("sv6admin-valid.png")
+                                                     : QStringLiteral("sv6admin-invalid.png"));
+        const Run window =
+            RunProgram(QStringLiteral("sv6admin.exe"), {arg},
+                       {shot.isEmpty() ? QStringLiteral("SV6ADMIN_SCREENSHOT=") +
+                                             QDir(dir_.path()).filePath(QStringLiteral("admin.png"))
+                                       : shot});
+        QCOMPARE(window.exitCode, valid ? 0 : 2);
+    }
     if (valid) {
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, path + QStringLiteral(": all 3 variables are valid.\n"));
@@ -291,9 +311,10 @@ void TestWorkstation::sheetPollsAndExits() {
         QStringLiteral("HUB:Tank1.Level"));
     const QString path = Save(app, QStringLiteral("Line 3.SVT"));
     // The wizard's form: the file as the only argument; test settings by environment.
-    const Run r = RunProgram(
-        QStringLiteral("sv6.exe"), {path},
-        {QStringLiteral("SV6_EXIT_AFTER_POLLS=3"), QStringLiteral("SV6_POLL_INTERVAL_MS=20")});
+    const Run r = RunProgram(QStringLiteral("sv6.exe"), {path},
+                             {QStringLiteral("SV6_EXIT_AFTER_POLLS=3"),
+                              QStringLiteral("SV6_POLL_INTERVAL_MS=20"),
+                              ScreenshotSetting("SV6_SCREENSHOT", QStringLiteral("sv6.png"))});
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
 
     const Run printed = RunProgram(QStringLiteral("sv6.exe"),

@@ -8,6 +8,7 @@
 //                          problems then go to standard error instead of a message box
 //   --poll-interval-ms N   poll every N ms instead of every second (also SV6_POLL_INTERVAL_MS)
 //   --print-rows           also print each row, tab-separated, on standard output
+//   SV6_SCREENSHOT=PATH    save a picture of the window as PATH (PNG) before quitting
 // SIGTERM and SIGINT close the window and end the program with exit code 0.
 
 #include "HubReaderFactory.h"
@@ -20,6 +21,7 @@
 #include <QHeaderView>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTableView>
@@ -163,7 +165,7 @@ int main(int argc, char** argv) {
     view->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     window.setCentralWidget(view);
     window.statusBar()->showMessage(
-        QStringLiteral("%1 - %2 variables from %3 hub(s), a row every %4 ms")
+        QStringLiteral("%1 - variables: %2, hubs: %3, a row every %4 ms")
             .arg(options.file)
             .arg(sheet.Headings().size() - 2)
             .arg(sheet.HubCount())
@@ -186,6 +188,9 @@ int main(int argc, char** argv) {
         }
         if (options.exitAfterPolls > 0 && ++polls >= options.exitAfterPolls) {
             pollTimer.stop();
+            const QString shot = qEnvironmentVariable("SV6_SCREENSHOT");
+            if (!shot.isEmpty())
+                window.grab().save(shot, "PNG");
             window.close();
             QApplication::quit();
         }

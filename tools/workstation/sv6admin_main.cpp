@@ -5,6 +5,8 @@
 // as the one and only argument. With --check before it (or SV6ADMIN_CHECK=1) the program
 // shows no window: it prints the check report on standard output and exits with 0 when all
 // variables are valid, 2 when some are not, 1 when the file cannot be read.
+// With SV6ADMIN_SCREENSHOT=PATH the program saves a picture of its window as PATH (PNG) and
+// ends at once with the exit code of --check.
 
 #include "generate/Application.h"
 #include "generate/SvtFormat.h"
@@ -16,6 +18,7 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -149,8 +152,17 @@ int main(int argc, char** argv) {
     splitter->setStretchFactor(1, 1);
     layout->addWidget(splitter);
     window.setCentralWidget(central);
-    window.statusBar()->showMessage(report.first());
+    auto* summary = new QLabel(report.first(), &window);
+    summary->setObjectName(QStringLiteral("lblSummary"));
+    summary->setTextFormat(Qt::PlainText);
+    window.statusBar()->addWidget(summary, 1);
     window.resize(900, 600);
     window.show();
+    const QString shot = qEnvironmentVariable("SV6ADMIN_SCREENSHOT");
+    if (!shot.isEmpty()) {
+        QApplication::processEvents();
+        window.grab().save(shot, "PNG");
+        return problems.empty() ? 0 : 2;
+    }
     return qtApp.exec();
 }
