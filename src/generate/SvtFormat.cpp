@@ -294,8 +294,12 @@ void Reader::HandleKey(QStringView key, QStringView rawValue) {
             return;
         }
         if (keysSeen_ == 2) {
-            bool ok = key == QLatin1String("version");
-            const int version = ok ? value.toInt(&ok) : 0;
+            // A plain decimal number: no sign, blanks or leading zeros.
+            bool ok = key == QLatin1String("version") && !value.isEmpty() && value.size() <= 9 &&
+                      value.front() != QLatin1Char('0');
+            for (qsizetype i = 0; ok && i < value.size(); ++i)
+                ok = value[i] >= QLatin1Char('0') && value[i] <= QLatin1Char('9');
+            const int version = ok ? value.toInt() : 0;
             if (!ok)
                 Fail(QStringLiteral("expected \"version=%1\", found %2")
                          .arg(FormatVersion)

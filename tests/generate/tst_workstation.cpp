@@ -97,7 +97,6 @@ private slots:
     void splitLink();
     void logSheetColumnsAndHeadings();
     void pollSendsOneRequestPerHubAndMatchesNames();
-    void pollShowsEmptyValuesWhenHubIsSilent();
     void checkVariables_data();
     void checkVariables();
     void adminCheck_data();
@@ -187,15 +186,6 @@ void TestWorkstation::pollSendsOneRequestPerHubAndMatchesNames() {
                                QString(), QStringLiteral("1"), QString()}));
     QCOMPARE(reader.requests, (QStringList{QStringLiteral("HUB:GETVALUES"),
                                            QStringLiteral("TCP:h:6000!GETVALUES")}));
-}
-
-void TestWorkstation::pollShowsEmptyValuesWhenHubIsSilent() {
-    Application app = WithClock();
-    Add(app, QStringLiteral("A"), QStringLiteral("N"), 6, 2, QStringLiteral("HUB:a"));
-    FakeHubReader reader;
-    const QStringList row = workstation::LogSheet(app).Poll(reader, QDateTime::currentDateTime());
-    QCOMPARE(row.size(), 3);
-    QCOMPARE(row[2], QString());
 }
 
 void TestWorkstation::checkVariables_data() {
