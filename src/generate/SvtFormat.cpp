@@ -226,8 +226,8 @@ private:
 
     [[noreturn]] void Fail(const QString& what) const { FailAt(lineNumber_, what); }
     [[noreturn]] void FailAt(int line, const QString& what) const {
-        throw ComponentError(
-            QStringLiteral("Cannot read \"%1\": line %2: %3").arg(sourceName_).arg(line).arg(what));
+        throw ComponentError(QStringLiteral("Cannot read \"%1\": line %2: %3")
+                                 .arg(sourceName_, QString::number(line), what));
     }
     [[noreturn]] void FailFile(const QString& what) const {
         throw ComponentError(QStringLiteral("Cannot read \"%1\": %2").arg(sourceName_, what));

@@ -254,7 +254,7 @@ void TestApplication::malformedFilesAreRefused_data() {
         t.replace(from, to);
         return t;
     };
-    const QString pre = QStringLiteral("Cannot read \"bad.SVT\": ");
+    const QString pre = QStringLiteral("Cannot read \"bad %2.SVT\": ");
     QTest::newRow("empty") << QByteArray()
                            << pre + "the file is empty; expected \"[application]\".";
     QTest::newRow("other text") << QByteArray("hello\n")
@@ -316,7 +316,7 @@ void TestApplication::malformedFilesAreRefused_data() {
 void TestApplication::malformedFilesAreRefused() {
     QFETCH(QByteArray, text);
     QFETCH(QString, message);
-    QCOMPARE(ErrorOf([&] { Application::FromSvt(text, QStringLiteral("bad.SVT")); }), message);
+    QCOMPARE(ErrorOf([&] { Application::FromSvt(text, QStringLiteral("bad %2.SVT")); }), message);
 }
 
 void TestApplication::everyTruncationIsRefused() {

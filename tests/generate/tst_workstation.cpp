@@ -264,7 +264,7 @@ void TestWorkstation::adminCheck() {
         QStringLiteral("HUB:Tank1.Level"));
     if (!valid)
         Add(app, QStringLiteral("Bad"), QStringLiteral("N"), 2, 2, QStringLiteral("Tank2"));
-    const QString path = Save(app, QStringLiteral("Line 3; $(x) 'q'.SVT"));
+    const QString path = Save(app, QStringLiteral("Line 3; $(x) 'q' %2.SVT"));
     const QString arg = QLatin1Char('@') + path;
     const Run r = byEnvironment ? RunProgram(QStringLiteral("sv6admin.exe"), {arg},
                                              {QStringLiteral("SV6ADMIN_CHECK=1")})

@@ -166,10 +166,8 @@ int main(int argc, char** argv) {
     window.setCentralWidget(view);
     window.statusBar()->showMessage(
         QStringLiteral("%1 - variables: %2, hubs: %3, a row every %4 ms")
-            .arg(options.file)
-            .arg(sheet.Headings().size() - 2)
-            .arg(sheet.HubCount())
-            .arg(options.intervalMs));
+            .arg(options.file, QString::number(sheet.Headings().size() - 2),
+                 QString::number(sheet.HubCount()), QString::number(options.intervalMs)));
     window.resize(900, 500);
     window.show();
 

@@ -98,9 +98,7 @@ int main(int argc, char** argv) {
     title->setObjectName(QStringLiteral("lblTitle"));
     title->setTextFormat(Qt::PlainText);
     title->setText(QStringLiteral("Title: %1\nSet-up: %2\nFile: %3")
-                       .arg(Shown(app.Title()))
-                       .arg(app.SetUpValue())
-                       .arg(file));
+                       .arg(Shown(app.Title()), QString::number(app.SetUpValue()), file));
     layout->addWidget(title);
 
     auto* splitter = new QSplitter(Qt::Vertical, central);
