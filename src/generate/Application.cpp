@@ -106,6 +106,13 @@ void Application::SaveToFile(const QString& fileName) {
         written = file.write(data);
         error = file.error();
         detail = file.errorString();
+        if (written != data.size() && error == QFileDevice::NoError) {
+            // A short write without an error code (a file size limit, a full disk).
+            error = QFileDevice::WriteError;
+            detail = QStringLiteral("only %1 of %2 bytes were written; the disk may be full")
+                         .arg(qMax<qint64>(written, 0))
+                         .arg(data.size());
+        }
     }
     if (written != data.size()) {
         file.cancelWriting();
