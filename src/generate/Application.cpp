@@ -41,8 +41,12 @@ void CheckTarget(const QString& fileName) {
         CannotWrite(fileName, QStringLiteral("the name is a folder."));
     // Walk up to the nearest existing ancestor to tell "missing" from "not a folder".
     QFileInfo folder(info.absolutePath());
-    if (folder.isDir())
+    if (folder.isDir()) {
+        // QSaveFile creates its temporary file in this folder, even to replace a file.
+        if (!folder.isWritable())
+            CannotWrite(fileName, QStringLiteral("the folder is not writable."));
         return;
+    }
     QString path = folder.absoluteFilePath();
     while (!QFileInfo::exists(path)) {
         const QString parent = QFileInfo(path).absolutePath();
