@@ -41,8 +41,12 @@ void CheckTarget(const QString& fileName) {
         CannotWrite(fileName, QStringLiteral("the name is a folder."));
     // Walk up to the nearest existing ancestor to tell "missing" from "not a folder".
     QFileInfo folder(info.absolutePath());
-    if (folder.isDir())
+    if (folder.isDir()) {
+        // QSaveFile creates its temporary file in this folder, even to replace a file.
+        if (!folder.isWritable())
+            CannotWrite(fileName, QStringLiteral("the folder is not writable."));
         return;
+    }
     QString path = folder.absoluteFilePath();
     while (!QFileInfo::exists(path)) {
         const QString parent = QFileInfo(path).absolutePath();
@@ -106,6 +110,13 @@ void Application::SaveToFile(const QString& fileName) {
         written = file.write(data);
         error = file.error();
         detail = file.errorString();
+        if (written != data.size() && error == QFileDevice::NoError) {
+            // A short write without an error code (a file size limit, a full disk).
+            error = QFileDevice::WriteError;
+            detail = QStringLiteral("only %1 of %2 bytes were written; the disk may be full")
+                         .arg(qMax<qint64>(written, 0))
+                         .arg(data.size());
+        }
     }
     if (written != data.size()) {
         file.cancelWriting();

@@ -39,44 +39,55 @@ int HexValue(QChar c) {
 
 void AppendEscaped(QString& out, QStringView value) {
     const qsizetype n = value.size();
+    const QChar* data = value.data();
+    qsizetype plainFrom = 0; // start of the run of characters copied as they are
+    const auto flush = [&](qsizetype to) {
+        if (to > plainFrom)
+            out.append(data + plainFrom, to - plainFrom);
+    };
     for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = value[i].unicode();
+        const char16_t c = data[i].unicode();
+        if (c > u' ' && c < 0x7F && c != u'\\')
+            continue; // the common case: printable ASCII
+        const char* escape = nullptr;
         switch (c) {
         case u'\\':
-            out += QLatin1String("\\\\");
+            escape = "\\\\";
             break;
         case u'\n':
-            out += QLatin1String("\\n");
+            escape = "\\n";
             break;
         case u'\r':
-            out += QLatin1String("\\r");
+            escape = "\\r";
             break;
         case u'\t':
-            out += QLatin1String("\\t");
+            escape = "\\t";
             break;
         case u' ':
             // Blanks at either end would be lost to editors that trim lines.
             if (i == 0 || i == n - 1)
-                out += QLatin1String("\\s");
-            else
-                out += QLatin1Char(' ');
+                escape = "\\s";
             break;
         default:
-            if (NeedsCodeEscape(c)) {
-                AppendCodeEscape(out, c);
-            } else if (QChar::isHighSurrogate(c) && i + 1 < n &&
-                       QChar::isLowSurrogate(value[i + 1].unicode())) {
-                out += value[i];
-                out += value[i + 1];
-                ++i;
-            } else if (QChar::isSurrogate(c)) {
-                // A lone surrogate has no UTF-8 form; the escape keeps it exactly.
-                AppendCodeEscape(out, c);
-            } else {
-                out += value[i];
-            }
+            break;
+        }
+        if (escape) {
+            flush(i);
+            out += QLatin1String(escape);
+            plainFrom = i + 1;
+        } else if (NeedsCodeEscape(c) ||
+                   (QChar::isHighSurrogate(c) &&
+                    !(i + 1 < n && QChar::isLowSurrogate(data[i + 1].unicode()))) ||
+                   QChar::isLowSurrogate(c)) {
+            // A lone surrogate has no UTF-8 form; the escape keeps it exactly.
+            flush(i);
+            AppendCodeEscape(out, c);
+            plainFrom = i + 1;
+        } else if (QChar::isHighSurrogate(c)) {
+            ++i; // a valid pair is copied as it is
         }
     }
+    flush(n);
 }
 
 QString Escape(QStringView value) {
@@ -88,20 +99,22 @@ QString Escape(QStringView value) {
 
 bool Unescape(QStringView text, QString& out, QString* error) {
     out.clear();
-    out.reserve(text.size());
     const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text[i];
-        if (c != QLatin1Char('\\')) {
-            out += c;
-            continue;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype at = text.indexOf(QLatin1Char('\\'), from);
+        if (at < 0) {
+            out.append(text.mid(from));
+            return true;
         }
-        if (i + 1 >= n) {
+        out.append(text.mid(from, at - from));
+        if (at + 1 >= n) {
             if (error)
                 *error = QStringLiteral("the value ends with a lone \"\\\"");
             return false;
         }
-        const QChar e = text[++i];
+        const QChar e = text[at + 1];
+        from = at + 2;
         switch (e.unicode()) {
         case u'\\':
             out += QLatin1Char('\\');
@@ -120,9 +133,9 @@ bool Unescape(QStringView text, QString& out, QString* error) {
             break;
         case u'u': {
             int code = 0;
-            bool ok = i + 4 < n;
-            for (int k = 1; ok && k <= 4; ++k) {
-                const int h = HexValue(text[i + k]);
+            bool ok = at + 5 < n;
+            for (qsizetype k = at + 2; ok && k < at + 6; ++k) {
+                const int h = HexValue(text[k]);
                 ok = h >= 0;
                 code = code * 16 + h;
             }
@@ -132,7 +145,7 @@ bool Unescape(QStringView text, QString& out, QString* error) {
                 return false;
             }
             out += QChar(char16_t(code));
-            i += 4;
+            from = at + 6;
             break;
         }
         default:
@@ -141,7 +154,6 @@ bool Unescape(QStringView text, QString& out, QString* error) {
             return false;
         }
     }
-    return true;
 }
 
 QByteArray Write(const Application& app) {
@@ -179,6 +191,23 @@ QByteArray Write(const Application& app) {
 
 namespace {
 
+// Whether line is exactly "[variable <index>]", the index written without sign or zeros.
+bool IsVariableHeader(const QString& line, qsizetype index) {
+    static const QLatin1String Head("[variable ");
+    if (!line.startsWith(Head) || !line.endsWith(QLatin1Char(']')))
+        return false;
+    const QStringView digits = QStringView(line).sliced(Head.size(), line.size() - Head.size() - 1);
+    if (digits.isEmpty() || digits.size() > 18 || digits.front() == QLatin1Char('0'))
+        return false;
+    qsizetype value = 0;
+    for (const QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value == index;
+}
+
 class Reader {
 public:
     Reader(const QByteArray& bytes, const QString& sourceName)
@@ -197,8 +226,8 @@ private:
 
     [[noreturn]] void Fail(const QString& what) const { FailAt(lineNumber_, what); }
     [[noreturn]] void FailAt(int line, const QString& what) const {
-        throw ComponentError(
-            QStringLiteral("Cannot read \"%1\": line %2: %3").arg(sourceName_).arg(line).arg(what));
+        throw ComponentError(QStringLiteral("Cannot read \"%1\": line %2: %3")
+                                 .arg(sourceName_, QString::number(line), what));
     }
     [[noreturn]] void FailFile(const QString& what) const {
         throw ComponentError(QStringLiteral("Cannot read \"%1\": %2").arg(sourceName_, what));
@@ -265,8 +294,12 @@ void Reader::HandleKey(QStringView key, QStringView rawValue) {
             return;
         }
         if (keysSeen_ == 2) {
-            bool ok = key == QLatin1String("version");
-            const int version = ok ? value.toInt(&ok) : 0;
+            // A plain decimal number: no sign, blanks or leading zeros.
+            bool ok = key == QLatin1String("version") && !value.isEmpty() && value.size() <= 9 &&
+                      value.front() != QLatin1Char('0');
+            for (qsizetype i = 0; ok && i < value.size(); ++i)
+                ok = value[i] >= QLatin1Char('0') && value[i] <= QLatin1Char('9');
+            const int version = ok ? value.toInt() : 0;
             if (!ok)
                 Fail(QStringLiteral("expected \"version=%1\", found %2")
                          .arg(FormatVersion)
@@ -381,8 +414,7 @@ Application Reader::Run() {
             }
             const qsizetype next =
                 qsizetype(app_.Variables().size()) + (section_ == Section::Variable ? 2 : 1);
-            const QString expectedVariable = QStringLiteral("[variable %1]").arg(next);
-            if (line == expectedVariable) {
+            if (IsVariableHeader(line, next)) {
                 CloseSection();
                 section_ = Section::Variable;
                 continue;
@@ -397,8 +429,9 @@ Application Reader::Run() {
                 section_ = Section::End;
                 continue;
             }
-            Fail(QStringLiteral("expected \"%1\" or \"[end]\", found %2")
-                     .arg(expectedVariable, Shown(line)));
+            Fail(QStringLiteral("expected \"[variable %1]\" or \"[end]\", found %2")
+                     .arg(next)
+                     .arg(Shown(line)));
         }
 
         if (section_ == Section::None)

@@ -115,7 +115,8 @@ QStringList CheckReport(const QString& fileName, const Application& app,
     QStringList lines;
     const qsizetype count = qsizetype(app.Variables().size());
     if (problems.empty()) {
-        lines << QStringLiteral("%1: all %2 variables are valid.").arg(fileName).arg(count);
+        lines << QStringLiteral("%1: all %2 variables are valid.")
+                     .arg(fileName, QString::number(count));
         return lines;
     }
     int invalid = 0;
@@ -126,9 +127,7 @@ QStringList CheckReport(const QString& fileName, const Application& app,
         last = p.index;
     }
     lines << QStringLiteral("%1: %2 of %3 variables are invalid.")
-                 .arg(fileName)
-                 .arg(invalid)
-                 .arg(count);
+                 .arg(fileName, QString::number(invalid), QString::number(count));
     for (const VariableProblem& p : problems)
         lines << QStringLiteral("variable %1 \"%2\": %3")
                      .arg(p.index + 1)

@@ -9,6 +9,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 struct VarSpec {
@@ -67,6 +72,27 @@ QString ErrorOf(const std::function<void()>& action) {
     return QStringLiteral("<no error>");
 }
 
+#ifdef Q_OS_UNIX
+// Lowers the file size limit of this process, so that writes beyond it fail for real (the
+// error a full disk gives, without needing one); restores it when it goes out of scope.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN); // fail the write with EFBIG instead of ending
+        getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit lowered = old_;
+        lowered.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+};
+#endif
+
 } // namespace
 
 using VarList = std::vector<VarSpec>;
@@ -80,7 +106,6 @@ private slots:
     void roundTrip();
     void documentedExampleIsWrittenByteForByte();
     void variableReferencesStayValid();
-    void closeEmptiesTheApplication();
     void readerAcceptsEditedFiles_data();
     void readerAcceptsEditedFiles();
     void malformedFilesAreRefused_data();
@@ -220,12 +245,6 @@ void TestApplication::variableReferencesStayValid() {
     QCOMPARE(app.Variables().front().Code(), std::optional<QString>(QStringLiteral("P")));
 }
 
-void TestApplication::closeEmptiesTheApplication() {
-    Application app = Sample();
-    app.CloseApplication();
-    QVERIFY(app == Application());
-}
-
 void TestApplication::readerAcceptsEditedFiles_data() {
     QTest::addColumn<QByteArray>("text");
     const QByteArray plain = Sample().ToSvt();
@@ -261,7 +280,7 @@ void TestApplication::malformedFilesAreRefused_data() {
         t.replace(from, to);
         return t;
     };
-    const QString pre = QStringLiteral("Cannot read \"bad.SVT\": ");
+    const QString pre = QStringLiteral("Cannot read \"bad %2.SVT\": ");
     QTest::newRow("empty") << QByteArray()
                            << pre + "the file is empty; expected \"[application]\".";
     QTest::newRow("other text") << QByteArray("hello\n")
@@ -271,6 +290,9 @@ void TestApplication::malformedFilesAreRefused_data() {
     QTest::newRow("newer version")
         << with("version=1", "version=2")
         << pre + "line 3: the file has format version 2; this program reads version 1 only";
+    QTest::newRow("version with a blank")
+        << with("version=1", "version= 1")
+        << pre + "line 3: expected \"version=1\", found \"version= 1\"";
     QTest::newRow("bad escape") << with("title=Line 3", "title=Line\\q3")
                                 << pre + "line 5: the value of \"title\" is malformed: unknown "
                                          "escape \"\\q\"";
@@ -320,7 +342,7 @@ void TestApplication::malformedFilesAreRefused_data() {
 void TestApplication::malformedFilesAreRefused() {
     QFETCH(QByteArray, text);
     QFETCH(QString, message);
-    QCOMPARE(ErrorOf([&] { Application::FromSvt(text, QStringLiteral("bad.SVT")); }), message);
+    QCOMPARE(ErrorOf([&] { Application::FromSvt(text, QStringLiteral("bad %2.SVT")); }), message);
 }
 
 void TestApplication::everyTruncationIsRefused() {
@@ -351,26 +373,31 @@ void TestApplication::saveReplacesEarlierFileCompletely() {
 
 void TestApplication::failedSaveKeepsEarlierFile_data() {
     QTest::addColumn<QString>("relativeName"); // inside the test folder; "/..." is absolute
-    QTest::addColumn<bool>("simulateDiskFull");
+    QTest::addColumn<QString>("failure");      // how the write itself is made to fail, if at all
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing folder") << QStringLiteral("missing/deeper/a.SVT") << false
+    QTest::newRow("missing folder") << QStringLiteral("missing/deeper/a.SVT") << QString()
                                     << QStringLiteral("the folder does not exist.");
     QTest::newRow("name is a folder")
-        << QStringLiteral("folder.SVT") << false << QStringLiteral("the name is a folder.");
-    QTest::newRow("file used as folder")
-        << QStringLiteral("old.SVT/a.SVT") << false << QStringLiteral("is a file, not a folder.");
-    QTest::newRow("file used as folder, deeper")
-        << QStringLiteral("old.SVT/x/a.SVT") << false << QStringLiteral("is a file, not a folder.");
+        << QStringLiteral("folder.SVT") << QString() << QStringLiteral("the name is a folder.");
+    QTest::newRow("file used as folder") << QStringLiteral("old.SVT/a.SVT") << QString()
+                                         << QStringLiteral("is a file, not a folder.");
+    QTest::newRow("file used as folder, deeper") << QStringLiteral("old.SVT/x/a.SVT") << QString()
+                                                 << QStringLiteral("is a file, not a folder.");
     QTest::newRow("folder where nothing can be created")
-        << QStringLiteral("/proc/svt-test.SVT") << false
+        << QStringLiteral("/proc/svt-test.SVT") << QString()
         << QStringLiteral("the file cannot be created");
-    QTest::newRow("disk full") << QStringLiteral("old.SVT") << true
+    QTest::newRow("disk full") << QStringLiteral("old.SVT") << QStringLiteral("seam")
                                << QStringLiteral("the disk is full");
+#ifdef Q_OS_UNIX
+    QTest::newRow("real write error")
+        << QStringLiteral("old.SVT") << QStringLiteral("file size limit")
+        << QStringLiteral("the data cannot be written (");
+#endif
 }
 
 void TestApplication::failedSaveKeepsEarlierFile() {
     QFETCH(QString, relativeName);
-    QFETCH(bool, simulateDiskFull);
+    QFETCH(QString, failure);
     QFETCH(QString, reason);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.SVT")));
@@ -380,12 +407,20 @@ void TestApplication::failedSaveKeepsEarlierFile() {
     const QString path =
         relativeName.startsWith(QLatin1Char('/')) ? relativeName : dir.filePath(relativeName);
 
-    if (simulateDiskFull)
+    if (failure == QLatin1String("seam"))
         Application::FailNextWriteForTesting();
     Application big = Sample();
     for (int i = 0; i < 20000; ++i) // large enough that a partial write is visible
         big.GetVariables().AddVariable(QString::number(i), QStringLiteral("N"), 5, 1);
-    const QString error = ErrorOf([&] { big.SaveToFile(path); });
+    QString error;
+    {
+#ifdef Q_OS_UNIX
+        std::optional<FileSizeLimit> limit;
+        if (failure == QLatin1String("file size limit"))
+            limit.emplace(64 * 1024);
+#endif
+        error = ErrorOf([&] { big.SaveToFile(path); });
+    }
 
     QVERIFY2(error.startsWith(QStringLiteral("Cannot write \"%1\": ").arg(path)),
              qPrintable(error));

@@ -1,0 +1,373 @@
+// The workstation stand-ins: link splitting, log-sheet polling and the variable check as
+// logic, then sv6.exe and sv6admin.exe run as programs on generated files.
+
+#include "generate/Application.h"
+#include "generate/Workstation.h"
+#include "hub/IHubReader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using OptionalText = std::optional<QString>;
+Q_DECLARE_METATYPE(OptionalText)
+
+namespace {
+
+// Answers from a table keyed by request; records every request.
+class FakeHubReader : public IHubReader {
+public:
+    void SetSilent(bool silent) override { silent_ = silent; }
+    bool Silent() const override { return silent_; }
+    QString ReadInputFile(const QString& request) override {
+        requests << request;
+        return answers.value(request);
+    }
+    QHash<QString, QString> answers;
+    QStringList requests;
+
+private:
+    bool silent_ = true;
+};
+
+void Add(Application& app, const QString& name, const QString& type, qint16 length, qint16 decimals,
+         OptionalText link) {
+    IVariable& v = app.GetVariables().AddVariable(name, type, length, decimals);
+    if (link) {
+        v.SetLink(*link);
+        v.SetCode(QStringLiteral("P"));
+    }
+}
+
+Application WithClock() {
+    Application app;
+    app.SetUp(1);
+    app.SetTitle(QStringLiteral("Line 3"));
+    Add(app, QStringLiteral("Date"), QStringLiteral("T"), 8, 0, {});
+    Add(app, QStringLiteral("Time"), QStringLiteral("T"), 8, 0, {});
+    return app;
+}
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// A picture of a stand-in's window in the test output folder, when one is named.
+QString ScreenshotSetting(const char* variable, const QString& name) {
+    const QString folder = qEnvironmentVariable("SVC_TEST_OUTPUT");
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return {};
+    return QString::fromLatin1(variable) + QLatin1Char('=') + QDir(folder).filePath(name);
+}
+
+Run RunProgram(const QString& program, const QStringList& args,
+               const QStringList& env = QStringList()) {
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const QString& kv : env)
+        if (!kv.isEmpty())
+            e.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
+    p.setProcessEnvironment(e);
+    p.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + program, args);
+    Run r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = QStringLiteral("did not finish");
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+} // namespace
+
+class TestWorkstation : public QObject {
+    Q_OBJECT
+
+private slots:
+    void splitLink_data();
+    void splitLink();
+    void logSheetColumnsAndHeadings();
+    void pollSendsOneRequestPerHubAndMatchesNames();
+    void checkVariables_data();
+    void checkVariables();
+    void adminCheck_data();
+    void adminCheck();
+    void sheetPollsAndExits();
+    void sheetStopsOnTerminate();
+    void sheetRefusesMissingOrBadFile_data();
+    void sheetRefusesMissingOrBadFile();
+
+private:
+    QTemporaryDir dir_;
+    QString Save(const Application& app, const QString& name) {
+        const QString path = QDir(dir_.path()).filePath(name);
+        Application copy = app;
+        copy.SaveToFile(path);
+        return path;
+    }
+};
+
+void TestWorkstation::splitLink_data() {
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("tag");
+    QTest::newRow("local hub") << QStringLiteral("HUB:Tank1.Level") << true
+                               << QStringLiteral("HUB:") << QStringLiteral("Tank1.Level");
+    QTest::newRow("tcp hub") << QStringLiteral("TCP:10.0.0.5:6000!Tank1.Level") << true
+                             << QStringLiteral("TCP:10.0.0.5:6000!")
+                             << QStringLiteral("Tank1.Level");
+    QTest::newRow("tag holding !") << QStringLiteral("TCP:h:1!a!b") << true
+                                   << QStringLiteral("TCP:h:1!") << QStringLiteral("a!b");
+    QTest::newRow("empty tag") << QStringLiteral("HUB:") << true << QStringLiteral("HUB:")
+                               << QString();
+    QTest::newRow("no prefix") << QStringLiteral("Tank1.Level") << false << QString() << QString();
+    QTest::newRow("tcp without !") << QStringLiteral("TCP:h:1") << false << QString() << QString();
+    QTest::newRow("tcp with empty address")
+        << QStringLiteral("TCP:!x") << false << QString() << QString();
+    QTest::newRow("lower-case prefix")
+        << QStringLiteral("hub:x") << false << QString() << QString();
+    QTest::newRow("empty") << QString() << false << QString() << QString();
+}
+
+void TestWorkstation::splitLink() {
+    QFETCH(QString, link);
+    QFETCH(bool, valid);
+    QFETCH(QString, prefix);
+    QFETCH(QString, tag);
+    const auto split = workstation::SplitLink(link);
+    QCOMPARE(split.has_value(), valid);
+    if (split) {
+        QCOMPARE(split->prefix, prefix);
+        QCOMPARE(split->tag, tag);
+    }
+}
+
+void TestWorkstation::logSheetColumnsAndHeadings() {
+    Application app = WithClock();
+    Add(app, QStringLiteral("Tank1_Level_%"), QStringLiteral("N"), 6, 2,
+        QStringLiteral("HUB:Tank1.Level"));
+    Add(app, QStringLiteral("Note"), QStringLiteral("T"), 10, 0, {});
+    Add(app, QStringLiteral("Time"), QStringLiteral("N"), 4, 0, QStringLiteral("HUB:Time"));
+    const workstation::LogSheet sheet(app);
+    // An unlinked Date or Time variable is the clock column; a linked one is a tag.
+    QCOMPARE(sheet.Headings(), (QStringList{QStringLiteral("Date"), QStringLiteral("Time"),
+                                            QStringLiteral("Tank1\nLevel\n%"),
+                                            QStringLiteral("Note"), QStringLiteral("Time")}));
+    QCOMPARE(sheet.HubCount(), 1);
+}
+
+void TestWorkstation::pollSendsOneRequestPerHubAndMatchesNames() {
+    Application app = WithClock();
+    Add(app, QStringLiteral("A"), QStringLiteral("N"), 6, 2, QStringLiteral("HUB:Tank1.Level"));
+    Add(app, QStringLiteral("B"), QStringLiteral("T"), 20, 0, QStringLiteral("TCP:h:6000!Text"));
+    Add(app, QStringLiteral("C"), QStringLiteral("N"), 6, 0, QStringLiteral("HUB:missing"));
+    Add(app, QStringLiteral("D"), QStringLiteral("N"), 6, 0, QStringLiteral("HUB:NoComma"));
+    Add(app, QStringLiteral("E"), QStringLiteral("N"), 6, 0, QStringLiteral("HUB:twice"));
+    Add(app, QStringLiteral("F"), QStringLiteral("N"), 6, 0, QStringLiteral("bad link"));
+    FakeHubReader reader;
+    reader.answers.insert(QStringLiteral("HUB:GETVALUES"),
+                          QStringLiteral("TANK1.LEVEL,12.5\tNoComma\tTwice,1\ttwice,2\tx,9"));
+    reader.answers.insert(QStringLiteral("TCP:h:6000!GETVALUES"), QStringLiteral("text,a,b, c"));
+    const workstation::LogSheet sheet(app);
+    const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7));
+    const QStringList row = sheet.Poll(reader, now);
+    QCOMPARE(row, (QStringList{QStringLiteral("2026-03-04"), QStringLiteral("05:06:07"),
+                               QStringLiteral("12.5"), QStringLiteral("a,b, c"), QString(),
+                               QString(), QStringLiteral("1"), QString()}));
+    QCOMPARE(reader.requests, (QStringList{QStringLiteral("HUB:GETVALUES"),
+                                           QStringLiteral("TCP:h:6000!GETVALUES")}));
+}
+
+void TestWorkstation::checkVariables_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<OptionalText>("link");
+    QTest::addColumn<QStringList>("problems");
+    const QString n = QStringLiteral("N");
+    QTest::newRow("clock variable") << QStringLiteral("Date") << QStringLiteral("T") << 8 << 0
+                                    << OptionalText() << QStringList();
+    QTest::newRow("numeric tag") << QStringLiteral("Tank1_Level") << n << 6 << 2
+                                 << OptionalText(QStringLiteral("TCP:h:1!x")) << QStringList();
+    QTest::newRow("length 1, no decimals")
+        << QStringLiteral("x") << n << 1 << 0 << OptionalText(QStringLiteral("HUB:x"))
+        << QStringList();
+    QTest::newRow("empty name") << QString() << n << 6 << 0 << OptionalText()
+                                << QStringList{QStringLiteral("the name is empty")};
+    QTest::newRow("length 0") << QStringLiteral("x") << n << 0 << 0 << OptionalText()
+                              << QStringList{QStringLiteral("the length 0 is below 1")};
+    QTest::newRow("decimals equal to length")
+        << QStringLiteral("x") << n << 3 << 3 << OptionalText()
+        << QStringList{QStringLiteral("the decimals 3 are not below the length 3")};
+    QTest::newRow("negative decimals")
+        << QStringLiteral("x") << n << 3 << -1 << OptionalText()
+        << QStringList{QStringLiteral("the decimals -1 are below 0")};
+    QTest::newRow("unknown type") << QStringLiteral("x") << QStringLiteral("X") << 3 << 0
+                                  << OptionalText()
+                                  << QStringList{QStringLiteral(
+                                         "the field type \"X\" is neither \"N\" nor \"T\"")};
+    QTest::newRow("link without prefix")
+        << QStringLiteral("x") << n << 3 << 0 << OptionalText(QStringLiteral("Tank1"))
+        << QStringList{QStringLiteral(
+               "the link \"Tank1\" has no \"HUB:\" or \"TCP:address:port!\" prefix")};
+    QTest::newRow("empty link") << QStringLiteral("x") << n << 3 << 0 << OptionalText(QString())
+                                << QStringList{QStringLiteral(
+                                       "the link \"\" has no \"HUB:\" or \"TCP:address:port!\" "
+                                       "prefix")};
+    QTest::newRow("several faults at once")
+        << QString() << n << 0 << 0 << OptionalText()
+        << QStringList{QStringLiteral("the name is empty"),
+                       QStringLiteral("the length 0 is below 1")};
+}
+
+void TestWorkstation::checkVariables() {
+    QFETCH(QString, name);
+    QFETCH(QString, type);
+    QFETCH(int, length);
+    QFETCH(int, decimals);
+    QFETCH(OptionalText, link);
+    QFETCH(QStringList, problems);
+    Application app = WithClock();
+    Add(app, name, type, qint16(length), qint16(decimals), link);
+    QStringList found;
+    for (const workstation::VariableProblem& p : workstation::CheckVariables(app)) {
+        QCOMPARE(p.index, 2);
+        found << p.text;
+    }
+    QCOMPARE(found, problems);
+}
+
+void TestWorkstation::adminCheck_data() {
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<bool>("byEnvironment");
+    QTest::newRow("valid file") << true << false;
+    QTest::newRow("invalid file") << false << false;
+    QTest::newRow("invalid file, check asked by environment") << false << true;
+}
+
+void TestWorkstation::adminCheck() {
+    QFETCH(bool, valid);
+    QFETCH(bool, byEnvironment);
+    Application app = WithClock();
+    Add(app, QStringLiteral("Tank1_Level"), QStringLiteral("N"), 6, 2,
+        QStringLiteral("HUB:Tank1.Level"));
+    if (!valid)
+        Add(app, QStringLiteral("Bad"), QStringLiteral("N"), 2, 2, QStringLiteral("Tank2"));
+    const QString path = Save(app, QStringLiteral("Line 3; $(x) 'q' %2.SVT"));
+    const QString arg = QLatin1Char('@') + path;
+    const Run r = byEnvironment ? RunProgram(QStringLiteral("sv6admin.exe"), {arg},
+                                             {QStringLiteral("SV6ADMIN_CHECK=1")})
+                                : RunProgram(QStringLiteral("sv6admin.exe"),
+                                             {QStringLiteral("--check"), arg});
+    if (!byEnvironment) { // the window, as the wizard starts it, with a picture of it
+        const QString shot = ScreenshotSetting("SV6ADMIN_SCREENSHOT",
+                                               valid ? QStringLiteral("sv6admin-valid.png")
+                                                     : QStringLiteral("sv6admin-invalid.png"));
+        const Run window =
+            RunProgram(QStringLiteral("sv6admin.exe"), {arg},
+                       {shot.isEmpty() ? QStringLiteral("SV6ADMIN_SCREENSHOT=") +
+                                             QDir(dir_.path()).filePath(QStringLiteral("admin.png"))
+                                       : shot});
+        QCOMPARE(window.exitCode, valid ? 0 : 2);
+    }
+    if (valid) {
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, path + QStringLiteral(": all 3 variables are valid.\n"));
+    } else {
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.out,
+                 path + QStringLiteral(": 1 of 4 variables are invalid.\n"
+                                       "variable 4 \"Bad\": the decimals 2 are not below the "
+                                       "length 2\n"
+                                       "variable 4 \"Bad\": the link \"Tank2\" has no \"HUB:\" "
+                                       "or \"TCP:address:port!\" prefix\n"));
+    }
+}
+
+void TestWorkstation::sheetPollsAndExits() {
+    Application app = WithClock();
+    Add(app, QStringLiteral("Tank1_Level"), QStringLiteral("N"), 6, 2,
+        QStringLiteral("HUB:Tank1.Level"));
+    const QString path = Save(app, QStringLiteral("Line 3.SVT"));
+    // The wizard's form: the file as the only argument; test settings by environment.
+    const Run r = RunProgram(QStringLiteral("sv6.exe"), {path},
+                             {QStringLiteral("SV6_EXIT_AFTER_POLLS=3"),
+                              QStringLiteral("SV6_POLL_INTERVAL_MS=20"),
+                              ScreenshotSetting("SV6_SCREENSHOT", QStringLiteral("sv6.png"))});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+
+    const Run printed = RunProgram(QStringLiteral("sv6.exe"),
+                                   {QStringLiteral("--exit-after-polls"), QStringLiteral("2"),
+                                    QStringLiteral("--poll-interval-ms"), QStringLiteral("20"),
+                                    QStringLiteral("--print-rows"), path});
+    QVERIFY2(printed.exitCode == 0, qPrintable(printed.err));
+    const QStringList rows = printed.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 2);
+    for (const QString& row : rows) // date, time and an empty value from the silent hub
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d\t\\d\\d:\\d\\d:\\d\\d\t$"))
+                .match(row)
+                .hasMatch(),
+            qPrintable(row));
+}
+
+void TestWorkstation::sheetStopsOnTerminate() {
+    const QString path = Save(WithClock(), QStringLiteral("clock.SVT"));
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(e);
+    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/sv6.exe"),
+            {QStringLiteral("--print-rows"), path});
+    QVERIFY(p.waitForStarted());
+    QVERIFY(p.waitForReadyRead(30000)); // the first row: the window is up
+    p.terminate();
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+}
+
+void TestWorkstation::sheetRefusesMissingOrBadFile_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("contents"); // none: the file does not exist
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing") << QStringLiteral("none.SVT") << QByteArray()
+                             << QStringLiteral("the file does not exist.");
+    QTest::newRow("truncated") << QStringLiteral("cut.SVT")
+                               << QByteArray("[application]\nformat=SVT\nversion=1\n")
+                               << QStringLiteral("without the end marker");
+}
+
+void TestWorkstation::sheetRefusesMissingOrBadFile() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, message);
+    const QString path = QDir(dir_.path()).filePath(name);
+    if (!contents.isEmpty()) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(contents);
+    }
+    const QStringList env{QStringLiteral("SV6_EXIT_AFTER_POLLS=1")};
+    const Run sheet = RunProgram(QStringLiteral("sv6.exe"), {path}, env);
+    QCOMPARE(sheet.exitCode, 1);
+    QVERIFY2(sheet.err.contains(message), qPrintable(sheet.err));
+    const Run admin = RunProgram(QStringLiteral("sv6admin.exe"),
+                                 {QStringLiteral("--check"), QLatin1Char('@') + path});
+    QCOMPARE(admin.exitCode, 1);
+    QVERIFY2(admin.err.contains(message), qPrintable(admin.err));
+}
+
+QTEST_GUILESS_MAIN(TestWorkstation)
+#include "tst_workstation.moc"

@@ -1,0 +1,213 @@
+// sv6.exe FILE: shows the application in the .SVT file FILE as a live log sheet. Every poll
+// adds a row with the date, the time and the current value of each variable, read through
+// the variable's link from its hub (one "GETVALUES" request per hub and poll).
+//
+// The wizard passes the file as the one and only argument, unquoted and possibly holding
+// blanks. For tests, options may come before it:
+//   --exit-after-polls N   quit with exit code 0 after N polls (also SV6_EXIT_AFTER_POLLS);
+//                          problems then go to standard error instead of a message box
+//   --poll-interval-ms N   poll every N ms instead of every second (also SV6_POLL_INTERVAL_MS)
+//   --print-rows           also print each row, tab-separated, on standard output
+//   SV6_SCREENSHOT=PATH    save a picture of the window as PATH (PNG) before quitting
+// SIGTERM and SIGINT close the window and end the program with exit code 0.
+
+#include "HubReaderFactory.h"
+#include "generate/Application.h"
+#include "generate/Workstation.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <deque>
+
+namespace {
+
+constexpr int MaxRows = 1000;
+
+std::atomic<bool> stopRequested{false};
+
+extern "C" void OnStopSignal(int) {
+    stopRequested = true;
+}
+
+// The rows of the sheet, newest last; the oldest row goes when MaxRows is reached.
+class RowsModel : public QAbstractTableModel {
+public:
+    explicit RowsModel(const QStringList& headings, QObject* parent = nullptr)
+        : QAbstractTableModel(parent), headings_(headings) {}
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(rows_.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(headings_.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !index.isValid())
+            return {};
+        return rows_[std::size_t(index.row())].value(index.column());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+            return headings_.value(section);
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+
+    void Append(const QStringList& row) {
+        if (rows_.size() >= MaxRows) {
+            beginRemoveRows({}, 0, 0);
+            rows_.pop_front();
+            endRemoveRows();
+        }
+        const int at = int(rows_.size());
+        beginInsertRows({}, at, at);
+        rows_.push_back(row);
+        endInsertRows();
+    }
+
+private:
+    QStringList headings_;
+    std::deque<QStringList> rows_;
+};
+
+struct Options {
+    QString file;
+    int exitAfterPolls = 0;
+    int intervalMs = 1000;
+    bool printRows = false;
+    QString error;
+};
+
+int PositiveNumber(const QString& text) {
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    return ok && n > 0 ? n : 0;
+}
+
+Options ParseArguments(const QStringList& args) {
+    Options o;
+    o.exitAfterPolls = PositiveNumber(qEnvironmentVariable("SV6_EXIT_AFTER_POLLS"));
+    if (const int ms = PositiveNumber(qEnvironmentVariable("SV6_POLL_INTERVAL_MS")))
+        o.intervalMs = ms;
+    if (args.isEmpty()) {
+        o.error = QStringLiteral("No application file given.\nUsage: sv6.exe FILE");
+        return o;
+    }
+    // The last argument is always the file, whatever it looks like.
+    o.file = args.last();
+    for (qsizetype i = 0; i + 1 < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--print-rows")) {
+            o.printRows = true;
+        } else if ((a == QLatin1String("--exit-after-polls") ||
+                    a == QLatin1String("--poll-interval-ms")) &&
+                   i + 2 < args.size() && PositiveNumber(args[i + 1]) > 0) {
+            (a == QLatin1String("--exit-after-polls") ? o.exitAfterPolls : o.intervalMs) =
+                PositiveNumber(args[++i]);
+        } else {
+            o.error = QStringLiteral("Unknown or incomplete option \"%1\".\nUsage: sv6.exe "
+                                     "[--exit-after-polls N] [--poll-interval-ms N] "
+                                     "[--print-rows] FILE")
+                          .arg(a);
+            return o;
+        }
+    }
+    return o;
+}
+
+int Fail(const QString& text, bool interactive) {
+    std::fprintf(stderr, "sv6.exe: %s\n", qPrintable(text));
+    if (interactive)
+        QMessageBox::critical(nullptr, QStringLiteral("sv6"), text);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication qtApp(argc, argv);
+    const Options options = ParseArguments(qtApp.arguments().mid(1));
+    const bool interactive = options.exitAfterPolls == 0;
+    if (!options.error.isEmpty())
+        return Fail(options.error, interactive);
+
+    Application app;
+    try {
+        app = Application::LoadFromFile(options.file);
+    } catch (const ComponentError& e) {
+        return Fail(e.message(), interactive);
+    }
+
+    const workstation::LogSheet sheet(app);
+    std::unique_ptr<IHubReader> reader = MakeHubReader();
+    reader->SetSilent(true);
+
+    QMainWindow window;
+    window.setWindowTitle(app.Title());
+    auto* model = new RowsModel(sheet.Headings(), &window);
+    auto* view = new QTableView(&window);
+    view->setObjectName(QStringLiteral("logSheet"));
+    view->setModel(model);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->verticalHeader()->hide();
+    view->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    window.setCentralWidget(view);
+    window.statusBar()->showMessage(
+        QStringLiteral("%1 - variables: %2, hubs: %3, a row every %4 ms")
+            .arg(options.file, QString::number(sheet.Headings().size() - 2),
+                 QString::number(sheet.HubCount()), QString::number(options.intervalMs)));
+    window.resize(900, 500);
+    window.show();
+
+    int polls = 0;
+    QTimer pollTimer;
+    const auto poll = [&] {
+        const bool atBottom =
+            view->verticalScrollBar()->value() == view->verticalScrollBar()->maximum();
+        const QStringList row = sheet.Poll(*reader, QDateTime::currentDateTime());
+        model->Append(row);
+        if (atBottom)
+            view->scrollToBottom();
+        if (options.printRows) {
+            std::fprintf(stdout, "%s\n", row.join(QLatin1Char('\t')).toUtf8().constData());
+            std::fflush(stdout);
+        }
+        if (options.exitAfterPolls > 0 && ++polls >= options.exitAfterPolls) {
+            pollTimer.stop();
+            const QString shot = qEnvironmentVariable("SV6_SCREENSHOT");
+            if (!shot.isEmpty())
+                window.grab().save(shot, "PNG");
+            window.close();
+            QApplication::quit();
+        }
+    };
+    QObject::connect(&pollTimer, &QTimer::timeout, &window, poll);
+    pollTimer.start(options.intervalMs);
+    QTimer::singleShot(0, &window, poll);
+
+    std::signal(SIGTERM, OnStopSignal);
+    std::signal(SIGINT, OnStopSignal);
+    QTimer stopWatch;
+    QObject::connect(&stopWatch, &QTimer::timeout, &window, [&] {
+        if (stopRequested) {
+            pollTimer.stop();
+            window.close();
+            QApplication::quit();
+        }
+    });
+    stopWatch.start(100);
+
+    return qtApp.exec();
+}
