@@ -1,6 +1,7 @@
 #include "hub/HubReader.h"
 
 #include "hub/Framing.h"
+#include "hub/Numeric.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -23,12 +24,11 @@ QString Target::ConnectionKey() const {
 }
 
 std::optional<quint16> RoundPortText(QStringView text) {
-    bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value))
+    // The same number rule as the port box on the Connect page.
+    const std::optional<double> value = numeric::ParseNumber(text);
+    if (!value)
         return std::nullopt;
-    // The default floating-point rounding mode rounds an exact half to the even neighbour.
-    const double whole = std::nearbyint(value);
+    const double whole = numeric::RoundHalfEven(*value);
     if (whole < 1 || whole > 65535)
         return std::nullopt;
     return static_cast<quint16>(whole);
