@@ -42,6 +42,7 @@ FlexGrid::FlexGrid(QWidget* parent) : QWidget(parent) {
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setWordWrap(false);
     view_->setCornerButtonEnabled(false);
+    view_->setTabKeyNavigation(false); // Tab leaves the grid for the next control
     view_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 
     rowHeightPx_ = view_->fontMetrics().height() + 5;
@@ -60,6 +61,10 @@ FlexGrid::FlexGrid(QWidget* parent) : QWidget(parent) {
     connect(header_, &GridHeader::checkClicked, this, [this](int col) { ToggleCheck(0, col); });
     connect(header_, &GridHeader::moveRequested, this, &FlexGrid::MoveColumn);
     connect(header_, &GridHeader::autoSizeRequested, this, [this](int col) { AutoSize(col, col); });
+    connect(header_, &GridHeader::dragScrollRequested, this, [this](int pixels) {
+        QScrollBar* bar = view_->horizontalScrollBar();
+        bar->setValue(bar->value() + pixels);
+    });
     connect(header_, &GridHeader::columnPressed, this, [this](int col) {
         const QModelIndex current = view_->currentIndex();
         const int row = current.isValid() ? current.row() : view_->rowAt(0);
@@ -209,8 +214,8 @@ int FlexGrid::Cols() const {
 void FlexGrid::SetTextMatrix(int row, int col, const QString& text) {
     if (!checkCell(row, col, "SetTextMatrix"))
         return;
-    model_->setText(row, col, text);
-    touch(row, row, col, col);
+    if (model_->setText(row, col, text))
+        touch(row, row, col, col);
 }
 
 QString FlexGrid::TextMatrix(int row, int col) const {
@@ -220,14 +225,14 @@ QString FlexGrid::TextMatrix(int row, int col) const {
 }
 
 void FlexGrid::SetCellAlignment(int row, int col, CellAlignment alignment) {
-    if (!checkCell(row, col, "SetCellAlignment"))
+    if (!checkCell(row, col, "SetCellAlignment") || model_->alignment(row, col) == alignment)
         return;
     model_->setAlignment(row, col, alignment);
     touch(row, row, col, col);
 }
 
 void FlexGrid::SetCellChecked(int row, int col, CellCheck state) {
-    if (!checkCell(row, col, "SetCellChecked"))
+    if (!checkCell(row, col, "SetCellChecked") || model_->check(row, col) == state)
         return;
     model_->setCheck(row, col, state);
     touch(row, row, col, col);
@@ -247,9 +252,15 @@ void FlexGrid::SetCellBackColor(int row, int col1, int col2, const QColor& color
     if (!checkCell(row, col1, "SetCellBackColor") || col1 > col2)
         return;
     const QRgb rgb = color.isValid() ? color.rgba() : QRgb(0);
-    for (int c = col1; c <= col2; ++c)
-        model_->setBack(row, c, rgb);
-    touch(row, row, col1, col2);
+    bool changed = false;
+    for (int c = col1; c <= col2; ++c) {
+        if (model_->back(row, c) != rgb) {
+            model_->setBack(row, c, rgb);
+            changed = true;
+        }
+    }
+    if (changed)
+        touch(row, row, col1, col2);
 }
 
 void FlexGrid::SetRowHidden(int row, bool hidden) {
@@ -327,10 +338,9 @@ int FlexGrid::measureHeading(int col) const {
 }
 
 int FlexGrid::measureCell(int row, int col) const {
-    const QString& text = model_->text(row, col);
     int width = 0;
-    if (!text.isEmpty())
-        width = widestLine(view_->fontMetrics(), text);
+    if (!model_->textEmpty(row, col))
+        width = widestLine(view_->fontMetrics(), model_->text(row, col));
     if (model_->check(row, col) != CellCheck::None) {
         QStyle* style = view_->style();
         width += style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, view_) +

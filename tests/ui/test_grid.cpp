@@ -108,6 +108,7 @@ private slots:
     void hiddenRows();
     void redrawBatchesShapeChanges();
     void resizeKeepsCells();
+    void cellTexts();
     void headingRow();
     void rowHeights();
     void toggleCheck_data();
@@ -310,6 +311,44 @@ void TestGrid::resizeKeepsCells() {
     QCOMPARE(grid.CellChecked(2, 0), CellCheck::None);
     QCOMPARE(grid.Rows(), 3);
     QCOMPARE(grid.Cols(), 3);
+}
+
+void TestGrid::cellTexts() {
+    // Short texts are kept in place, long ones apart; every change from one kind to the
+    // other must read back exactly and leave the neighbours alone.
+    const QStringList texts{QString(),
+                            QStringLiteral("a"),
+                            QStringLiteral("exactly 11c"),
+                            QStringLiteral("twelve chars"),
+                            QStringLiteral("Plant.Area7.Tank12.Level.PV"),
+                            QStringLiteral("two\r\nlines"),
+                            QString::fromUtf8("\u00e9\u00fc \u2713 \u6f22\u5b57 long enough")};
+    const QString neighbour = QStringLiteral("a neighbouring long text");
+    FlexGrid grid;
+    grid.SetRows(4);
+    grid.SetCols(2);
+    for (const QString& before : texts) {
+        for (const QString& after : texts) {
+            grid.SetTextMatrix(1, 0, before);
+            grid.SetTextMatrix(2, 0, neighbour);
+            grid.SetTextMatrix(1, 0, after);
+            QCOMPARE(grid.TextMatrix(1, 0), after);
+            QCOMPARE(grid.TextMatrix(2, 0), neighbour);
+        }
+    }
+    grid.Refresh();
+    QCOMPARE(grid.view()->model()->index(0, 0).data().toString(), texts.last());
+
+    // Rows dropped and added again come back empty, whatever they held.
+    grid.SetTextMatrix(3, 1, QStringLiteral("a long text in the last row"));
+    grid.SetTextMatrix(3, 0, QStringLiteral("short"));
+    grid.SetRows(3);
+    grid.SetRows(4);
+    QCOMPARE(grid.TextMatrix(3, 1), QString());
+    QCOMPARE(grid.TextMatrix(3, 0), QString());
+    grid.SetTextMatrix(3, 1, QStringLiteral("another long text there"));
+    QCOMPARE(grid.TextMatrix(3, 1), QStringLiteral("another long text there"));
+    QCOMPARE(grid.TextMatrix(2, 0), neighbour);
 }
 
 void TestGrid::headingRow() {
