@@ -4,6 +4,7 @@
 #include "ui/GridModel.h"
 #include "ui/GridView.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -71,7 +72,17 @@ FlexGrid::FlexGrid(QWidget* parent) : QWidget(parent) {
         if (row >= 0)
             view_->setCurrentIndex(model_->index(row, col));
     });
+    // Whatever changes the cells on screen makes the remembered ones unreliable.
+    const auto forgetShown = [this] { shownValid_ = false; };
+    for (QScrollBar* bar : {view_->verticalScrollBar(), view_->horizontalScrollBar()}) {
+        connect(bar, &QScrollBar::valueChanged, this, forgetShown);
+        connect(bar, &QScrollBar::rangeChanged, this, forgetShown);
+    }
+    view_->installEventFilter(this);
+    view_->viewport()->installEventFilter(this);
+
     connect(header_, &QHeaderView::sectionResized, this, [this](int col, int, int size) {
+        shownValid_ = false;
         if (!applyingWidths_ && col < model_->cols())
             model_->column(col).width = size;
     });
@@ -108,6 +119,11 @@ bool FlexGrid::checkCell(int row, int col, const char* what) const {
 // --- Batching -------------------------------------------------------------------------
 
 void FlexGrid::touch(int row1, int row2, int col1, int col2) {
+    // With drawing on, a cell off screen is read from the store when it scrolls into view;
+    // it needs no notification, and a long pass over the rows posts nothing.
+    if (redrawOff_ == 0 && shownValid_ && row1 > 0 &&
+        (row2 < shownRow1_ || row1 > shownRow2_ || col2 < shownCol1_ || col1 > shownCol2_))
+        return;
     if (dirtyRow1_ > dirtyRow2_) {
         dirtyRow1_ = row1;
         dirtyRow2_ = row2;
@@ -147,13 +163,35 @@ void FlexGrid::Refresh() {
         flush();
 }
 
+GridModel::Shown FlexGrid::shown() const {
+    // A hidden view repaints everything when it is shown again.
+    if (!view_->isVisible())
+        return {0, -1, 0, -1};
+    const QWidget* area = view_->viewport();
+    const int rows = model_->rowCount();
+    const int cols = model_->columnCount();
+    int top = view_->rowAt(0);
+    int bottom = view_->rowAt(area->height() - 1);
+    int left = view_->columnAt(0);
+    int right = view_->columnAt(area->width() - 1);
+    if (top < 0)
+        top = 0;
+    if (bottom < 0)
+        bottom = rows - 1;
+    if (left < 0)
+        left = 0;
+    if (right < 0)
+        right = cols - 1;
+    return {top, bottom, left, right};
+}
+
 void FlexGrid::flush() {
     flushQueued_ = false;
     if (structureDirty_ || !model_->committed()) {
         model_->commitReset();
         applyColumnWidths();
     } else if (dirtyRow1_ <= dirtyRow2_) {
-        model_->notifyChanged(dirtyRow1_, dirtyRow2_, dirtyCol1_, dirtyCol2_);
+        model_->notifyChanged(dirtyRow1_, dirtyRow2_, dirtyCol1_, dirtyCol2_, shown());
     }
     if (headingDirty_) {
         // A heading may have gained or lost lines.
@@ -165,10 +203,42 @@ void FlexGrid::flush() {
     headingDirty_ = false;
     dirtyRow1_ = 0;
     dirtyRow2_ = -1;
+    rememberShown();
+}
+
+void FlexGrid::rememberShown() {
+    shownValid_ = false;
+    if (redrawOff_ > 0 || !view_->isVisible())
+        return;
+    const GridModel::Shown now = shown();
+    if (now.firstRow <= now.lastRow) {
+        shownRow1_ = model_->gridRow(now.firstRow);
+        shownRow2_ = model_->gridRow(now.lastRow);
+    } else {
+        shownRow1_ = 1;
+        shownRow2_ = 0;
+    }
+    shownCol1_ = now.firstCol;
+    shownCol2_ = now.lastCol;
+    shownValid_ = true;
+}
+
+bool FlexGrid::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::Resize:
+        shownValid_ = false;
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FlexGrid::SetRedraw(bool on) {
     if (!on) {
+        shownValid_ = false;
         if (redrawOff_++ == 0)
             view_->setUpdatesEnabled(false);
         return;
@@ -310,6 +380,7 @@ void FlexGrid::SetRowHeight(int row, int twips) {
         return;
     }
     // Data rows share one height.
+    shownValid_ = false;
     rowHeightPx_ = pixels < 0 ? view_->fontMetrics().height() + 5 : pixels;
     view_->verticalHeader()->setDefaultSectionSize(rowHeightPx_);
 }
@@ -445,6 +516,7 @@ int FlexGrid::moveColumn(int col, int position) {
         dirtyCol2_ = cols - 1;
     }
     headingDirty_ = true;
+    shownValid_ = false;
     if (redrawOff_ > 0 || structureDirty_ || !model_->committed()) {
         model_->moveStoreColumn(col, position);
         structureDirty_ = true;

@@ -135,7 +135,7 @@ int GridModel::modelRow(int gridRow) const {
     return int(it - visible_.begin());
 }
 
-void GridModel::notifyChanged(int row1, int row2, int col1, int col2) {
+void GridModel::notifyChanged(int row1, int row2, int col1, int col2, const Shown& shown) {
     col1 = std::max(col1, 0);
     col2 = std::min(col2, committedCols_ - 1);
     if (col1 > col2)
@@ -155,8 +155,23 @@ void GridModel::notifyChanged(int row1, int row2, int col1, int col2) {
         m1 = int(std::lower_bound(visible_.begin(), visible_.end(), row1) - visible_.begin());
         m2 = int(std::upper_bound(visible_.begin(), visible_.end(), row2) - visible_.begin()) - 1;
     }
-    if (m1 <= m2)
+    m1 = std::max(m1, shown.firstRow);
+    m2 = std::min(m2, shown.lastRow);
+    col1 = std::max(col1, shown.firstCol);
+    col2 = std::min(col2, shown.lastCol);
+    if (m1 > m2 || col1 > col2)
+        return;
+    constexpr int kSingleCells = 64;
+    if ((m2 - m1 + 1) * (col2 - col1 + 1) > kSingleCells) {
         emit dataChanged(index(m1, col1), index(m2, col2));
+        return;
+    }
+    for (int m = m1; m <= m2; ++m) {
+        for (int c = col1; c <= col2; ++c) {
+            const QModelIndex cell = index(m, c);
+            emit dataChanged(cell, cell);
+        }
+    }
 }
 
 int GridModel::rowCount(const QModelIndex& parent) const {

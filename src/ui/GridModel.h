@@ -161,8 +161,14 @@ public:
         return committedRows_ == rows_ && committedCols_ == cols() && !mappingStale_;
     }
     void markMappingStale() { mappingStale_ = true; }
-    // Repaint notifications for grid rows row1..row2 (hidden ones skipped), columns col1..col2.
-    void notifyChanged(int row1, int row2, int col1, int col2);
+    // The part of the view on screen, in model rows and columns, for notifyChanged.
+    struct Shown {
+        int firstRow, lastRow, firstCol, lastCol;
+    };
+    // Tells the view that grid rows row1..row2, columns col1..col2 changed. Only the part on
+    // screen is announced: the rest is read from the store when it scrolls into view. A
+    // few cells are announced one by one so that only they are repainted.
+    void notifyChanged(int row1, int row2, int col1, int col2, const Shown& shown);
 
     // Mapping between model rows and grid rows, as committed.
     int gridRow(int modelRow) const {

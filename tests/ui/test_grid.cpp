@@ -109,6 +109,7 @@ private slots:
     void redrawBatchesShapeChanges();
     void resizeKeepsCells();
     void cellTexts();
+    void changesReachTheViewOnce();
     void headingRow();
     void rowHeights();
     void toggleCheck_data();
@@ -349,6 +350,63 @@ void TestGrid::cellTexts() {
     grid.SetTextMatrix(3, 1, QStringLiteral("another long text there"));
     QCOMPARE(grid.TextMatrix(3, 1), QStringLiteral("another long text there"));
     QCOMPARE(grid.TextMatrix(2, 0), neighbour);
+}
+
+void TestGrid::changesReachTheViewOnce() {
+    FlexGrid grid;
+    grid.SetCols(3);
+    grid.SetRows(5001);
+    showGrid(grid);
+    QAbstractItemModel* model = grid.view()->model();
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+
+    // Writes far below the visible rows reach the view only when scrolled to.
+    for (int r = 4000; r < 4100; ++r)
+        grid.SetTextMatrix(r, 1, QStringLiteral("far"));
+    QCoreApplication::processEvents();
+    QCOMPARE(changed.count(), 0);
+
+    // A cell on screen is announced once, at the next pass of the event loop.
+    grid.SetTextMatrix(2, 1, QStringLiteral("near"));
+    grid.SetCellBackColor(2, 1, 1, kCyan);
+    QCOMPARE(changed.count(), 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).toModelIndex(), model->index(1, 1));
+    QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("near"));
+
+    // Once scrolled there, those rows show what was written and are announced again.
+    grid.view()->scrollTo(model->index(4049, 1));
+    QCoreApplication::processEvents();
+    QCOMPARE(model->index(4049, 1).data().toString(), QStringLiteral("far"));
+    changed.clear();
+    grid.SetTextMatrix(4050, 1, QStringLiteral("seen"));
+    grid.SetTextMatrix(2, 1, QStringLiteral("gone")); // now off screen
+    QCoreApplication::processEvents();
+    // Announced: the cell written on screen, nothing off screen.
+    const int top = grid.view()->rowAt(0);
+    const int bottom = grid.view()->rowAt(grid.view()->viewport()->height() - 1);
+    bool seen = false;
+    for (const QList<QVariant>& signal : changed) {
+        const QModelIndex first = signal.at(0).toModelIndex();
+        const QModelIndex last = signal.at(1).toModelIndex();
+        QVERIFY(first.row() >= top && last.row() <= bottom);
+        seen = seen || (first.row() <= 4049 && last.row() >= 4049 && first.column() <= 1 &&
+                        last.column() >= 1);
+    }
+    QVERIFY(seen);
+
+    // A taller grid shows more rows, and those are announced too.
+    grid.view()->scrollToTop();
+    QCoreApplication::processEvents();
+    const int lastShown = grid.view()->rowAt(grid.view()->viewport()->height() - 1);
+    grid.resize(553, 329 * 2);
+    QCoreApplication::processEvents();
+    changed.clear();
+    grid.SetTextMatrix(lastShown + 10, 2, QStringLiteral("taller"));
+    QCoreApplication::processEvents();
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).toModelIndex(), model->index(lastShown + 9, 2));
 }
 
 void TestGrid::headingRow() {
