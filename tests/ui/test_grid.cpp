@@ -105,6 +105,8 @@ private slots:
     void moveColumn();
     void moveColumnByMouseDrag();
     void moveColumnByKeyboard();
+    void userResize_data();
+    void userResize();
     void hiddenRows();
     void redrawBatchesShapeChanges();
     void resizeKeepsCells();
@@ -118,6 +120,7 @@ private slots:
     void autoSize_data();
     void autoSize();
     void picture();
+    void layoutPicture();
 };
 
 void TestGrid::moveColumn_data() {
@@ -176,17 +179,6 @@ void TestGrid::moveColumnByMouseDrag() {
     QTest::mouseClick(viewport, Qt::LeftButton, {}, sectionCentre(grid, 2));
     QVERIFY(recorder.events.isEmpty());
     QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
-
-    // Dragging a heading's right edge resizes the column, after asking.
-    recorder.events.clear();
-    const int edge = grid.header()->sectionViewportPosition(0) + grid.header()->sectionSize(0) - 1;
-    const QPoint grip(edge, viewport->height() / 2);
-    QTest::mousePress(viewport, Qt::LeftButton, {}, grip);
-    QTest::mouseMove(viewport, grip + QPoint(30, 0));
-    QTest::mouseRelease(viewport, Qt::LeftButton, {}, grip + QPoint(30, 0));
-    QCOMPARE(recorder.events, QStringList{QStringLiteral("resize 0,0")});
-    QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
-    QCOMPARE(grid.ColWidth(0), 50 + 30);
 }
 
 void TestGrid::moveColumnByKeyboard() {
@@ -212,6 +204,44 @@ void TestGrid::moveColumnByKeyboard() {
     QTest::keyClick(view, Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
     QVERIFY(recorder.events.isEmpty());
     QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
+}
+
+void TestGrid::userResize_data() {
+    QTest::addColumn<bool>("refuse");
+    QTest::newRow("allowed") << false;
+    QTest::newRow("refused") << true;
+}
+
+void TestGrid::userResize() {
+    QFETCH(bool, refuse);
+    FlexGrid grid;
+    fillColumns(grid);
+    grid.SetTextMatrix(1, 1, QStringLiteral("a text much wider than the column"));
+    QStringList events;
+    grid.OnBeforeUserResize = [&](int row, int col, bool& cancel) {
+        events << QStringLiteral("resize %1,%2").arg(row).arg(col);
+        cancel = refuse;
+    };
+    showGrid(grid);
+    QWidget* viewport = grid.header()->viewport();
+
+    // Dragging the right edge of a heading.
+    const int edge = grid.header()->sectionViewportPosition(0) + grid.header()->sectionSize(0) - 1;
+    const QPoint grip(edge, viewport->height() / 2);
+    QTest::mousePress(viewport, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(viewport, grip + QPoint(30, 0));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, grip + QPoint(30, 0));
+    QCOMPARE(events, QStringList{QStringLiteral("resize 0,0")});
+    QCOMPARE(grid.ColWidth(0), refuse ? 50 : 80);
+    QCOMPARE(colData(grid), (QList<int>{10, 20, 30, 40})); // no column moved
+
+    // Double-clicking the edge fits the column to its contents.
+    events.clear();
+    const int edge1 = grid.header()->sectionViewportPosition(1) + grid.header()->sectionSize(1) - 1;
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(edge1, viewport->height() / 2));
+    QVERIFY(events.contains(QStringLiteral("resize 0,1")));
+    const int wide = grid.view()->fontMetrics().horizontalAdvance(grid.TextMatrix(1, 1));
+    QCOMPARE(grid.ColWidth(1) > wide, !refuse);
 }
 
 void TestGrid::hiddenRows() {
@@ -626,6 +656,45 @@ void TestGrid::picture() {
     const QString folder = qEnvironmentVariable("SVC_TEST_OUTPUT", QDir::tempPath());
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(image.save(QDir(folder).filePath(QStringLiteral("grid.png"))));
+}
+
+void TestGrid::layoutPicture() {
+    // The log-sheet preview: few rows, headings of up to three lines centred at the top,
+    // a column being dragged.
+    FlexGrid grid;
+    grid.SetCols(5);
+    grid.SetRows(11);
+    const QStringList headings{QStringLiteral("Date"), QStringLiteral("Time"),
+                               QStringLiteral("Tank\r\nLevel\r\nPV"),
+                               QStringLiteral("Pump\r\nSpeed"), QStringLiteral("Flow")};
+    for (int c = 0; c < 5; ++c) {
+        grid.SetTextMatrix(0, c, headings[c]);
+        grid.SetCellAlignment(0, c, CellAlignment::CenterTop);
+        for (int r = 1; r < 11; ++r)
+            grid.SetTextMatrix(r, c,
+                               c == 0   ? QStringLiteral("2026-12-05")
+                               : c == 1 ? QStringLiteral("16:45:00")
+                                        : QString::number(c * 11.25));
+    }
+    grid.SetRowHeight(0, (grid.RowHeight(1) - FlexGrid::kTwipsPerPixel) * 3);
+    grid.AutoSize(0, 4);
+    grid.SetBackColor(QColor(0, 168, 168));
+    grid.SetBackColorFixed(QColor(165, 210, 210));
+    showGrid(grid);
+
+    QWidget* viewport = grid.header()->viewport();
+    const QPoint from = sectionCentre(grid, 2);
+    QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+    QTest::mouseMove(viewport, sectionCentre(grid, 4));
+    const QImage image = grid.grab().toImage();
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, sectionCentre(grid, 4));
+    // Below the last row the outside colour shows.
+    QCOMPARE(image.pixelColor(5, image.height() - 10), QColor(0, 168, 168));
+    QCOMPARE(grid.TextMatrix(0, 4), headings[2]);
+
+    const QString folder = qEnvironmentVariable("SVC_TEST_OUTPUT", QDir::tempPath());
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(image.save(QDir(folder).filePath(QStringLiteral("grid-layout.png"))));
 }
 
 QTEST_MAIN(TestGrid)
