@@ -66,10 +66,14 @@ FlexGrid::FlexGrid(QWidget* parent) : QWidget(parent) {
         QScrollBar* bar = view_->horizontalScrollBar();
         bar->setValue(bar->value() + pixels);
     });
+    // Pressing a heading makes its column current (for moving it with the keyboard),
+    // keeping the current row if it is on screen so that the rows do not jump.
     connect(header_, &GridHeader::columnPressed, this, [this](int col) {
-        const QModelIndex current = view_->currentIndex();
-        const int row = current.isValid() ? current.row() : view_->rowAt(0);
-        if (row >= 0)
+        const GridModel::Shown now = shown();
+        const int current = view_->currentIndex().row();
+        const bool onScreen = current >= now.firstRow && current <= now.lastRow;
+        const int row = onScreen ? current : now.firstRow;
+        if (row >= 0 && row < model_->rowCount())
             view_->setCurrentIndex(model_->index(row, col));
     });
     // Whatever changes the cells on screen makes the remembered ones unreliable.

@@ -203,6 +203,11 @@ void TestGrid::moveColumnByKeyboard() {
     QTest::keyClick(view, Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
     QVERIFY(recorder.events.isEmpty());
     QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
+
+    // Pressing a heading makes its column the one the keys move.
+    QTest::mouseClick(grid.header()->viewport(), Qt::LeftButton, {}, sectionCentre(grid, 1));
+    QTest::keyClick(view, Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(colData(grid), (QList<int>{30, 10, 40, 20}));
 }
 
 void TestGrid::userResize_data() {
