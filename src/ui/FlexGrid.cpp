@@ -4,6 +4,7 @@
 #include "ui/GridModel.h"
 #include "ui/GridView.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -42,6 +43,7 @@ FlexGrid::FlexGrid(QWidget* parent) : QWidget(parent) {
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setWordWrap(false);
     view_->setCornerButtonEnabled(false);
+    view_->setTabKeyNavigation(false); // Tab leaves the grid for the next control
     view_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 
     rowHeightPx_ = view_->fontMetrics().height() + 5;
@@ -60,13 +62,31 @@ FlexGrid::FlexGrid(QWidget* parent) : QWidget(parent) {
     connect(header_, &GridHeader::checkClicked, this, [this](int col) { ToggleCheck(0, col); });
     connect(header_, &GridHeader::moveRequested, this, &FlexGrid::MoveColumn);
     connect(header_, &GridHeader::autoSizeRequested, this, [this](int col) { AutoSize(col, col); });
+    connect(header_, &GridHeader::dragScrollRequested, this, [this](int pixels) {
+        QScrollBar* bar = view_->horizontalScrollBar();
+        bar->setValue(bar->value() + pixels);
+    });
+    // Pressing a heading makes its column current (for moving it with the keyboard),
+    // keeping the current row if it is on screen so that the rows do not jump.
     connect(header_, &GridHeader::columnPressed, this, [this](int col) {
-        const QModelIndex current = view_->currentIndex();
-        const int row = current.isValid() ? current.row() : view_->rowAt(0);
-        if (row >= 0)
+        const GridModel::Shown now = shown();
+        const int current = view_->currentIndex().row();
+        const bool onScreen = current >= now.firstRow && current <= now.lastRow;
+        const int row = onScreen ? current : now.firstRow;
+        if (row >= 0 && row < model_->rowCount())
             view_->setCurrentIndex(model_->index(row, col));
     });
+    // Whatever changes the cells on screen makes the remembered ones unreliable.
+    const auto forgetShown = [this] { shownValid_ = false; };
+    for (QScrollBar* bar : {view_->verticalScrollBar(), view_->horizontalScrollBar()}) {
+        connect(bar, &QScrollBar::valueChanged, this, forgetShown);
+        connect(bar, &QScrollBar::rangeChanged, this, forgetShown);
+    }
+    view_->installEventFilter(this);
+    view_->viewport()->installEventFilter(this);
+
     connect(header_, &QHeaderView::sectionResized, this, [this](int col, int, int size) {
+        shownValid_ = false;
         if (!applyingWidths_ && col < model_->cols())
             model_->column(col).width = size;
     });
@@ -103,6 +123,11 @@ bool FlexGrid::checkCell(int row, int col, const char* what) const {
 // --- Batching -------------------------------------------------------------------------
 
 void FlexGrid::touch(int row1, int row2, int col1, int col2) {
+    // With drawing on, a cell off screen is read from the store when it scrolls into view;
+    // it needs no notification, and a long pass over the rows posts nothing.
+    if (redrawOff_ == 0 && shownValid_ && row1 > 0 &&
+        (row2 < shownRow1_ || row1 > shownRow2_ || col2 < shownCol1_ || col1 > shownCol2_))
+        return;
     if (dirtyRow1_ > dirtyRow2_) {
         dirtyRow1_ = row1;
         dirtyRow2_ = row2;
@@ -142,13 +167,35 @@ void FlexGrid::Refresh() {
         flush();
 }
 
+GridModel::Shown FlexGrid::shown() const {
+    // A hidden view repaints everything when it is shown again.
+    if (!view_->isVisible())
+        return {0, -1, 0, -1};
+    const QWidget* area = view_->viewport();
+    const int rows = model_->rowCount();
+    const int cols = model_->columnCount();
+    int top = view_->rowAt(0);
+    int bottom = view_->rowAt(area->height() - 1);
+    int left = view_->columnAt(0);
+    int right = view_->columnAt(area->width() - 1);
+    if (top < 0)
+        top = 0;
+    if (bottom < 0)
+        bottom = rows - 1;
+    if (left < 0)
+        left = 0;
+    if (right < 0)
+        right = cols - 1;
+    return {top, bottom, left, right};
+}
+
 void FlexGrid::flush() {
     flushQueued_ = false;
     if (structureDirty_ || !model_->committed()) {
         model_->commitReset();
         applyColumnWidths();
     } else if (dirtyRow1_ <= dirtyRow2_) {
-        model_->notifyChanged(dirtyRow1_, dirtyRow2_, dirtyCol1_, dirtyCol2_);
+        model_->notifyChanged(dirtyRow1_, dirtyRow2_, dirtyCol1_, dirtyCol2_, shown());
     }
     if (headingDirty_) {
         // A heading may have gained or lost lines.
@@ -160,10 +207,42 @@ void FlexGrid::flush() {
     headingDirty_ = false;
     dirtyRow1_ = 0;
     dirtyRow2_ = -1;
+    rememberShown();
+}
+
+void FlexGrid::rememberShown() {
+    shownValid_ = false;
+    if (redrawOff_ > 0 || !view_->isVisible())
+        return;
+    const GridModel::Shown now = shown();
+    if (now.firstRow <= now.lastRow) {
+        shownRow1_ = model_->gridRow(now.firstRow);
+        shownRow2_ = model_->gridRow(now.lastRow);
+    } else {
+        shownRow1_ = 1;
+        shownRow2_ = 0;
+    }
+    shownCol1_ = now.firstCol;
+    shownCol2_ = now.lastCol;
+    shownValid_ = true;
+}
+
+bool FlexGrid::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::Resize:
+        shownValid_ = false;
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FlexGrid::SetRedraw(bool on) {
     if (!on) {
+        shownValid_ = false;
         if (redrawOff_++ == 0)
             view_->setUpdatesEnabled(false);
         return;
@@ -209,8 +288,8 @@ int FlexGrid::Cols() const {
 void FlexGrid::SetTextMatrix(int row, int col, const QString& text) {
     if (!checkCell(row, col, "SetTextMatrix"))
         return;
-    model_->setText(row, col, text);
-    touch(row, row, col, col);
+    if (model_->setText(row, col, text))
+        touch(row, row, col, col);
 }
 
 QString FlexGrid::TextMatrix(int row, int col) const {
@@ -220,14 +299,14 @@ QString FlexGrid::TextMatrix(int row, int col) const {
 }
 
 void FlexGrid::SetCellAlignment(int row, int col, CellAlignment alignment) {
-    if (!checkCell(row, col, "SetCellAlignment"))
+    if (!checkCell(row, col, "SetCellAlignment") || model_->alignment(row, col) == alignment)
         return;
     model_->setAlignment(row, col, alignment);
     touch(row, row, col, col);
 }
 
 void FlexGrid::SetCellChecked(int row, int col, CellCheck state) {
-    if (!checkCell(row, col, "SetCellChecked"))
+    if (!checkCell(row, col, "SetCellChecked") || model_->check(row, col) == state)
         return;
     model_->setCheck(row, col, state);
     touch(row, row, col, col);
@@ -247,9 +326,15 @@ void FlexGrid::SetCellBackColor(int row, int col1, int col2, const QColor& color
     if (!checkCell(row, col1, "SetCellBackColor") || col1 > col2)
         return;
     const QRgb rgb = color.isValid() ? color.rgba() : QRgb(0);
-    for (int c = col1; c <= col2; ++c)
-        model_->setBack(row, c, rgb);
-    touch(row, row, col1, col2);
+    bool changed = false;
+    for (int c = col1; c <= col2; ++c) {
+        if (model_->back(row, c) != rgb) {
+            model_->setBack(row, c, rgb);
+            changed = true;
+        }
+    }
+    if (changed)
+        touch(row, row, col1, col2);
 }
 
 QColor FlexGrid::CellBackColor(int row, int col) const {
@@ -306,6 +391,7 @@ void FlexGrid::SetRowHeight(int row, int twips) {
         return;
     }
     // Data rows share one height.
+    shownValid_ = false;
     rowHeightPx_ = pixels < 0 ? view_->fontMetrics().height() + 5 : pixels;
     view_->verticalHeader()->setDefaultSectionSize(rowHeightPx_);
 }
@@ -334,10 +420,9 @@ int FlexGrid::measureHeading(int col) const {
 }
 
 int FlexGrid::measureCell(int row, int col) const {
-    const QString& text = model_->text(row, col);
     int width = 0;
-    if (!text.isEmpty())
-        width = widestLine(view_->fontMetrics(), text);
+    if (!model_->textEmpty(row, col))
+        width = widestLine(view_->fontMetrics(), model_->text(row, col));
     if (model_->check(row, col) != CellCheck::None) {
         QStyle* style = view_->style();
         width += style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, view_) +
@@ -442,6 +527,7 @@ int FlexGrid::moveColumn(int col, int position) {
         dirtyCol2_ = cols - 1;
     }
     headingDirty_ = true;
+    shownValid_ = false;
     if (redrawOff_ > 0 || structureDirty_ || !model_->committed()) {
         model_->moveStoreColumn(col, position);
         structureDirty_ = true;

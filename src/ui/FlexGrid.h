@@ -8,12 +8,12 @@
 // again. Row and column counts take effect at once while drawing is on. Hidden rows are
 // applied as one new row mapping, never row by row.
 
+#include "ui/GridModel.h"
 #include "ui/IGrid.h"
 
 #include <QWidget>
 
 class GridHeader;
-class GridModel;
 class GridView;
 class QTableView;
 
@@ -71,6 +71,9 @@ private:
     void touchStructure();
     void scheduleFlush();
     void flush();
+    GridModel::Shown shown() const;
+    void rememberShown();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void applyColumnWidths();
     int measureCell(int row, int col) const;
     int measureHeading(int col) const;
@@ -90,4 +93,12 @@ private:
     int dirtyCol2_ = -1;
     int rowHeightPx_ = 0;
     bool applyingWidths_ = false;
+
+    // Grid rows and columns on screen when the view last heard of changes; while valid,
+    // changes outside them are not announced at all (drawing on only).
+    bool shownValid_ = false;
+    int shownRow1_ = 0;
+    int shownRow2_ = -1;
+    int shownCol1_ = 0;
+    int shownCol2_ = -1;
 };

@@ -202,6 +202,12 @@ void GridHeader::mouseMoveEvent(QMouseEvent* event) {
         setCursor(Qt::SizeAllCursor);
     }
     if (dragging_) {
+        // Near an edge the columns scroll, so a column can travel beyond what is in sight.
+        const int edge = 16;
+        if (x < edge && offset() > 0)
+            emit dragScrollRequested(-edge);
+        else if (x > viewport()->width() - edge)
+            emit dragScrollRequested(edge);
         dropPos_ = dropPosition(x);
         viewport()->update();
     }

@@ -31,6 +31,8 @@ signals:
     void moveRequested(int col, int position);
     void columnPressed(int col);
     void autoSizeRequested(int col);
+    // While a heading is dragged near an edge: scroll the columns by `pixels`.
+    void dragScrollRequested(int pixels);
 
 protected:
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;

@@ -6,11 +6,6 @@
 
 namespace {
 
-// Attribute byte: bits 0-1 alignment, bits 2-3 check state (0 none, 1 checked, 2 cleared).
-constexpr std::uint8_t kAlignMask = 0x03;
-constexpr std::uint8_t kCheckMask = 0x0c;
-constexpr int kCheckShift = 2;
-
 QString displayText(const QString& text) {
     if (!text.contains(QLatin1Char('\r')))
         return text;
@@ -36,6 +31,22 @@ Qt::Alignment GridModel::toQt(CellAlignment alignment) {
     return Qt::AlignLeft | Qt::AlignVCenter;
 }
 
+std::uint32_t GridModel::takeSlot(Column& column, const QString& text) {
+    if (!column.freeSlots.empty()) {
+        const std::uint32_t slot = column.freeSlots.back();
+        column.freeSlots.pop_back();
+        column.overflow[slot] = text;
+        return slot;
+    }
+    column.overflow.push_back(text);
+    return std::uint32_t(column.overflow.size() - 1);
+}
+
+void GridModel::releaseSlot(Column& column, std::uint32_t slot) {
+    column.overflow[slot] = QString();
+    column.freeSlots.push_back(slot);
+}
+
 void GridModel::resizeStore(int rows, int cols) {
     rows = std::max(rows, 0);
     cols = std::max(cols, 0);
@@ -44,6 +55,10 @@ void GridModel::resizeStore(int rows, int cols) {
     columns_.resize(std::size_t(cols));
     const auto n = std::size_t(rows);
     for (Column& column : columns_) {
+        for (std::size_t r = n; r < column.text.size(); ++r) {
+            if (column.text[r].isLong())
+                releaseSlot(column, column.text[r].slot());
+        }
         column.text.resize(n);
         column.attr.resize(n, 0);
         if (!column.back.empty())
@@ -55,49 +70,6 @@ void GridModel::resizeStore(int rows, int cols) {
     }
     hidden_.resize(n, 0);
     rows_ = rows;
-}
-
-void GridModel::setText(int row, int col, const QString& text) {
-    Column& column = columns_[std::size_t(col)];
-    column.text[std::size_t(row)] = text;
-    if (row > 0 && text.size() > column.maxLen) {
-        column.maxLen = text.size();
-        column.maxLenRow = row;
-    }
-}
-
-CellAlignment GridModel::alignment(int row, int col) const {
-    return CellAlignment(columns_[std::size_t(col)].attr[std::size_t(row)] & kAlignMask);
-}
-
-void GridModel::setAlignment(int row, int col, CellAlignment alignment) {
-    std::uint8_t& attr = columns_[std::size_t(col)].attr[std::size_t(row)];
-    attr = std::uint8_t((attr & ~kAlignMask) | (int(alignment) & kAlignMask));
-}
-
-CellCheck GridModel::check(int row, int col) const {
-    return CellCheck((columns_[std::size_t(col)].attr[std::size_t(row)] & kCheckMask) >>
-                     kCheckShift);
-}
-
-void GridModel::setCheck(int row, int col, CellCheck state) {
-    std::uint8_t& attr = columns_[std::size_t(col)].attr[std::size_t(row)];
-    attr = std::uint8_t((attr & ~kCheckMask) | ((int(state) << kCheckShift) & kCheckMask));
-}
-
-QRgb GridModel::back(int row, int col) const {
-    const Column& column = columns_[std::size_t(col)];
-    return column.back.empty() ? 0 : column.back[std::size_t(row)];
-}
-
-void GridModel::setBack(int row, int col, QRgb color) {
-    Column& column = columns_[std::size_t(col)];
-    if (column.back.empty()) {
-        if (qAlpha(color) == 0)
-            return;
-        column.back.resize(std::size_t(rows_), 0);
-    }
-    column.back[std::size_t(row)] = color;
 }
 
 bool GridModel::setHidden(int row, bool hidden) {
@@ -163,7 +135,7 @@ int GridModel::modelRow(int gridRow) const {
     return int(it - visible_.begin());
 }
 
-void GridModel::notifyChanged(int row1, int row2, int col1, int col2) {
+void GridModel::notifyChanged(int row1, int row2, int col1, int col2, const Shown& shown) {
     col1 = std::max(col1, 0);
     col2 = std::min(col2, committedCols_ - 1);
     if (col1 > col2)
@@ -183,8 +155,23 @@ void GridModel::notifyChanged(int row1, int row2, int col1, int col2) {
         m1 = int(std::lower_bound(visible_.begin(), visible_.end(), row1) - visible_.begin());
         m2 = int(std::upper_bound(visible_.begin(), visible_.end(), row2) - visible_.begin()) - 1;
     }
-    if (m1 <= m2)
+    m1 = std::max(m1, shown.firstRow);
+    m2 = std::min(m2, shown.lastRow);
+    col1 = std::max(col1, shown.firstCol);
+    col2 = std::min(col2, shown.lastCol);
+    if (m1 > m2 || col1 > col2)
+        return;
+    constexpr int kSingleCells = 64;
+    if ((m2 - m1 + 1) * (col2 - col1 + 1) > kSingleCells) {
         emit dataChanged(index(m1, col1), index(m2, col2));
+        return;
+    }
+    for (int m = m1; m <= m2; ++m) {
+        for (int c = col1; c <= col2; ++c) {
+            const QModelIndex cell = index(m, c);
+            emit dataChanged(cell, cell);
+        }
+    }
 }
 
 int GridModel::rowCount(const QModelIndex& parent) const {

@@ -105,9 +105,13 @@ private slots:
     void moveColumn();
     void moveColumnByMouseDrag();
     void moveColumnByKeyboard();
+    void userResize_data();
+    void userResize();
     void hiddenRows();
     void redrawBatchesShapeChanges();
     void resizeKeepsCells();
+    void cellTexts();
+    void changesReachTheViewOnce();
     void headingRow();
     void rowHeights();
     void toggleCheck_data();
@@ -174,17 +178,6 @@ void TestGrid::moveColumnByMouseDrag() {
     QTest::mouseClick(viewport, Qt::LeftButton, {}, sectionCentre(grid, 2));
     QVERIFY(recorder.events.isEmpty());
     QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
-
-    // Dragging a heading's right edge resizes the column, after asking.
-    recorder.events.clear();
-    const int edge = grid.header()->sectionViewportPosition(0) + grid.header()->sectionSize(0) - 1;
-    const QPoint grip(edge, viewport->height() / 2);
-    QTest::mousePress(viewport, Qt::LeftButton, {}, grip);
-    QTest::mouseMove(viewport, grip + QPoint(30, 0));
-    QTest::mouseRelease(viewport, Qt::LeftButton, {}, grip + QPoint(30, 0));
-    QCOMPARE(recorder.events, QStringList{QStringLiteral("resize 0,0")});
-    QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
-    QCOMPARE(grid.ColWidth(0), 50 + 30);
 }
 
 void TestGrid::moveColumnByKeyboard() {
@@ -210,6 +203,49 @@ void TestGrid::moveColumnByKeyboard() {
     QTest::keyClick(view, Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
     QVERIFY(recorder.events.isEmpty());
     QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
+
+    // Pressing a heading makes its column the one the keys move.
+    QTest::mouseClick(grid.header()->viewport(), Qt::LeftButton, {}, sectionCentre(grid, 1));
+    QTest::keyClick(view, Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(colData(grid), (QList<int>{30, 10, 40, 20}));
+}
+
+void TestGrid::userResize_data() {
+    QTest::addColumn<bool>("refuse");
+    QTest::newRow("allowed") << false;
+    QTest::newRow("refused") << true;
+}
+
+void TestGrid::userResize() {
+    QFETCH(bool, refuse);
+    FlexGrid grid;
+    fillColumns(grid);
+    grid.SetTextMatrix(1, 1, QStringLiteral("a text much wider than the column"));
+    QStringList events;
+    grid.OnBeforeUserResize = [&](int row, int col, bool& cancel) {
+        events << QStringLiteral("resize %1,%2").arg(row).arg(col);
+        cancel = refuse;
+    };
+    showGrid(grid);
+    QWidget* viewport = grid.header()->viewport();
+
+    // Dragging the right edge of a heading.
+    const int edge = grid.header()->sectionViewportPosition(0) + grid.header()->sectionSize(0) - 1;
+    const QPoint grip(edge, viewport->height() / 2);
+    QTest::mousePress(viewport, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(viewport, grip + QPoint(30, 0));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, grip + QPoint(30, 0));
+    QCOMPARE(events, QStringList{QStringLiteral("resize 0,0")});
+    QCOMPARE(grid.ColWidth(0), refuse ? 50 : 80);
+    QCOMPARE(colData(grid), (QList<int>{10, 20, 30, 40})); // no column moved
+
+    // Double-clicking the edge fits the column to its contents.
+    events.clear();
+    const int edge1 = grid.header()->sectionViewportPosition(1) + grid.header()->sectionSize(1) - 1;
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(edge1, viewport->height() / 2));
+    QVERIFY(events.contains(QStringLiteral("resize 0,1")));
+    const int wide = grid.view()->fontMetrics().horizontalAdvance(grid.TextMatrix(1, 1));
+    QCOMPARE(grid.ColWidth(1) > wide, !refuse);
 }
 
 void TestGrid::hiddenRows() {
@@ -310,6 +346,101 @@ void TestGrid::resizeKeepsCells() {
     QCOMPARE(grid.CellChecked(2, 0), CellCheck::None);
     QCOMPARE(grid.Rows(), 3);
     QCOMPARE(grid.Cols(), 3);
+}
+
+void TestGrid::cellTexts() {
+    // Short texts are kept in place, long ones apart; every change from one kind to the
+    // other must read back exactly and leave the neighbours alone.
+    const QStringList texts{QString(),
+                            QStringLiteral("a"),
+                            QStringLiteral("exactly 11c"),
+                            QStringLiteral("twelve chars"),
+                            QStringLiteral("Plant.Area7.Tank12.Level.PV"),
+                            QStringLiteral("two\r\nlines"),
+                            QString::fromUtf8("\u00e9\u00fc \u2713 \u6f22\u5b57 long enough")};
+    const QString neighbour = QStringLiteral("a neighbouring long text");
+    FlexGrid grid;
+    grid.SetRows(4);
+    grid.SetCols(2);
+    for (const QString& before : texts) {
+        for (const QString& after : texts) {
+            grid.SetTextMatrix(1, 0, before);
+            grid.SetTextMatrix(2, 0, neighbour);
+            grid.SetTextMatrix(1, 0, after);
+            QCOMPARE(grid.TextMatrix(1, 0), after);
+            QCOMPARE(grid.TextMatrix(2, 0), neighbour);
+        }
+    }
+    grid.Refresh();
+    QCOMPARE(grid.view()->model()->index(0, 0).data().toString(), texts.last());
+
+    // Rows dropped and added again come back empty, whatever they held.
+    grid.SetTextMatrix(3, 1, QStringLiteral("a long text in the last row"));
+    grid.SetTextMatrix(3, 0, QStringLiteral("short"));
+    grid.SetRows(3);
+    grid.SetRows(4);
+    QCOMPARE(grid.TextMatrix(3, 1), QString());
+    QCOMPARE(grid.TextMatrix(3, 0), QString());
+    grid.SetTextMatrix(3, 1, QStringLiteral("another long text there"));
+    QCOMPARE(grid.TextMatrix(3, 1), QStringLiteral("another long text there"));
+    QCOMPARE(grid.TextMatrix(2, 0), neighbour);
+}
+
+void TestGrid::changesReachTheViewOnce() {
+    FlexGrid grid;
+    grid.SetCols(3);
+    grid.SetRows(5001);
+    showGrid(grid);
+    QAbstractItemModel* model = grid.view()->model();
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+
+    // Writes far below the visible rows reach the view only when scrolled to.
+    for (int r = 4000; r < 4100; ++r)
+        grid.SetTextMatrix(r, 1, QStringLiteral("far"));
+    QCoreApplication::processEvents();
+    QCOMPARE(changed.count(), 0);
+
+    // A cell on screen is announced once, at the next pass of the event loop.
+    grid.SetTextMatrix(2, 1, QStringLiteral("near"));
+    grid.SetCellBackColor(2, 1, 1, kCyan);
+    QCOMPARE(changed.count(), 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).toModelIndex(), model->index(1, 1));
+    QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("near"));
+
+    // Once scrolled there, those rows show what was written and are announced again.
+    grid.view()->scrollTo(model->index(4049, 1));
+    QCoreApplication::processEvents();
+    QCOMPARE(model->index(4049, 1).data().toString(), QStringLiteral("far"));
+    changed.clear();
+    grid.SetTextMatrix(4050, 1, QStringLiteral("seen"));
+    grid.SetTextMatrix(2, 1, QStringLiteral("gone")); // now off screen
+    QCoreApplication::processEvents();
+    // Announced: the cell written on screen, nothing off screen.
+    const int top = grid.view()->rowAt(0);
+    const int bottom = grid.view()->rowAt(grid.view()->viewport()->height() - 1);
+    bool seen = false;
+    for (const QList<QVariant>& signal : changed) {
+        const QModelIndex first = signal.at(0).toModelIndex();
+        const QModelIndex last = signal.at(1).toModelIndex();
+        QVERIFY(first.row() >= top && last.row() <= bottom);
+        seen = seen || (first.row() <= 4049 && last.row() >= 4049 && first.column() <= 1 &&
+                        last.column() >= 1);
+    }
+    QVERIFY(seen);
+
+    // A taller grid shows more rows, and those are announced too.
+    grid.view()->scrollToTop();
+    QCoreApplication::processEvents();
+    const int lastShown = grid.view()->rowAt(grid.view()->viewport()->height() - 1);
+    grid.resize(553, 329 * 2);
+    QCoreApplication::processEvents();
+    changed.clear();
+    grid.SetTextMatrix(lastShown + 10, 2, QStringLiteral("taller"));
+    QCoreApplication::processEvents();
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).toModelIndex(), model->index(lastShown + 9, 2));
 }
 
 void TestGrid::headingRow() {
@@ -492,38 +623,52 @@ void TestGrid::autoSize() {
 }
 
 void TestGrid::picture() {
+    // Check boxes with a select-all box in the heading, headings of up to three lines
+    // centred at the top, cyan cells, a hidden row, fewer rows than fit, and a column being
+    // dragged.
     FlexGrid grid;
     grid.SetRedraw(false);
-    grid.SetCols(4);
-    grid.SetRows(30);
+    grid.SetCols(5);
+    grid.SetRows(11);
     grid.SetCellChecked(0, 0, CellCheck::Checked);
-    grid.SetTextMatrix(0, 1, QStringLiteral("Tank\r\nLevel\r\nPV"));
-    grid.SetTextMatrix(0, 2, QStringLiteral("Type"));
-    grid.SetTextMatrix(0, 3, QStringLiteral("Pump\r\nSpeed"));
-    for (int c = 1; c < 4; ++c)
+    const QStringList headings{QString(), QStringLiteral("Time"),
+                               QStringLiteral("Tank\r\nLevel\r\nPV"),
+                               QStringLiteral("Pump\r\nSpeed"), QStringLiteral("Flow")};
+    for (int c = 0; c < 5; ++c) {
+        grid.SetTextMatrix(0, c, headings[c]);
         grid.SetCellAlignment(0, c, CellAlignment::CenterTop);
-    for (int r = 1; r < 30; ++r) {
+    }
+    for (int r = 1; r < 11; ++r) {
         grid.SetCellChecked(r, 0, r % 3 ? CellCheck::Checked : CellCheck::Cleared);
-        grid.SetTextMatrix(r, 1, QStringLiteral("Tag %1").arg(r));
-        grid.SetTextMatrix(r, 2, QStringLiteral("N"));
-        grid.SetCellAlignment(r, 2, CellAlignment::CenterCenter);
-        grid.SetTextMatrix(r, 3, QString::number(r * 12.5));
+        grid.SetTextMatrix(r, 1, QStringLiteral("16:45:%1").arg(r, 2, 10, QLatin1Char('0')));
+        for (int c = 2; c < 5; ++c) {
+            grid.SetTextMatrix(r, c, QString::number(r * c * 1.25));
+            grid.SetCellAlignment(r, c, CellAlignment::CenterCenter);
+        }
         grid.SetCellBackColor(r, 2, 3, r % 4 == 1 ? kCyan : QColor(Qt::white));
     }
+    grid.SetTextMatrix(3, 1, QStringLiteral("hidden"));
     grid.SetRowHidden(3, true);
     grid.SetRowHeight(0, (grid.RowHeight(1) - FlexGrid::kTwipsPerPixel) * 3);
     grid.SetBackColor(QColor(0, 168, 168));
     grid.SetBackColorFixed(QColor(165, 210, 210));
     grid.SetRedraw(true);
-    grid.AutoSize(0, 3);
+    grid.AutoSize(0, 4);
     showGrid(grid);
+    QCOMPARE(grid.view()->model()->index(2, 1).data().toString(), QStringLiteral("16:45:04"));
 
-    QTableView* view = grid.view();
-    QCOMPARE(view->model()->index(2, 1).data().toString(), QStringLiteral("Tag 4"));
+    QWidget* viewport = grid.header()->viewport();
+    QTest::mousePress(viewport, Qt::LeftButton, {}, sectionCentre(grid, 2));
+    QTest::mouseMove(viewport, sectionCentre(grid, 4));
     const QImage image = grid.grab().toImage();
-    // The area right of the last column takes the outside colour; headings their own.
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, sectionCentre(grid, 4));
+    QCOMPARE(grid.TextMatrix(0, 4), headings[2]);
+
+    // Right of the last column and below the last row the outside colour shows; the
+    // headings have their own.
     QCOMPARE(image.pixelColor(image.width() - 30, image.height() / 2), QColor(0, 168, 168));
-    QCOMPARE(image.pixelColor(grid.header()->sectionViewportPosition(2) + 4, 4),
+    QCOMPARE(image.pixelColor(5, image.height() - 10), QColor(0, 168, 168));
+    QCOMPARE(image.pixelColor(grid.header()->sectionViewportPosition(1) + 4, 4),
              QColor(165, 210, 210));
 
     const QString folder = qEnvironmentVariable("SVC_TEST_OUTPUT", QDir::tempPath());
