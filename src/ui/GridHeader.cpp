@@ -1,6 +1,7 @@
 #include "ui/GridHeader.h"
 
 #include <QApplication>
+#include <QBrush>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -83,7 +84,11 @@ void GridHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
     if (!rect.isValid() || !model())
         return;
     painter->save();
-    const QColor fill = fixedColor_.isValid() ? fixedColor_ : palette().color(QPalette::Button);
+    // A heading cell's own back colour wins over the colour of all headings.
+    const QVariant own = model()->headerData(logicalIndex, orientation(), Qt::BackgroundRole);
+    QColor fill = fixedColor_.isValid() ? fixedColor_ : palette().color(QPalette::Button);
+    if (own.isValid())
+        fill = own.value<QBrush>().color();
     painter->fillRect(rect, fill);
     painter->setPen(fill.lighter(125));
     painter->drawLine(rect.topLeft(), rect.bottomLeft());
