@@ -97,7 +97,12 @@ void GridHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
     painter->drawLine(rect.topRight(), rect.bottomRight());
     painter->drawLine(rect.bottomLeft(), rect.bottomRight());
 
-    QRect inner = rect.adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    const QString text =
+        model()->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString();
+    // A heading row made just tall enough for its lines gives up its top and bottom margin.
+    const int textHeight = lineCount(text) * fontMetrics().lineSpacing();
+    const int vertical = std::clamp((rect.height() - 1 - textHeight) / 2, 0, kMargin);
+    QRect inner = rect.adjusted(kMargin, vertical, -kMargin, -vertical);
     const QVariant check = model()->headerData(logicalIndex, orientation(), Qt::CheckStateRole);
     if (check.isValid()) {
         QStyleOptionButton box;
@@ -109,8 +114,6 @@ void GridHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
         inner.setLeft(box.rect.right() + kMargin + 1);
     }
 
-    const QString text =
-        model()->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString();
     const QVariant align = model()->headerData(logicalIndex, orientation(), Qt::TextAlignmentRole);
     const auto alignment =
         align.isValid() ? Qt::Alignment(align.toInt()) : Qt::Alignment(defaultAlignment());
