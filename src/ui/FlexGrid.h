@@ -4,9 +4,13 @@
 // while the rows scroll.
 //
 // Updates are cheap: a setter stores the value and marks the changed range; the view hears
-// of it once, at the next pass of the event loop, or when SetRedraw turns drawing on
-// again. Row and column counts take effect at once while drawing is on. Hidden rows are
-// applied as one new row mapping, never row by row.
+// of it once, at the next pass of the event loop (or Refresh), or when SetRedraw turns
+// drawing on again, and only for the cells on screen. Row and column counts take effect at
+// once while drawing is on. Hidden rows are applied the same deferred way, as one new row
+// mapping, never row by row; RowHidden answers at once.
+//
+// Only the user's actions (and MoveColumn / ToggleCheck, which run them) raise the
+// notifications of IGrid; setters never do.
 
 #include "ui/GridModel.h"
 #include "ui/IGrid.h"

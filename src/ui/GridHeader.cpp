@@ -1,6 +1,7 @@
 #include "ui/GridHeader.h"
 
 #include <QApplication>
+#include <QBrush>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -83,7 +84,11 @@ void GridHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
     if (!rect.isValid() || !model())
         return;
     painter->save();
-    const QColor fill = fixedColor_.isValid() ? fixedColor_ : palette().color(QPalette::Button);
+    // A heading cell's own back colour wins over the colour of all headings.
+    const QVariant own = model()->headerData(logicalIndex, orientation(), Qt::BackgroundRole);
+    QColor fill = fixedColor_.isValid() ? fixedColor_ : palette().color(QPalette::Button);
+    if (own.isValid())
+        fill = own.value<QBrush>().color();
     painter->fillRect(rect, fill);
     painter->setPen(fill.lighter(125));
     painter->drawLine(rect.topLeft(), rect.bottomLeft());
@@ -92,7 +97,12 @@ void GridHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
     painter->drawLine(rect.topRight(), rect.bottomRight());
     painter->drawLine(rect.bottomLeft(), rect.bottomRight());
 
-    QRect inner = rect.adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    const QString text =
+        model()->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString();
+    // A heading row made just tall enough for its lines gives up its top and bottom margin.
+    const int textHeight = lineCount(text) * fontMetrics().lineSpacing();
+    const int vertical = std::clamp((rect.height() - 1 - textHeight) / 2, 0, kMargin);
+    QRect inner = rect.adjusted(kMargin, vertical, -kMargin, -vertical);
     const QVariant check = model()->headerData(logicalIndex, orientation(), Qt::CheckStateRole);
     if (check.isValid()) {
         QStyleOptionButton box;
@@ -104,8 +114,6 @@ void GridHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
         inner.setLeft(box.rect.right() + kMargin + 1);
     }
 
-    const QString text =
-        model()->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString();
     const QVariant align = model()->headerData(logicalIndex, orientation(), Qt::TextAlignmentRole);
     const auto alignment =
         align.isValid() ? Qt::Alignment(align.toInt()) : Qt::Alignment(defaultAlignment());

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QRegion>
 
 GridView::GridView(QWidget* parent) : QTableView(parent) {}
 
