@@ -84,6 +84,9 @@ void frmSVCorblexAppGen::SampleValues() {
     const qint32 n = tags->Count();
 
     const auto tagListChanged = [this] {
+        // A sample that went on after the user left the page has nothing to send back.
+        if (CurrentPage_ != 1)
+            return;
         Message(MessageIcon::Stop,
                 QStringLiteral("SVCorblex Tag List has changed. Please start over!"));
         cmdPrev_Click();

@@ -189,6 +189,30 @@ void frmSVCorblexAppGen::ShowPage(int page) {
     }
     if (page == 0)
         LoadConnectSettings();
+    FocusPage(page);
+}
+
+void frmSVCorblexAppGen::FocusPage(int page) {
+    // The keyboard starts at the first thing the page asks of the user.
+    QWidget* first = nullptr;
+    switch (page) {
+    case 0:
+        first = optConnectMethod[0]->isChecked() ? optConnectMethod[0] : optConnectMethod[1];
+        break;
+    case 1:
+        first = SamplingGrid;
+        break;
+    case 2:
+        first = txtFilter;
+        break;
+    case 3:
+        first = cboMaxLines;
+        break;
+    default:
+        first = txtTitle;
+        break;
+    }
+    first->setFocus(Qt::OtherFocusReason);
 }
 
 void frmSVCorblexAppGen::cmdNext_Click() {

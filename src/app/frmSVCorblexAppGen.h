@@ -105,6 +105,7 @@ protected:
 
 private:
     void CreateControls();
+    void FocusPage(int page);
     void Form_QueryUnload();
     void optConnectMethod_Click();
     bool ApplyTagProperties(qint32 index, const QString& fieldType, qint32 length,

@@ -224,6 +224,27 @@ private slots:
         QVERIFY(f.messages.shown.empty());
     }
 
+    void aSampleLeftRunningByPreviousEndsQuietly() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        f.window->SetSampleYieldBudget(0);
+        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
+        f.hub.values = QStringLiteral("A,10\tB,20\tX,30"); // the last name no longer matches
+        bool once = false;
+        f.pump.onPump = [&] {
+            if (!once) {
+                once = true;
+                f.Click("cmdPrev");
+            }
+        };
+        f.window->SampleValues();
+        QCOMPARE(f.window->CurrentPage(), 0);
+        QCOMPARE(f.Tabs()->currentIndex(), 0);
+        QVERIFY(f.messages.shown.empty());
+        // The sample ran on to its end on the hidden grid.
+        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(2, 4), QStringLiteral("20"));
+    }
+
     void pictureOfTheSamplingPage() {
         WizardFixture f;
         QVERIFY(f.Start());

@@ -46,6 +46,8 @@ private slots:
         QCOMPARE(Hidden(g), (QList<bool>{false, false, false, false}));
         QCOMPARE(g->TextMatrix(3, 1), QStringLiteral("Pump Speed"));
         QCOMPARE(g->TextMatrix(3, 5), QStringLiteral("3"));
+        g->ToggleCheck(3, 0);
+        f.window->grab().save(TestOutputFolder() + QStringLiteral("/page2-select-tags.png"));
     }
 
     void filterHidesOnlyRowsNeitherMatchingNorChosen() {

@@ -259,10 +259,20 @@ private slots:
         QVERIFY(f.messages.shown.empty());
     }
 
+    void unsavableSettingsAreReportedNotFatal_data() {
+        QTest::addColumn<bool>("folderIsAFile");
+        QTest::newRow("settings file is a folder") << false;
+        QTest::newRow("settings folder is a file") << true;
+    }
     void unsavableSettingsAreReportedNotFatal() {
+        QFETCH(bool, folderIsAFile);
         WizardFixture f;
-        // The settings file is a folder: nothing can be saved there.
-        QVERIFY(QDir().mkpath(f.settings.FilePath()));
+        if (folderIsAFile) {
+            QFile blocker(QFileInfo(f.settings.FilePath()).path());
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(QDir().mkpath(f.settings.FilePath()));
+        }
         QVERIFY(f.Start());
         QVERIFY(f.messages.shown.empty());
         f.ConnectDirect(Tags3, Values3);
