@@ -57,15 +57,17 @@ private:
 };
 
 // The product banner: a deep blue band with a stylised trend line and the product mark.
-QPixmap BannerPixmap(QSize size) {
-    QPixmap pixmap(size);
+QPixmap BannerPixmap(QSize size, qreal pixelRatio) {
+    // Drawn at the screen's pixel ratio so that it stays sharp on scaled screens.
+    QPixmap pixmap(size * pixelRatio);
+    pixmap.setDevicePixelRatio(pixelRatio);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient band(0, 0, size.width(), 0);
     band.setColorAt(0.0, QColor(0, 0, 96));
     band.setColorAt(0.55, QColor(0, 96, 160));
     band.setColorAt(1.0, QColor(0, 168, 168));
-    p.fillRect(pixmap.rect(), band);
+    p.fillRect(QRect(QPoint(0, 0), size), band);
 
     // A live trend across the band, the thing the generated log sheets record.
     QPainterPath trend;
@@ -127,7 +129,7 @@ void frmSVCorblexAppGen::CreateControls() {
 
     // Banner with its title label.
     picLogo = Place(new QLabel(this), "picLogo", 0, 0, 9060, 960);
-    picLogo->setPixmap(BannerPixmap(picLogo->size()));
+    picLogo->setPixmap(BannerPixmap(picLogo->size(), devicePixelRatioF()));
     Label9 = Place(new QLabel(QStringLiteral("SV Corblex Application Generator"), picLogo),
                    "Label9", 4560, 240, 4215, 375);
     QFont titleFont = face;
