@@ -308,12 +308,21 @@ void PaintFooter(QPainter& p, const QRectF& area, const QString& left, int page,
     p.restore();
 }
 
+// Qt's notes go to standard error as usual, except the one about a missing runtime folder,
+// which every headless build machine would print and which does not concern a PDF.
+void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.contains(QLatin1String("XDG_RUNTIME_DIR")))
+        return;
+    Note(qFormatLogMessage(type, context, text));
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     // A build machine has no display; the PDF needs none.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(FilterMessages);
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("svc-manual"));
 
