@@ -106,6 +106,12 @@ public:
         return m.hasMatch() ? m.captured(1).toInt() : -1;
     }
 
+    // Makes every message box keep the event loop running for a while, as a real modal box
+    // does while the user reads it: timers fire and sockets are served meanwhile.
+    void ReadMessagesFor(int ms) {
+        messages.onShow = [ms](const ShownMessage&) { QTest::qWait(ms); };
+    }
+
     static bool BusyPointerShown() { return QGuiApplication::overrideCursor() != nullptr; }
 
     TemporarySettings settings; // before the window: it reads the settings at start-up
