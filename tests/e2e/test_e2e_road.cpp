@@ -5,6 +5,7 @@
 #include "E2eWizard.h"
 
 #include "generate/Application.h"
+#include "hub/HubReader.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -323,14 +324,56 @@ private slots:
             QVERIFY(QFile::copy(sheet, docs));
         }
 
-        QVERIFY(window->isVisible());
+        // The saved file in sv6.exe and in sv6admin.exe; each leaves a picture and ends.
+        const QString adminSheet = TestOutputFolder() + QStringLiteral("/e2e/admin-sv6admin.png");
+        const QString openSheet = TestOutputFolder() + QStringLiteral("/e2e/open-sv6.png");
+        QFile::remove(adminSheet);
+        QFile::remove(openSheet);
+        {
+            const ScopedEnv polls("SV6_EXIT_AFTER_POLLS", "1");
+            const ScopedEnv shot("SV6_SCREENSHOT", QFile::encodeName(openSheet));
+            const ScopedEnv adminShot("SV6ADMIN_SCREENSHOT", QFile::encodeName(adminSheet));
+            w.Click("cmdOpenSV");
+            QVERIFY(window->isVisible());
+            QVERIFY(w.Button("cmdOpenSV")->isEnabled());
+            w.Click("cmdOpenSVAdmin");
+            QVERIFY(window->isVisible());
+            QVERIFY(w.Button("cmdOpenSVAdmin")->isEnabled());
+        }
+        QCOMPARE(w.messages.Texts().size(), 1);
+        QVERIFY2(QFile::exists(openSheet), "sv6.exe did not open the saved application");
+        QVERIFY2(QFile::exists(adminSheet), "sv6admin.exe did not open the saved application");
+        QVERIFY(QFile::exists(path));
+
         w.Click("cmdClose");
         QVERIFY(!window->isVisible());
+    }
+
+    // The direct method reaches the hub through its local endpoint; the reader is the real
+    // one, told the endpoint name of the test's hub instead of the fixed one.
+    void directViaLocalEndpoint() {
+        const QString name = hub_.name();
+        ScopedComponent reader(QLatin1String(HubReaderClassName),
+                               [name] { return std::make_unique<SVComSrvClass>(name); });
+        E2eWizard w;
+        QVERIFY(w.Start());
+        QVERIFY(w.Find<QRadioButton>("optConnectMethod(0)")->isChecked());
+        QVERIFY(!w.Box("txtTCPport")->isEnabled());
+        E2eWizard::Type(w.Box("txtSampleRate"), QStringLiteral("200"));
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        QCOMPARE(window(w)->CurrentPage(), 1);
+        QCOMPARE(window(w)->HubPrefix(), QStringLiteral("HUB:"));
+        QCOMPARE(window(w)->Tags().Count(), 41);
+        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 3, 10000);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        QCOMPARE(w.settings.Read(QStringLiteral("Method")).toString(), QStringLiteral("0"));
     }
 
     void cleanupTestCase() { hub_.Stop(); }
 
 private:
+    static frmSVCorblexAppGen* window(E2eWizard& w) { return w.window.get(); }
     HubProcess hub_;
 };
 
