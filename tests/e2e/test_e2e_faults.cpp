@@ -21,6 +21,8 @@
 
 #include "E2eWizard.h"
 
+#include <QSignalSpy>
+
 namespace {
 
 const QString ConnectionFailed = QStringLiteral("Connection Failed!");
@@ -173,6 +175,31 @@ private slots:
         QCOMPARE(w.Box("txtTCPport")->text(), QString::number(hub.port()));
 
         recoverAfterFault(w, hub);
+    }
+
+    // Close while a slow hub keeps every sample busy: the window goes at once and nothing
+    // samples any more.
+    void closeWhileSamplingASlowHub() {
+        QTemporaryDir dir;
+        HubProcess hub;
+        QVERIFY2(StartHubForWizard(hub, {QStringLiteral("--fault"), QStringLiteral("drip"),
+                                         QStringLiteral("--tags"), WriteSmallTagFile(dir)}),
+                 qPrintable(hub.Log()));
+        E2eWizard w;
+        QVERIFY(w.Start());
+        QSignalSpy unloaded(w.window.get(), &frmSVCorblexAppGen::Unloaded);
+        w.FillConnectPage(hub.port(), 100);
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.window->CurrentPage(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(w.window->SampleCount() >= 2, 10000);
+        QVERIFY(w.Click("cmdClose") < BlockingBoundMs);
+        QCOMPARE(unloaded.size(), 1);
+        QVERIFY(!w.window->isVisible());
+        QVERIFY(!w.Timer()->isActive());
+        const qint32 samples = w.window->SampleCount();
+        QTest::qWait(1000);
+        QCOMPARE(w.window->SampleCount(), samples);
+        QCOMPARE(w.messages.Texts(), QStringList());
     }
 
     // Not a fault but the reason for the message: the hub's tag file changes while the
