@@ -1,17 +1,15 @@
 // The whole road of one run against a real demo hub: connect over TCP, sample on the real
 // timer, choose tags, lay out the columns, save the application, read the file back, and
-// preview it with the real sv6.exe. Every page is also saved as a picture.
+// preview and open it with the real sv6.exe and sv6admin.exe. Every page is also saved as a
+// picture.
 
 #include "E2eWizard.h"
 
 #include "generate/Application.h"
 #include "hub/HubReader.h"
+#include "ui/GridHeader.h"
 
 #include <QComboBox>
-#include <QHeaderView>
-#include <QTableView>
-
-#include "ui/GridHeader.h"
 
 namespace {
 
