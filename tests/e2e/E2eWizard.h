@@ -1,0 +1,121 @@
+#pragma once
+// The real wizard window for end-to-end tests: only the message box (recorded instead of
+// shown) and the save dialog (answered by the test) are replaced. The busy pointer, the tick
+// counter, the event pump, the sampling timer and every component (the hub reader above all)
+// are the program's own. The test drives the window through its controls, found by their
+// object names, with mouse clicks and key strokes.
+
+#include "app/WizardFixture.h"
+#include "hub/hub_process.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+// Longest a blocking step may take: the hub reader gives up on a request after 5 s, the rest
+// is room for a loaded machine and the sanitizers. A bound against freezing, not a benchmark.
+inline constexpr qint64 BlockingBoundMs = 5000 + 3000;
+
+// Starts the demo hub on a free port that the Connect page accepts (1000 to 32000; the
+// system's ephemeral ports lie above that range), chosen at random and tried until one is
+// free.
+inline bool StartHubForWizard(HubProcess& hub, QStringList arguments) {
+    arguments << QStringLiteral("--quiet");
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const auto port = quint16(QRandomGenerator::global()->bounded(20000, 32000));
+        if (hub.Start(arguments, port))
+            return true;
+    }
+    return false;
+}
+
+// Starts the hub again on the port and local name it had, with other arguments.
+inline bool RestartHub(HubProcess& hub, QStringList arguments) {
+    const quint16 port = hub.port();
+    const QString name = hub.name();
+    hub.Stop();
+    arguments << QStringLiteral("--quiet");
+    return hub.Start(arguments, port, name);
+}
+
+class E2eWizard {
+public:
+    E2eWizard() {
+        PlatformServices services;
+        services.messageBox = &messages;
+        services.saveDialog = &saveDialog;
+        window = std::make_unique<frmSVCorblexAppGen>(services);
+    }
+    ~E2eWizard() {
+        if (window && window->isVisible())
+            window->close();
+    }
+
+    bool Start() {
+        if (!window->Form_Load())
+            return false;
+        window->show();
+        return QTest::qWaitForWindowExposed(window.get());
+    }
+
+    template <class T = QWidget> T* Find(const char* name) const {
+        T* w = window->findChild<T*>(QLatin1String(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+    QPushButton* Button(const char* name) const { return Find<QPushButton>(name); }
+    QLineEdit* Box(const char* name) const { return Find<QLineEdit>(name); }
+    FlexGrid* Grid(const char* name) const { return Find<FlexGrid>(name); }
+    QTimer* Timer() const { return Find<QTimer>("tmrSample"); }
+
+    // Clicks a button with the mouse and returns how long the click kept the window busy.
+    qint64 Click(const char* name) {
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(Button(name), Qt::LeftButton);
+        return clock.elapsed();
+    }
+
+    // Replaces the text of a box the way a user does: select all, delete, type.
+    static void Type(QLineEdit* box, const QString& text) {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QTest::keyClicks(box, text);
+    }
+
+    // Fills the Connect page for a remote hub on this machine: clicks "Connect Remote via
+    // TCP" and types the address, the port and the sample rate.
+    void FillConnectPage(quint16 port, int rateMs) {
+        auto* remote = Find<QRadioButton>("optConnectMethod(1)");
+        // The option's indicator sits at its left edge.
+        QTest::mouseClick(remote, Qt::LeftButton, {}, QPoint(8, remote->height() / 2));
+        Type(Box("txtTCPaddress"), QStringLiteral("127.0.0.1"));
+        Type(Box("txtTCPport"), QString::number(port));
+        Type(Box("txtSampleRate"), QString::number(rateMs));
+    }
+
+    // The number of samples the heading of the Sampling grid's value column reports after a
+    // finished sample; -1 while it shows the short form.
+    int SamplesReported() const {
+        static const QRegularExpression heading(
+            QStringLiteral("^Sample Value #(\\d+), No property changes for (\\d+) secs$"));
+        const auto m = heading.match(Grid("SamplingGrid")->TextMatrix(0, 4));
+        return m.hasMatch() ? m.captured(1).toInt() : -1;
+    }
+
+    // Makes every message box keep the event loop running for a while, as a real modal box
+    // does while the user reads it: timers fire and sockets are served meanwhile.
+    void ReadMessagesFor(int ms) {
+        messages.onShow = [ms](const ShownMessage&) { QTest::qWait(ms); };
+    }
+
+    static bool BusyPointerShown() { return QGuiApplication::overrideCursor() != nullptr; }
+
+    TemporarySettings settings; // before the window: it reads the settings at start-up
+    RecordingMessageBox messages;
+    FakeSaveDialog saveDialog;
+    std::unique_ptr<frmSVCorblexAppGen> window;
+};

@@ -1,0 +1,287 @@
+// The real window against a demo hub that misbehaves on purpose. For every fault the wizard
+// must say something the user can act on, never freeze longer than the hub reader's time-out,
+// and work again without a restart once a well-behaved hub answers on the same port.
+//
+// What each fault shows:
+//   stall     Next on Connect waits out the 5 s time-out, then "Connection Failed!"; while
+//             sampling, one sample waits it out, then "SVCorblex Tag List has changed. Please
+//             start over!" and the Connect page.
+//   drip      small answers trickle in well within the time-out and everything just works
+//             (slowly); the built-in plant's tag list (about 700 bytes, 20 ms a byte) does not
+//             arrive in time: "Connection Failed!".
+//   close     half an answer, then the connection ends: "Connection Failed!" at once, or the
+//             changed-list message while sampling.
+//   garbage   a header that is no length: as close.
+//   oversize  a length over the reader's limit: as close.
+//   mismatch  the tag list arrives, but the values leave out a tag and misname another: the
+//             first sample reports the changed list and the wizard is back on Connect.
+//   flap      the hub goes away every 2 s and comes back 2 s later: sampling reports the
+//             changed list when it goes; Next on Connect fails while it is away and works
+//             once it is back.
+
+#include "E2eWizard.h"
+
+#include <QSignalSpy>
+
+namespace {
+
+const QString ConnectionFailed = QStringLiteral("Connection Failed!");
+const QString ListChanged = QStringLiteral("SVCorblex Tag List has changed. Please start over!");
+constexpr int PlantTags = 41;
+
+// A tag file with three short tags, so that every answer is a few dozen bytes.
+QString WriteSmallTagFile(const QTemporaryDir& dir) {
+    const QString path = dir.filePath(QStringLiteral("small.tags"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n"
+               "Pump\tstate\tstates=ON|OFF period=1\n"
+               "Note\ttext\tok\n");
+    return path;
+}
+
+} // namespace
+
+class TestE2eFaults : public QObject {
+    Q_OBJECT
+
+private:
+    // Leaves the wizard on the Connect page, restarts the hub without a fault on the same
+    // port and checks that Next reaches the Sampling page with the plant's tags and that
+    // sampling goes on without a complaint.
+    void recoverAfterFault(E2eWizard& w, HubProcess& hub) {
+        if (w.window->CurrentPage() == 1)
+            QVERIFY(w.Click("cmdPrev") < BlockingBoundMs);
+        QCOMPARE(w.window->CurrentPage(), 0);
+        QVERIFY2(RestartHub(hub, {}), qPrintable(hub.Log()));
+        w.messages.shown.clear();
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        QCOMPARE(w.window->CurrentPage(), 1);
+        QCOMPARE(w.window->Tags().Count(), PlantTags);
+        QVERIFY(w.Timer()->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 3, 10000);
+        QCOMPARE(w.messages.Texts(), QStringList());
+    }
+
+    // The state after a request failed and the wizard went back to (or stayed on) Connect.
+    static void verifyBackOnConnect(E2eWizard& w) {
+        QCOMPARE(w.window->CurrentPage(), 0);
+        QVERIFY(w.Button("cmdNext")->isEnabled());
+        QVERIFY(!w.Button("cmdPrev")->isEnabled());
+        QVERIFY(!w.Timer()->isActive());
+        QVERIFY(!E2eWizard::BusyPointerShown());
+        QVERIFY(w.window->isVisible());
+    }
+
+private slots:
+    void faultOnConnect_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("smallTags");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("stall") << "stall" << false << ConnectionFailed;
+        QTest::newRow("drip, plant too long to arrive in time")
+            << "drip" << false << ConnectionFailed;
+        QTest::newRow("drip, small answers arrive") << "drip" << true << QString();
+        QTest::newRow("close mid-answer") << "close" << false << ConnectionFailed;
+        QTest::newRow("garbage header") << "garbage" << false << ConnectionFailed;
+        QTest::newRow("oversized length") << "oversize" << false << ConnectionFailed;
+        QTest::newRow("values of another list") << "mismatch" << false << ListChanged;
+    }
+
+    // The hub misbehaves from the start: Next on the Connect page fetches the tag list and,
+    // when that works, takes the first sample.
+    void faultOnConnect() {
+        QFETCH(QString, fault);
+        QFETCH(bool, smallTags);
+        QFETCH(QString, message);
+
+        QTemporaryDir dir;
+        QStringList arguments{QStringLiteral("--seed"), QStringLiteral("3"),
+                              QStringLiteral("--fault"), fault};
+        if (smallTags)
+            arguments << QStringLiteral("--tags") << WriteSmallTagFile(dir);
+        HubProcess hub;
+        QVERIFY2(StartHubForWizard(hub, arguments), qPrintable(hub.Log()));
+
+        E2eWizard w;
+        w.ReadMessagesFor(300);
+        QVERIFY(w.Start());
+        w.FillConnectPage(hub.port(), 200);
+        const qint64 ms = w.Click("cmdNext");
+        QVERIFY2(ms < BlockingBoundMs, qPrintable(QStringLiteral("Next took %1 ms").arg(ms)));
+
+        if (message.isEmpty()) {
+            // Slow, but whole: the wizard samples as usual.
+            QCOMPARE(w.messages.Texts(), QStringList());
+            QCOMPARE(w.window->CurrentPage(), 1);
+            QCOMPARE(w.window->Tags().Count(), 3);
+            QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 3, 10000);
+            QCOMPARE(w.messages.Texts(), QStringList());
+            const FlexGrid* grid = w.Grid("SamplingGrid");
+            QCOMPARE(grid->TextMatrix(3, 4), QStringLiteral("ok"));
+            QCOMPARE(grid->TextMatrix(3, 1), QStringLiteral("T"));
+        } else {
+            QCOMPARE(w.messages.Texts(), QStringList{message});
+            const ShownMessage& shown = w.messages.shown.front();
+            QCOMPARE(shown.icon,
+                     message == ConnectionFailed ? MessageIcon::Exclamation : MessageIcon::Stop);
+            QCOMPARE(shown.title, ProgramName());
+            verifyBackOnConnect(w);
+            // A failed fetch leaves no tags; a changed list keeps the one that was fetched.
+            QCOMPARE(w.window->Tags().Count(), message == ConnectionFailed ? 0 : PlantTags);
+            // The Connect page still shows what the user typed.
+            QCOMPARE(w.Box("txtTCPport")->text(), QString::number(hub.port()));
+        }
+        recoverAfterFault(w, hub);
+    }
+
+    void faultWhileSampling_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("stall") << "stall";
+        QTest::newRow("close mid-answer") << "close";
+        QTest::newRow("garbage header") << "garbage";
+        QTest::newRow("oversized length") << "oversize";
+    }
+
+    // The hub starts to misbehave after the tags were fetched: the user has gone on to Select
+    // Tags, and Previous takes a sample at once on entering the Sampling page.
+    void faultWhileSampling() {
+        QFETCH(QString, fault);
+
+        HubProcess hub;
+        QVERIFY2(StartHubForWizard(hub, {QStringLiteral("--seed"), QStringLiteral("3")}),
+                 qPrintable(hub.Log()));
+        E2eWizard w;
+        w.ReadMessagesFor(300);
+        QVERIFY(w.Start());
+        w.FillConnectPage(hub.port(), 200);
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.window->CurrentPage(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 2, 10000);
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.window->CurrentPage(), 2);
+
+        QVERIFY2(RestartHub(hub, {QStringLiteral("--fault"), fault}), qPrintable(hub.Log()));
+        const qint64 ms = w.Click("cmdPrev");
+        QVERIFY2(ms < BlockingBoundMs, qPrintable(QStringLiteral("Previous took %1 ms").arg(ms)));
+        QCOMPARE(w.messages.Texts(), QStringList{ListChanged});
+        QCOMPARE(w.messages.shown.front().icon, MessageIcon::Stop);
+        verifyBackOnConnect(w);
+        // Back on Connect the boxes hold the settings stored by the successful Next.
+        QVERIFY(w.Find<QRadioButton>("optConnectMethod(1)")->isChecked());
+        QCOMPARE(w.Box("txtTCPport")->text(), QString::number(hub.port()));
+
+        recoverAfterFault(w, hub);
+    }
+
+    // Close while a slow hub keeps every sample busy: the window goes at once and nothing
+    // samples any more.
+    void closeWhileSamplingASlowHub() {
+        QTemporaryDir dir;
+        HubProcess hub;
+        QVERIFY2(StartHubForWizard(hub, {QStringLiteral("--fault"), QStringLiteral("drip"),
+                                         QStringLiteral("--tags"), WriteSmallTagFile(dir)}),
+                 qPrintable(hub.Log()));
+        E2eWizard w;
+        QVERIFY(w.Start());
+        QSignalSpy unloaded(w.window.get(), &frmSVCorblexAppGen::Unloaded);
+        w.FillConnectPage(hub.port(), 100);
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.window->CurrentPage(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(w.window->SampleCount() >= 2, 10000);
+        QVERIFY(w.Click("cmdClose") < BlockingBoundMs);
+        QCOMPARE(unloaded.size(), 1);
+        QVERIFY(!w.window->isVisible());
+        QVERIFY(!w.Timer()->isActive());
+        const qint32 samples = w.window->SampleCount();
+        QTest::qWait(1000);
+        QCOMPARE(w.window->SampleCount(), samples);
+        QCOMPARE(w.messages.Texts(), QStringList());
+    }
+
+    // Not a fault but the reason for the message: the hub's tag file changes while the
+    // wizard samples. The next sample sends the wizard back, and Next fetches the new list.
+    void tagListChangesWhileSampling() {
+        QTemporaryDir dir;
+        const QString tags = WriteSmallTagFile(dir);
+        HubProcess hub;
+        QVERIFY2(StartHubForWizard(hub, {QStringLiteral("--tags"), tags}), qPrintable(hub.Log()));
+        E2eWizard w;
+        w.ReadMessagesFor(300);
+        QVERIFY(w.Start());
+        w.FillConnectPage(hub.port(), 200);
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.window->CurrentPage(), 1);
+        QCOMPARE(w.window->Tags().Count(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 2, 10000);
+
+        QFile file(tags);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("Level\tnumber\tbase=50 amplitude=5 decimals=2\n");
+        file.close();
+        QTRY_VERIFY_WITH_TIMEOUT(w.window->CurrentPage() == 0, 10000);
+        QCOMPARE(w.messages.Texts(), QStringList{ListChanged});
+        verifyBackOnConnect(w);
+
+        w.messages.shown.clear();
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        QCOMPARE(w.window->CurrentPage(), 1);
+        QCOMPARE(w.window->Tags().Count(), 4);
+        QCOMPARE(w.window->SampleCount(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 3, 10000);
+        QCOMPARE(w.messages.Texts(), QStringList());
+    }
+
+    // The hub goes away and comes back by itself every 2 s.
+    void flap() {
+        HubProcess hub;
+        QVERIFY2(StartHubForWizard(hub, {QStringLiteral("--fault"), QStringLiteral("flap")}),
+                 qPrintable(hub.Log()));
+        E2eWizard w;
+        w.ReadMessagesFor(300);
+        QVERIFY(w.Start());
+        w.FillConnectPage(hub.port(), 200);
+
+        // Clicks Next until the Sampling page stays on show; each click ends quickly.
+        const auto nextUntilSampling = [&w] {
+            QDeadlineTimer deadline(15000);
+            while (w.window->CurrentPage() != 1 && !deadline.hasExpired()) {
+                const qint64 ms = w.Click("cmdNext");
+                QVERIFY2(ms < BlockingBoundMs,
+                         qPrintable(QStringLiteral("Next took %1 ms").arg(ms)));
+                if (w.window->CurrentPage() != 1)
+                    QTest::qWait(250);
+            }
+            QCOMPARE(w.window->CurrentPage(), 1);
+        };
+        nextUntilSampling();
+        if (QTest::currentTestFailed())
+            return;
+
+        // Sampling notices when the hub goes away.
+        QTRY_VERIFY_WITH_TIMEOUT(w.window->CurrentPage() == 0, 10000);
+        QVERIFY(w.messages.Texts().contains(ListChanged));
+        verifyBackOnConnect(w);
+
+        // While it is away Next fails with a message; once it is back Next works again.
+        nextUntilSampling();
+        if (QTest::currentTestFailed())
+            return;
+        for (const QString& text : w.messages.Texts())
+            QVERIFY2(text == ListChanged || text == ConnectionFailed, qPrintable(text));
+
+        QVERIFY(w.Click("cmdPrev") < BlockingBoundMs);
+        recoverAfterFault(w, hub);
+        // Longer than the hub's flapping period: nothing goes away any more.
+        QTest::qWait(2500);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        QCOMPARE(w.window->CurrentPage(), 1);
+    }
+};
+
+QTEST_MAIN(TestE2eFaults)
+#include "test_e2e_faults.moc"

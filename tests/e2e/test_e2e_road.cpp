@@ -1,0 +1,379 @@
+// The whole road of one run against a real demo hub: connect over TCP, sample on the real
+// timer, choose tags, lay out the columns, save the application, read the file back, and
+// preview and open it with the real sv6.exe and sv6admin.exe. Every page is also saved as a
+// picture.
+
+#include "E2eWizard.h"
+
+#include "generate/Application.h"
+#include "hub/HubReader.h"
+#include "ui/GridHeader.h"
+
+#include <QComboBox>
+
+namespace {
+
+// Saves a picture of the window to the test output and, when SVC_UPDATE_SCREENSHOTS is set,
+// to docs/images for the README.
+void SavePicture(QWidget* widget, const QString& name) {
+    // Let the grids apply their pending changes before the picture is taken.
+    QCoreApplication::processEvents();
+    const QPixmap picture = widget->grab();
+    const QString folder = TestOutputFolder() + QStringLiteral("/e2e");
+    QDir().mkpath(folder);
+    QVERIFY(picture.save(folder + QLatin1Char('/') + name, "PNG"));
+    if (qEnvironmentVariableIsSet("SVC_UPDATE_SCREENSHOTS")) {
+        const QString docs = QStringLiteral(SVC_SOURCE_DIR "/docs/images");
+        QDir().mkpath(docs);
+        QVERIFY(picture.save(docs + QLatin1Char('/') + name, "PNG"));
+    }
+}
+
+// The row of the grid whose column `col` holds `text`, or -1.
+int RowOf(const FlexGrid* grid, int col, const QString& text) {
+    for (int r = 1; r < grid->Rows(); ++r)
+        if (grid->TextMatrix(r, col) == text)
+            return r;
+    return -1;
+}
+
+QStringList VisibleNames(const FlexGrid* grid) {
+    QStringList names;
+    for (int r = 1; r < grid->Rows(); ++r)
+        if (!grid->RowHidden(r))
+            names << grid->TextMatrix(r, 1);
+    return names;
+}
+
+QList<int> ColumnPositions(const FlexGrid* grid) {
+    QList<int> positions;
+    for (int c = 2; c < grid->Cols(); ++c)
+        positions << grid->ColData(c);
+    return positions;
+}
+
+// The centre of a heading, in the header's viewport.
+QPoint HeadingCentre(const FlexGrid* grid, int col) {
+    const GridHeader* header = grid->header();
+    return {header->sectionViewportPosition(col) + header->sectionSize(col) / 2,
+            header->viewport()->height() / 2};
+}
+
+// Sets an environment variable for one scope and puts the old value back afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QByteArray& value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
+        qputenv(name, value);
+    }
+    ~ScopedEnv() {
+        if (had_)
+            qputenv(name_, old_);
+        else
+            qunsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    bool had_;
+    QByteArray old_;
+};
+
+const QStringList Chosen = {
+    QStringLiteral("Tank1.Level"), QStringLiteral("Tank1.Temperature"),
+    QStringLiteral("Tank2.Valve"), QStringLiteral("Batch Description"),
+    QStringLiteral("Very Long Tag Name Used To Test The Heading Line Layout Of Columns")};
+
+} // namespace
+
+class TestE2eRoad : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(StartHubForWizard(hub_, {QStringLiteral("--seed"), QStringLiteral("42")}),
+                 qPrintable(hub_.Log()));
+    }
+
+    void road() {
+        E2eWizard w;
+        QVERIFY(w.Start());
+        frmSVCorblexAppGen* window = w.window.get();
+        QTemporaryDir files;
+        QVERIFY(files.isValid());
+
+        // Connect page.
+        QCOMPARE(window->CurrentPage(), 0);
+        w.FillConnectPage(hub_.port(), 200);
+        QVERIFY(w.Find<QRadioButton>("optConnectMethod(1)")->isChecked());
+        QVERIFY(w.Box("txtTCPaddress")->isEnabled());
+        QCOMPARE(w.Box("txtTCPport")->text(), QString::number(hub_.port()));
+        SavePicture(window, QStringLiteral("page0-connect.png"));
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        QVERIFY(!E2eWizard::BusyPointerShown());
+        QCOMPARE(window->CurrentPage(), 1);
+        QCOMPARE(window->HubPrefix(), hub_.TcpPrefix());
+        QCOMPARE(window->Tags().Count(), 41);
+        QCOMPARE(w.settings.Read(QStringLiteral("Method")).toString(), QStringLiteral("1"));
+        QCOMPARE(w.settings.Read(QStringLiteral("SampleRate")).toString(), QStringLiteral("200"));
+
+        // Sampling page: the real timer samples every 200 ms.
+        FlexGrid* sampling = w.Grid("SamplingGrid");
+        QVERIFY(w.Timer()->isActive());
+        QCOMPARE(w.Timer()->interval(), 200);
+        QCOMPARE(sampling->Rows(), 42);
+        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 5, 20000);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        // A few properties the built-in plant fixes whatever the moment.
+        const int batch = RowOf(sampling, 0, QStringLiteral("Batch Description"));
+        QVERIFY(batch > 0);
+        QCOMPARE(sampling->TextMatrix(batch, 1), QStringLiteral("T"));
+        QCOMPARE(sampling->TextMatrix(batch, 2), QStringLiteral("25"));
+        QCOMPARE(sampling->TextMatrix(batch, 4), QStringLiteral("Batch 17, grade A, silo 3"));
+        const int level = RowOf(sampling, 0, QStringLiteral("Tank1.Level"));
+        QCOMPARE(sampling->TextMatrix(level, 1), QStringLiteral("N"));
+        QCOMPARE(sampling->TextMatrix(level, 3), QStringLiteral("1"));
+        SavePicture(window, QStringLiteral("page1-sampling.png"));
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(window->CurrentPage(), 2);
+        QVERIFY(!w.Timer()->isActive());
+        const int samplesWhenLeft = window->SampleCount();
+        QTest::qWait(500);
+        QCOMPARE(window->SampleCount(), samplesWhenLeft);
+
+        // Select Tags page: clear the select-all box in the heading, then filter and choose.
+        FlexGrid* select = w.Grid("SelectTagsGrid");
+        QCOMPARE(select->Rows(), 42);
+        QCOMPARE(select->CellChecked(0, 0), CellCheck::Checked);
+        const QRect allBox = select->header()->checkBoxRect(0);
+        QVERIFY(allBox.isValid());
+        QTest::mouseClick(select->header()->viewport(), Qt::LeftButton, {}, allBox.center());
+        QCOMPARE(select->CellChecked(0, 0), CellCheck::Cleared);
+        for (int r = 1; r < select->Rows(); ++r)
+            QCOMPARE(select->CellChecked(r, 0), CellCheck::Cleared);
+
+        QLineEdit* filter = w.Box("txtFilter");
+        const auto choose = [&](const QString& filterText, const QStringList& names) {
+            E2eWizard::Type(filter, filterText);
+            for (const QString& name : names) {
+                const int r = RowOf(select, 1, name);
+                QVERIFY2(r > 0 && !select->RowHidden(r), qPrintable(name));
+                select->ToggleCheck(r, 0);
+                QCOMPARE(select->CellChecked(r, 0), CellCheck::Checked);
+            }
+        };
+        choose(QStringLiteral("tank"), Chosen.mid(0, 3));
+        QCOMPARE(VisibleNames(select),
+                 (QStringList{QStringLiteral("Tank1.Level"), QStringLiteral("Tank1.Temperature"),
+                              QStringLiteral("Tank2.Level"), QStringLiteral("Tank2.Valve")}));
+        choose(QStringLiteral("batch"), {Chosen[3]});
+        choose(QStringLiteral("LONG"), {Chosen[4]});
+        // A chosen row stays in sight whatever the filter.
+        E2eWizard::Type(filter, QStringLiteral("Temp"));
+        const QStringList visible = VisibleNames(select);
+        for (const QString& name : Chosen)
+            QVERIFY2(visible.contains(name), qPrintable(name));
+        QVERIFY(visible.contains(QStringLiteral("Outdoor Temperature")));
+        QVERIFY(!visible.contains(QStringLiteral("Kiln Speed")));
+        SavePicture(window, QStringLiteral("page2-select-tags.png"));
+
+        // What the page shows of each chosen tag; the file must say the same.
+        struct Shown {
+            QString type, length, decimals;
+        };
+        QHash<QString, Shown> shown;
+        for (const QString& name : Chosen) {
+            const int r = RowOf(select, 1, name);
+            shown.insert(name, {select->TextMatrix(r, 2), select->TextMatrix(r, 3),
+                                select->TextMatrix(r, 4)});
+        }
+        QCOMPARE(shown[QStringLiteral("Tank2.Valve")].type, QStringLiteral("T"));
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        QCOMPARE(window->CurrentPage(), 3);
+        QCOMPARE(w.settings.Read(QStringLiteral("Filter")).toString(), QStringLiteral("Temp"));
+
+        // Layout page: three heading lines, then drag the first tag column behind the fourth.
+        FlexGrid* layout = w.Grid("LayoutGrid");
+        QCOMPARE(layout->Cols(), 2 + int(Chosen.size()));
+        QStringList order; // tag names in column order, as the columns' positions say
+        for (int p : ColumnPositions(layout))
+            order << window->Tags().At(p).Name();
+        QCOMPARE(order, Chosen);
+        auto* maxLines = w.Find<QComboBox>("cboMaxLines");
+        QCOMPARE(maxLines->currentIndex(), 0);
+        maxLines->setFocus();
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(maxLines, Qt::Key_Down);
+        QCOMPARE(maxLines->currentText(), QStringLiteral("3"));
+        const int longCol = 2 + int(Chosen.size()) - 1;
+        QCOMPARE(layout->TextMatrix(0, longCol).count(QLatin1Char('\n')), 2);
+
+        QCoreApplication::processEvents();
+        QWidget* headerViewport = layout->header()->viewport();
+        const QPoint from = HeadingCentre(layout, 2);
+        const QPoint to = HeadingCentre(layout, 5);
+        QVERIFY2(to.x() < headerViewport->width(), "the drop target is out of sight");
+        QTest::mousePress(headerViewport, Qt::LeftButton, {}, from);
+        QTest::mouseMove(headerViewport, from + QPoint(QApplication::startDragDistance() + 5, 0));
+        QTest::mouseMove(headerViewport, to);
+        QTest::mouseRelease(headerViewport, Qt::LeftButton, {}, to);
+        order.clear();
+        for (int p : ColumnPositions(layout))
+            order << window->Tags().At(p).Name();
+        QCOMPARE(order, (QStringList{Chosen[1], Chosen[2], Chosen[3], Chosen[0], Chosen[4]}));
+        // The headings travelled with their columns.
+        for (int c = 2; c < layout->Cols(); ++c) {
+            QString variable = layout->TextMatrix(0, c);
+            variable.replace(QStringLiteral("\r\n"), QStringLiteral("_"));
+            variable.replace(QLatin1Char('\n'), QLatin1Char('_'));
+            QCOMPARE(variable, window->Tags().At(layout->ColData(c)).Variable());
+        }
+        SavePicture(window, QStringLiteral("page3-layout.png"));
+
+        // What the layout shows: variable names (heading lines joined by "_") in column order.
+        QStringList variables;
+        QStringList names;
+        for (int c = 2; c < layout->Cols(); ++c) {
+            QString heading = layout->TextMatrix(0, c);
+            heading.replace(QStringLiteral("\r\n"), QStringLiteral("_"));
+            heading.replace(QLatin1Char('\n'), QLatin1Char('_'));
+            variables << heading;
+            names << select->TextMatrix(layout->ColData(c), 1);
+        }
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(window->CurrentPage(), 4);
+        QCOMPARE(w.settings.Read(QStringLiteral("MaxLines")).toString(), QStringLiteral("3"));
+
+        // Generate page: title, Save As answered with a path in a temporary folder, Finish.
+        QVERIFY(!w.Button("cmdNext")->isEnabled());
+        QVERIFY(!w.Button("cmdFinish")->isEnabled());
+        E2eWizard::Type(w.Box("txtTitle"), QStringLiteral("Plant Overview"));
+        const QString path =
+            QDir::toNativeSeparators(files.filePath(QStringLiteral("Plant Overview.SVT")));
+        w.saveDialog.answer = path;
+        w.Click("cmdSaveAs");
+        QCOMPARE(w.saveDialog.requests.size(), size_t(1));
+        QCOMPARE(w.saveDialog.requests[0].initialName, QStringLiteral("Plant Overview.svt"));
+        QCOMPARE(w.Box("txtFilename")->text(), path);
+        QVERIFY(w.Button("cmdFinish")->isEnabled());
+        SavePicture(window, QStringLiteral("page4-generate.png"));
+        QVERIFY(w.Click("cmdFinish") < BlockingBoundMs);
+        QCOMPARE(w.messages.Texts(), QStringList{QStringLiteral("SV Application '") + path +
+                                                 QStringLiteral("' has been created.")});
+        QCOMPARE(w.messages.shown.back().icon, MessageIcon::Information);
+        QVERIFY(!E2eWizard::BusyPointerShown());
+        QVERIFY(w.Button("cmdOpenSV")->isEnabled());
+        QVERIFY(w.Button("cmdOpenSVAdmin")->isEnabled());
+        QCOMPARE(w.settings.Read(QStringLiteral("Title")).toString(),
+                 QStringLiteral("Plant Overview"));
+        QCOMPARE(w.settings.Read(QStringLiteral("FileName")).toString(), path);
+
+        // The file holds what the pages showed.
+        const Application app = Application::LoadFromFile(path);
+        QCOMPARE(app.Title(), QStringLiteral("Plant Overview"));
+        const auto& vars = app.Variables();
+        QCOMPARE(int(vars.size()), 2 + int(Chosen.size()));
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(vars[size_t(i)].Name(),
+                     i == 0 ? QStringLiteral("Date") : QStringLiteral("Time"));
+            QCOMPARE(vars[size_t(i)].FieldType(), QStringLiteral("T"));
+            QCOMPARE(vars[size_t(i)].Length(), qint16(8));
+            QCOMPARE(vars[size_t(i)].Decimals(), qint16(0));
+            QVERIFY(!vars[size_t(i)].Link().has_value());
+        }
+        for (int i = 0; i < int(Chosen.size()); ++i) {
+            const ApplicationVariable& v = vars[size_t(2 + i)];
+            const Shown& s = shown[names[i]];
+            QCOMPARE(v.Name(), variables[i]);
+            QCOMPARE(v.FieldType(), s.type);
+            QCOMPARE(QString::number(v.Length()), s.length);
+            QCOMPARE(QString::number(v.Decimals()), s.decimals);
+            QCOMPARE(v.Link().value_or(QString()), hub_.TcpPrefix() + names[i]);
+            QCOMPARE(v.Code().value_or(QString()), QStringLiteral("P"));
+        }
+
+        // Preview with the real tool object and sv6.exe, which closes itself after two polls
+        // and leaves a picture of its log sheet. The temporary application goes to a folder
+        // of this test so that its removal can be checked.
+        QTemporaryDir temp;
+        QVERIFY(temp.isValid());
+        const QString sheet = TestOutputFolder() + QStringLiteral("/e2e/preview-sv6.png");
+        QFile::remove(sheet);
+        {
+            const ScopedEnv polls("SV6_EXIT_AFTER_POLLS", "2");
+            const ScopedEnv interval("SV6_POLL_INTERVAL_MS", "100");
+            const ScopedEnv shot("SV6_SCREENSHOT", QFile::encodeName(sheet));
+            const ScopedEnv tmp("TMPDIR", QFile::encodeName(temp.path()));
+            w.Click("cmdPreview");
+        }
+        QCOMPARE(w.messages.Texts().size(), 1);
+        QVERIFY(window->isVisible());
+        QVERIFY(w.Button("cmdPreview")->isEnabled());
+        QVERIFY(!E2eWizard::BusyPointerShown());
+        QVERIFY2(QFile::exists(sheet), "sv6.exe did not show the preview");
+        QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        if (qEnvironmentVariableIsSet("SVC_UPDATE_SCREENSHOTS")) {
+            const QString docs = QStringLiteral(SVC_SOURCE_DIR "/docs/images/preview-sv6.png");
+            QFile::remove(docs);
+            QVERIFY(QFile::copy(sheet, docs));
+        }
+
+        // The saved file in sv6.exe and in sv6admin.exe; each leaves a picture and ends.
+        const QString adminSheet = TestOutputFolder() + QStringLiteral("/e2e/admin-sv6admin.png");
+        const QString openSheet = TestOutputFolder() + QStringLiteral("/e2e/open-sv6.png");
+        QFile::remove(adminSheet);
+        QFile::remove(openSheet);
+        {
+            const ScopedEnv polls("SV6_EXIT_AFTER_POLLS", "1");
+            const ScopedEnv shot("SV6_SCREENSHOT", QFile::encodeName(openSheet));
+            const ScopedEnv adminShot("SV6ADMIN_SCREENSHOT", QFile::encodeName(adminSheet));
+            w.Click("cmdOpenSV");
+            QVERIFY(window->isVisible());
+            QVERIFY(w.Button("cmdOpenSV")->isEnabled());
+            w.Click("cmdOpenSVAdmin");
+            QVERIFY(window->isVisible());
+            QVERIFY(w.Button("cmdOpenSVAdmin")->isEnabled());
+        }
+        QCOMPARE(w.messages.Texts().size(), 1);
+        QVERIFY2(QFile::exists(openSheet), "sv6.exe did not open the saved application");
+        QVERIFY2(QFile::exists(adminSheet), "sv6admin.exe did not open the saved application");
+        QVERIFY(QFile::exists(path));
+
+        w.Click("cmdClose");
+        QVERIFY(!window->isVisible());
+    }
+
+    // The direct method reaches the hub through its local endpoint; the reader is the real
+    // one, told the endpoint name of the test's hub instead of the fixed one.
+    void directViaLocalEndpoint() {
+        const QString name = hub_.name();
+        ScopedComponent reader(QLatin1String(HubReaderClassName),
+                               [name] { return std::make_unique<SVComSrvClass>(name); });
+        E2eWizard w;
+        QVERIFY(w.Start());
+        QVERIFY(w.Find<QRadioButton>("optConnectMethod(0)")->isChecked());
+        QVERIFY(!w.Box("txtTCPport")->isEnabled());
+        E2eWizard::Type(w.Box("txtSampleRate"), QStringLiteral("200"));
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        QCOMPARE(window(w)->CurrentPage(), 1);
+        QCOMPARE(window(w)->HubPrefix(), QStringLiteral("HUB:"));
+        QCOMPARE(window(w)->Tags().Count(), 41);
+        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 3, 10000);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        QCOMPARE(w.settings.Read(QStringLiteral("Method")).toString(), QStringLiteral("0"));
+    }
+
+    void cleanupTestCase() { hub_.Stop(); }
+
+private:
+    static frmSVCorblexAppGen* window(E2eWizard& w) { return w.window.get(); }
+    HubProcess hub_;
+};
+
+QTEST_MAIN(TestE2eRoad)
+#include "test_e2e_road.moc"
