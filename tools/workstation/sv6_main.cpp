@@ -26,6 +26,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
+#include <algorithm>
 
 #include <atomic>
 #include <csignal>
@@ -163,6 +164,10 @@ int main(int argc, char** argv) {
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->hide();
     view->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    // Each column is as wide as its heading lines, so every heading can be read in full.
+    for (int c = 0; c < model->columnCount(); ++c)
+        view->setColumnWidth(
+            c, std::max(view->horizontalHeader()->sectionSizeHint(c), view->columnWidth(c)));
     window.setCentralWidget(view);
     window.statusBar()->showMessage(
         QStringLiteral("%1 - variables: %2, hubs: %3, a row every %4 ms")
