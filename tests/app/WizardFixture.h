@@ -4,6 +4,7 @@
 // test, the hub answers from a script, and the settings live in a temporary folder.
 
 #include "app/CreateObject.h"
+#include "WindowControls.h"
 #include "app/frmSVCorblexAppGen.h"
 #include "hub/IHubReader.h"
 #include "ui/FlexGrid.h"
@@ -135,7 +136,7 @@ public:
 };
 
 // A window wired to the doubles above. The hub reader created by the window is `hub`.
-class WizardFixture {
+class WizardFixture : public WindowControls {
 public:
     WizardFixture()
         : hubRegistration(QLatin1String(HubReaderClassName), [this] {
@@ -151,6 +152,7 @@ public:
         services.shell = &shell;
         window = std::make_unique<frmSVCorblexAppGen>(services);
     }
+    ~WizardFixture() { window.reset(); } // before the services and settings it uses
 
     bool Start() {
         const bool ok = window->Form_Load();
@@ -159,17 +161,6 @@ public:
         return ok;
     }
 
-    template <class T = QWidget> T* Find(const char* name) const {
-        T* w = window->findChild<T*>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
-    }
-    QPushButton* Button(const char* name) const { return Find<QPushButton>(name); }
-    QLineEdit* Box(const char* name) const { return Find<QLineEdit>(name); }
-    FlexGrid* Grid(const char* name) const { return Find<FlexGrid>(name); }
-    QTimer* Timer() const { return Find<QTimer>("tmrSample"); }
-    QTabWidget* Tabs() const { return Find<QTabWidget>("MenuTab"); }
     void Click(const char* name) { Button(name)->click(); }
 
     // Connects directly to the scripted hub and lands on the Sampling page.
@@ -203,9 +194,6 @@ private:
         ScriptedHubReader* target_;
     };
     ScopedComponent hubRegistration;
-
-public:
-    std::unique_ptr<frmSVCorblexAppGen> window;
 };
 
 // The folder for PNGs and other output of the tests.

@@ -39,7 +39,7 @@ inline bool RestartHub(HubProcess& hub, QStringList arguments) {
     return hub.Start(arguments, port, name);
 }
 
-class E2eWizard {
+class E2eWizard : public WindowControls {
 public:
     E2eWizard() {
         PlatformServices services;
@@ -50,6 +50,7 @@ public:
     ~E2eWizard() {
         if (window && window->isVisible())
             window->close();
+        window.reset(); // before the services it uses
     }
 
     bool Start() {
@@ -58,17 +59,6 @@ public:
         window->show();
         return QTest::qWaitForWindowExposed(window.get());
     }
-
-    template <class T = QWidget> T* Find(const char* name) const {
-        T* w = window->findChild<T*>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
-    }
-    QPushButton* Button(const char* name) const { return Find<QPushButton>(name); }
-    QLineEdit* Box(const char* name) const { return Find<QLineEdit>(name); }
-    FlexGrid* Grid(const char* name) const { return Find<FlexGrid>(name); }
-    QTimer* Timer() const { return Find<QTimer>("tmrSample"); }
 
     // Clicks a button with the mouse and returns how long the click kept the window busy.
     qint64 Click(const char* name) {
@@ -117,5 +107,4 @@ public:
     TemporarySettings settings; // before the window: it reads the settings at start-up
     RecordingMessageBox messages;
     FakeSaveDialog saveDialog;
-    std::unique_ptr<frmSVCorblexAppGen> window;
 };
