@@ -462,6 +462,9 @@ void FlexGrid::AutoSize(int col1, int col2) {
         }
     }
 
+    // One very long text does not push every other column out of sight: a column gets at
+    // most half of the grid's width (the user can still widen it by dragging its edge).
+    const int widest = std::max(width() / 2, 80);
     applyingWidths_ = true;
     for (int c = col1; c <= col2; ++c) {
         int width = measureHeading(c);
@@ -470,6 +473,7 @@ void FlexGrid::AutoSize(int col1, int col2) {
         const int longest = model_->column(c).maxLenRow;
         if (longest > 0 && longest < rows)
             width = std::max(width, measureCell(longest, c));
+        width = std::min(width, std::max(widest, measureHeading(c)));
         model_->column(c).width = width;
         if (c < header_->count())
             header_->resizeSection(c, width);

@@ -125,6 +125,8 @@ private slots:
         QVERIFY(w.Timer()->isActive());
         QCOMPARE(w.Timer()->interval(), 200);
         QCOMPARE(sampling->Rows(), 42);
+        // Right after the first sample, the tags it widened are marked.
+        SavePicture(window, QStringLiteral("page1-sampling.png"));
         QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 5, 20000);
         QCOMPARE(w.messages.Texts(), QStringList());
         // A few properties the built-in plant fixes whatever the moment.
@@ -136,7 +138,6 @@ private slots:
         const int level = RowOf(sampling, 0, QStringLiteral("Tank1.Level"));
         QCOMPARE(sampling->TextMatrix(level, 1), QStringLiteral("N"));
         QCOMPARE(sampling->TextMatrix(level, 3), QStringLiteral("1"));
-        SavePicture(window, QStringLiteral("page1-sampling.png"));
         QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
         QCOMPARE(window->CurrentPage(), 2);
         QVERIFY(!w.Timer()->isActive());
