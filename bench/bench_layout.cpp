@@ -1,8 +1,10 @@
 // The Select Tags and Layout pages with the real window and grids on the offscreen platform:
 // entering Select Tags with 100,000 tags, typing into the filter and deleting again, entering
 // the Layout page with 2,000 and with 100,000 selected tags and changing the heading-lines
-// entry. Every figure is wall time from the action to the end of the repaint it causes.
-// (The formatter alone is measured by bench_logic; here it runs through the window.)
+// entry. Every figure is the wall time from the action to the end of the repaint it causes;
+// the same name with "_cpu" added is the UI thread's processor time for it, which a busy
+// machine disturbs less. (The formatter alone is measured by bench_logic; here it runs
+// through the window.)
 //
 // Prints "name value unit" lines:
 //   select_tags_enter_100000                          Next from Sampling to Select Tags
@@ -10,6 +12,7 @@
 //   select_tags_filter_keystroke_100000_median/_worst one character typed or deleted
 //   layout_enter_2000, layout_change_entry_2000_median/_worst
 //   layout_enter_100000, layout_format_100000_entry_<k>  the list entry k chosen
+// "--no-layout-100000" leaves out the last two (for a profiler).
 
 #include "app/CreateObject.h"
 #include "app/frmSVCorblexAppGen.h"
