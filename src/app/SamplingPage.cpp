@@ -14,6 +14,9 @@
 
 namespace {
 
+// Rows of a sample between two looks at the clock that decides when to yield.
+constexpr qint32 kRowsPerClockCheck = 32;
+
 const QColor Changed(0, 255, 255);
 const QColor Unchanged(255, 255, 255);
 
@@ -122,10 +125,12 @@ void frmSVCorblexAppGen::SampleValues() {
 
         // Pending events run once a few milliseconds of work have been done since the last
         // time, so a large tag list stays responsive without paying for a yield per row.
-        if (sinceYield.elapsed() >= yieldBudgetMs_) {
-            grid.SetRedraw(true);
+        // The grid stays undrawn meanwhile: repainting a half-written pass would cost the
+        // user's events more time than the whole pass's one repaint at its end. Reading the
+        // clock costs about as much as a row, so it is read every few rows only.
+        const bool checkClock = yieldBudgetMs_ <= 0 || i % kRowsPerClockCheck == 0;
+        if (checkClock && sinceYield.elapsed() >= yieldBudgetMs_) {
             services_.eventPump->ProcessPendingEvents();
-            grid.SetRedraw(false);
             sinceYield.restart();
         }
         if (StopSampling_ || serial != sampleSerial_ || generation != tagsGeneration_)
@@ -151,17 +156,19 @@ bool frmSVCorblexAppGen::InferTagProperties(qint32 index, QStringView value) {
     return ApplyTagProperties(index, next.fieldType, next.length, next.decimals, next.integers);
 }
 
-bool frmSVCorblexAppGen::ApplyTagProperties(qint32 index, const QString& fieldType,
-                                            qint32 length, qint32 decimals, qint32 integers) {
+bool frmSVCorblexAppGen::ApplyTagProperties(qint32 index, const QString& fieldType, qint32 length,
+                                            qint32 decimals, qint32 integers) {
     TagItem& tag = Tags_->At(index);
     const bool changed = tag.FieldType() != fieldType || tag.Length() != length ||
                          tag.Decimals() != decimals || tag.Integers() != integers;
     if (changed)
         LastChangeTick_ = services_.tickCounter->GetTickCount();
     SamplingGrid->SetCellBackColor(index, 1, 3, changed ? Changed : Unchanged);
-    tag.SetFieldType(fieldType);
-    tag.SetLength(length);
-    tag.SetDecimals(decimals);
-    tag.SetIntegers(integers);
+    if (changed) {
+        tag.SetFieldType(fieldType);
+        tag.SetLength(length);
+        tag.SetDecimals(decimals);
+        tag.SetIntegers(integers);
+    }
     return changed;
 }

@@ -15,21 +15,6 @@ namespace {
 // Data rows measured by AutoSize besides the ones on screen and the longest text.
 constexpr int kAutoSizeSampleRows = 200;
 
-int widestLine(const QFontMetrics& metrics, const QString& text) {
-    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
-        return metrics.horizontalAdvance(text);
-    int widest = 0;
-    qsizetype start = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i <= n; ++i) {
-        if (i == n || text[i] == QLatin1Char('\n') || text[i] == QLatin1Char('\r')) {
-            widest = std::max(widest, metrics.horizontalAdvance(text.mid(start, i - start)));
-            start = i + 1;
-        }
-    }
-    return widest;
-}
-
 } // namespace
 
 FlexGrid::FlexGrid(QWidget* parent) : QWidget(parent) {
@@ -404,34 +389,86 @@ int FlexGrid::ColWidth(int col) const {
 }
 
 void FlexGrid::applyColumnWidths() {
+    resizeSections(0, std::min(model_->cols(), header_->count()) - 1);
+}
+
+void FlexGrid::resizeSections(int col1, int col2) {
+    if (col1 > col2)
+        return;
+    // While its updates are on, the header works out where each resized section lies on
+    // screen, which walks all sections: resizing many of them in a row is then quadratic.
+    // With updates off it only records the sizes; turning them on repaints once.
+    const bool suspend = col2 > col1 && header_->updatesEnabled();
+    if (suspend)
+        header_->setUpdatesEnabled(false);
     applyingWidths_ = true;
-    const int n = std::min(model_->cols(), header_->count());
-    for (int c = 0; c < n; ++c)
+    for (int c = col1; c <= col2; ++c)
         header_->resizeSection(c, ColWidth(c));
     applyingWidths_ = false;
+    if (suspend)
+        header_->setUpdatesEnabled(true);
+}
+
+void FlexGrid::LineWidths::use(const QFont& font, int dpi) {
+    if (font == font_ && dpi == dpi_)
+        return;
+    widths_.clear();
+    font_ = font;
+    dpi_ = dpi;
+}
+
+int FlexGrid::LineWidths::width(const QFontMetrics& metrics, const QString& line) {
+    constexpr qsizetype kMaxRemembered = 65536;
+    if (const auto it = widths_.constFind(line); it != widths_.cend())
+        return *it;
+    if (widths_.size() >= kMaxRemembered)
+        widths_.clear();
+    const int width = metrics.horizontalAdvance(line);
+    widths_.insert(line, width);
+    return width;
+}
+
+int FlexGrid::widestLine(LineWidths& widths, const QFontMetrics& metrics, const QString& text) {
+    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return widths.width(metrics, text);
+    int widest = 0;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i <= n; ++i) {
+        if (i == n || text[i] == QLatin1Char('\n') || text[i] == QLatin1Char('\r')) {
+            widest = std::max(widest, widths.width(metrics, text.mid(start, i - start)));
+            start = i + 1;
+        }
+    }
+    return widest;
 }
 
 int FlexGrid::measureHeading(int col) const {
     const QFontMetrics metrics = header_->fontMetrics();
-    int width = widestLine(metrics, model_->text(0, col)) + 8;
+    int width = widestLine(headingWidths_, metrics, model_->text(0, col)) + 8;
     if (model_->check(0, col) != CellCheck::None)
         width += header_->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, header_) + 4;
     return width;
 }
 
-int FlexGrid::measureCell(int row, int col) const {
+FlexGrid::CellExtras FlexGrid::cellExtras() const {
+    QStyle* style = view_->style();
+    CellExtras extras;
+    extras.check = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, view_) +
+                   style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, view_);
+    // The item view's text margins on both sides, plus the grid line.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + 1;
+    extras.margin = 2 * margin + 3;
+    return extras;
+}
+
+int FlexGrid::measureCell(int row, int col, const CellExtras& extras) const {
     int width = 0;
     if (!model_->textEmpty(row, col))
-        width = widestLine(view_->fontMetrics(), model_->text(row, col));
-    if (model_->check(row, col) != CellCheck::None) {
-        QStyle* style = view_->style();
-        width += style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, view_) +
-                 style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, view_);
-    }
-    // The item view's text margins on both sides, plus the grid line.
-    const int margin =
-        view_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + 1;
-    return width + 2 * margin + 3;
+        width = widestLine(cellWidths_, view_->fontMetrics(), model_->text(row, col));
+    if (model_->check(row, col) != CellCheck::None)
+        width += extras.check;
+    return width + extras.margin;
 }
 
 void FlexGrid::AutoSize(int col1, int col2) {
@@ -462,23 +499,42 @@ void FlexGrid::AutoSize(int col1, int col2) {
         }
     }
 
-    // One very long text does not push every other column out of sight: a column gets at
-    // most half of the grid's width (the user can still widen it by dragging its edge).
-    const int widest = std::max(width() / 2, 80);
-    applyingWidths_ = true;
-    for (int c = col1; c <= col2; ++c) {
-        int width = measureHeading(c);
-        for (int r : sample)
-            width = std::max(width, measureCell(r, c));
-        const int longest = model_->column(c).maxLenRow;
-        if (longest > 0 && longest < rows)
-            width = std::max(width, measureCell(longest, c));
-        width = std::min(width, std::max(widest, measureHeading(c)));
-        model_->column(c).width = width;
-        if (c < header_->count())
-            header_->resizeSection(c, width);
+    // Remembered widths hold for the fonts and the style they were measured with.
+    const CellExtras extras = cellExtras();
+    const QFont font = view_->font();
+    const int dpi = view_->logicalDpiX();
+    cellWidths_.use(font, dpi);
+    headingWidths_.use(header_->font(), header_->logicalDpiX());
+    if (!(extras == lastExtras_) || font != lastCellFont_ || dpi != lastCellDpi_) {
+        for (int c = 0; c < model_->cols(); ++c)
+            model_->column(c).cellsWidth = -1;
+        lastExtras_ = extras;
+        lastCellFont_ = font;
+        lastCellDpi_ = dpi;
     }
-    applyingWidths_ = false;
+    // When the sample is every data row, a column whose cells have not changed since the
+    // last fitting keeps the width found then (the Layout page refits after each change of
+    // its headings, over thousands of columns).
+    const bool everyRow = rows - 1 <= kAutoSizeSampleRows;
+    const int widest = std::max(width() / 2, 80);
+    for (int c = col1; c <= col2; ++c) {
+        GridModel::Column& column = model_->column(c);
+        int cells = everyRow ? column.cellsWidth : -1;
+        if (cells < 0) {
+            cells = 0;
+            for (int r : sample)
+                cells = std::max(cells, measureCell(r, c, extras));
+            const int longest = column.maxLenRow;
+            if (longest > 0 && longest < rows)
+                cells = std::max(cells, measureCell(longest, c, extras));
+            if (everyRow)
+                column.cellsWidth = cells;
+        }
+        // One very long text does not push every other column out of sight: the cells get
+        // at most half of the grid's width (the user can still widen the column by its edge).
+        column.width = std::max(measureHeading(c), std::min(cells, widest));
+    }
+    resizeSections(col1, std::min(col2, header_->count() - 1));
 }
 
 // --- Colours --------------------------------------------------------------------------

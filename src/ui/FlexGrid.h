@@ -15,6 +15,8 @@
 #include "ui/GridModel.h"
 #include "ui/IGrid.h"
 
+#include <QFont>
+#include <QHash>
 #include <QWidget>
 
 class GridHeader;
@@ -79,8 +81,33 @@ private:
     void rememberShown();
     bool eventFilter(QObject* watched, QEvent* event) override;
     void applyColumnWidths();
-    int measureCell(int row, int col) const;
+    void resizeSections(int col1, int col2);
+    // Widths of the parts of a cell besides its text, for the current style.
+    struct CellExtras {
+        int check = 0;  // a check box and its spacing
+        int margin = 0; // text margins on both sides and the grid line
+        bool operator==(const CellExtras&) const = default;
+    };
+    CellExtras cellExtras() const;
+    int measureCell(int row, int col, const CellExtras& extras) const;
     int measureHeading(int col) const;
+
+    // Widths of single lines of text in one font, as laid out by QFontMetrics. Names,
+    // heading words and most properties repeat from one fitting to the next, and rows
+    // often repeat a text, so most lines are looked up instead of laid out again.
+    class LineWidths {
+    public:
+        // Forgets every width when the font or the resolution differs from the last call.
+        void use(const QFont& font, int dpi);
+        int width(const QFontMetrics& metrics, const QString& line);
+
+    private:
+        QHash<QString, int> widths_;
+        QFont font_;
+        int dpi_ = 0;
+    };
+    // The width of the widest line of a text.
+    static int widestLine(LineWidths& widths, const QFontMetrics& metrics, const QString& text);
     bool checkCell(int row, int col, const char* what) const;
 
     GridModel* model_ = nullptr;
@@ -97,6 +124,13 @@ private:
     int dirtyCol2_ = -1;
     int rowHeightPx_ = 0;
     bool applyingWidths_ = false;
+
+    mutable LineWidths cellWidths_;    // in the cells' font
+    mutable LineWidths headingWidths_; // in the heading's font
+    // What the columns' remembered cell widths were measured with.
+    CellExtras lastExtras_;
+    QFont lastCellFont_;
+    int lastCellDpi_ = 0;
 
     // Grid rows and columns on screen when the view last heard of changes; while valid,
     // changes outside them are not announced at all (drawing on only).

@@ -63,6 +63,8 @@ void GridModel::resizeStore(int rows, int cols) {
         column.attr.resize(n, 0);
         if (!column.back.empty())
             column.back.resize(n, 0);
+        if (rows != rows_)
+            column.cellsWidth = -1;
         if (column.maxLenRow >= rows) {
             column.maxLen = 0;
             column.maxLenRow = -1;

@@ -63,6 +63,9 @@ public:
         int width = -1;                       // pixels; -1 for the header's default
         qsizetype maxLen = 0;                 // longest text written so far (a hint for fitting)
         int maxLenRow = -1;
+        // Widest data cell found by the last fitting that measured every data row; -1 when
+        // unknown or when a data cell has changed since.
+        int cellsWidth = -1;
     };
 
     explicit GridModel(QObject* parent = nullptr);
@@ -108,9 +111,12 @@ public:
                 stored = text;
             }
         }
-        if (row > 0 && text.size() > column.maxLen) {
-            column.maxLen = text.size();
-            column.maxLenRow = row;
+        if (row > 0) {
+            column.cellsWidth = -1;
+            if (text.size() > column.maxLen) {
+                column.maxLen = text.size();
+                column.maxLenRow = row;
+            }
         }
         return true;
     }
@@ -125,6 +131,8 @@ public:
         return CellCheck((attr(row, col) & kCheckMask) >> kCheckShift);
     }
     void setCheck(int row, int col, CellCheck state) {
+        if (row > 0)
+            columns_[std::size_t(col)].cellsWidth = -1;
         std::uint8_t& a = attr(row, col);
         a = std::uint8_t((a & ~kCheckMask) | ((int(state) << kCheckShift) & kCheckMask));
     }

@@ -1,0 +1,270 @@
+// The Select Tags and Layout pages with the real window and grids on the offscreen platform:
+// entering Select Tags with 100,000 tags, typing into the filter and deleting again, entering
+// the Layout page with 2,000 and with 100,000 selected tags and changing the heading-lines
+// entry. Every figure is the wall time from the action to the end of the repaint it causes;
+// the same name with "_cpu" added is the UI thread's processor time for it, which a busy
+// machine disturbs less. (The formatter alone is measured by bench_logic; here it runs
+// through the window.)
+//
+// Prints "name value unit" lines:
+//   select_tags_enter_100000                          Next from Sampling to Select Tags
+//   select_tags_clear_all_100000                      clearing the select-all box
+//   select_tags_filter_keystroke_100000_median/_worst one character typed or deleted
+//   layout_enter_2000, layout_change_entry_2000_median/_worst
+//   layout_enter_100000, layout_format_100000_entry_<k>  the list entry k chosen
+// "--no-layout-100000" leaves out the last two (for a profiler).
+
+#include "app/CreateObject.h"
+#include "app/frmSVCorblexAppGen.h"
+#include "hub/IHubReader.h"
+#include "ui/FlexGrid.h"
+#include "ui/Platform.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr int kTags = 100'000;
+constexpr int kSelected = 2'000;
+
+void Print(const QString& name, double value, const char* unit) {
+    std::printf("%s %.3f %s\n", qPrintable(name), value, unit);
+    std::fflush(stdout);
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double Worst(const std::vector<double>& v) {
+    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+}
+
+// Tag names as a plant names them: area, unit, measuring point, and now and then a range
+// or instance number after a "." or "_", which the formatter treats specially.
+QStringList TagNames() {
+    static const char* const units[] = {"Boiler", "Kiln",   "Tank",    "Reactor", "Pump",
+                                        "Feeder", "Cooler", "Furnace", "Dryer",   "Mill"};
+    static const char* const points[] = {
+        "Inlet Temperature", "Outlet  Temperature", "Pressure",       "Level",
+        "Feed Water Flow",   "Motor Current",       "Valve Position", "Speed",
+        "Run Status",        "Alarm High",          "Setpoint",       "Steam Header Pressure"};
+    QRandomGenerator rng(7);
+    QStringList names;
+    names.reserve(kTags);
+    for (int i = 0; i < kTags; ++i) {
+        QString name = QStringLiteral("Area%1 %2%3 %4")
+                           .arg(i % 40 + 1)
+                           .arg(QLatin1String(units[rng.bounded(10)]))
+                           .arg(i / 40 % 100 + 1)
+                           .arg(QLatin1String(points[rng.bounded(12)]));
+        if (rng.bounded(5) == 0)
+            name += QStringLiteral(".PV");
+        if (rng.bounded(10) == 0)
+            name += QStringLiteral("_%1").arg(rng.bounded(1, 9));
+        names << name;
+    }
+    return names;
+}
+
+class HubAnswers : public IHubReader {
+public:
+    HubAnswers(const QString* tags, const QString* values) : tags_(tags), values_(values) {}
+    void SetSilent(bool s) override { silent_ = s; }
+    bool Silent() const override { return silent_; }
+    QString ReadInputFile(const QString& request) override {
+        return request.endsWith(QLatin1String("GETTAGS")) ? *tags_ : *values_;
+    }
+
+private:
+    const QString* tags_;
+    const QString* values_;
+    bool silent_ = false;
+};
+
+class CountingMessageBox : public IMessageBox {
+public:
+    void Show(MessageIcon, const QString& text, const QString&) override {
+        std::fprintf(stderr, "bench_layout: message \"%s\"\n", qPrintable(text));
+        ++shown;
+    }
+    int shown = 0;
+};
+
+class PaintCounter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+    int paints = 0;
+};
+
+double ThreadMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// Wall time and processor time of the UI thread for one action and the event-loop passes
+// that repaint the window after it.
+struct Cost {
+    double wall = 0;
+    double cpu = 0;
+};
+
+Cost TimeWithRepaint(PaintCounter& paints, const std::function<void()>& action) {
+    const int before = paints.paints;
+    QElapsedTimer timer;
+    timer.start();
+    const double cpu0 = ThreadMs();
+    action();
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        QApplication::processEvents();
+    } while (paints.paints == before && waited.elapsed() < 20);
+    return {double(timer.nsecsElapsed()) / 1e6, ThreadMs() - cpu0};
+}
+
+// "name" for the wall time, "name_cpu" for the processor time.
+void Print(const QString& name, const Cost& cost) {
+    Print(name, cost.wall, "ms");
+    Print(name + QStringLiteral("_cpu"), cost.cpu, "ms");
+}
+
+// Median and worst of several actions, wall and processor time.
+void PrintSpread(const QString& name, const std::vector<Cost>& costs) {
+    std::vector<double> wall, cpu;
+    for (const Cost& c : costs) {
+        wall.push_back(c.wall);
+        cpu.push_back(c.cpu);
+    }
+    Print(name + QStringLiteral("_median"), Median(wall), "ms");
+    Print(name + QStringLiteral("_worst"), Worst(wall), "ms");
+    Print(name + QStringLiteral("_cpu_median"), Median(cpu), "ms");
+    Print(name + QStringLiteral("_cpu_worst"), Worst(cpu), "ms");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir settingsDir;
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+
+    const QStringList names = TagNames();
+    const QString tagList = names.join(u',');
+    QString values;
+    for (int i = 0; i < kTags; ++i) {
+        if (i > 0)
+            values += u'\t';
+        values += names[i] + u',' + QString::number(i * 0.37, 'f', 2);
+    }
+    const ScopedComponent hub(QLatin1String(HubReaderClassName), [&] {
+        return std::unique_ptr<ComponentBase>(std::make_unique<HubAnswers>(&tagList, &values));
+    });
+
+    CountingMessageBox messages;
+    PlatformServices services;
+    services.messageBox = &messages;
+    frmSVCorblexAppGen window(services);
+    if (!window.Form_Load())
+        return 1;
+    window.show();
+    QApplication::processEvents();
+    const auto find = [&window](const char* name) {
+        QWidget* w = window.findChild<QWidget*>(QLatin1String(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    };
+    auto* next = static_cast<QPushButton*>(find("cmdNext"));
+    auto* prev = static_cast<QPushButton*>(find("cmdPrev"));
+    auto* filter = static_cast<QLineEdit*>(find("txtFilter"));
+    auto* maxLines = static_cast<QComboBox*>(find("cboMaxLines"));
+    auto* selectGrid = static_cast<FlexGrid*>(find("SelectTagsGrid"));
+    auto* layoutGrid = static_cast<FlexGrid*>(find("LayoutGrid"));
+    PaintCounter selectPaints, layoutPaints;
+    selectGrid->view()->viewport()->installEventFilter(&selectPaints);
+    layoutGrid->view()->viewport()->installEventFilter(&layoutPaints);
+
+    static_cast<QRadioButton*>(find("optConnectMethod(0)"))->setChecked(true);
+    static_cast<QLineEdit*>(find("txtSampleRate"))->setText(QStringLiteral("1000"));
+    next->click();
+    window.findChild<QTimer*>(QStringLiteral("tmrSample"))->stop();
+    QApplication::processEvents();
+    if (window.CurrentPage() != 1)
+        return 1;
+
+    // Select Tags with every tag.
+    Print(QStringLiteral("select_tags_enter_%1").arg(kTags),
+          TimeWithRepaint(selectPaints, [&] { next->click(); }));
+    if (window.CurrentPage() != 2)
+        return 1;
+    // With every row chosen the filter hides nothing; a user looking for a few tags clears
+    // the select-all box first, and then each keystroke really hides and shows rows.
+    Print(QStringLiteral("select_tags_clear_all_%1").arg(kTags),
+          TimeWithRepaint(selectPaints, [&] { selectGrid->ToggleCheck(0, 0); }));
+    const QString typed = QStringLiteral("area12 boiler");
+    std::vector<Cost> keystrokes;
+    for (qsizetype n = 1; n <= typed.size(); ++n)
+        keystrokes.push_back(
+            TimeWithRepaint(selectPaints, [&] { filter->setText(typed.left(n)); }));
+    for (qsizetype n = typed.size() - 1; n >= 0; --n)
+        keystrokes.push_back(
+            TimeWithRepaint(selectPaints, [&] { filter->setText(typed.left(n)); }));
+    PrintSpread(QStringLiteral("select_tags_filter_keystroke_%1").arg(kTags), keystrokes);
+
+    // Layout with 2,000 chosen tags.
+    for (int r = 1; r <= kSelected; ++r)
+        selectGrid->SetCellChecked(r, 0, CellCheck::Checked);
+    Print(QStringLiteral("layout_enter_%1").arg(kSelected),
+          TimeWithRepaint(layoutPaints, [&] { next->click(); }));
+    if (window.CurrentPage() != 3 || layoutGrid->Cols() != kSelected + 2)
+        return 1;
+    std::vector<Cost> changes;
+    for (int k : {1, 2, 3, 4, 5, 6, 7, 8, 9, 0})
+        changes.push_back(TimeWithRepaint(layoutPaints, [&] { maxLines->setCurrentIndex(k); }));
+    PrintSpread(QStringLiteral("layout_change_entry_%1").arg(kSelected), changes);
+
+    // "--no-layout-100000" stops here (for a profiler).
+    if (app.arguments().contains(QStringLiteral("--no-layout-100000")))
+        return messages.shown == 0 ? 0 : 1;
+
+    // Layout with every tag chosen: the formatter through the window for each entry.
+    prev->click();
+    QApplication::processEvents();
+    selectGrid->ToggleCheck(0, 0); // checks every row again
+    Print(QStringLiteral("layout_enter_%1").arg(kTags),
+          TimeWithRepaint(layoutPaints, [&] { next->click(); }));
+    if (window.CurrentPage() != 3 || layoutGrid->Cols() != kTags + 2)
+        return 1;
+    for (int k : {1, 2, 3, 4, 5, 6, 7, 8, 9, 0})
+        Print(QStringLiteral("layout_format_%1_entry_%2").arg(kTags).arg(k),
+              TimeWithRepaint(layoutPaints, [&] { maxLines->setCurrentIndex(k); }));
+    return messages.shown == 0 ? 0 : 1;
+}
