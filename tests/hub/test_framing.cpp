@@ -40,7 +40,6 @@ void TestFraming::decoder_data() {
     QTest::newRow("nothing yet") << QByteArray() << S::Incomplete << QByteArray();
     QTest::newRow("64 MiB is allowed") << QByteArray("67108864\n") << S::Incomplete << QByteArray();
     QTest::newRow("one byte over 64 MiB") << QByteArray("67108865\n") << S::Error << QByteArray();
-    QTest::newRow("huge length") << QByteArray("99999999999\n") << S::Error << QByteArray();
     QTest::newRow("huge length, no LF yet")
         << QByteArray("99999999999") << S::Error << QByteArray();
     QTest::newRow("header without digits") << QByteArray("\nhello") << S::Error << QByteArray();
@@ -48,8 +47,6 @@ void TestFraming::decoder_data() {
     QTest::newRow("negative length") << QByteArray("-1\n") << S::Error << QByteArray();
     QTest::newRow("blank before digits") << QByteArray(" 5\nhello") << S::Error << QByteArray();
     QTest::newRow("CR LF header") << QByteArray("5\r\nhello") << S::Error << QByteArray();
-    QTest::newRow("text instead of header")
-        << QByteArray("OK, here it comes\n") << S::Error << QByteArray();
 }
 
 void TestFraming::decoder() {
@@ -86,24 +83,15 @@ void TestFraming::decoderStopsAtTheEndOfTheAnswer() {
 
 void TestFraming::decoderCanBeReused() {
     AnswerDecoder decoder;
-    QVERIFY(!decoder.Started());
     QCOMPARE(decoder.Feed("x"), AnswerDecoder::Status::Error);
-    QVERIFY(decoder.Started());
     decoder.Reset();
-    QVERIFY(!decoder.Started());
-    QCOMPARE(decoder.ExpectedLength(), -1);
-    QCOMPARE(decoder.Feed("2\n"), AnswerDecoder::Status::Incomplete);
-    QCOMPARE(decoder.ExpectedLength(), 2);
-    QCOMPARE(decoder.Feed("ok"), AnswerDecoder::Status::Done);
+    QCOMPARE(decoder.Feed("2\nok"), AnswerDecoder::Status::Done);
     QCOMPARE(decoder.TakeBody(), QByteArray("ok"));
 }
 
 void TestFraming::encodedAnswersDecode_data() {
     QTest::addColumn<QByteArray>("body");
     QTest::newRow("empty") << QByteArray();
-    QTest::newRow("tag list") << QByteArray("Tank1.Level,Line_3 Speed,,Kiln Inlet Temperature");
-    QTest::newRow("values with tabs and commas")
-        << QByteArray("A,1.5\tBatch,17, grade A\tEmpty,\tB,-3");
     QTest::newRow("UTF-8 text")
         << QStringLiteral("Ofen Temperatur \u00b0C,12\tK\u00fchler,ON").toUtf8();
     QTest::newRow("one megabyte") << QByteArray(1 << 20, 'x');

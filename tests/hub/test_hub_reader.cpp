@@ -101,9 +101,6 @@ private slots:
     void realHub_data();
     void realHub();
     void switchesBetweenEndpoints();
-    void reconnectsAfterHubRestart_data();
-    void reconnectsAfterHubRestart();
-    void ipv6Loopback();
     void requestTool();
 };
 
@@ -118,18 +115,12 @@ void TestHubReader::parseRequest_data() {
     QTest::newRow("local") << "HUB:GETTAGS" << true << false << "" << 0 << QByteArray("GETTAGS");
     QTest::newRow("IPv4") << "TCP:127.0.0.1:6000!GETVALUES" << true << true << "127.0.0.1" << 6000
                           << QByteArray("GETVALUES");
-    QTest::newRow("host name") << "TCP:plant-hub.example:1234!GETTAGS" << true << true
-                               << "plant-hub.example" << 1234 << QByteArray("GETTAGS");
     QTest::newRow("IPv6 bare") << "TCP:::1:6000!GETTAGS" << true << true << "::1" << 6000
                                << QByteArray("GETTAGS");
-    QTest::newRow("IPv6 long") << "TCP:fe80::1:2:3:7000!GETTAGS" << true << true << "fe80::1:2:3"
-                               << 7000 << QByteArray("GETTAGS");
     QTest::newRow("IPv6 brackets")
         << "TCP:[::1]:6000!GETTAGS" << true << true << "::1" << 6000 << QByteArray("GETTAGS");
     QTest::newRow("blanks around address") << "TCP:  localhost :6000!GETTAGS" << true << true
                                            << "localhost" << 6000 << QByteArray("GETTAGS");
-    QTest::newRow("fraction rounds down")
-        << "TCP:h:1000.4!X" << true << true << "h" << 1000 << QByteArray("X");
     QTest::newRow("half rounds to even, down")
         << "TCP:h:1000.5!X" << true << true << "h" << 1000 << QByteArray("X");
     QTest::newRow("half rounds to even, up")
@@ -151,7 +142,6 @@ void TestHubReader::parseRequest_data() {
     invalid("no command after !", "TCP:h:6000!");
     invalid("no !", "TCP:h:6000GETTAGS");
     invalid("no port", "TCP:h!GETTAGS");
-    invalid("empty address", "TCP::6000!GETTAGS");
     invalid("blank address", "TCP:   :6000!GETTAGS");
     invalid("empty brackets", "TCP:[]:6000!GETTAGS");
     invalid("empty port", "TCP:h:!GETTAGS");
@@ -275,7 +265,6 @@ void TestHubReader::realHub_data() {
     QTest::newRow("local endpoint") << "HUB:";
     QTest::newRow("tcp address") << "TCP:127.0.0.1:%1!";
     QTest::newRow("tcp host name") << "TCP:localhost:%1!";
-    QTest::newRow("tcp fractional port") << "TCP:127.0.0.1:%1.4!";
 }
 
 void TestHubReader::realHub() {
@@ -310,49 +299,6 @@ void TestHubReader::switchesBetweenEndpoints() {
     QCOMPARE(synthetic.count(QLatin1Char(',')), 2);
     QCOMPARE(reader.ReadInputFile(QStringLiteral("HUB:GETTAGS")), builtIn);
     QCOMPARE(reader.ReadInputFile(first.TcpPrefix() + QStringLiteral("GETTAGS")), builtIn);
-}
-
-void TestHubReader::reconnectsAfterHubRestart_data() {
-    QTest::addColumn<bool>("tcp");
-    QTest::newRow("tcp") << true;
-    QTest::newRow("local") << false;
-}
-
-void TestHubReader::reconnectsAfterHubRestart() {
-    QFETCH(bool, tcp);
-    HubProcess hub;
-    QVERIFY(hub.Start());
-    const quint16 port = hub.port();
-    const QString name = hub.name();
-    SVComSrvClass reader(name);
-    const QString request = Prefix(tcp, port) + QStringLiteral("GETTAGS");
-    const QString tags = reader.ReadInputFile(request);
-    QVERIFY(!tags.isEmpty());
-
-    QCOMPARE(hub.Stop(), 0);
-    reader.SetSilent(true);
-    QCOMPARE(reader.ReadInputFile(request), QString());
-
-    QVERIFY(hub.Start({}, port, name));
-    QCOMPARE(reader.ReadInputFile(request), tags);
-}
-
-void TestHubReader::ipv6Loopback() {
-    {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHostIPv6, 0))
-            QSKIP("this machine has no IPv6 loopback");
-    }
-    HubProcess hub;
-    QVERIFY(hub.Start({QStringLiteral("--listen"), QStringLiteral("::1")}));
-    QVERIFY(hub.firstLine().contains(QStringLiteral("[::1]:")));
-    SVComSrvClass reader(hub.name());
-    const QString bare =
-        reader.ReadInputFile(hub.TcpPrefix(QStringLiteral("::1")) + QStringLiteral("GETTAGS"));
-    QVERIFY(!bare.isEmpty());
-    QCOMPARE(
-        reader.ReadInputFile(hub.TcpPrefix(QStringLiteral("[::1]")) + QStringLiteral("GETTAGS")),
-        bare);
 }
 
 void TestHubReader::requestTool() {

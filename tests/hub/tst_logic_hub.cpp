@@ -55,12 +55,10 @@ void TestLogicHub::numericRule_data() {
     QTest::addColumn<bool>("numeric");
     QTest::addColumn<double>("value");
 
-    QTest::newRow("digit") << "5" << true << 5.0;
     QTest::newRow("blanks around") << " 250 " << true << 250.0;
     QTest::newRow("minus") << "-1" << true << -1.0;
     QTest::newRow("plus, no integer digits") << "+.5" << true << 0.5;
     QTest::newRow("no fraction digits") << "5." << true << 5.0;
-    QTest::newRow("exponent") << "1e3" << true << 1000.0;
     QTest::newRow("signed capital exponent") << "1.5E-2" << true << 0.015;
     QTest::newRow("many digits") << "12345678901234567890" << true << 12345678901234567890.0;
     QTest::newRow("underflow is zero") << "1e-400" << true << 0.0;
@@ -70,7 +68,6 @@ void TestLogicHub::numericRule_data() {
     QTest::newRow("point only") << "." << false << 0.0;
     QTest::newRow("sign only") << "-" << false << 0.0;
     QTest::newRow("two points") << "1.2.3" << false << 0.0;
-    QTest::newRow("word") << "OFF" << false << 0.0;
     QTest::newRow("unit") << "12 V" << false << 0.0;
     QTest::newRow("thousands") << "1,000" << false << 0.0;
     QTest::newRow("NaN") << "NaN" << false << 0.0;
@@ -112,7 +109,6 @@ void TestLogicHub::roundHalfEven_data() {
 
     QTest::newRow("0.5") << 0.5 << 0.0;
     QTest::newRow("1.5") << 1.5 << 2.0;
-    QTest::newRow("2.5") << 2.5 << 2.0;
     QTest::newRow("-0.5") << -0.5 << -0.0;
     QTest::newRow("-2.5") << -2.5 << -2.0;
     QTest::newRow("2.6") << 2.6 << 3.0;
@@ -153,14 +149,12 @@ void TestLogicHub::inferenceFromFresh_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<TagProperties>("expected");
 
-    QTest::newRow("0.5") << "0.5" << Props("N", 3, 1, 1);
     QTest::newRow("leading point") << ".5" << Props("N", 3, 1, 1);
     QTest::newRow("minus counts") << "-1" << Props("N", 2, 0, 2);
     QTest::newRow("blanks count") << " 25 " << Props("N", 4, 0, 4);
     QTest::newRow("exponent counts as integer characters") << "1e3" << Props("N", 3, 0, 3);
     QTest::newRow("exponent after the point") << "1.5e-2" << Props("N", 6, 4, 1);
     QTest::newRow("trailing point") << "5." << Props("N", 1, 0, 1);
-    QTest::newRow("short text") << "X" << Props("T", 1, 0, 0);
     QTest::newRow("text") << "12 V" << Props("T", 4, 0, 0);
     QTest::newRow("blank is text") << " " << Props("T", 1, 0, 0);
 }
@@ -216,26 +210,18 @@ void TestLogicHub::sameTagName_data() {
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
     QTest::addColumn<bool>("same");
-
-    QTest::newRow("equal") << "Kiln.PV"
-                           << "Kiln.PV" << true;
-    QTest::newRow("case differs") << "Kiln.PV"
-                                  << "KILN.pv" << true;
-    QTest::newRow("both empty") << ""
-                                << "" << true;
-    QTest::newRow("different") << "Kiln.PV"
-                               << "Kiln.SP" << false;
-    QTest::newRow("prefix") << "Kiln"
-                            << "Kiln1" << false;
-    QTest::newRow("non-ASCII case")
-        << QString::fromUtf8("Temp\xc3\xa9") << QString::fromUtf8("TEMP\xc3\x89") << true;
-    QTest::newRow("sharp s upper-cases to SS") << QString::fromUtf8("Stra\xc3\x9f"
-                                                                    "e")
-                                               << "STRASSE" << true;
-    QTest::newRow("non-ASCII differs")
-        << QString::fromUtf8("\xc3\xa9") << QString::fromUtf8("\xc3\xa8") << false;
-    QTest::newRow("symbols next to letters") << "a["
-                                             << "A{" << false;
+    const auto row = [](const char* name, const char* a, const char* b, bool same) {
+        QTest::newRow(name) << QString::fromUtf8(a) << QString::fromUtf8(b) << same;
+    };
+    row("equal", "Kiln.PV", "Kiln.PV", true);
+    row("case differs", "Kiln.PV", "KILN.pv", true);
+    row("both empty", "", "", true);
+    row("different", "Kiln.PV", "Kiln.SP", false);
+    row("prefix", "Kiln", "Kiln1", false);
+    row("non-ASCII case", "Temp\u00e9", "TEMP\u00c9", true);
+    row("sharp s upper-cases to SS", "Stra\u00dfe", "STRASSE", true);
+    row("non-ASCII differs", "\u00e9", "\u00e8", false);
+    row("symbols next to letters", "a[", "A{", false);
 }
 
 void TestLogicHub::sameTagName() {

@@ -11,7 +11,6 @@ class TestTagModel : public QObject {
     Q_OBJECT
 
 private slots:
-    void newRecordIsEmpty();
     void wholeNumberSetters_data();
     void wholeNumberSetters();
     void selectedSetter_data();
@@ -26,25 +25,12 @@ private slots:
     void removeAndClear();
 };
 
-void TestTagModel::newRecordIsEmpty() {
-    const TagItem item;
-    QCOMPARE(item.Name(), QString());
-    QCOMPARE(item.Variable(), QString());
-    QCOMPARE(item.FieldType(), QString());
-    QCOMPARE(item.Length(), 0);
-    QCOMPARE(item.Decimals(), 0);
-    QCOMPARE(item.Integers(), 0);
-    QCOMPARE(item.Value(), QString());
-    QCOMPARE(item.Selected(), false);
-}
-
 // Length, Decimals and Integers share one conversion; a refused value leaves the old one.
 void TestTagModel::wholeNumberSetters_data() {
     QTest::addColumn<QVariant>("input");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<int>("expected");
 
-    QTest::newRow("numeric text") << QVariant(QStringLiteral("12")) << true << 12;
     QTest::newRow("text with blanks") << QVariant(QStringLiteral(" -7 ")) << true << -7;
     QTest::newRow("fractional text") << QVariant(QStringLiteral("2.5")) << true << 2;
     QTest::newRow("2.5 to even") << QVariant(2.5) << true << 2;
@@ -55,7 +41,6 @@ void TestTagModel::wholeNumberSetters_data() {
         << QVariant(-2147483648.5) << true << std::numeric_limits<int>::min();
     QTest::newRow("rounds past largest") << QVariant(2147483647.5) << false << 0;
     QTest::newRow("64-bit value") << QVariant(qlonglong(4294967296LL)) << false << 0;
-    QTest::newRow("unsigned too large") << QVariant(quint32(3000000000U)) << false << 0;
     QTest::newRow("text too large") << QVariant(QStringLiteral("3000000000")) << false << 0;
     QTest::newRow("text beyond double") << QVariant(QStringLiteral("1e999")) << false << 0;
     QTest::newRow("word") << QVariant(QStringLiteral("OFF")) << false << 0;
@@ -99,7 +84,6 @@ void TestTagModel::selectedSetter_data() {
     QTest::newRow("0") << QVariant(0) << true << false;
     QTest::newRow("0.4 is not zero") << QVariant(0.4) << true << true;
     QTest::newRow("text 0") << QVariant(QStringLiteral(" 0 ")) << true << false;
-    QTest::newRow("text -1") << QVariant(QStringLiteral("-1")) << true << true;
     QTest::newRow("text True") << QVariant(QStringLiteral("True")) << true << true;
     QTest::newRow("word") << QVariant(QStringLiteral("yes")) << false << true;
     QTest::newRow("null") << QVariant() << false << true;
@@ -157,7 +141,6 @@ void TestTagModel::textSetters() {
 
 void TestTagModel::duplicateNamesAreSeparateRecords() {
     TagItems tags;
-    QCOMPARE(tags.Count(), 0);
     const auto first = tags.Add(QStringLiteral("Flow"));
     const auto second = tags.Add(QStringLiteral("Flow"));
     QCOMPARE(tags.Count(), 2);
@@ -174,7 +157,6 @@ void TestTagModel::itemPosition_data() {
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("number") << 3 << QVariant(2) << "2";
-    QTest::newRow("numeric text") << 3 << QVariant(QStringLiteral("2")) << "2";
     QTest::newRow("text with blanks") << 3 << QVariant(QStringLiteral(" 3 ")) << "3";
     QTest::newRow("2.6 rounds up") << 3 << QVariant(2.6) << "3";
     QTest::newRow("2.5 rounds to even") << 3 << QVariant(2.5) << "2";
@@ -184,7 +166,6 @@ void TestTagModel::itemPosition_data() {
     QTest::newRow("empty collection") << 0 << QVariant(1) << "";
     QTest::newRow("name as key") << 3 << QVariant(QStringLiteral("Flow")) << "";
     QTest::newRow("null") << 3 << QVariant() << "";
-    QTest::newRow("overflow") << 3 << QVariant(32768) << "";
     QTest::newRow("overflow text") << 3 << QVariant(QStringLiteral("40000")) << "";
     QTest::newRow("beyond double") << 3 << QVariant(QStringLiteral("1e999")) << "";
     QTest::newRow("Boolean") << 3 << QVariant(true) << "";
