@@ -23,7 +23,23 @@ void GridView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    // Space ticks the row's check box from any cell of the row, not only from the box itself.
+    if (event->key() == Qt::Key_Space && mods == Qt::NoModifier && currentIndex().isValid()) {
+        const QModelIndex current = currentIndex();
+        const QModelIndex box = current.siblingAtColumn(0);
+        if (!current.data(Qt::CheckStateRole).isValid() && box.data(Qt::CheckStateRole).isValid())
+            setCurrentIndex(box);
+    }
     QTableView::keyPressEvent(event);
+}
+
+void GridView::focusInEvent(QFocusEvent* event) {
+    // Coming in with the keyboard, the first cell is the current one, so the arrow keys and
+    // Space work at once.
+    if (!currentIndex().isValid() && model() && model()->rowCount() > 0 &&
+        model()->columnCount() > 0)
+        setCurrentIndex(model()->index(0, 0));
+    QTableView::focusInEvent(event);
 }
 
 void GridView::paintEvent(QPaintEvent* event) {

@@ -2,6 +2,8 @@
 
 #include "WizardFixture.h"
 
+#include <QTableView>
+
 namespace {
 
 const QString Names = QStringLiteral("Tank 12 Level,Main TANK Temp,Pump Speed,Valve 3");
@@ -86,6 +88,19 @@ private slots:
         for (const TagItems::Ptr& t : f.window->Tags())
             QVERIFY(t->Selected());
         QCOMPARE(f.settings.Read("Filter").toString(), QStringLiteral("tank"));
+    }
+
+    void theKeyboardTicksRows() {
+        WizardFixture f;
+        OnSelectTags(f);
+        QApplication::setActiveWindow(f.window.get());
+        FlexGrid* g = f.Grid("SelectTagsGrid");
+        g->setFocus();
+        QTest::keyClick(g->view(), Qt::Key_Down);
+        QTest::keyClick(g->view(), Qt::Key_Right); // the name cell of the second row
+        QTest::keyClick(g->view(), Qt::Key_Space);
+        QCOMPARE(g->CellChecked(2, 0), CellCheck::Cleared);
+        QCOMPARE(g->CellChecked(1, 0), CellCheck::Checked);
     }
 
     void onlyTheCheckBoxesCanBeChanged() {
