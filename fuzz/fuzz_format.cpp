@@ -18,6 +18,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <vector>
 
 namespace mod = modSVCorblexAppGen;
@@ -50,24 +51,25 @@ QString Words(QString s) {
     return Collapsed(s.replace(QLatin1Char('_'), QLatin1Char(' ')));
 }
 
-// ---- The rule, transcribed with 1-based positions and nothing precomputed. ----
+// ---- The rule, transcribed with 1-based positions and nothing precomputed. Line slots are
+// views into the collapsed name, so the thousands of trial splits allocate nothing. ----
 
-QString Mid(const QString& s, qint64 pos, qint64 count) { // pos 1-based
+QStringView Mid(QStringView s, qint64 pos, qint64 count) { // pos 1-based
     if (pos > s.size() || count <= 0)
-        return QString();
-    return s.mid(pos - 1, count);
+        return QStringView();
+    return s.sliced(pos - 1, std::min<qint64>(count, s.size() - pos + 1));
 }
 
-QString TrimBlanks(const QString& s) {
+QStringView TrimBlanks(QStringView s) {
     qsizetype b = 0, e = s.size();
     while (b < e && s[b] == QLatin1Char(' '))
         ++b;
     while (e > b && s[e - 1] == QLatin1Char(' '))
         --e;
-    return s.mid(b, e - b);
+    return s.sliced(b, e - b);
 }
 
-qint64 RefLastSpacePos(const QString& p) {
+qint64 RefLastSpacePos(QStringView p) {
     for (qint64 i = p.size(); i >= 1; --i)
         if (p[i - 1] == QLatin1Char(' '))
             return i;
@@ -81,15 +83,15 @@ qint64 RefLongestWord(const QString& s) {
     return longest;
 }
 
-std::vector<QString> RefSplitAtWidth(const QString& s, qint64 n, qint64 w, qint64& score) {
-    std::vector<QString> lineSlots(size_t(n + 1)); // lineSlots[1..n]
+std::vector<QStringView> RefSplitAtWidth(QStringView s, qint64 n, qint64 w, qint64& score) {
+    std::vector<QStringView> lineSlots(size_t(n + 1)); // lineSlots[1..n]
     qint64 pos = 1;
     for (qint64 k = 1; k <= n; ++k) {
         if (k == n) {
             lineSlots[size_t(k)] = Mid(s, pos, s.size() - pos + 1);
             break;
         }
-        const QString piece = Mid(s, pos, w);
+        const QStringView piece = Mid(s, pos, w);
         qint64 advance;
         if (piece.size() < w) {
             lineSlots[size_t(k)] = piece;
@@ -141,7 +143,7 @@ QString RefFormat(const QString& name, qint32 breaks) {
         }
     }
     qint64 score;
-    const std::vector<QString> lineSlots = RefSplitAtWidth(s, n, bestWidth, score);
+    const std::vector<QStringView> lineSlots = RefSplitAtWidth(s, n, bestWidth, score);
     QString result;
     for (qint64 k = 1; k <= n; ++k) {
         if (!lineSlots[size_t(k)].isEmpty()) {

@@ -5,11 +5,13 @@
 // Checks: no crash; a refusal always says why; an accepted request has a command without
 // line breaks of at most 4096 bytes that is exactly the text after the prefix, and a TCP
 // request has a non-empty address without blanks around it and a port of 1 to 65535 that
-// RoundPortText gives for the text between the last ":" and the first "!".
+// RoundPortText gives for the text between the last ":" and the first "!". RoundPortText
+// also accepts every port text that the numeric rule reads as 1..65535 after rounding.
 
 #include "FuzzSupport.h"
 #include "hub/Framing.h"
 #include "hub/HubReader.h"
+#include "hub/Numeric.h"
 
 #include <cmath>
 
@@ -56,8 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The same text behind each prefix, so the fuzzer need not find the prefixes first.
     Check(QStringLiteral("HUB:") + utf8);
     Check(QStringLiteral("TCP:") + utf8);
-    // Any port text: RoundPortText answers 1..65535 or nothing.
-    if (const std::optional<quint16> port = hubreader::RoundPortText(utf8))
+    // Any port text: RoundPortText answers 1..65535 or nothing, and it takes every port the
+    // Connect page accepts by the numeric rule, rounded the same way.
+    const std::optional<quint16> port = hubreader::RoundPortText(utf8);
+    if (port)
         FUZZ_CHECK(*port >= 1);
+    if (const std::optional<double> value = numeric::ParseNumber(utf8)) {
+        const double rounded = numeric::RoundHalfEven(*value);
+        if (rounded >= 1 && rounded <= 65535)
+            FUZZ_CHECK(port && *port == quint16(rounded));
+    }
     return 0;
 }
