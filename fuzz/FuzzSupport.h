@@ -3,6 +3,9 @@
 // input), the ways the targets turn bytes into text, and a plain reference for the numeric
 // rule that does not share code with the scanner under test.
 
+#include "hub/Framing.h"
+
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -106,6 +109,40 @@ inline std::string NumericCore(QStringView text) {
         if (c != QLatin1Char(' '))
             core.push_back(char(c.unicode()));
     return core;
+}
+
+// What a plain reading of a byte stream from `pos` says about the answer that starts there:
+// the header is one or more ASCII digits and LF, for at most 64 MiB; then that many bytes.
+struct PlainAnswer {
+    hubwire::AnswerDecoder::Status status = hubwire::AnswerDecoder::Status::Incomplete;
+    qsizetype headerBytes = 0; // digits and LF
+    qint64 length = -1;        // -1 while the header has not ended
+};
+
+inline PlainAnswer ReadAnswerPlainly(QByteArrayView stream, qsizetype pos) {
+    using Status = hubwire::AnswerDecoder::Status;
+    PlainAnswer e;
+    qint64 value = 0;
+    qsizetype digits = 0;
+    for (qsizetype i = pos; i < stream.size(); ++i) {
+        const char c = stream[i];
+        if (c == '\n') {
+            if (digits == 0) {
+                e.status = Status::Error;
+                return e;
+            }
+            e.headerBytes = i - pos + 1;
+            e.length = value;
+            e.status = stream.size() - (i + 1) >= value ? Status::Done : Status::Incomplete;
+            return e;
+        }
+        if (c < '0' || c > '9' || (value = value * 10 + (c - '0')) > hubwire::MaxAnswerBytes) {
+            e.status = Status::Error;
+            return e;
+        }
+        ++digits;
+    }
+    return e;
 }
 
 } // namespace fuzz

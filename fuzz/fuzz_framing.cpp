@@ -52,52 +52,13 @@ private:
     uint32_t state_;
 };
 
-// What a plain reading of the stream from `pos` says about the next answer.
-struct Expected {
-    AnswerDecoder::Status status = AnswerDecoder::Status::Incomplete;
-    qsizetype headerBytes = 0; // digits and LF
-    qint64 length = -1;
-};
-
-Expected ReadAnswerPlainly(QByteArrayView stream, qsizetype pos) {
-    Expected e;
-    qint64 value = 0;
-    qsizetype digits = 0;
-    for (qsizetype i = pos; i < stream.size(); ++i) {
-        const char c = stream[i];
-        if (c == '\n') {
-            if (digits == 0) {
-                e.status = AnswerDecoder::Status::Error;
-                return e;
-            }
-            e.headerBytes = i - pos + 1;
-            e.length = value;
-            const qsizetype available = stream.size() - (i + 1);
-            e.status = available >= value ? AnswerDecoder::Status::Done
-                                          : AnswerDecoder::Status::Incomplete;
-            return e;
-        }
-        if (c < '0' || c > '9') {
-            e.status = AnswerDecoder::Status::Error;
-            return e;
-        }
-        value = value * 10 + (c - '0');
-        ++digits;
-        if (value > hubwire::MaxAnswerBytes) {
-            e.status = AnswerDecoder::Status::Error;
-            return e;
-        }
-    }
-    return e; // the header has not ended yet
-}
-
 void FuzzAnswers(QByteArrayView stream, uint8_t seed) {
     Chunker chunker(seed);
     AnswerDecoder decoder;
     qsizetype pos = 0;
     // Answers follow each other on one connection; decode as many as the stream holds.
     for (int answer = 0; answer < 64; ++answer) {
-        const Expected expected = ReadAnswerPlainly(stream, pos);
+        const fuzz::PlainAnswer expected = fuzz::ReadAnswerPlainly(stream, pos);
         decoder.Reset();
         FUZZ_CHECK(!decoder.Started() && decoder.ExpectedLength() == -1);
         qsizetype at = pos;
