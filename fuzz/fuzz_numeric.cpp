@@ -20,7 +20,6 @@
 #include <QVariant>
 
 #include <cerrno>
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -64,8 +63,7 @@ void CheckText(const QString& text) {
         } else {
             FUZZ_CHECK(value.has_value());
             FUZZ_CHECK(std::isfinite(*value));
-            if (*value != reference)
-                FUZZ_CHECK(*value == 0 && std::fabs(reference) < DBL_MIN);
+            FUZZ_CHECK(*value == reference); // subnormal results included
             FUZZ_CHECK(std::signbit(*value) == std::signbit(reference));
             CheckRounding(*value);
         }
