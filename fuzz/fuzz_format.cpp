@@ -10,8 +10,8 @@
 //   least `breaks` "_" comes back collapsed and otherwise unchanged; the result has at most
 //   breaks + 1 more lines than the name has "_";
 // - formatting twice gives the same result;
-// - for names up to 96 characters, the result equals a plain transcription of the rule
-//   (every width tried, every line scanned character by character).
+// - for names up to 96 characters, and long names of short words, the result equals a plain
+//   transcription of the rule (every width tried, every line scanned character by character).
 
 #include "FuzzSupport.h"
 #include "layout/modSVCorblexAppGen.h"
@@ -25,8 +25,13 @@ namespace mod = modSVCorblexAppGen;
 
 namespace {
 
-// Longest name compared with the transcription, which tries every width the slow way.
+// Names compared with the transcription, which tries every width the slow way: any name up
+// to ReferenceLimit characters, and longer ones while (widths to try) x (longest word + 1)
+// stays within ReferenceWork, each trial line scanning back at most a word. So long names of
+// short words are compared, and so are names with one very long word, the ones whose every
+// width is rejected (a score of -9999 or less).
 constexpr qsizetype ReferenceLimit = 96;
+constexpr qint64 ReferenceWork = 12000;
 
 QString Collapsed(const QString& s) {
     // Blanks trimmed at both ends, inner runs reduced to one: written out plainly.
@@ -76,11 +81,19 @@ qint64 RefLastSpacePos(QStringView p) {
     return 0;
 }
 
-qint64 RefLongestWord(const QString& s) {
+qint64 RefLongestWord(QStringView s) {
+    // The pieces between single spaces, measured one by one.
     qint64 longest = 0;
-    for (const QString& piece : s.split(QLatin1Char(' ')))
-        longest = std::max<qint64>(longest, piece.size());
-    return longest;
+    qsizetype begin = 0;
+    for (;;) {
+        qsizetype space = s.indexOf(QLatin1Char(' '), begin);
+        if (space < 0)
+            space = s.size();
+        longest = std::max<qint64>(longest, space - begin);
+        if (space == s.size())
+            return longest;
+        begin = space + 1;
+    }
 }
 
 std::vector<QStringView> RefSplitAtWidth(QStringView s, qint64 n, qint64 w, qint64& score) {
@@ -166,6 +179,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(mod::CollapseSpaces(name) == collapsed);
     const qint32 nameBreaks = qint32(collapsed.count(QLatin1Char('_')));
     FUZZ_CHECK(mod::CountChar(name, QStringLiteral("_")) == name.count(QLatin1Char('_')));
+    const qint64 longest = RefLongestWord(collapsed);
+    const qint64 widths = collapsed.size() - std::max<qint64>(collapsed.size() / 9, longest) + 1;
+    const bool compareWithReference =
+        name.size() <= ReferenceLimit || widths * (longest + 1) <= ReferenceWork;
 
     for (qint32 breaks = -1; breaks <= 8; ++breaks) {
         const QString result = mod::FormatVariableName(name, breaks);
@@ -187,7 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             else
                 FUZZ_CHECK(lines <= breaks + 1 + nameBreaks);
         }
-        if (name.size() <= ReferenceLimit)
+        if (compareWithReference)
             FUZZ_CHECK(result == RefFormat(name, breaks));
     }
     return 0;
