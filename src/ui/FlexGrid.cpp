@@ -418,7 +418,9 @@ void FlexGrid::LineWidths::use(const QFont& font, int dpi) {
 }
 
 int FlexGrid::LineWidths::width(const QFontMetrics& metrics, const QString& line) {
-    constexpr qsizetype kMaxRemembered = 65536;
+    // Enough for every heading and cell text of a wide Layout preview; sampled values churn,
+    // so a larger memory would only grow the program without saving any measuring.
+    constexpr qsizetype kMaxRemembered = 8192;
     if (const auto it = widths_.constFind(line); it != widths_.cend())
         return *it;
     if (widths_.size() >= kMaxRemembered)
