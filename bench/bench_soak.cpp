@@ -121,6 +121,14 @@ int main(int argc, char* argv[]) {
     // Memory at the start is read once the first passes have filled every cache.
     double startMb = 0;
     QTimer::singleShot(10000, [&] { startMb = RssMb(); });
+    // The course of the memory, one line a minute on standard error, tells a plateau from
+    // steady growth.
+    QTimer minutes;
+    int minute = 0;
+    QObject::connect(&minutes, &QTimer::timeout, [&] {
+        std::fprintf(stderr, "minute %d: %.1f MB\n", ++minute, RssMb());
+    });
+    minutes.start(60000);
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
     const double endMb = RssMb();
