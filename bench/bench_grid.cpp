@@ -3,6 +3,7 @@
 // does, fitting the column widths, and painting what is on screen.
 // Prints "name value unit" lines. Run with QT_QPA_PLATFORM=offscreen.
 
+#include "BenchSupport.h"
 #include "ui/FlexGrid.h"
 
 #include <QAbstractItemView>
@@ -18,26 +19,6 @@ namespace {
 
 constexpr int kTags = 100000;
 constexpr int kRuns = 11;
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-// Processor time of this thread, so that other programs on a busy machine count less.
-// Where the platform has no such clock, wall time stands in.
-double threadMs() {
-#if defined(CLOCK_THREAD_CPUTIME_ID)
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-#else
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
-    return double(clock.nsecsElapsed()) / 1e6;
-#endif
-}
 
 void print(const char* name, double value, const char* unit) {
     std::printf("%s %.3f %s\n", name, value, unit);
@@ -97,16 +78,16 @@ struct Timing {
     double cpuStart = 0;
     void start() {
         timer.start();
-        cpuStart = threadMs();
+        cpuStart = bench::ThreadMs();
     }
     void stop() {
-        cpu.push_back(threadMs() - cpuStart);
+        cpu.push_back(bench::ThreadMs() - cpuStart);
         wall.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
     // Median wall time as `name`, median processor time of this thread as `cpuName`.
     void print(const char* name, const char* cpuName) const {
-        ::print(name, median(wall), "ms");
-        ::print(cpuName, median(cpu), "ms");
+        ::print(name, bench::Median(wall), "ms");
+        ::print(cpuName, bench::Median(cpu), "ms");
     }
 };
 

@@ -14,6 +14,7 @@
 //   layout_enter_100000, layout_format_100000_entry_<k>  the list entry k chosen
 // "--no-layout-100000" leaves out the last two (for a profiler).
 
+#include "BenchSupport.h"
 #include "app/CreateObject.h"
 #include "app/frmSVCorblexAppGen.h"
 #include "hub/IHubReader.h"
@@ -48,15 +49,6 @@ constexpr int kSelected = 2'000;
 void Print(const QString& name, double value, const char* unit) {
     std::printf("%s %.3f %s\n", qPrintable(name), value, unit);
     std::fflush(stdout);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-double Worst(const std::vector<double>& v) {
-    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
 }
 
 // Tag names as a plant names them: area, unit, measuring point, and now and then a range
@@ -101,31 +93,6 @@ private:
     bool silent_ = false;
 };
 
-class CountingMessageBox : public IMessageBox {
-public:
-    void Show(MessageIcon, const QString& text, const QString&) override {
-        std::fprintf(stderr, "bench_layout: message \"%s\"\n", qPrintable(text));
-        ++shown;
-    }
-    int shown = 0;
-};
-
-class PaintCounter : public QObject {
-public:
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-    int paints = 0;
-};
-
-double ThreadMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
 // Wall time and processor time of the UI thread for one action and the event-loop passes
 // that repaint the window after it.
 struct Cost {
@@ -133,18 +100,18 @@ struct Cost {
     double cpu = 0;
 };
 
-Cost TimeWithRepaint(PaintCounter& paints, const std::function<void()>& action) {
+Cost TimeWithRepaint(bench::PaintCounter& paints, const std::function<void()>& action) {
     const int before = paints.paints;
     QElapsedTimer timer;
     timer.start();
-    const double cpu0 = ThreadMs();
+    const double cpu0 = bench::ThreadMs();
     action();
     QElapsedTimer waited;
     waited.start();
     do {
         QApplication::processEvents();
     } while (paints.paints == before && waited.elapsed() < 20);
-    return {double(timer.nsecsElapsed()) / 1e6, ThreadMs() - cpu0};
+    return {double(timer.nsecsElapsed()) / 1e6, bench::ThreadMs() - cpu0};
 }
 
 // "name" for the wall time, "name_cpu" for the processor time.
@@ -160,10 +127,10 @@ void PrintSpread(const QString& name, const std::vector<Cost>& costs) {
         wall.push_back(c.wall);
         cpu.push_back(c.cpu);
     }
-    Print(name + QStringLiteral("_median"), Median(wall), "ms");
-    Print(name + QStringLiteral("_worst"), Worst(wall), "ms");
-    Print(name + QStringLiteral("_cpu_median"), Median(cpu), "ms");
-    Print(name + QStringLiteral("_cpu_worst"), Worst(cpu), "ms");
+    Print(name + QStringLiteral("_median"), bench::Median(wall), "ms");
+    Print(name + QStringLiteral("_worst"), bench::Worst(wall), "ms");
+    Print(name + QStringLiteral("_cpu_median"), bench::Median(cpu), "ms");
+    Print(name + QStringLiteral("_cpu_worst"), bench::Worst(cpu), "ms");
 }
 
 } // namespace
@@ -172,9 +139,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QTemporaryDir settingsDir;
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+    const bench::IsolatedSettings settings;
 
     const QStringList names = TagNames();
     const QString tagList = names.join(u',');
@@ -188,7 +153,7 @@ int main(int argc, char** argv) {
         return std::unique_ptr<ComponentBase>(std::make_unique<HubAnswers>(&tagList, &values));
     });
 
-    CountingMessageBox messages;
+    bench::CountingMessageBox messages("bench_layout");
     PlatformServices services;
     services.messageBox = &messages;
     frmSVCorblexAppGen window(services);
@@ -208,7 +173,7 @@ int main(int argc, char** argv) {
     auto* maxLines = static_cast<QComboBox*>(find("cboMaxLines"));
     auto* selectGrid = static_cast<FlexGrid*>(find("SelectTagsGrid"));
     auto* layoutGrid = static_cast<FlexGrid*>(find("LayoutGrid"));
-    PaintCounter selectPaints, layoutPaints;
+    bench::PaintCounter selectPaints, layoutPaints;
     selectGrid->view()->viewport()->installEventFilter(&selectPaints);
     layoutGrid->view()->viewport()->installEventFilter(&layoutPaints);
 

@@ -20,6 +20,7 @@
 // built before each timed pass (or on a separate thread while the timer runs), so their
 // making is never counted. "--tags N" measures the passes over N tags alone (for a profiler).
 
+#include "BenchSupport.h"
 #include "app/CreateObject.h"
 #include "app/frmSVCorblexAppGen.h"
 #include "hub/IHubReader.h"
@@ -64,25 +65,10 @@ void Print(const QString& name, double value, const char* unit) {
     std::fflush(stdout);
 }
 
-double ThreadMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
 qint64 NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-double Worst(const std::vector<double>& v) {
-    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
 }
 
 // --- The plant ------------------------------------------------------------------------
@@ -244,27 +230,6 @@ private:
     bool silent_ = false;
 };
 
-class CountingMessageBox : public IMessageBox {
-public:
-    void Show(MessageIcon, const QString& text, const QString&) override {
-        std::fprintf(stderr, "bench_sampling: message \"%s\"\n", qPrintable(text));
-        ++shown;
-    }
-    int shown = 0;
-};
-
-// Counts the paints of a widget.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-    int paints = 0;
-};
-
 // One window on the Sampling page, sampling `tags` tags of a plant; the timer is stopped so
 // that the passes run when the bench asks.
 class SamplingWindow {
@@ -311,11 +276,11 @@ public:
 
     Plant plant;
     PlantHub hub;
-    CountingMessageBox messages;
+    bench::CountingMessageBox messages{"bench_sampling"};
     ScopedComponent registration;
     std::unique_ptr<frmSVCorblexAppGen> window;
     FlexGrid* grid = nullptr;
-    std::optional<PaintCounter> paints;
+    std::optional<bench::PaintCounter> paints;
 };
 
 // Median and worst of kPasses passes over `tags` tags.
@@ -332,10 +297,10 @@ bool MeasurePasses(int tags) {
         const int paintsBefore = w.paints->paints;
         QElapsedTimer timer;
         timer.start();
-        const double cpu0 = ThreadMs();
+        const double cpu0 = bench::ThreadMs();
         w.window->SampleValues();
         w.PumpUntilPainted();
-        const double cpuMs = ThreadMs() - cpu0;
+        const double cpuMs = bench::ThreadMs() - cpu0;
         const double wallMs = double(timer.nsecsElapsed()) / 1e6;
         if (pass < kWarmUpPasses)
             continue;
@@ -349,10 +314,10 @@ bool MeasurePasses(int tags) {
         std::fprintf(stderr, "bench_sampling: %d of %d passes at %d tags painted nothing\n",
                      unpainted, kPasses, tags);
     const QString base = QStringLiteral("sampling_pass_%1_").arg(tags);
-    Print(base + QStringLiteral("median"), Median(wall), "ms");
-    Print(base + QStringLiteral("worst"), Worst(wall), "ms");
-    Print(base + QStringLiteral("cpu_median"), Median(cpu), "ms");
-    Print(base + QStringLiteral("cpu_worst"), Worst(cpu), "ms");
+    Print(base + QStringLiteral("median"), bench::Median(wall), "ms");
+    Print(base + QStringLiteral("worst"), bench::Worst(wall), "ms");
+    Print(base + QStringLiteral("cpu_median"), bench::Median(cpu), "ms");
+    Print(base + QStringLiteral("cpu_worst"), bench::Worst(cpu), "ms");
     return true;
 }
 
@@ -454,23 +419,14 @@ bool MeasureInputLatency() {
 
     if (recorder.latencies.empty() || w.messages.shown > 0)
         return false;
-    Print(QStringLiteral("sampling_input_latency_100000_median"), Median(recorder.latencies), "ms");
-    Print(QStringLiteral("sampling_input_latency_100000_worst"), Worst(recorder.latencies), "ms");
+    Print(QStringLiteral("sampling_input_latency_100000_median"), bench::Median(recorder.latencies),
+          "ms");
+    Print(QStringLiteral("sampling_input_latency_100000_worst"), bench::Worst(recorder.latencies),
+          "ms");
     Print(QStringLiteral("sampling_input_events_100000"), double(recorder.latencies.size()),
           "events");
     Print(QStringLiteral("sampling_timer_passes_100000"), passes, "passes/5s");
     return true;
-}
-
-double VmHwmMb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
 }
 
 // In a child process of its own, so that the peak belongs to 100,000 tags alone.
@@ -484,7 +440,7 @@ int PeakRssChild() {
         w.PumpUntilPainted();
     }
     w.hub.nextValues.clear();
-    std::printf("%.1f\n", VmHwmMb());
+    std::printf("%.1f\n", bench::ProcStatusMb("VmHWM"));
     return 0;
 }
 
@@ -500,9 +456,9 @@ bool MeasurePeakRss(const QString& self) {
             return false;
         peaks.push_back(child.readAllStandardOutput().trimmed().toDouble());
     }
-    Print(QStringLiteral("sampling_peak_rss_100000"), Median(peaks), "MB");
-    Print(QStringLiteral("sampling_peak_rss_100000_worst"), Worst(peaks), "MB");
-    return Median(peaks) > 0;
+    Print(QStringLiteral("sampling_peak_rss_100000"), bench::Median(peaks), "MB");
+    Print(QStringLiteral("sampling_peak_rss_100000_worst"), bench::Worst(peaks), "MB");
+    return bench::Median(peaks) > 0;
 }
 
 } // namespace
@@ -512,10 +468,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
-    // The window reads and writes its settings: keep them in a folder of our own.
-    QTemporaryDir settingsDir;
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+    const bench::IsolatedSettings settings;
 
     if (app.arguments().contains(QStringLiteral("--peak-rss-child")))
         return PeakRssChild();

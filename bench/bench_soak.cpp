@@ -7,6 +7,7 @@
 // A pass is timed from the hub's answer to the first return to the event loop after it,
 // which is the sample's own work plus the grid's refresh.
 
+#include "BenchSupport.h"
 #include "app/CreateObject.h"
 #include "app/frmSVCorblexAppGen.h"
 #include "hub/IHubReader.h"
@@ -18,25 +19,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QSettings>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace {
-
-double RssMb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
-}
 
 struct Soak {
     int tags = 10000;
@@ -82,13 +73,6 @@ public:
     }
 };
 
-class QuietMessages : public IMessageBox {
-public:
-    void Show(MessageIcon, const QString& text, const QString&) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-};
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -101,12 +85,10 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < state.tags; ++i)
         state.names << QStringLiteral("Area%1.Flow %2").arg(i % 40).arg(i);
 
-    QTemporaryDir settings;
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    const bench::IsolatedSettings settings;
     ScopedComponent hub(QLatin1String(HubReaderClassName),
                         [] { return std::make_unique<MovingHub>(); });
-    QuietMessages messages;
+    bench::CountingMessageBox messages("bench_soak");
     PlatformServices services;
     services.messageBox = &messages;
     frmSVCorblexAppGen window(services);
@@ -120,18 +102,18 @@ int main(int argc, char* argv[]) {
 
     // Memory at the start is read once the first passes have filled every cache.
     double startMb = 0;
-    QTimer::singleShot(10000, [&] { startMb = RssMb(); });
+    QTimer::singleShot(10000, [&] { startMb = bench::ProcStatusMb("VmRSS"); });
     // The course of the memory, one line a minute on standard error, tells a plateau from
     // steady growth.
     QTimer minutes;
     int minute = 0;
     QObject::connect(&minutes, &QTimer::timeout, [&] {
-        std::fprintf(stderr, "minute %d: %.1f MB\n", ++minute, RssMb());
+        std::fprintf(stderr, "minute %d: %.1f MB\n", ++minute, bench::ProcStatusMb("VmRSS"));
     });
     minutes.start(60000);
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
-    const double endMb = RssMb();
+    const double endMb = bench::ProcStatusMb("VmRSS");
 
     std::vector<double> sorted = state.passMs;
     std::sort(sorted.begin(), sorted.end());

@@ -8,6 +8,7 @@
 //                                           waits for, library loading included
 //   startup_main_to_window_median / _worst  from the start of main() to the first paint
 
+#include "BenchSupport.h"
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -24,11 +25,6 @@ constexpr int kRuns = 20;
 void Print(const char* name, double value, const char* unit) {
     std::printf("%s %.3f %s\n", name, value, unit);
     std::fflush(stdout);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 long long SteadyNs() {
@@ -93,9 +89,9 @@ int main(int argc, char** argv) {
         fromLaunch.push_back(run.fromLaunchMs);
         fromMain.push_back(run.fromMainMs);
     }
-    Print("startup_to_window_median", Median(fromLaunch), "ms");
+    Print("startup_to_window_median", bench::Median(fromLaunch), "ms");
     Print("startup_to_window_worst", *std::max_element(fromLaunch.begin(), fromLaunch.end()), "ms");
-    Print("startup_main_to_window_median", Median(fromMain), "ms");
+    Print("startup_main_to_window_median", bench::Median(fromMain), "ms");
     Print("startup_main_to_window_worst", *std::max_element(fromMain.begin(), fromMain.end()),
           "ms");
     return 0;

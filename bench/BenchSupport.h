@@ -1,0 +1,88 @@
+#pragma once
+// Pieces the benchmarks share: statistics, the UI thread's processor time, the process's
+// memory, a message box that reports instead of waiting, a paint counter, and settings kept
+// in a folder of the benchmark's own.
+
+#include "ui/Platform.h"
+
+#include <QEvent>
+#include <QFile>
+#include <QObject>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace bench {
+
+inline double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+inline double Worst(const std::vector<double>& v) {
+    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+}
+
+// Processor time of the calling thread in ms, so that other programs on a busy machine
+// count less than in wall time.
+inline double ThreadMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// A memory figure of this process from /proc/self/status ("VmRSS", "VmHWM") in MB; -1
+// where it cannot be read.
+inline double ProcStatusMb(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray key = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+// Reports a message on standard error and counts it; a benchmark never waits for a user.
+class CountingMessageBox : public IMessageBox {
+public:
+    explicit CountingMessageBox(const char* benchmark) : benchmark_(benchmark) {}
+    void Show(MessageIcon, const QString& text, const QString&) override {
+        std::fprintf(stderr, "%s: message \"%s\"\n", benchmark_, qPrintable(text));
+        ++shown;
+    }
+    int shown = 0;
+
+private:
+    const char* benchmark_;
+};
+
+// Counts the paints of the widgets it is installed on.
+class PaintCounter : public QObject {
+public:
+    PaintCounter() = default;
+    explicit PaintCounter(QObject* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+    int paints = 0;
+};
+
+// The window reads and writes its settings: they go to a temporary folder, never to the
+// user's own.
+struct IsolatedSettings {
+    IsolatedSettings() {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    }
+    QTemporaryDir dir;
+};
+
+} // namespace bench
