@@ -15,7 +15,7 @@
 // "--no-layout-100000" leaves out the last two (for a profiler).
 
 #include "BenchSupport.h"
-#include "app/CreateObject.h"
+#include "component/CreateObject.h"
 #include "app/frmSVCorblexAppGen.h"
 #include "hub/IHubReader.h"
 #include "ui/FlexGrid.h"

@@ -21,7 +21,7 @@
 // making is never counted. "--tags N" measures the passes over N tags alone (for a profiler).
 
 #include "BenchSupport.h"
-#include "app/CreateObject.h"
+#include "component/CreateObject.h"
 #include "app/frmSVCorblexAppGen.h"
 #include "hub/IHubReader.h"
 #include "ui/FlexGrid.h"

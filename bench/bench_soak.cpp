@@ -8,7 +8,7 @@
 // which is the sample's own work plus the grid's refresh.
 
 #include "BenchSupport.h"
-#include "app/CreateObject.h"
+#include "component/CreateObject.h"
 #include "app/frmSVCorblexAppGen.h"
 #include "hub/IHubReader.h"
 #include "ui/Platform.h"

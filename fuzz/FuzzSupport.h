@@ -43,7 +43,7 @@ inline QString FromUtf16(const uint8_t* data, size_t size) {
 }
 
 // The numeric rule as a table of states, written independently of the scanner in
-// src/hub/Numeric.cpp: blanks, an optional sign, digits with at most one point and digits on
+// src/model/Numeric.cpp: blanks, an optional sign, digits with at most one point and digits on
 // at least one side of it, an optional exponent (e or E, optional sign, digits), blanks.
 inline bool ReferenceIsNumeric(QStringView text) {
     enum State {

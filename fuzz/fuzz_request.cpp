@@ -11,7 +11,7 @@
 #include "FuzzSupport.h"
 #include "hub/Framing.h"
 #include "hub/HubReader.h"
-#include "hub/Numeric.h"
+#include "model/Numeric.h"
 
 #include <cmath>
 

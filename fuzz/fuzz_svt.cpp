@@ -10,7 +10,7 @@
 
 #include "FuzzSupport.h"
 #include "generate/Application.h"
-#include "model/Component.h"
+#include "component/Component.h"
 
 #include <optional>
 

@@ -5,7 +5,7 @@
 
 #include "hub/Answers.h"
 #include "hub/HubRequest.h"
-#include "hub/Numeric.h"
+#include "model/Numeric.h"
 
 #include <QLineEdit>
 #include <QRadioButton>

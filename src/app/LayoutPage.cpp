@@ -3,7 +3,7 @@
 
 #include "app/frmSVCorblexAppGen.h"
 
-#include "hub/Numeric.h"
+#include "model/Numeric.h"
 #include "layout/modSVCorblexAppGen.h"
 #include "ui/FlexGrid.h"
 

@@ -6,7 +6,7 @@
 #include "hub/Answers.h"
 #include "hub/HubRequest.h"
 #include "hub/Inference.h"
-#include "hub/Numeric.h"
+#include "model/Numeric.h"
 #include "ui/FlexGrid.h"
 
 #include <QElapsedTimer>

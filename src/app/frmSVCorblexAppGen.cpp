@@ -3,7 +3,7 @@
 
 #include "app/frmSVCorblexAppGen.h"
 
-#include "app/CreateObject.h"
+#include "component/CreateObject.h"
 #include "ui/FlexGrid.h"
 
 #include <QApplication>

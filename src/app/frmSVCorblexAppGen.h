@@ -7,7 +7,7 @@
 //   ConnectPage.cpp, SamplingPage.cpp, SelectTagsPage.cpp, LayoutPage.cpp,
 //   GeneratePage.cpp, WorkstationTools.cpp   one page each
 
-#include "app/settings/Config.h"
+#include "settings/Config.h"
 #include "generate/IApplication.h"
 #include "hub/IHubReader.h"
 #include "model/TagItems.h"

@@ -2,7 +2,7 @@
 // The application model component: holds one Solvane application in memory and saves it
 // as a .SVT file.
 
-#include "model/Component.h"
+#include "component/Component.h"
 
 #include <QString>
 

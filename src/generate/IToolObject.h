@@ -2,7 +2,7 @@
 // The tool object of the workstation installation: finds the workstation programs, makes
 // unique temporary names and starts a program and waits for it.
 
-#include "model/Component.h"
+#include "component/Component.h"
 
 #include <QString>
 

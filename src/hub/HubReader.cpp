@@ -1,7 +1,7 @@
 #include "hub/HubReader.h"
 
 #include "hub/Framing.h"
-#include "hub/Numeric.h"
+#include "model/Numeric.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>

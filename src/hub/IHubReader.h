@@ -2,7 +2,7 @@
 // The hub reader component: one request string in, one answer string out.
 // An empty answer is the only failure form callers see.
 
-#include "model/Component.h"
+#include "component/Component.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "hub/Inference.h"
 
-#include "hub/Numeric.h"
+#include "model/Numeric.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "model/VariantNumber.h"
 
-#include "hub/Numeric.h"
+#include "model/Numeric.h"
 
 #include <limits>
 

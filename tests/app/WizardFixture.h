@@ -3,7 +3,7 @@
 // a window with them: message boxes are recorded instead of shown, the clock is set by the
 // test, the hub answers from a script, and the settings live in a temporary folder.
 
-#include "app/CreateObject.h"
+#include "component/CreateObject.h"
 #include "WindowControls.h"
 #include "app/frmSVCorblexAppGen.h"
 #include "hub/IHubReader.h"

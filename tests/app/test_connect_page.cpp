@@ -3,7 +3,7 @@
 
 #include "WizardFixture.h"
 
-#include "app/settings/Config.h"
+#include "settings/Config.h"
 
 namespace {
 

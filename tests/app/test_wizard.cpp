@@ -2,7 +2,7 @@
 
 #include "WizardFixture.h"
 
-#include "app/settings/Config.h"
+#include "settings/Config.h"
 
 #include <QHostInfo>
 #include <QSignalSpy>

@@ -2,7 +2,7 @@
 // logic, then sv6.exe and sv6admin.exe run as programs on generated files.
 
 #include "generate/Application.h"
-#include "generate/Workstation.h"
+#include "Workstation.h"
 #include "hub/IHubReader.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 
 #include "hub/Answers.h"
 #include "hub/Inference.h"
-#include "hub/Numeric.h"
+#include "model/Numeric.h"
 
 #include <QTest>
 #include <cmath>

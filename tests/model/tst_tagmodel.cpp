@@ -1,6 +1,6 @@
 // The tag record's conversions and the collection's addressing by position.
 
-#include "model/Component.h"
+#include "component/Component.h"
 #include "model/TagItem.h"
 #include "model/TagItems.h"
 

@@ -13,7 +13,7 @@
 
 #include "HubReaderFactory.h"
 #include "generate/Application.h"
-#include "generate/Workstation.h"
+#include "Workstation.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>

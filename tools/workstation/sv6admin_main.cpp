@@ -10,7 +10,7 @@
 
 #include "generate/Application.h"
 #include "generate/SvtFormat.h"
-#include "generate/Workstation.h"
+#include "Workstation.h"
 
 #include <QApplication>
 #include <QHeaderView>

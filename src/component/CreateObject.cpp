@@ -1,6 +1,6 @@
-#include "app/CreateObject.h"
+#include "component/CreateObject.h"
 
-#include "app/settings/Config.h"
+#include "settings/Config.h"
 #include "generate/Application.h"
 #include "generate/ToolObject.h"
 #include "hub/HubReader.h"

@@ -1,4 +1,4 @@
-#include "hub/Numeric.h"
+#include "model/Numeric.h"
 
 #include <charconv>
 #include <cmath>

@@ -3,7 +3,7 @@
 // scope chosen by the application name and the program name. Load re-reads the file; Save
 // writes it and reports a failure as ComponentError.
 
-#include "model/Component.h"
+#include "component/Component.h"
 
 #include <QSettings>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "generate/Workstation.h"
+#include "Workstation.h"
 
 #include "generate/SvtFormat.h"
 #include "hub/IHubReader.h"

@@ -3,7 +3,7 @@
 // use; tests put a replacement in place of a class, or make its creation fail, with
 // ScopedComponent.
 
-#include "model/Component.h"
+#include "component/Component.h"
 
 #include <QString>
 #include <functional>

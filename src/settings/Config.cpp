@@ -1,4 +1,4 @@
-#include "app/settings/Config.h"
+#include "settings/Config.h"
 
 bool ConfigSection::KeyExists(const QString& key) const {
     return store_->contains(Path(key));
