@@ -233,4 +233,4 @@ void TestLogicHub::sameTagName() {
 }
 
 QTEST_GUILESS_MAIN(TestLogicHub)
-#include "tst_logic_hub.moc"
+#include "test_logic_hub.moc"

@@ -224,4 +224,4 @@ void TestTagModel::removeAndClear() {
 }
 
 QTEST_GUILESS_MAIN(TestTagModel)
-#include "tst_tagmodel.moc"
+#include "test_tagmodel.moc"

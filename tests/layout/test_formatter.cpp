@@ -298,4 +298,4 @@ void TestFormatter::megabyteName() {
 }
 
 QTEST_GUILESS_MAIN(TestFormatter)
-#include "tst_formatter.moc"
+#include "test_formatter.moc"

@@ -424,4 +424,4 @@ void TestApplication::loadReportsMissingFile() {
 }
 
 QTEST_GUILESS_MAIN(TestApplication)
-#include "tst_application.moc"
+#include "test_application.moc"

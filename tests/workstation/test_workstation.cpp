@@ -336,4 +336,4 @@ void TestWorkstation::sheetRefusesMissingOrBadFile() {
 }
 
 QTEST_GUILESS_MAIN(TestWorkstation)
-#include "tst_workstation.moc"
+#include "test_workstation.moc"

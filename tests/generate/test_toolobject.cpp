@@ -201,4 +201,4 @@ void TestToolObject::uniqueNamesAreUnusedAndInTempFolder() {
 }
 
 QTEST_GUILESS_MAIN(TestToolObject)
-#include "tst_toolobject.moc"
+#include "test_toolobject.moc"

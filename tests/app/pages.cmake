@@ -1,5 +1,0 @@
-foreach(t IN ITEMS connect_page sampling_page select_tags_page layout_page generate_page workstation_tools)
-    if(EXISTS "${CMAKE_CURRENT_LIST_DIR}/test_${t}.cpp")
-        svc_add_test(test_${t} GUI SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_${t}.cpp ${CMAKE_CURRENT_LIST_DIR}/WizardFixture.h)
-    endif()
-endforeach()
