@@ -53,6 +53,7 @@ template <class F> void StartupStep(F&& step) {
 
 frmSVCorblexAppGen::frmSVCorblexAppGen(PlatformServices services, QWidget* parent)
     : QWidget(parent), services_(WithRealServices(services)) {
+    RegisterStandardComponents();
     CreateControls();
 
     connect(cmdNext, &QPushButton::clicked, this, [this] { cmdNext_Click(); });

@@ -29,6 +29,10 @@ class QRadioButton;
 class QTabWidget;
 class QTimer;
 
+// Registers the settings library, hub reader, application model and tool object under their
+// class names for CreateObject. The window does it when it is made; calling it again is harmless.
+void RegisterStandardComponents();
+
 class frmSVCorblexAppGen : public QWidget {
     Q_OBJECT
 

@@ -1,37 +1,37 @@
 #include "component/CreateObject.h"
 
-#include "settings/Config.h"
-#include "generate/Application.h"
-#include "generate/ToolObject.h"
-#include "hub/HubReader.h"
-
 #include <QHash>
 
 namespace {
 
-QHash<QString, ComponentFactory>& Registry() {
-    static QHash<QString, ComponentFactory> registry = [] {
-        QHash<QString, ComponentFactory> r;
-        r.insert(QLatin1String(ConfigClassName), [] { return std::make_unique<Config>(); });
-        r.insert(QLatin1String(HubReaderClassName),
-                 [] { return std::make_unique<SVComSrvClass>(); });
-        r.insert(QLatin1String(ApplicationClassName),
-                 [] { return std::make_unique<Application>(); });
-        r.insert(QLatin1String(ToolObjectClassName),
-                 [] { return std::make_unique<ToolObject>(); });
-        return r;
-    }();
-    return registry;
+// The standard classes, registered once by the program.
+QHash<QString, ComponentFactory>& StandardClasses() {
+    static QHash<QString, ComponentFactory> classes;
+    return classes;
+}
+
+// Replacements put in place by ScopedComponent; they hide the standard class of their name.
+QHash<QString, ComponentFactory>& Replacements() {
+    static QHash<QString, ComponentFactory> replacements;
+    return replacements;
 }
 
 } // namespace
 
+void RegisterComponentClass(const QString& className, ComponentFactory factory) {
+    if (!StandardClasses().contains(className))
+        StandardClasses().insert(className, std::move(factory));
+}
+
 std::unique_ptr<ComponentBase> CreateObjectByName(const QString& className) {
-    auto& registry = Registry();
-    auto it = registry.constFind(className);
-    if (it == registry.constEnd() || !*it)
-        throw ComponentError(QStringLiteral("Cannot create object '%1'.").arg(className));
-    std::unique_ptr<ComponentBase> object = (*it)();
+    const auto& replacements = Replacements();
+    auto it = replacements.constFind(className);
+    if (it == replacements.constEnd()) {
+        it = StandardClasses().constFind(className);
+        if (it == StandardClasses().constEnd())
+            throw ComponentError(QStringLiteral("Cannot create object '%1'.").arg(className));
+    }
+    std::unique_ptr<ComponentBase> object = *it ? (*it)() : nullptr;
     if (!object)
         throw ComponentError(QStringLiteral("Cannot create object '%1'.").arg(className));
     return object;
@@ -39,17 +39,17 @@ std::unique_ptr<ComponentBase> CreateObjectByName(const QString& className) {
 
 ScopedComponent::ScopedComponent(const QString& className, ComponentFactory factory)
     : className_(className) {
-    auto& registry = Registry();
-    hadPrevious_ = registry.contains(className);
+    auto& replacements = Replacements();
+    hadPrevious_ = replacements.contains(className);
     if (hadPrevious_)
-        previous_ = registry.value(className);
-    registry.insert(className, std::move(factory));
+        previous_ = replacements.value(className);
+    replacements.insert(className, std::move(factory));
 }
 
 ScopedComponent::~ScopedComponent() {
-    auto& registry = Registry();
+    auto& replacements = Replacements();
     if (hadPrevious_)
-        registry.insert(className_, previous_);
+        replacements.insert(className_, previous_);
     else
-        registry.remove(className_);
+        replacements.remove(className_);
 }

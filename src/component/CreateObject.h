@@ -1,7 +1,7 @@
 #pragma once
-// Creates the closed components by class name. The standard classes are registered on first
-// use; tests put a replacement in place of a class, or make its creation fail, with
-// ScopedComponent.
+// Creates the closed components by class name. The program registers its standard classes
+// at start-up with RegisterComponentClass; tests put a replacement in place of a class, or
+// make its creation fail, with ScopedComponent, which takes precedence while it lives.
 
 #include "component/Component.h"
 
@@ -10,6 +10,9 @@
 #include <memory>
 
 using ComponentFactory = std::function<std::unique_ptr<ComponentBase>()>;
+
+// Registers the standard factory of className; a class that already has one keeps it.
+void RegisterComponentClass(const QString& className, ComponentFactory factory);
 
 // Creates an instance of the class registered under className. Throws ComponentError when no
 // class of that name is registered, when its factory fails, or when the object is not of the
@@ -26,8 +29,8 @@ template <class T> std::unique_ptr<T> CreateObject(const QString& className) {
                              .arg(className));
 }
 
-// Registers factory under className (a null factory makes creation fail) and restores the
-// previous registration when it goes out of scope.
+// Puts factory in place of className's standard class (a null factory makes creation fail)
+// and restores the previous replacement, or none, when it goes out of scope.
 class ScopedComponent {
 public:
     ScopedComponent(const QString& className, ComponentFactory factory);

@@ -286,6 +286,7 @@ private slots:
     }
 
     void createObjectByName() {
+        RegisterStandardComponents();
         QVERIFY_THROWS_EXCEPTION(ComponentError,
                                  CreateObjectByName(QStringLiteral("No.SuchClass")));
         {
