@@ -28,7 +28,7 @@ double BestMs(int runs, const std::function<void()>& work) {
         QElapsedTimer timer;
         timer.start();
         work();
-        best = std::min(best, timer.nsecsElapsed() / 1e6);
+        best = std::min(best, double(timer.nsecsElapsed()) / 1e6);
     }
     return best;
 }

@@ -51,21 +51,21 @@ public:
         const quint64 p = ++soak->pass;
         QString answer;
         answer.reserve(soak->tags * 24);
-        for (int i = 0; i < soak->tags; ++i) {
+        for (quint64 i = 0; i < quint64(soak->tags); ++i) {
             if (i)
                 answer += QLatin1Char('\t');
-            answer += soak->names.at(i);
+            answer += soak->names.at(qsizetype(i));
             answer += QLatin1Char(',');
             if ((i + p) % 997 == 0)
                 answer += QStringLiteral("RUNNING");
             else
-                answer += QString::number(((i * 37 + p * 11) % 100000) / 100.0, 'f', 2);
+                answer += QString::number(double((i * 37 + p * 11) % 100000) / 100.0, 'f', 2);
         }
         soak->sinceAnswer.start();
         soak->timing = true;
         QTimer::singleShot(0, [] {
             if (soak->timing) {
-                soak->passMs.push_back(soak->sinceAnswer.nsecsElapsed() / 1e6);
+                soak->passMs.push_back(double(soak->sinceAnswer.nsecsElapsed()) / 1e6);
                 soak->timing = false;
             }
         });

@@ -15,19 +15,11 @@ include(GNUInstallDirs)
 set(SVC_INSTALL_APPDIR "lib/svcorblex"
     CACHE STRING "Folder below the prefix for the programs and the manual")
 
-install(TARGETS SVCorblexAppGen RUNTIME DESTINATION "${SVC_INSTALL_APPDIR}")
-
-# The workstation stand-ins, the demo hub and the request tool, as far as they are built.
-foreach(target IN ITEMS sv6 sv6admin svcorblex-hub svcorblex-request)
-    if(TARGET ${target})
-        install(TARGETS ${target} RUNTIME DESTINATION "${SVC_INSTALL_APPDIR}")
-    endif()
-endforeach()
-
-if(TARGET svc-manual-pdf)
-    install(FILES "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/SVCorblexAppGen.pdf"
-            DESTINATION "${SVC_INSTALL_APPDIR}")
-endif()
+# The wizard, the workstation stand-ins, the demo hub, the request tool and the manual.
+install(TARGETS SVCorblexAppGen sv6 sv6admin svcorblex-hub svcorblex-request
+        RUNTIME DESTINATION "${SVC_INSTALL_APPDIR}")
+install(FILES "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/SVCorblexAppGen.pdf"
+        DESTINATION "${SVC_INSTALL_APPDIR}")
 
 # Relative links in bin/, made once in the build tree and installed as links, so that they
 # stay right whatever the prefix and under DESTDIR.
@@ -35,10 +27,8 @@ set(svc_link_dir "${CMAKE_BINARY_DIR}/install-links")
 file(MAKE_DIRECTORY "${svc_link_dir}")
 file(RELATIVE_PATH svc_bin_to_app "/root/${CMAKE_INSTALL_BINDIR}" "/root/${SVC_INSTALL_APPDIR}")
 foreach(program IN ITEMS SVCorblexAppGen svcorblex-hub svcorblex-request)
-    if(TARGET ${program})
-        file(CREATE_LINK "${svc_bin_to_app}/${program}" "${svc_link_dir}/${program}" SYMBOLIC)
-        install(FILES "${svc_link_dir}/${program}" DESTINATION "${CMAKE_INSTALL_BINDIR}")
-    endif()
+    file(CREATE_LINK "${svc_bin_to_app}/${program}" "${svc_link_dir}/${program}" SYMBOLIC)
+    install(FILES "${svc_link_dir}/${program}" DESTINATION "${CMAKE_INSTALL_BINDIR}")
 endforeach()
 
 install(FILES "${CMAKE_SOURCE_DIR}/data/svcorblex-appgen.desktop"
@@ -47,12 +37,8 @@ install(FILES "${CMAKE_SOURCE_DIR}/data/svcorblex-appgen.svg"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
 
 # The protocol and format notes, for people who write their own hub or reader.
-foreach(note IN ITEMS demo-hub.md hub-protocol.md svt-format.md)
-    if(EXISTS "${CMAKE_SOURCE_DIR}/docs/${note}")
-        install(FILES "${CMAKE_SOURCE_DIR}/docs/${note}"
-                DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/svcorblex-appgen")
-    endif()
-endforeach()
+install(FILES docs/demo-hub.md docs/hub-protocol.md docs/svt-format.md
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/svcorblex-appgen")
 
 # Debian package.
 set(CPACK_GENERATOR "DEB")

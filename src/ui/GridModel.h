@@ -150,13 +150,13 @@ public:
         }
         column.back[std::size_t(row)] = color;
     }
-    bool hidden(int row) const { return hidden_[row] != 0; }
+    bool hidden(int row) const { return hidden_[std::size_t(row)] != 0; }
     // Returns true when the flag changed.
     bool setHidden(int row, bool hidden);
     int hiddenCount() const { return hiddenCount_; }
 
-    Column& column(int col) { return columns_[col]; }
-    const Column& column(int col) const { return columns_[col]; }
+    Column& column(int col) { return columns_[std::size_t(col)]; }
+    const Column& column(int col) const { return columns_[std::size_t(col)]; }
     // Moves column `from` so that it ends at index `to`, in the store only.
     void moveStoreColumn(int from, int to);
 

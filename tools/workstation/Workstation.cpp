@@ -48,7 +48,7 @@ LogSheet::LogSheet(const Application& app) {
             it = hubIndex.insert(link->prefix, int(hubs_.size()));
             hubs_.push_back(Hub{link->prefix, {}});
         }
-        hubs_[*it].tags.push_back(Tag{link->tag.toCaseFolded(), column});
+        hubs_[std::size_t(*it)].tags.push_back(Tag{link->tag.toCaseFolded(), column});
     }
 }
 
