@@ -6,12 +6,15 @@
 // object names, with mouse clicks and key strokes.
 
 #include "app/WizardFixture.h"
+#include "hub/HubReader.h"
 #include "hub/hub_process.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTimer>
 
 // Longest a blocking step may take: the hub reader gives up on a request after 5 s, the rest
 // is room for a loaded machine and the sanitizers. A bound against freezing, not a benchmark.
@@ -38,6 +41,21 @@ inline bool RestartHub(HubProcess& hub, QStringList arguments) {
     arguments << QStringLiteral("--quiet");
     return hub.Start(arguments, port, name);
 }
+
+// Makes the wizard's real hub reader give up after timeoutMs instead of its 5 s, for as long
+// as it lives, so that tests of a hub that never answers need not wait the full time-out.
+class ShortReaderTimeout {
+public:
+    explicit ShortReaderTimeout(int timeoutMs)
+        : reader_(QLatin1String(HubReaderClassName), [timeoutMs] {
+              auto reader = std::make_unique<SVComSrvClass>();
+              reader->SetTimeoutMs(timeoutMs);
+              return reader;
+          }) {}
+
+private:
+    ScopedComponent reader_;
+};
 
 class E2eWizard : public WindowControls {
 public:
@@ -96,10 +114,19 @@ public:
         return m.hasMatch() ? m.captured(1).toInt() : -1;
     }
 
-    // Makes every message box keep the event loop running for a while, as a real modal box
-    // does while the user reads it: timers fire and sockets are served meanwhile.
-    void ReadMessagesFor(int ms) {
-        messages.onShow = [ms](const ShownMessage&) { QTest::qWait(ms); };
+    // Makes every message box keep the event loop running, as a real modal box does while
+    // the user reads it: sockets are served meanwhile and, while sampling runs, the box stays
+    // up until the next sampling tick has fired (at most two sampling periods of 100 ms).
+    void KeepEventsRunningDuringMessages() {
+        messages.onShow = [this](const ShownMessage&) {
+            QTimer* timer = Timer();
+            if (!timer->isActive()) {
+                QCoreApplication::processEvents();
+                return;
+            }
+            QSignalSpy tick(timer, &QTimer::timeout);
+            tick.wait(200);
+        };
     }
 
     static bool BusyPointerShown() { return QGuiApplication::overrideCursor() != nullptr; }

@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 
 #include <cstdio>
 
@@ -50,8 +51,8 @@ public:
         socket_->write(body);
     }
 
-    // Sends `bytes` one at a time, every 20 ms.
-    void Drip(const QByteArray& bytes) {
+    // Sends `bytes` one at a time, every `intervalMs`.
+    void Drip(const QByteArray& bytes, int intervalMs) {
         drip_.append(bytes);
         if (!dripTimer_) {
             dripTimer_ = new QTimer(this);
@@ -62,7 +63,7 @@ public:
                 drip_.remove(0, 1);
             });
         }
-        dripTimer_->start(20);
+        dripTimer_->start(intervalMs);
     }
 
     // Closes after everything written so far has gone out.
@@ -146,7 +147,7 @@ bool HubServer::Start(QString* error) {
     if (options_.fault == Fault::Flap) {
         auto* flap = new QTimer(this);
         connect(flap, &QTimer::timeout, this, &HubServer::Flap);
-        flap->start(2000);
+        flap->start(options_.faultPeriodMs);
     }
     return true;
 }
@@ -259,7 +260,7 @@ void HubServer::Respond(Session& session, const QByteArray& command) {
     case Fault::Stall:
         return;
     case Fault::Drip:
-        session.Drip(hubwire::EncodeAnswer(body));
+        session.Drip(hubwire::EncodeAnswer(body), std::max(1, options_.faultPeriodMs / 100));
         return;
     case Fault::Close:
         session.Send(hubwire::EncodeHeader(body.size()), body.left(body.size() / 2));

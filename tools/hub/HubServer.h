@@ -26,12 +26,12 @@ namespace demohub {
 enum class Fault {
     None,
     Stall,    // reads requests and never answers
-    Drip,     // sends each answer one byte every 20 ms
+    Drip,     // sends each answer one byte every hundredth of the fault period (20 ms)
     Close,    // sends half of each answer, then closes the connection
     Garbage,  // sends a header that is not a decimal length
     Oversize, // announces an answer far over 64 MiB
     Mismatch, // "GETVALUES" leaves out the last tag and misnames the first
-    Flap,     // stops listening and drops every client every 2 s, then comes back
+    Flap,     // stops listening and drops every client every fault period (2 s), then comes back
 };
 std::optional<Fault> ParseFault(QStringView text);
 
@@ -41,6 +41,9 @@ struct ServerOptions {
     quint16 port = 6000; // 0 = any free port
     bool quiet = false;
     Fault fault = Fault::None;
+    // The time scale of the faults: how long flap stays up and down; drip sends one byte per
+    // hundredth of it. Tests shorten it to run the same cases faster.
+    int faultPeriodMs = 2000;
     quint64 seed = 1;
 };
 

@@ -61,10 +61,15 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Misbehave on purpose: stall, drip, close, garbage, oversize, mismatch "
                        "or flap."),
         QStringLiteral("MODE"));
+    const QCommandLineOption faultPeriodOption(
+        QStringLiteral("fault-period"),
+        QStringLiteral("Time scale of the faults in ms (default 2000): flap goes down and up "
+                       "again after this long, drip sends a byte every hundredth of it."),
+        QStringLiteral("MS"), QStringLiteral("2000"));
     const QCommandLineOption quietOption(QStringLiteral("quiet"),
                                          QStringLiteral("Do not log connections."));
     parser.addOptions({portOption, listenOption, nameOption, tagsOption, syntheticOption,
-                       seedOption, faultOption, quietOption});
+                       seedOption, faultOption, faultPeriodOption, quietOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return Fail(QStringLiteral("unexpected argument \"%1\"; see --help")
@@ -95,6 +100,9 @@ int main(int argc, char* argv[]) {
             return Fail(QStringLiteral("unknown --fault \"%1\"").arg(parser.value(faultOption)));
         options.fault = *fault;
     }
+    options.faultPeriodMs = parser.value(faultPeriodOption).toInt(&ok);
+    if (!ok || options.faultPeriodMs < 100 || options.faultPeriodMs > 3600000)
+        return Fail(QStringLiteral("--fault-period must be between 100 and 3600000 ms"));
     if (parser.isSet(tagsOption) && parser.isSet(syntheticOption))
         return Fail(QStringLiteral("--tags and --synthetic exclude each other"));
 
