@@ -16,7 +16,7 @@
 
 #include "BenchSupport.h"
 #include "component/CreateObject.h"
-#include "app/frmSVCorblexAppGen.h"
+#include "BenchWindow.h"
 #include "hub/IHubReader.h"
 #include "ui/FlexGrid.h"
 #include "ui/Platform.h"
@@ -153,14 +153,11 @@ int main(int argc, char** argv) {
         return std::unique_ptr<ComponentBase>(std::make_unique<HubAnswers>(&tagList, &values));
     });
 
-    bench::CountingMessageBox messages("bench_layout");
-    PlatformServices services;
-    services.messageBox = &messages;
-    frmSVCorblexAppGen window(services);
-    if (!window.Form_Load())
+    bench::BenchWindow opened("bench_layout");
+    if (!opened.Open())
         return 1;
-    window.show();
-    QApplication::processEvents();
+    frmSVCorblexAppGen& window = *opened.window;
+    const bench::CountingMessageBox& messages = opened.messages;
     const auto find = [&window](const char* name) {
         QWidget* w = window.findChild<QWidget*>(QLatin1String(name));
         if (!w)

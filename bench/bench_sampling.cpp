@@ -22,7 +22,7 @@
 
 #include "BenchSupport.h"
 #include "component/CreateObject.h"
-#include "app/frmSVCorblexAppGen.h"
+#include "BenchWindow.h"
 #include "hub/IHubReader.h"
 #include "ui/FlexGrid.h"
 #include "ui/Platform.h"
@@ -239,16 +239,11 @@ public:
               return std::unique_ptr<ComponentBase>(std::make_unique<PlantHubReader>(&hub));
           }) {
         hub.tags = plant.TagList();
-        PlatformServices services;
-        services.messageBox = &messages;
-        window = std::make_unique<frmSVCorblexAppGen>(services);
     }
 
     bool Open() {
-        if (!window->Form_Load())
+        if (!opened.Open())
             return false;
-        window->show();
-        QApplication::processEvents();
         window->findChild<QRadioButton*>(QStringLiteral("optConnectMethod(0)"))->setChecked(true);
         window->findChild<QLineEdit*>(QStringLiteral("txtSampleRate"))
             ->setText(QStringLiteral("100"));
@@ -276,9 +271,10 @@ public:
 
     Plant plant;
     PlantHub hub;
-    bench::CountingMessageBox messages{"bench_sampling"};
-    ScopedComponent registration;
-    std::unique_ptr<frmSVCorblexAppGen> window;
+    ScopedComponent registration; // before the window, which creates its reader at start-up
+    bench::BenchWindow opened{"bench_sampling"};
+    bench::CountingMessageBox& messages = opened.messages;
+    std::unique_ptr<frmSVCorblexAppGen>& window = opened.window;
     FlexGrid* grid = nullptr;
     std::optional<bench::PaintCounter> paints;
 };

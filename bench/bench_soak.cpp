@@ -9,7 +9,7 @@
 
 #include "BenchSupport.h"
 #include "component/CreateObject.h"
-#include "app/frmSVCorblexAppGen.h"
+#include "BenchWindow.h"
 #include "hub/IHubReader.h"
 #include "ui/Platform.h"
 
@@ -88,13 +88,10 @@ int main(int argc, char* argv[]) {
     const bench::IsolatedSettings settings;
     ScopedComponent hub(QLatin1String(HubReaderClassName),
                         [] { return std::make_unique<MovingHub>(); });
-    bench::CountingMessageBox messages("bench_soak");
-    PlatformServices services;
-    services.messageBox = &messages;
-    frmSVCorblexAppGen window(services);
-    if (!window.Form_Load())
+    bench::BenchWindow opened("bench_soak");
+    if (!opened.Open())
         return 1;
-    window.show();
+    frmSVCorblexAppGen& window = *opened.window;
     window.findChild<QLineEdit*>(QStringLiteral("txtSampleRate"))->setText(QStringLiteral("100"));
     window.findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
     if (window.CurrentPage() != 1)

@@ -40,17 +40,7 @@ void frmSVCorblexAppGen::EnterSamplingPage() {
     grid.AutoSize(0, grid.Cols() - 1);
     grid.SetRows(n + 1);
     for (qint32 i = 1; i <= n; ++i) {
-        const TagItem& tag = Tags_->At(i);
-        grid.SetTextMatrix(i, 0, tag.Name());
-        grid.SetCellAlignment(i, 0, CellAlignment::LeftCenter);
-        grid.SetTextMatrix(i, 1, tag.FieldType());
-        grid.SetCellAlignment(i, 1, CellAlignment::CenterCenter);
-        grid.SetTextMatrix(i, 2, QString::number(tag.Length()));
-        grid.SetCellAlignment(i, 2, CellAlignment::CenterCenter);
-        grid.SetTextMatrix(i, 3, QString::number(tag.Decimals()));
-        grid.SetCellAlignment(i, 3, CellAlignment::CenterCenter);
-        grid.SetTextMatrix(i, 4, tag.Value());
-        grid.SetCellAlignment(i, 4, CellAlignment::LeftCenter);
+        FillTagRow(grid, i, 0, Tags_->At(i));
         grid.SetCellBackColor(i, 1, 3, Unchanged);
     }
     grid.AutoSize(0, grid.Cols() - 1);

@@ -27,16 +27,7 @@ void frmSVCorblexAppGen::EnterSelectTagsPage() {
     for (qint32 i = 1; i <= n; ++i) {
         const TagItem& tag = Tags_->At(i);
         grid.SetCellChecked(i, 0, all);
-        grid.SetTextMatrix(i, 1, tag.Name());
-        grid.SetCellAlignment(i, 1, CellAlignment::LeftCenter);
-        grid.SetTextMatrix(i, 2, tag.FieldType());
-        grid.SetCellAlignment(i, 2, CellAlignment::CenterCenter);
-        grid.SetTextMatrix(i, 3, QString::number(tag.Length()));
-        grid.SetCellAlignment(i, 3, CellAlignment::CenterCenter);
-        grid.SetTextMatrix(i, 4, QString::number(tag.Decimals()));
-        grid.SetCellAlignment(i, 4, CellAlignment::CenterCenter);
-        grid.SetTextMatrix(i, 5, tag.Value());
-        grid.SetCellAlignment(i, 5, CellAlignment::LeftCenter);
+        FillTagRow(grid, i, 1, tag);
         upperNames_.append(tag.Name().toUpper());
     }
     upperNamesGeneration_ = tagsGeneration_;

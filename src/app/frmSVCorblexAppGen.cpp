@@ -100,6 +100,19 @@ frmSVCorblexAppGen::frmSVCorblexAppGen(PlatformServices services, QWidget* paren
 
 frmSVCorblexAppGen::~frmSVCorblexAppGen() = default;
 
+void frmSVCorblexAppGen::FillTagRow(IGrid& grid, qint32 row, int firstCol, const TagItem& tag) {
+    grid.SetTextMatrix(row, firstCol, tag.Name());
+    grid.SetCellAlignment(row, firstCol, CellAlignment::LeftCenter);
+    grid.SetTextMatrix(row, firstCol + 1, tag.FieldType());
+    grid.SetCellAlignment(row, firstCol + 1, CellAlignment::CenterCenter);
+    grid.SetTextMatrix(row, firstCol + 2, QString::number(tag.Length()));
+    grid.SetCellAlignment(row, firstCol + 2, CellAlignment::CenterCenter);
+    grid.SetTextMatrix(row, firstCol + 3, QString::number(tag.Decimals()));
+    grid.SetCellAlignment(row, firstCol + 3, CellAlignment::CenterCenter);
+    grid.SetTextMatrix(row, firstCol + 4, tag.Value());
+    grid.SetCellAlignment(row, firstCol + 4, CellAlignment::LeftCenter);
+}
+
 bool frmSVCorblexAppGen::Form_Load() {
     // 1. Centre the window on its screen; the size stays as it is.
     if (QScreen* screen = this->screen()) {

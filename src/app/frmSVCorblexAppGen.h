@@ -28,6 +28,7 @@ class QPushButton;
 class QRadioButton;
 class QTabWidget;
 class QTimer;
+class IGrid;
 
 // Registers the settings library, hub reader, application model and tool object under their
 // class names for CreateObject. The window does it when it is made; calling it again is harmless.
@@ -108,6 +109,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Writes a tag's name, type, length, decimals and value into row `row` of a tag grid,
+    // starting at column `firstCol`, aligned as both tag grids show them.
+    static void FillTagRow(IGrid& grid, qint32 row, int firstCol, const TagItem& tag);
+
     void CreateControls();
     void FocusPage(int page);
     void Form_QueryUnload();

@@ -264,14 +264,6 @@ SVComSrvClass::SVComSrvClass(const QString& localName) : localName_(localName) {
 
 SVComSrvClass::~SVComSrvClass() = default;
 
-void SVComSrvClass::SetLocalName(const QString& name) {
-    if (name == localName_)
-        return;
-    localName_ = name;
-    if (connection_ && connection_->Key() == QLatin1String("HUB"))
-        connection_.reset();
-}
-
 void SVComSrvClass::Explain(const QString& request, const QString& why) const {
     if (silent_)
         return;

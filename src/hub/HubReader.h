@@ -54,12 +54,8 @@ public:
     bool Silent() const override { return silent_; }
     QString ReadInputFile(const QString& request) override;
 
-    // Name of the local endpoint that "HUB:" requests go to.
-    void SetLocalName(const QString& name);
-    const QString& LocalName() const { return localName_; }
     // Longest time one request may take, in milliseconds.
     void SetTimeoutMs(int ms) { timeoutMs_ = ms; }
-    int TimeoutMs() const { return timeoutMs_; }
 
 private:
     class Connection;

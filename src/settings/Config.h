@@ -33,7 +33,6 @@ public:
 
     virtual void SetApplicationName(const QString& name) { applicationName_ = name; }
     virtual void SetProgramName(const QString& name) { programName_ = name; }
-    const QString& ApplicationName() const { return applicationName_; }
     const QString& ProgramName() const { return programName_; }
 
     virtual void Load();

@@ -13,6 +13,7 @@
 
 #include "HubReaderFactory.h"
 #include "generate/Application.h"
+#include "Fail.h"
 #include "Workstation.h"
 
 #include <QAbstractTableModel>
@@ -129,10 +130,7 @@ Options ParseArguments(const QStringList& args) {
 }
 
 int Fail(const QString& text, bool interactive) {
-    std::fprintf(stderr, "sv6.exe: %s\n", qPrintable(text));
-    if (interactive)
-        QMessageBox::critical(nullptr, QStringLiteral("sv6"), text);
-    return 1;
+    return workstation::Fail(QStringLiteral("sv6"), text, interactive);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include "generate/Application.h"
 #include "generate/SvtFormat.h"
+#include "Fail.h"
 #include "Workstation.h"
 
 #include <QApplication>
@@ -53,10 +54,7 @@ QTableWidgetItem* OptionalItem(const std::optional<QString>& text) {
 }
 
 int Fail(const QString& text, bool interactive) {
-    std::fprintf(stderr, "sv6admin.exe: %s\n", qPrintable(text));
-    if (interactive)
-        QMessageBox::critical(nullptr, QStringLiteral("sv6admin"), text);
-    return 1;
+    return workstation::Fail(QStringLiteral("sv6admin"), text, interactive);
 }
 
 } // namespace
