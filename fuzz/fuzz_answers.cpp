@@ -8,7 +8,8 @@
 // (entry count equals tag count, each entry's name equals its tag's name ignoring case, the
 // latter compared with a full upper-case comparison); then every tag, starting from the
 // initial properties N/1/0/1, sees the values of several samples, and after each value the
-// inference invariants hold and the result equals a plain transcription of the rule.
+// inference invariants hold and the result equals a slow reference inference that widens
+// type, length and decimals step by step.
 
 #include "FuzzSupport.h"
 #include "hub/Answers.h"

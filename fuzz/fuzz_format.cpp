@@ -11,7 +11,7 @@
 //   breaks + 1 more lines than the name has "_";
 // - formatting twice gives the same result;
 // - for names up to 96 characters, and long names of short words, the result equals a plain
-//   transcription of the rule (every width tried, every line scanned character by character).
+//   slow reference formatter (every width tried, every line scanned character by character).
 
 #include "FuzzSupport.h"
 #include "layout/modSVCorblexAppGen.h"
@@ -25,7 +25,7 @@ namespace mod = modSVCorblexAppGen;
 
 namespace {
 
-// Names compared with the transcription, which tries every width the slow way: any name up
+// Names compared with the reference formatter, which tries every width the slow way: any name up
 // to ReferenceLimit characters, and longer ones while (widths to try) x (longest word + 1)
 // stays within ReferenceWork, each trial line scanning back at most a word. So long names of
 // short words are compared, and so are names with one very long word, the ones whose every

@@ -68,7 +68,7 @@ void FuzzAnswers(QByteArrayView stream, uint8_t seed) {
             qsizetype consumed = -1;
             status = decoder.Feed(stream.sliced(at, piece), &consumed);
             FUZZ_CHECK(consumed >= 0 && consumed <= piece);
-            FUZZ_CHECK(status == decoder.status());
+            FUZZ_CHECK(status == decoder.CurrentStatus());
             FUZZ_CHECK(decoder.Started());
             // Only the piece that finishes the answer (or fails it) may leave bytes unused.
             FUZZ_CHECK(status != AnswerDecoder::Status::Incomplete || consumed == piece);

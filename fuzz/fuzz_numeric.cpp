@@ -3,7 +3,7 @@
 //
 // Input: any bytes. They are read as UTF-8 text and, separately, as raw UTF-16 code units.
 // Checks for each text:
-// - IsNumeric agrees with an independent state-table matcher of the rule;
+// - IsNumeric agrees with an independent state-table matcher of numeric text;
 // - ParseNumber gives a value exactly when the text is numeric and within a double's range,
 //   and that value is the one the C library's correctly rounded strtod gives for the same
 //   digits (a result too small for a normal double may come back as zero);

@@ -41,7 +41,7 @@ void frmSVCorblexAppGen::LeaveConnectPage(bool& ok) {
         Message(MessageIcon::Exclamation, text);
     };
 
-    // 1. and 2. The sample rate; text that is not a number keeps the rate in force.
+    // The sample rate; text that is not a number keeps the rate in force.
     const QString rateText = txtSampleRate->text();
     if (const auto rate = WholeNumber(rateText.trimmed()))
         SampleRateMs_ = *rate;
@@ -50,7 +50,7 @@ void frmSVCorblexAppGen::LeaveConnectPage(bool& ok) {
         return;
     }
 
-    // 3. The remote connection's address and port, each exactly as typed.
+    // The remote connection's address and port, each exactly as typed.
     const bool direct = optConnectMethod[0]->isChecked();
     const QString address = txtTCPaddress->text();
     const QString port = txtTCPport->text();
@@ -74,12 +74,13 @@ void frmSVCorblexAppGen::LeaveConnectPage(bool& ok) {
         }
     }
 
-    // 4. and 5.
+    // Remember the connection and build the request prefix from it.
     TcpAddress_ = address;
     TcpPort_ = WholeNumber(port).value_or(0);
     HubPrefix_ = hubrequest::MakePrefix(direct, address, port);
 
-    // 6. to 10. A new collection replaces the old one whether or not the fetch works; a
+    // Fetch the tag list into a fresh collection, every tag starting as a one-digit whole
+    // number with no value. The new collection replaces the old one whether or not the fetch works; a
     // sample still running on the old one notices the change and ends.
     QString answer;
     {
@@ -100,7 +101,8 @@ void frmSVCorblexAppGen::LeaveConnectPage(bool& ok) {
         }
     }
 
-    // 11. and 12.
+    // No answer: the hub is unreachable. Otherwise sampling starts from zero and the
+    // connection settings are stored.
     if (answer.isEmpty()) {
         Message(MessageIcon::Exclamation, QStringLiteral("Connection Failed!"));
         return;

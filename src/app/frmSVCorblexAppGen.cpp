@@ -114,12 +114,13 @@ void frmSVCorblexAppGen::FillTagRow(IGrid& grid, qint32 row, int firstCol, const
 }
 
 bool frmSVCorblexAppGen::Form_Load() {
-    // 1. Centre the window on its screen; the size stays as it is.
+    // Centre the window on its screen; the size stays as it is.
     if (QScreen* screen = this->screen()) {
         const QRect area = screen->geometry();
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
-    // 2. to 5.
+    // An empty tag collection, this computer as the default hub address, the default port
+    // and the pages' explanations.
     Tags_ = std::make_shared<TagItems>();
     ++tagsGeneration_;
     TcpAddress_ = QHostInfo::localHostName();
@@ -129,7 +130,7 @@ bool frmSVCorblexAppGen::Form_Load() {
     lblLayoutMessage->setText(LayoutMessage);
     lblGenerateMessage->setText(GenerateMessage);
 
-    // 6. to 8. Without a hub reader the program cannot work at all.
+    // Without a hub reader the program cannot work at all: say so and close.
     try {
         HubReader_ = CreateObject<IHubReader>(QLatin1String(HubReaderClassName));
     } catch (const std::exception&) {
@@ -143,7 +144,7 @@ bool frmSVCorblexAppGen::Form_Load() {
         return false;
     }
 
-    // 9. From here on an error abandons only the step in which it occurs.
+    // From here on an error abandons only the step in which it occurs.
     StartupStep([this] { HubReader_->SetSilent(true); });
     StartupStep([this] { FillMaxLinesList(); });
     CurrentPage_ = 0;
@@ -322,13 +323,13 @@ void frmSVCorblexAppGen::SetSamplingTimer(int intervalMs, bool enabled) {
 }
 
 void frmSVCorblexAppGen::LoadConnectSettings() {
-    // 1. The method: "1" chooses the remote connection; anything else the direct one.
+    // The method: "1" chooses the remote connection; anything else the direct one.
     const QVariant m =
         ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Method"), QVariant(qint16(0)));
     const bool remote = m.toString().trimmed() == QLatin1String("1");
     optConnectMethod[remote ? 1 : 0]->setChecked(true);
     optConnectMethod_Click();
-    // 2. to 4.
+    // Address, port and sample rate as last stored, else the defaults in force.
     txtTCPaddress->setText(
         ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Address"), TcpAddress_)
             .toString());
@@ -337,7 +338,7 @@ void frmSVCorblexAppGen::LoadConnectSettings() {
     txtSampleRate->setText(
         ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("SampleRate"), SampleRateMs_)
             .toString());
-    // 5. and 6.
+    // Nothing samples while the Connect page is on show.
     SetSamplingTimer(0, false);
     StopSampling_ = false;
 }

@@ -36,12 +36,12 @@ public:
     // answer. After Done or Error further calls consume nothing.
     Status Feed(QByteArrayView data, qsizetype* consumed = nullptr);
 
-    Status status() const { return status_; }
+    Status CurrentStatus() const { return status_; }
     // True once any byte of the answer has arrived.
     bool Started() const { return started_; }
     // The length announced by the header, -1 while the header is incomplete.
     qint64 ExpectedLength() const { return headerDone_ ? length_ : -1; }
-    // Why decoding failed (empty unless status() is Error).
+    // Why decoding failed (empty unless CurrentStatus() is Error).
     const QString& ErrorText() const { return error_; }
     // The body of a finished answer; leaves the decoder holding an empty body.
     QByteArray TakeBody() { return std::exchange(body_, QByteArray()); }

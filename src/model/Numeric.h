@@ -1,5 +1,5 @@
 #pragma once
-// The one rule for what text counts as a number (sample-rate box, port box and sampled
+// What text counts as a number everywhere in the program (sample-rate box, port box and sampled
 // values): optional blanks, an optional sign, digits with at most one "." and digits on at
 // least one side of it, an optional exponent (e or E, optional sign, digits), optional
 // blanks. Nothing else: no letters, no thousands separators, no NaN or Inf, not empty. The

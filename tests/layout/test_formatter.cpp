@@ -1,5 +1,5 @@
-// The heading-line formatter: worked names, edge cases, and a straightforward transcription
-// of the line-filling rules that the fast implementation must match exactly.
+// The heading-line formatter: worked names, edge cases, and a slow reference formatter that
+// tries every line width the obvious way, which the fast one must match exactly.
 
 #include "layout/modSVCorblexAppGen.h"
 
@@ -11,7 +11,7 @@ using namespace modSVCorblexAppGen;
 namespace reference {
 
 // Everything here is written the plain way, 1-based, copying strings freely and trying every
-// width; it is slow and obviously faithful to the rules.
+// width; it is slow and obviously right.
 
 QString MidFrom(const QString& s, qint32 pos, qint32 count = -1) {
     if (pos > s.size())

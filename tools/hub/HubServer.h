@@ -66,7 +66,7 @@ public:
     // Publishes the tags of `path` and follows changes to the file; false when it cannot be
     // read at all.
     bool SetTagFile(const QString& path, QString* error);
-    const Plant& plant() const { return plant_; }
+    const Plant& SimulatedPlant() const { return plant_; }
 
     // The answer body for one command, before any fault is applied.
     QByteArray Answer(const QByteArray& command) const;
