@@ -189,11 +189,15 @@ private slots:
         f.Timer()->setInterval(1);
         const qsizetype requests = f.hub.requests.size();
         qsizetype duringSample = -1;
+        bool ticked = false;
         f.pump.onPump = [&] {
-            QTest::qWait(30); // real ticks arrive and must not start a second sample
+            // A real tick arrives while the sample runs and must not start a second one.
+            QSignalSpy tick(f.Timer(), &QTimer::timeout);
+            ticked = tick.wait(5000);
             duringSample = f.hub.requests.size();
         };
         f.window->SampleValues();
+        QVERIFY(ticked);
         QCOMPARE(duringSample, requests + 1);
         f.pump.onPump = nullptr;
     }

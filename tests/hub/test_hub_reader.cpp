@@ -36,6 +36,8 @@ public:
     quint16 port() const { return port_; }
     const QString& name() const { return name_; }
     int connections() const { return connections_; }
+    // Connections the hub has closed completely.
+    int closed() const { return closed_; }
 
 protected:
     void run() override {
@@ -44,12 +46,16 @@ protected:
         if (tcp.listen(QHostAddress::LocalHost, 0) && local.listen(name_))
             port_ = tcp.serverPort();
         QObject::connect(&tcp, &QTcpServer::newConnection, &tcp, [&] {
-            while (QTcpSocket* socket = tcp.nextPendingConnection())
+            while (QTcpSocket* socket = tcp.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::disconnected, [this] { ++closed_; });
                 Serve(socket, [socket] { socket->disconnectFromHost(); });
+            }
         });
         QObject::connect(&local, &QLocalServer::newConnection, &local, [&] {
-            while (QLocalSocket* socket = local.nextPendingConnection())
+            while (QLocalSocket* socket = local.nextPendingConnection()) {
+                QObject::connect(socket, &QLocalSocket::disconnected, [this] { ++closed_; });
                 Serve(socket, [socket] { socket->disconnectFromServer(); });
+            }
         });
         ready_.release();
         exec();
@@ -75,6 +81,7 @@ private:
     QString name_;
     quint16 port_ = 0;
     std::atomic<int> connections_ = 0;
+    std::atomic<int> closed_ = 0;
     QSemaphore ready_;
 };
 
@@ -229,8 +236,8 @@ void TestHubReader::deadKeptConnectionIsReplaced() {
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(reader.ReadInputFile(Prefix(tcp, hub.port()) + QStringLiteral("GETTAGS")),
                  QStringLiteral("ok"));
-        // Give the close time to arrive, so the next request really meets a dead connection.
-        QTest::qWait(50);
+        // The hub has closed, so the next request really meets a dead connection.
+        QTRY_COMPARE(hub.closed(), i + 1);
     }
     QCOMPARE(hub.connections(), 3);
 }
