@@ -22,6 +22,8 @@ class QTimer;
 
 namespace demohub {
 
+class Gateway;
+
 // Deliberate misbehaviour, for testing clients against a hub that goes wrong.
 enum class Fault {
     None,
@@ -64,6 +66,8 @@ public:
     // read at all.
     bool SetTagFile(const QString& path, QString* error);
     const Plant& plant() const { return plant_; }
+    // The brokers and devices of the tag file; null without a tag file.
+    const Gateway* gateway() const { return gateway_; }
 
     // The answer body for one command, before any fault is applied.
     QByteArray Answer(const QByteArray& command) const;
@@ -96,6 +100,7 @@ private:
     qint64 tagFileSize_ = -1;
     QFileSystemWatcher* watcher_ = nullptr;
     QTimer* reloadDelay_ = nullptr;
+    Gateway* gateway_ = nullptr;
 };
 
 } // namespace demohub

@@ -1,0 +1,275 @@
+// The hub as a gateway, against real servers nobody in this project wrote: the Mosquitto
+// broker fed by mosquitto_pub, and a pymodbus Modbus TCP device. Each test starts its servers
+// on free loopback ports, writes a tag file for them and reads the hub's answers over the
+// wire like the wizard does.
+
+#include "hub/HubReader.h"
+#include "hub_process.h"
+#include "servers/test_servers.h"
+
+#include <QElapsedTimer>
+#include <QSaveFile>
+
+using testservers::ModbusDevice;
+using testservers::Mosquitto;
+
+namespace {
+
+bool WriteFile(const QString& path, const QByteArray& text) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+}
+
+// The GETVALUES answer as name -> value.
+QMap<QString, QString> Values(SVComSrvClass& reader) {
+    QMap<QString, QString> values;
+    const QString answer = reader.ReadInputFile(QStringLiteral("HUB:GETVALUES"));
+    for (const QString& entry : answer.split(QLatin1Char('\t'), Qt::SkipEmptyParts)) {
+        const qsizetype comma = entry.indexOf(QLatin1Char(','));
+        values.insert(entry.left(comma), entry.mid(comma + 1));
+    }
+    return values;
+}
+
+#define REQUIRE_PROGRAM(found, what)                                                               \
+    if (!(found))                                                                                  \
+    QSKIP(what " is not installed (scripts/deps.sh installs it)")
+
+} // namespace
+
+class TestHubSources : public QObject {
+    Q_OBJECT
+
+private slots:
+    void mqttTagsFollowTheBroker();
+    void mqttWrongPasswordIsLogged();
+    void modbusDecodesEveryTypeAndOrder();
+    void deadDeviceGoesEmptyOthersKeepUpdating();
+};
+
+void TestHubSources::mqttTagsFollowTheBroker() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    // Retained values are there before the hub subscribes: they give the first values.
+    QVERIFY(broker.Publish(QStringLiteral("site/boiler"), R"({"data": {"temp": 71.26}})", true));
+    QVERIFY(broker.Publish(QStringLiteral("site/state"), "RUNNING, line 3", true));
+
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    QVERIFY(
+        WriteFile(tags, "plant\tbroker\thost=127.0.0.1 port=" + QByteArray::number(broker.port()) +
+                            " keepalive=5\n"
+                            "Boiler Temp\tmqtt\tbroker=plant topic=site/boiler "
+                            "json=data.temp decimals=1\n"
+                            "Boiler Temp F\tmqtt\tbroker=plant topic=site/boiler "
+                            "json=data.temp decimals=0 scale=1.8 offset=32\n"
+                            "Line State\tmqtt\tbroker=plant topic=site/state\n"
+                            "Bags\tmqtt\tbroker=plant topic=site/bags decimals=0\n"
+                            "Sim\ttext\tsimulated\n"));
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    SVComSrvClass reader(hub.name());
+
+    using Map = QMap<QString, QString>;
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader),
+                              (Map{{"Boiler Temp", "71.3"},
+                                   {"Boiler Temp F", "160"},
+                                   {"Line State", "RUNNING, line 3"},
+                                   {"Bags", ""},
+                                   {"Sim", "simulated"}}),
+                              20000);
+    QVERIFY(broker.Publish(QStringLiteral("site/bags"), "41.6"));
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Bags")), QStringLiteral("42"),
+                              20000);
+
+    // The broker goes away: its tags go empty, the hub keeps answering.
+    broker.Stop();
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader),
+                              (Map{{"Boiler Temp", ""},
+                                   {"Boiler Temp F", ""},
+                                   {"Line State", ""},
+                                   {"Bags", ""},
+                                   {"Sim", "simulated"}}),
+                              20000);
+    // ... and comes back on the same port: the hub reconnects and subscribes again.
+    QVERIFY(broker.Start());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral(" is back")), 40000);
+    QVERIFY(broker.Publish(QStringLiteral("site/boiler"), R"({"data": {"temp": -3}})", true));
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Boiler Temp")),
+                              QStringLiteral("-3.0"), 20000);
+
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    QCOMPARE(log.count(QStringLiteral(" went away")), 1);
+    QCOMPARE(log.count(QStringLiteral(" is back")), 1);
+}
+
+void TestHubSources::mqttWrongPasswordIsLogged() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start(QStringLiteral("plant"), QStringLiteral("Right-Horse-7")));
+    QVERIFY(broker.Publish(QStringLiteral("t"), "5", true,
+                           {QStringLiteral("-u"), QStringLiteral("plant"), QStringLiteral("-P"),
+                            QStringLiteral("Right-Horse-7")}));
+
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    const QByteArray port = QByteArray::number(broker.port());
+    QVERIFY(WriteFile(tags, "wrong\tbroker\tport=" + port +
+                                " user=plant password=Xyzzy-42\n"
+                                "right\tbroker\tport=" +
+                                port +
+                                " user=plant passwordenv=SVC_TEST_BROKER_PASSWORD\n"
+                                "Refused\tmqtt\tbroker=wrong topic=t\n"
+                                "Accepted\tmqtt\tbroker=right topic=t\n"));
+    qputenv("SVC_TEST_BROKER_PASSWORD", "Right-Horse-7");
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    qunsetenv("SVC_TEST_BROKER_PASSWORD");
+    SVComSrvClass reader(hub.name());
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Accepted")), QStringLiteral("5"),
+                              20000);
+    QCOMPARE(Values(reader).value(QStringLiteral("Refused")), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("refused the connection")), 20000);
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    QVERIFY2(log.contains(QStringLiteral("broker wrong (127.0.0.1:%1) refused the connection: "
+                                         "Connection Refused: not authorised.")
+                              .arg(broker.port())),
+             qPrintable(log));
+    QVERIFY2(!log.contains(QStringLiteral("Xyzzy")) && !log.contains(QStringLiteral("Horse")),
+             qPrintable(log));
+}
+
+void TestHubSources::modbusDecodesEveryTypeAndOrder() {
+    REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
+    struct Kind {
+        const char* type;
+        QVariant value;
+        int decimals;
+        const char* text;
+    };
+    const Kind kinds[] = {
+        {"int16", -1234, 0, "-1234"},
+        {"uint16", 54321, 0, "54321"},
+        {"int32", -123456789, 0, "-123456789"},
+        {"uint32", 4000000000LL, 0, "4000000000"},
+        {"float32", -12.5, 2, "-12.50"},
+        {"int64", -9007199254740993LL, 0, "-9007199254740993"},
+        {"float64", 1234.5678, 3, "1234.568"},
+    };
+    QVariantList entries;
+    QByteArray file = "plc\tdevice\tport=%PORT% unit=3 poll=0.2 timeout=2\n";
+    QMap<QString, QString> expected;
+    int address = 0;
+    for (const Kind& kind : kinds)
+        for (const char* order : {"ABCD", "DCBA", "BADC", "CDAB"}) {
+            // Alternate tables so both register tables are read.
+            const QString table = address % 8 ? QStringLiteral("holding") : QStringLiteral("input");
+            entries << QVariantMap{{"table", table},
+                                   {"address", address},
+                                   {"type", kind.type},
+                                   {"order", order},
+                                   {"value", kind.value}};
+            const QString name = QStringLiteral("%1 %2").arg(kind.type, order);
+            file += QStringLiteral("%1\tmodbus\tdevice=plc table=%2 address=%3 type=%4 order=%5 "
+                                   "decimals=%6\n")
+                        .arg(name, table)
+                        .arg(address)
+                        .arg(kind.type, order)
+                        .arg(kind.decimals)
+                        .toUtf8();
+            expected.insert(name, QString::fromLatin1(kind.text));
+            address += 4;
+        }
+    entries << QVariantMap{{"table", "holding"},
+                           {"address", 500},
+                           {"type", "uint16"},
+                           {"value", 1000}}
+            << QVariantMap{{"table", "coil"}, {"address", 7}, {"value", true}}
+            << QVariantMap{{"table", "discrete"}, {"address", 9}, {"value", true}};
+    file += "Scaled\tmodbus\tdevice=plc address=500 scale=0.1 offset=-5 decimals=1\n"
+            "Coil 7\tmodbus\tdevice=plc table=coil address=7\n"
+            "Coil 8\tmodbus\tdevice=plc table=coil address=8\n"
+            "Input 9\tmodbus\tdevice=plc table=discrete address=9\n";
+    expected.insert(QStringLiteral("Scaled"), QStringLiteral("95.0"));
+    expected.insert(QStringLiteral("Coil 7"), QStringLiteral("1"));
+    expected.insert(QStringLiteral("Coil 8"), QStringLiteral("0"));
+    expected.insert(QStringLiteral("Input 9"), QStringLiteral("1"));
+
+    ModbusDevice device;
+    QVERIFY(device.Start({{QStringLiteral("3"), entries}}));
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    QVERIFY(WriteFile(tags, file.replace("%PORT%", QByteArray::number(device.port()))));
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    SVComSrvClass reader(hub.name());
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), expected, 20000);
+    QCOMPARE(hub.Stop(), 0);
+    QVERIFY2(!hub.Log().contains(QStringLiteral("cannot read")), qPrintable(hub.Log()));
+}
+
+void TestHubSources::deadDeviceGoesEmptyOthersKeepUpdating() {
+    REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
+    const QVariantList entries{
+        QVariantMap{{"table", "holding"}, {"address", 0}, {"type", "uint16"}, {"value", 11}}};
+    ModbusDevice dying;
+    ModbusDevice living;
+    QVERIFY(dying.Start({{QStringLiteral("1"), entries}}));
+    QVERIFY(living.Start({{QStringLiteral("1"), entries}}));
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    const int timeoutMs = 1500;
+    QVERIFY(WriteFile(tags, "dying\tdevice\tport=" + QByteArray::number(dying.port()) +
+                                " poll=0.1 timeout=1.5\n"
+                                "living\tdevice\tport=" +
+                                QByteArray::number(living.port()) +
+                                " poll=0.1 timeout=1.5\n"
+                                "Dying Value\tmodbus\tdevice=dying address=0\n"
+                                "Dying Tick\tmodbus\tdevice=dying address=9000\n"
+                                "Living Value\tmodbus\tdevice=living address=0\n"
+                                "Living Tick\tmodbus\tdevice=living address=9000\n"));
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    SVComSrvClass reader(hub.name());
+    QTRY_VERIFY_WITH_TIMEOUT(!Values(reader).value(QStringLiteral("Dying Tick")).isEmpty() &&
+                                 !Values(reader).value(QStringLiteral("Living Tick")).isEmpty(),
+                             20000);
+
+    // A hung device: the connection stays, the answers stop. Its tags go empty within its
+    // time-out (plus one poll and the round trip of the request), the other device's go on.
+    dying.Freeze();
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")), QString(),
+                              20000);
+    QVERIFY2(clock.elapsed() < timeoutMs + 700, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(Values(reader).value(QStringLiteral("Dying Tick")), QString());
+    const QString tick = Values(reader).value(QStringLiteral("Living Tick"));
+    QTRY_VERIFY_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Living Tick")) != tick, 5000);
+    QCOMPARE(Values(reader).value(QStringLiteral("Living Value")), QStringLiteral("11"));
+    dying.Thaw();
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")),
+                              QStringLiteral("11"), 30000);
+
+    // A device that dies closes its connection: its tags go empty at once.
+    dying.Stop(true);
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")), QString(),
+                              timeoutMs);
+    // The device comes back on its port: its tags fill again, one line each way.
+    QVERIFY(dying.Start({{QStringLiteral("1"), entries}}));
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")),
+                              QStringLiteral("11"), 30000);
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    QCOMPARE(
+        log.count(QStringLiteral("device dying (127.0.0.1:%1) is unreachable").arg(dying.port())),
+        2);
+    QCOMPARE(log.count(QStringLiteral("device dying (127.0.0.1:%1) is back").arg(dying.port())), 2);
+    QVERIFY2(!log.contains(QStringLiteral("device living")), qPrintable(log));
+}
+
+QTEST_GUILESS_MAIN(TestHubSources)
+#include "test_hub_sources.moc"
