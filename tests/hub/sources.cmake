@@ -2,6 +2,7 @@
 # broker and a pymodbus device that the tests start themselves.
 svc_add_test(test_hub_config SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_hub_config.cpp
     LIBS svcorblex_hub_server)
+target_compile_definitions(test_hub_config PRIVATE SVC_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 svc_add_test(test_hub_sources
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_hub_sources.cpp ${CMAKE_CURRENT_LIST_DIR}/hub_process.h

@@ -6,6 +6,7 @@
 #include "MqttSource.h"
 #include "TagFile.h"
 
+#include <QFile>
 #include <QTest>
 
 using namespace demohub;
@@ -15,6 +16,7 @@ class TestHubConfig : public QObject {
 
 private slots:
     void readsEverySource();
+    void exampleFileReads();
     void refusesFaults_data();
     void refusesFaults();
     void passwordNeverInErrors();
@@ -68,6 +70,17 @@ void TestHubConfig::readsEverySource() {
     QCOMPARE(speed.scale, 0.5);
     QCOMPARE(speed.offset, -1.0);
     QCOMPARE(config.modbusTags.at(1).type, ModbusType::Bool); // a coil is a bit by default
+}
+
+void TestHubConfig::exampleFileReads() {
+    QFile file(QStringLiteral(SVC_SOURCE_DIR "/data/plant-gateway.tags"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QStringList errors;
+    const HubConfig config = ParseHubConfig(file.readAll(), &errors);
+    QCOMPARE(errors, QStringList());
+    QCOMPARE(config.brokers.size(), size_t(1));
+    QCOMPARE(config.devices.size(), size_t(1));
+    QVERIFY(!config.mqttTags.empty() && !config.modbusTags.empty());
 }
 
 void TestHubConfig::refusesFaults_data() {

@@ -162,10 +162,11 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
     }
     if (outstanding_ == 0) {
         if (!pollFailed_ && online_ != true) {
-            if (online_.has_value())
-                log_(QStringLiteral("device %1 (%2:%3) is back")
-                         .arg(device_.name, device_.host)
-                         .arg(device_.port));
+            log_(QStringLiteral("device %1 (%2:%3) %4")
+                     .arg(device_.name, device_.host)
+                     .arg(device_.port)
+                     .arg(online_.has_value() ? QStringLiteral("is back")
+                                              : QStringLiteral("connected")));
             online_ = true;
         }
         emit PollDone(pollClock_.nsecsElapsed());

@@ -115,7 +115,11 @@ public:
     // Starts the broker; with a user, only that user and password may connect.
     bool Start(const QString& user = {}, const QString& password = {}) {
         QByteArray config = "listener " + QByteArray::number(port_) +
-                            " 127.0.0.1\npersistence false\nlog_dest stdout\n";
+                            " 127.0.0.1\npersistence false\nlog_dest file " +
+                            QFile::encodeName(LogPath()) +
+                            "\n"
+                            "log_type error\nlog_type warning\nlog_type notice\n"
+                            "log_type information\nlog_type subscribe\n";
         // Run as root (as in CI), the broker would change to its own user, who cannot read
         // the files of this test.
         if (::geteuid() == 0)
@@ -136,6 +140,13 @@ public:
             return false;
         file.close();
         return Run(Binary(), {QStringLiteral("-c"), file.fileName()});
+    }
+
+    // The broker's log file; it logs each subscription as "CLIENT QOS TOPIC".
+    QString LogPath() const { return dir_.filePath(QStringLiteral("mosquitto.log")); }
+    QString Log() const {
+        QFile file(LogPath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
     // Publishes one message with the real command-line client.
