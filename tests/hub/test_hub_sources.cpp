@@ -43,6 +43,7 @@ class TestHubSources : public QObject {
 private slots:
     void mqttTagsFollowTheBroker();
     void mqttWrongPasswordIsLogged();
+    void mqttOverTls();
     void modbusDecodesEveryTypeAndOrder();
     void deadDeviceGoesEmptyOthersKeepUpdating();
 };
@@ -142,6 +143,35 @@ void TestHubSources::mqttWrongPasswordIsLogged() {
              qPrintable(log));
     QVERIFY2(!log.contains(QStringLiteral("Xyzzy")) && !log.contains(QStringLiteral("Horse")),
              qPrintable(log));
+}
+
+void TestHubSources::mqttOverTls() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    REQUIRE_PROGRAM(!testservers::Program(QStringLiteral("openssl")).isEmpty(), "openssl");
+    Mosquitto broker;
+    QVERIFY(broker.MakeTls());
+    QVERIFY(broker.Start());
+    QVERIFY(broker.Publish(QStringLiteral("secure/t"), "7.5", true));
+
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    const QByteArray port = QByteArray::number(broker.port());
+    // The same broker through TLS with its CA, and without TLS, which it does not speak.
+    QVERIFY(WriteFile(tags, "tls\tbroker\tport=" + port +
+                                " cafile=" + QFile::encodeName(broker.CaFile()) +
+                                "\n"
+                                "plain\tbroker\tport=" +
+                                port +
+                                "\n"
+                                "Secure\tmqtt\tbroker=tls topic=secure/t decimals=1\n"
+                                "Plain\tmqtt\tbroker=plain topic=secure/t decimals=1\n"));
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    SVComSrvClass reader(hub.name());
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Secure")), QStringLiteral("7.5"),
+                              20000);
+    QCOMPARE(Values(reader).value(QStringLiteral("Plain")), QString());
+    QCOMPARE(hub.Stop(), 0);
 }
 
 void TestHubSources::modbusDecodesEveryTypeAndOrder() {

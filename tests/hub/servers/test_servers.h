@@ -112,6 +112,39 @@ class Mosquitto : public Server {
 public:
     static QString Binary() { return Program(QStringLiteral("mosquitto")); }
 
+    // Makes a CA and a certificate for 127.0.0.1 signed by it; the next Start() then serves
+    // TLS only. Returns false when openssl fails.
+    bool MakeTls() {
+        const QString ext = dir_.filePath(QStringLiteral("server.ext"));
+        QFile file(ext);
+        if (!file.open(QIODevice::WriteOnly) || file.write("subjectAltName=IP:127.0.0.1\n") < 0)
+            return false;
+        file.close();
+        const QString openssl = Program(QStringLiteral("openssl"));
+        const QStringList ec{
+            QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+        const QList<QStringList> steps{
+            QStringList{"req", "-x509"} + ec +
+                QStringList{"-keyout", Path("ca.key"), "-out", CaFile(), "-days", "2", "-subj",
+                            "/CN=svc-test-ca"},
+            QStringList{"req"} + ec +
+                QStringList{"-keyout", Path("server.key"), "-out", Path("server.csr"), "-subj",
+                            "/CN=127.0.0.1"},
+            QStringList{"x509", "-req", "-in", Path("server.csr"), "-CA", CaFile(), "-CAkey",
+                        Path("ca.key"), "-CAcreateserial", "-out", Path("server.pem"), "-days", "2",
+                        "-extfile", ext}};
+        for (const QStringList& step : steps) {
+            QProcess tool;
+            tool.start(openssl, step);
+            if (!tool.waitForFinished(30000) || tool.exitCode() != 0)
+                return false;
+        }
+        tls_ = true;
+        return true;
+    }
+    QString CaFile() const { return Path("ca.pem"); }
+
     // Starts the broker; with a user, only that user and password may connect.
     bool Start(const QString& user = {}, const QString& password = {}) {
         QByteArray config = "listener " + QByteArray::number(port_) +
@@ -124,6 +157,10 @@ public:
         // the files of this test.
         if (::geteuid() == 0)
             config += "user root\n";
+        if (tls_)
+            config += "cafile " + QFile::encodeName(CaFile()) + "\ncertfile " +
+                      QFile::encodeName(Path("server.pem")) + "\nkeyfile " +
+                      QFile::encodeName(Path("server.key")) + "\n";
         if (user.isEmpty()) {
             config += "allow_anonymous true\n";
         } else {
@@ -158,11 +195,17 @@ public:
                               QStringLiteral("-m"), QString::fromUtf8(payload)};
         if (retain)
             arguments << QStringLiteral("-r");
+        if (tls_)
+            arguments << QStringLiteral("--cafile") << CaFile();
         QProcess client;
         client.start(Program(QStringLiteral("mosquitto_pub")), arguments + extra);
         return client.waitForFinished(20000) && client.exitStatus() == QProcess::NormalExit &&
                client.exitCode() == 0;
     }
+
+private:
+    QString Path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
+    bool tls_ = false;
 };
 
 class ModbusDevice : public Server {
