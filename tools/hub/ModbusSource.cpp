@@ -48,8 +48,17 @@ ModbusSource::ModbusSource(ModbusDevice device, std::vector<ModbusTag> tags, Liv
             Poll();
         } else if (state == QModbusDevice::UnconnectedState) {
             outstanding_ = 0;
-            GoneAway(client_->errorString().isEmpty() ? QStringLiteral("connection closed")
-                                                      : client_->errorString());
+            ClearAll();
+            // The client reports why only after the change of state.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (client_->state() == QModbusDevice::UnconnectedState)
+                        GoneAway(client_->error() == QModbusDevice::NoError
+                                     ? QStringLiteral("connection closed")
+                                     : client_->errorString());
+                },
+                Qt::QueuedConnection);
         }
     });
     timer_ = new QTimer(this);

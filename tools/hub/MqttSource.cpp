@@ -152,8 +152,8 @@ void MqttSource::OnConnect(mosquitto* mosq, void* self, int code) {
     if (code == 0) {
         // Subscribed on every (re)connection: a clean session forgets subscriptions.
         std::vector<char*> topics;
-        for (QByteArray& topic : source->topics_)
-            topics.push_back(topic.data());
+        for (const QByteArray& topic : source->topics_)
+            topics.push_back(const_cast<char*>(topic.constData())); // only read by the library
         if (!topics.empty())
             mosquitto_subscribe_multiple(mosq, nullptr, int(topics.size()), topics.data(), 0, 0,
                                          nullptr);
