@@ -66,8 +66,6 @@ public:
     // read at all.
     bool SetTagFile(const QString& path, QString* error);
     const Plant& plant() const { return plant_; }
-    // The brokers and devices of the tag file; null without a tag file.
-    const Gateway* gateway() const { return gateway_; }
 
     // The answer body for one command, before any fault is applied.
     QByteArray Answer(const QByteArray& command) const;
