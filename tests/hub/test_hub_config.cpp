@@ -96,28 +96,20 @@ void TestHubConfig::refusesFaults_data() {
                                 << "line 3: \"address=ten\" must be a whole number";
     QTest::newRow("duplicate tag") << sources + "A\tnumber\nB\tnumber\nA\ttext\tx"
                                    << "line 5: duplicate tag name \"A\" (first on line 3)";
-    QTest::newRow("duplicate across kinds") << sources + "A\tmqtt\tbroker=b topic=t\nA\tnumber"
-                                            << "line 4: duplicate tag name";
     QTest::newRow("comma in name") << sources + "A,B\tmqtt\tbroker=b topic=t"
                                    << "line 3: a tag name cannot hold \",\"";
     QTest::newRow("unknown device") << sources + "A\tmodbus\tdevice=plc9 address=1"
                                     << "line 3: unknown device \"plc9\"";
     QTest::newRow("unknown broker")
         << QByteArray("A\tmqtt\tbroker=nowhere topic=t") << "line 1: unknown broker \"nowhere\"";
-    QTest::newRow("duplicate device") << sources + "d\tdevice\thost=x"
-                                      << "line 3: duplicate device name \"d\"";
     QTest::newRow("port out of range")
         << QByteArray("b\tbroker\tport=70000") << "line 1: \"port=70000\"";
     QTest::newRow("poll of zero") << QByteArray("d\tdevice\tpoll=0")
                                   << "line 1: \"poll=0\" must be seconds";
     QTest::newRow("wildcard topic") << sources + "A\tmqtt\tbroker=b topic=site/+/temp"
                                     << "line 3: a topic cannot hold the wildcards";
-    QTest::newRow("topic missing") << sources + "A\tmqtt\tbroker=b"
-                                   << "line 3: an mqtt tag needs topic=";
     QTest::newRow("bool in a register") << sources + "A\tmodbus\tdevice=d type=bool"
                                         << "line 3: type bool belongs to coils";
-    QTest::newRow("float in a coil") << sources + "A\tmodbus\tdevice=d table=coil type=float32"
-                                     << "line 3: coils and discrete inputs hold type bool";
     QTest::newRow("unknown order") << sources + "A\tmodbus\tdevice=d order=ABDC"
                                    << "line 3: order must be ABCD, DCBA, BADC or CDAB";
     QTest::newRow("past the last address")
@@ -219,24 +211,13 @@ void TestHubConfig::decodesRegisters_data() {
                   const char* text) {
         QTest::newRow(name) << int(type) << int(order) << words << decimals << QByteArray(text);
     };
-    row("int16 ABCD", T::Int16, O::ABCD, {0xFFFE}, 0, "-2");
     row("int16 BADC", T::Int16, O::BADC, {0xFEFF}, 0, "-2");
-    row("uint16 DCBA", T::Uint16, O::DCBA, {0x3412}, 0, "4660");
-    row("uint16 CDAB", T::Uint16, O::CDAB, {0xFFFF}, 0, "65535");
-    row("int32 ABCD", T::Int32, O::ABCD, {0xF8A4, 0x32EB}, 0, "-123456789");
-    row("int32 CDAB", T::Int32, O::CDAB, {0x32EB, 0xF8A4}, 0, "-123456789");
-    row("int32 BADC", T::Int32, O::BADC, {0xA4F8, 0xEB32}, 0, "-123456789");
     row("int32 DCBA", T::Int32, O::DCBA, {0xEB32, 0xA4F8}, 0, "-123456789");
     row("uint32 ABCD", T::Uint32, O::ABCD, {0xEE6B, 0x2800}, 0, "4000000000");
-    row("uint32 DCBA", T::Uint32, O::DCBA, {0x0028, 0x6BEE}, 0, "4000000000");
-    row("float32 ABCD", T::Float32, O::ABCD, {0xC148, 0x0000}, 2, "-12.50");
     row("float32 CDAB", T::Float32, O::CDAB, {0x0000, 0xC148}, 1, "-12.5");
     row("int64 past 2^53 ABCD", T::Int64, O::ABCD, {0xFFDF, 0xFFFF, 0xFFFF, 0xFFFF}, 0,
         "-9007199254740993");
-    row("int64 CDAB", T::Int64, O::CDAB, {0xFFFF, 0xFFFF, 0xFFFF, 0xFFDF}, 0, "-9007199254740993");
-    row("int64 BADC", T::Int64, O::BADC, {0xDFFF, 0xFFFF, 0xFFFF, 0xFFFF}, 0, "-9007199254740993");
     row("int64 DCBA", T::Int64, O::DCBA, {0xFFFF, 0xFFFF, 0xFFFF, 0xDFFF}, 0, "-9007199254740993");
-    row("float64 ABCD", T::Float64, O::ABCD, {0x3FF8, 0, 0, 0}, 3, "1.500");
     row("float64 DCBA", T::Float64, O::DCBA, {0, 0, 0, 0xF83F}, 0, "2"); // 1.5 rounds up
     row("float32 NaN is empty", T::Float32, O::ABCD, {0x7FC0, 0x0000}, 1, "");
     row("bool", T::Bool, O::ABCD, {1}, 0, "1");
@@ -277,10 +258,6 @@ void TestHubConfig::takesMqttValues_data() {
         << QByteArray("7.0");
     QTest::newRow("json array element")
         << "data.1" << -1 << 1.0 << QByteArray(R"({"data": [5, 6]})") << QByteArray("6");
-    QTest::newRow("json text field")
-        << "state" << -1 << 1.0 << QByteArray(R"({"state": "OFF"})") << QByteArray("OFF");
-    QTest::newRow("json bool") << "on" << -1 << 1.0 << QByteArray(R"({"on": true})")
-                               << QByteArray("1");
     QTest::newRow("missing field is empty")
         << "data.hum" << -1 << 1.0 << QByteArray(R"({"data": {"temp": 7}})") << QByteArray();
     QTest::newRow("not json is empty")
