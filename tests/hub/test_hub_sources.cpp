@@ -66,7 +66,7 @@ void TestHubSources::mqttTagsFollowTheBroker() {
                             "Boiler Temp F\tmqtt\tbroker=plant topic=site/boiler "
                             "json=data.temp decimals=0 scale=1.8 offset=32\n"
                             "Line State\tmqtt\tbroker=plant topic=site/state\n"
-                            "Bags\tmqtt\tbroker=plant topic=site/bags decimals=0\n"
+                            "Bags\tmqtt\tbroker=plant topic=site/bags decimals=0 stale=2\n"
                             "Sim\ttext\tsimulated\n"));
     HubProcess hub;
     QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
@@ -85,6 +85,9 @@ void TestHubSources::mqttTagsFollowTheBroker() {
     QVERIFY(broker.Publish(QStringLiteral("site/bags"), "41.6"));
     QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Bags")), QStringLiteral("42"),
                               20000);
+    // Not updated for longer than its 2 s staleness time: empty, while the others stay.
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Bags")), QString(), 20000);
+    QCOMPARE(Values(reader).value(QStringLiteral("Boiler Temp")), QStringLiteral("71.3"));
 
     // The broker goes away: its tags go empty, the hub keeps answering.
     broker.Stop();
