@@ -46,6 +46,7 @@ private slots:
     void mqttOverTls();
     void modbusDecodesEveryTypeAndOrder();
     void deadDeviceGoesEmptyOthersKeepUpdating();
+    void reloadReplacesSources();
 };
 
 void TestHubSources::mqttTagsFollowTheBroker() {
@@ -308,6 +309,47 @@ void TestHubSources::deadDeviceGoesEmptyOthersKeepUpdating() {
     QVERIFY2(
         log.contains(QStringLiteral("device living (127.0.0.1:%1) connected").arg(living.port())),
         qPrintable(log));
+}
+
+void TestHubSources::reloadReplacesSources() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    QVERIFY(broker.Publish(QStringLiteral("a"), "1", true));
+    QVERIFY(broker.Publish(QStringLiteral("b"), "2", true));
+    ModbusDevice device;
+    QVERIFY(device.Start(
+        {{QStringLiteral("1"),
+          QVariantList{QVariantMap{
+              {"table", "holding"}, {"address", 0}, {"type", "int16"}, {"value", -7}}}}}));
+    const QByteArray sources = "site\tbroker\tport=" + QByteArray::number(broker.port()) +
+                               "\nplc\tdevice\tport=" + QByteArray::number(device.port()) +
+                               " poll=0.1\n";
+
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    QVERIFY(WriteFile(tags, sources + "A\tmqtt\tbroker=site topic=a\n"));
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    SVComSrvClass reader(hub.name());
+    using Map = QMap<QString, QString>;
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), (Map{{"A", "1"}}), 20000);
+
+    // The running sources are stopped and the new file's started.
+    QVERIFY(WriteFile(tags, sources + "B\tmqtt\tbroker=site topic=b\n"
+                                      "P\tmodbus\tdevice=plc address=0 type=int16\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), (Map{{"B", "2"}, {"P", "-7"}}), 20000);
+
+    // A faulty file changes nothing: the sources keep feeding the last good tags.
+    QVERIFY(WriteFile(tags, sources + "B\tmqtt\tbroker=site topic=b\nP\tmodbus\tdevice=plc9\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("refused; keeping the tags")),
+                             20000);
+    QVERIFY(broker.Publish(QStringLiteral("b"), "3", true));
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), (Map{{"B", "3"}, {"P", "-7"}}), 20000);
+    QCOMPARE(hub.Stop(), 0);
+    QVERIFY2(hub.Log().contains(tags + QStringLiteral(": line 4: unknown device \"plc9\"")),
+             qPrintable(hub.Log()));
 }
 
 QTEST_GUILESS_MAIN(TestHubSources)
