@@ -12,6 +12,7 @@
 #include <mosquitto.h>
 
 #include <atomic>
+#include <cstring>
 
 namespace demohub {
 
@@ -168,9 +169,12 @@ void MqttSource::OnDisconnect(mosquitto*, void* self, int code) {
 }
 
 void MqttSource::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
-    static_cast<MqttSource*>(self)->Post(
-        {Event::Kind::Message, 0, QByteArray(message->topic),
-         QByteArray(static_cast<const char*>(message->payload), message->payloadlen)});
+    auto* source = static_cast<MqttSource*>(self);
+    // The topic is looked up here, so only the payload crosses over.
+    const auto found = source->byTopic_.constFind(
+        QByteArray::fromRawData(message->topic, qsizetype(std::strlen(message->topic))));
+    source->Post({Event::Kind::Message, 0, found == source->byTopic_.cend() ? nullptr : &*found,
+                  QByteArray(static_cast<const char*>(message->payload), message->payloadlen)});
 }
 
 void MqttSource::Post(Event event) {
@@ -197,11 +201,9 @@ void MqttSource::Handle(const Event& event) {
     switch (event.kind) {
     case Event::Kind::Message: {
         ++messages_;
-        const auto found = byTopic_.constFind(event.topic);
-        if (found == byTopic_.cend())
-            return;
-        for (size_t i : *found)
-            values_.Set(tags_[i].slot, MqttValueText(tags_[i], event.payload));
+        if (event.tags)
+            for (size_t i : *event.tags)
+                values_.Set(tags_[i].slot, MqttValueText(tags_[i], event.payload));
         return;
     }
     case Event::Kind::Connected:

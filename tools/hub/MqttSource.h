@@ -39,7 +39,7 @@ private:
     struct Event {
         enum class Kind { Message, Connected, Refused, Disconnected } kind;
         int code = 0;
-        QByteArray topic;
+        const std::vector<size_t>* tags = nullptr; // of the message's topic
         QByteArray payload;
     };
     // Called on the library's thread.
@@ -56,6 +56,7 @@ private:
 
     MqttBroker broker_;
     std::vector<MqttTag> tags_;
+    // Read by both threads, written by neither after construction.
     QHash<QByteArray, std::vector<size_t>> byTopic_;
     std::vector<QByteArray> topics_;
     LiveValues& values_;
