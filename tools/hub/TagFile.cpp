@@ -326,10 +326,9 @@ int ModbusWidth(ModbusType type) {
 HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
     HubConfig config;
     const QList<QByteArray> lines = text.split('\n');
-    auto fail = [errors](qsizetype line, const QString& why) {
-        if (errors)
-            errors->append(QStringLiteral("line %1: %2").arg(line).arg(why));
-    };
+    // Faults by line; the names of sources are checked after the whole file is read.
+    std::vector<std::pair<qsizetype, QString>> faults;
+    auto fail = [&faults](qsizetype line, const QString& why) { faults.emplace_back(line, why); };
     QHash<QByteArray, qsizetype> tagLines;
     QHash<QString, int> brokers;
     QHash<QString, int> devices;
@@ -461,13 +460,11 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
             fail(ref.line, QStringLiteral("unknown device \"%1\"").arg(ref.name));
         config.modbusTags[ref.index].device = device;
     }
-    if (errors) // in line order, whatever found them
-        std::stable_sort(errors->begin(), errors->end(), [](const QString& a, const QString& b) {
-            auto line = [](const QString& e) {
-                return QStringView(e).mid(5).split(u':')[0].toInt();
-            };
-            return line(a) < line(b);
-        });
+    std::stable_sort(faults.begin(), faults.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (errors)
+        for (const auto& [line, why] : faults)
+            errors->append(QStringLiteral("line %1: %2").arg(line).arg(why));
     return config;
 }
 
