@@ -160,22 +160,28 @@ void TestHubSources::mqttOverTls() {
     QTemporaryDir dir;
     const QString tags = dir.filePath(QStringLiteral("plant.tags"));
     const QByteArray port = QByteArray::number(broker.port());
-    // The same broker through TLS with its CA, and without TLS, which it does not speak.
-    QVERIFY(WriteFile(tags, "tls\tbroker\tport=" + port +
-                                " cafile=" + QFile::encodeName(broker.CaFile()) +
-                                "\n"
-                                "plain\tbroker\tport=" +
-                                port +
-                                "\n"
-                                "Secure\tmqtt\tbroker=tls topic=secure/t decimals=1\n"
-                                "Plain\tmqtt\tbroker=plain topic=secure/t decimals=1\n"));
+    // The same broker through TLS with its CA; with a file that vouches for no CA; and
+    // without TLS, which it does not speak.
+    QVERIFY(WriteFile(
+        tags, "tls\tbroker\tport=" + port + " cafile=" + QFile::encodeName(broker.CaFile()) +
+                  "\nwrongca\tbroker\tport=" + port + " cafile=" +
+                  QFile::encodeName(broker.ServerCertificate()) + "\nplain\tbroker\tport=" + port +
+                  "\n"
+                  "Secure\tmqtt\tbroker=tls topic=secure/t decimals=1\n"
+                  "Untrusted\tmqtt\tbroker=wrongca topic=secure/t decimals=1\n"
+                  "Plain\tmqtt\tbroker=plain topic=secure/t decimals=1\n"));
     HubProcess hub;
     QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
     SVComSrvClass reader(hub.name());
     QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Secure")), QStringLiteral("7.5"),
                               20000);
+    const QString untrusted = QStringLiteral("broker wrongca (127.0.0.1:%1): ").arg(broker.port());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(untrusted), 20000);
+    QCOMPARE(Values(reader).value(QStringLiteral("Untrusted")), QString());
     QCOMPARE(Values(reader).value(QStringLiteral("Plain")), QString());
     QCOMPARE(hub.Stop(), 0);
+    QVERIFY2(hub.Log().contains(untrusted + QStringLiteral("OpenSSL Error")),
+             qPrintable(hub.Log()));
 }
 
 void TestHubSources::modbusDecodesEveryTypeAndOrder() {

@@ -115,6 +115,7 @@ void MqttSource::Start() {
     mosquitto_connect_callback_set(mosq_, &MqttSource::OnConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttSource::OnDisconnect);
     mosquitto_message_callback_set(mosq_, &MqttSource::OnMessage);
+    mosquitto_log_callback_set(mosq_, &MqttSource::OnLog);
     mosquitto_reconnect_delay_set(mosq_, 1, 30, true);
     if (!broker_.user.isEmpty() || !broker_.password.isEmpty())
         mosquitto_username_pw_set(
@@ -177,6 +178,13 @@ void MqttSource::OnMessage(mosquitto*, void* self, const mosquitto_message* mess
                   QByteArray(static_cast<const char*>(message->payload), message->payloadlen)});
 }
 
+void MqttSource::OnLog(mosquitto*, void* self, int level, const char* text) {
+    // Errors only, such as a TLS handshake that fails: they come with no other callback.
+    // The library's error texts never hold the user name or password.
+    if (level == MOSQ_LOG_ERR)
+        static_cast<MqttSource*>(self)->Post({Event::Kind::Failed, 0, nullptr, QByteArray(text)});
+}
+
 void MqttSource::Post(Event event) {
     std::lock_guard lock(mutex_);
     pending_.push_back(std::move(event));
@@ -218,6 +226,15 @@ void MqttSource::Handle(const Event& event) {
         const QString why = QString::fromUtf8(mosquitto_connack_string(event.code));
         if (why != lastProblem_)
             log_(Where() + QStringLiteral(" refused the connection: ") + why);
+        lastProblem_ = why;
+        online_ = false;
+        return;
+    }
+    case Event::Kind::Failed: {
+        ClearAll();
+        const QString why = QString::fromUtf8(event.payload);
+        if (why != lastProblem_)
+            log_(Where() + QStringLiteral(": ") + why);
         lastProblem_ = why;
         online_ = false;
         return;

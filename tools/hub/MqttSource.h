@@ -37,15 +37,16 @@ public:
 
 private:
     struct Event {
-        enum class Kind { Message, Connected, Refused, Disconnected } kind;
+        enum class Kind { Message, Connected, Refused, Disconnected, Failed } kind;
         int code = 0;
         const std::vector<size_t>* tags = nullptr; // of the message's topic
-        QByteArray payload;
+        QByteArray payload;                        // Failed: the library's message
     };
     // Called on the library's thread.
     static void OnConnect(mosquitto*, void* self, int code);
     static void OnDisconnect(mosquitto*, void* self, int code);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void OnLog(mosquitto*, void* self, int level, const char* text);
     void Post(Event event);
 
     // On the event loop.

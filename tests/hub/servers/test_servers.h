@@ -144,6 +144,8 @@ public:
         return true;
     }
     QString CaFile() const { return Path("ca.pem"); }
+    // The broker's own certificate: no CA, so a client that trusts only it must refuse.
+    QString ServerCertificate() const { return Path("server.pem"); }
 
     // Starts the broker; with a user, only that user and password may connect.
     bool Start(const QString& user = {}, const QString& password = {}) {
