@@ -281,13 +281,14 @@ void TestHubSources::deadDeviceGoesEmptyOthersKeepUpdating() {
                              20000);
 
     // A hung device: the connection stays, the answers stop. Its tags go empty within its
-    // time-out (plus one poll and the round trip of the request), the other device's go on.
+    // time-out (plus a poll, the round trip and room for a loaded machine), the other
+    // device's go on.
     dying.Freeze();
     QElapsedTimer clock;
     clock.start();
     QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")), QString(),
                               20000);
-    QVERIFY2(clock.elapsed() < timeoutMs + 700, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < timeoutMs + 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(Values(reader).value(QStringLiteral("Dying Tick")), QString());
     const QString tick = Values(reader).value(QStringLiteral("Living Tick"));
     QTRY_VERIFY_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Living Tick")) != tick, 5000);

@@ -89,6 +89,7 @@ public:
     void Stop(bool hard = false) {
         if (process_.state() == QProcess::NotRunning)
             return;
+        Thaw(); // a frozen server would not act on SIGTERM
         hard ? process_.kill() : process_.terminate();
         if (!process_.waitForFinished(10000)) {
             process_.kill();
