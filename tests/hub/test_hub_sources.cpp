@@ -298,8 +298,7 @@ void TestHubSources::deadDeviceGoesEmptyOthersKeepUpdating() {
     QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")),
                               QStringLiteral("11"), 30000);
 
-    // A device that dies closes its connection: its tags go empty without waiting for the
-    // time-out.
+    // A device that dies closes its connection; its tags go empty as well.
     dying.Stop(true);
     QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")), QString(), 5000);
     // The device comes back on its port: its tags fill again, one line each way.
