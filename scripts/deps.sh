@@ -1,7 +1,12 @@
 # Installs the Debian packages the build needs when any is missing.
 # Sourced by scripts/test and scripts/demo; works as root or through sudo.
+# The hub reads Modbus TCP through Qt SerialBus and MQTT through libmosquitto; its tests run
+# against a real Mosquitto broker (fed by mosquitto_pub, with TLS certificates made by
+# openssl) and a pymodbus device.
 svc_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-              fonts-dejavu-core fonts-liberation2 ccache xauth xvfb)
+              fonts-dejavu-core fonts-liberation2 ccache xauth xvfb
+              qt6-serialbus-dev libmosquitto-dev mosquitto mosquitto-clients python3-pymodbus
+              openssl)
 
 svc_ensure_packages() {
     local missing=()

@@ -1,5 +1,6 @@
 #include "HubServer.h"
 
+#include "Gateway.h"
 #include "TagFile.h"
 #include "hub/Framing.h"
 
@@ -341,15 +342,40 @@ void HubServer::ReloadTagFile(bool initial, QString* error) {
     if (!initial && text == tagFileText_)
         return;
     tagFileText_ = text;
-    QStringList warnings;
-    std::vector<TagDef> tags = ParseTagFile(text, &warnings);
-    for (const QString& warning : warnings)
-        Log(QStringLiteral("svcorblex-hub: %1: %2").arg(tagFile_, warning));
+    QStringList errors;
+    HubConfig config = ParseHubConfig(text, &errors);
+    if (!errors.isEmpty()) {
+        // A file with any fault is refused as a whole: half a plant would mislead.
+        for (QString& line : errors)
+            line = tagFile_ + QStringLiteral(": ") + line;
+        if (error) {
+            *error = errors.join(QStringLiteral("\nsvcorblex-hub: "));
+            return;
+        }
+        for (const QString& line : errors)
+            Log(QStringLiteral("svcorblex-hub: ") + line);
+        Log(QStringLiteral("svcorblex-hub: %1 refused; keeping the tags served").arg(tagFile_));
+        return;
+    }
+    if (!gateway_) {
+        // Brokers and devices come and go rarely, and each change is worth a line even when
+        // connections are not logged.
+        gateway_ = new Gateway(
+            [](const QString& line) {
+                const QByteArray bytes =
+                    ("svcorblex-hub: " + line + QLatin1Char('\n')).toLocal8Bit();
+                std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+                std::fflush(stderr);
+            },
+            this);
+        plant_.SetLiveValues(&gateway_->values());
+    }
+    gateway_->Apply(config);
     Log(QStringLiteral("svcorblex-hub: %1 %2 tags from %3")
             .arg(initial ? QStringLiteral("loaded") : QStringLiteral("reloaded"))
-            .arg(tags.size())
+            .arg(config.tags.size())
             .arg(tagFile_));
-    SetTags(std::move(tags));
+    SetTags(std::move(config.tags));
 }
 
 } // namespace demohub

@@ -22,6 +22,8 @@ class QTimer;
 
 namespace demohub {
 
+class Gateway;
+
 // Deliberate misbehaviour, for testing clients against a hub that goes wrong.
 enum class Fault {
     None,
@@ -99,6 +101,7 @@ private:
     qint64 tagFileSize_ = -1;
     QFileSystemWatcher* watcher_ = nullptr;
     QTimer* reloadDelay_ = nullptr;
+    Gateway* gateway_ = nullptr;
 };
 
 } // namespace demohub

@@ -1,5 +1,7 @@
 #include "Plant.h"
 
+#include "LiveValues.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -90,6 +92,8 @@ qsizetype Plant::MaxValueBytes(qsizetype index) const {
             longest = std::max(longest, state.size());
         return longest;
     }
+    case TagDef::Kind::Live:
+        return 0; // counted per answer from LiveValues::TotalBytes()
     }
     return 0;
 }
@@ -124,11 +128,20 @@ char* Plant::WriteValue(char* out, qsizetype index, double seconds) const {
             return out;
         std::memcpy(out, tag.states.front().constData(), size_t(tag.states.front().size()));
         return out + tag.states.front().size();
+    case TagDef::Kind::Live: {
+        if (!live_)
+            return out;
+        const QByteArray& value = live_->Current(tag.slot);
+        std::memcpy(out, value.constData(), size_t(value.size()));
+        return out + value.size();
+    }
     }
     return out;
 }
 
 QByteArray Plant::Value(qsizetype index, double seconds) const {
+    if (tags_[size_t(index)].kind == TagDef::Kind::Live)
+        return live_ ? live_->Current(tags_[size_t(index)].slot) : QByteArray();
     QByteArray value(MaxValueBytes(index), Qt::Uninitialized);
     char* end = WriteValue(value.data(), index, seconds);
     value.truncate(end - value.constData());
@@ -138,7 +151,7 @@ QByteArray Plant::Value(qsizetype index, double seconds) const {
 QByteArray Plant::ValuesAnswer(double seconds) const {
     // One allocation of a known upper bound and plain writes into it: a 100,000-tag answer
     // costs a few milliseconds.
-    QByteArray answer(valuesBound_, Qt::Uninitialized);
+    QByteArray answer(valuesBound_ + (live_ ? live_->TotalBytes() : 0), Qt::Uninitialized);
     char* out = answer.data();
     for (qsizetype i = 0; i < Count(); ++i) {
         if (i > 0)

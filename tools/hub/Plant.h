@@ -10,7 +10,8 @@
 namespace demohub {
 
 struct TagDef {
-    enum class Kind { Number, Counter, State, Text };
+    // Live: a value read from a broker or device, kept in LiveValues at `slot`.
+    enum class Kind { Number, Counter, State, Text, Live };
     QByteArray name;
     Kind kind = Kind::Number;
     // Number: base + amplitude * sin(2 pi t / period + phase) + noise * amplitude * random.
@@ -25,11 +26,17 @@ struct TagDef {
     QList<QByteArray> states;
     // Chance, per second, that the value is empty.
     double empty = 0;
+    // Live: where its value is kept.
+    qsizetype slot = -1;
 };
+
+class LiveValues;
 
 class Plant {
 public:
     void SetTags(std::vector<TagDef> tags, quint64 seed);
+    // Where the values of Live tags are read from; must outlive the plant or be reset.
+    void SetLiveValues(const LiveValues* live) { live_ = live; }
     qsizetype Count() const { return qsizetype(tags_.size()); }
     const std::vector<TagDef>& Tags() const { return tags_; }
 
@@ -49,6 +56,7 @@ private:
     std::vector<TagDef> tags_;
     std::vector<double> phases_;
     quint64 seed_ = 0;
+    const LiveValues* live_ = nullptr;
     QByteArray tagsAnswer_;
     qsizetype valuesBound_ = 0; // upper bound of the size of a GETVALUES answer
 };

@@ -1,6 +1,9 @@
 #include "TagFile.h"
 
+#include <QHash>
 #include <QRegularExpression>
+
+#include <algorithm>
 
 #include <cmath>
 
@@ -13,12 +16,15 @@ bool ReadNumber(const QByteArray& text, double& value) {
     const double parsed = text.trimmed().toDouble(&ok);
     if (ok && std::isfinite(parsed))
         value = parsed;
-    return ok;
+    return ok && std::isfinite(parsed);
 }
 
+using Pairs = QList<QPair<QString, QByteArray>>;
+
 // "key=value key=value ...": a value runs up to the blank before the next "key=", so a
-// list of states may hold blanks ("states=Standard|High Strength").
-QString ApplyParameters(TagDef& tag, const QByteArray& parameters) {
+// list of states may hold blanks ("states=Standard|High Strength"). Keys come back in lower
+// case. Returns an error text, empty when the parameters read well.
+QString ReadPairs(const QByteArray& parameters, Pairs& pairs) {
     static const QRegularExpression pair(
         QStringLiteral("([A-Za-z]+)=(.*?)(?=\\s+[A-Za-z]+=|\\s*$)"));
     const QString text = QString::fromUtf8(parameters);
@@ -29,9 +35,50 @@ QString ApplyParameters(TagDef& tag, const QByteArray& parameters) {
         if (!QStringView(text).sliced(end, match.capturedStart() - end).trimmed().isEmpty())
             return QStringLiteral("parameters must be key=value pairs");
         end = match.capturedEnd();
-        const QString key = match.captured(1).toLower();
-        const QByteArray value = match.captured(2).toUtf8();
-        bool ok = true;
+        pairs.append({match.captured(1).toLower(), match.captured(2).toUtf8()});
+    }
+    if (!QStringView(text).sliced(end).trimmed().isEmpty())
+        return QStringLiteral("parameters must be key=value pairs");
+    return QString();
+}
+
+QString NotANumber(const QString& key, const QByteArray& value) {
+    return QStringLiteral("\"%1=%2\" is not a number").arg(key, QString::fromUtf8(value));
+}
+
+// A whole number from `low` to `high`; an error text otherwise.
+QString ReadWhole(const QString& key, const QByteArray& value, qint64 low, qint64 high,
+                  qint64& out) {
+    bool ok = false;
+    const qint64 parsed = value.trimmed().toLongLong(&ok);
+    if (!ok || parsed < low || parsed > high)
+        return QStringLiteral("\"%1=%2\" must be a whole number from %3 to %4")
+            .arg(key, QString::fromUtf8(value))
+            .arg(low)
+            .arg(high);
+    out = parsed;
+    return QString();
+}
+
+// Seconds, above 0, as milliseconds.
+QString ReadSeconds(const QString& key, const QByteArray& value, qint64& ms) {
+    double seconds = 0;
+    if (!ReadNumber(value, seconds) || seconds <= 0 || seconds > 86400)
+        return QStringLiteral("\"%1=%2\" must be seconds above 0")
+            .arg(key, QString::fromUtf8(value));
+    ms = std::max<qint64>(1, qint64(std::llround(seconds * 1000)));
+    return QString();
+}
+
+QString UnknownKey(const QString& key) {
+    return QStringLiteral("unknown parameter \"%1\"").arg(key);
+}
+
+QString ApplyParameters(TagDef& tag, const QByteArray& parameters) {
+    Pairs pairs;
+    if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
+        return error;
+    for (const auto& [key, value] : pairs) {
         double number = 0;
         if (key == QLatin1String("states")) {
             tag.states = value.split('|');
@@ -39,9 +86,8 @@ QString ApplyParameters(TagDef& tag, const QByteArray& parameters) {
                 return QStringLiteral("\"states\" belongs to kind state");
             continue;
         }
-        ok = ReadNumber(value, number);
-        if (!ok)
-            return QStringLiteral("\"%1\" is not a number").arg(match.captured(0));
+        if (!ReadNumber(value, number))
+            return NotANumber(key, value);
         if (key == QLatin1String("base") || key == QLatin1String("start"))
             tag.base = number;
         else if (key == QLatin1String("amplitude"))
@@ -57,10 +103,8 @@ QString ApplyParameters(TagDef& tag, const QByteArray& parameters) {
         else if (key == QLatin1String("empty"))
             tag.empty = number;
         else
-            return QStringLiteral("unknown parameter \"%1\"").arg(key);
+            return UnknownKey(key);
     }
-    if (!QStringView(text).sliced(end).trimmed().isEmpty())
-        return QStringLiteral("parameters must be key=value pairs");
     if (tag.kind == TagDef::Kind::State && tag.states.isEmpty())
         return QStringLiteral("a state tag needs states=A|B|...");
     if (tag.period <= 0)
@@ -70,15 +114,233 @@ QString ApplyParameters(TagDef& tag, const QByteArray& parameters) {
     return QString();
 }
 
+QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
+    Pairs pairs;
+    if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
+        return error;
+    QString error;
+    qint64 number = 0;
+    for (const auto& [key, value] : pairs) {
+        if (key == QLatin1String("host"))
+            broker.host = QString::fromUtf8(value.trimmed());
+        else if (key == QLatin1String("port")) {
+            error = ReadWhole(key, value, 1, 65535, number);
+            broker.port = quint16(number);
+        } else if (key == QLatin1String("clientid"))
+            broker.clientId = QString::fromUtf8(value.trimmed());
+        else if (key == QLatin1String("user"))
+            broker.user = QString::fromUtf8(value);
+        else if (key == QLatin1String("password"))
+            broker.password = QString::fromUtf8(value);
+        else if (key == QLatin1String("passwordenv")) {
+            const QByteArray name = value.trimmed();
+            if (!qEnvironmentVariableIsSet(name.constData()))
+                error = QStringLiteral("environment variable %1 is not set")
+                            .arg(QString::fromUtf8(name));
+            broker.password = qEnvironmentVariable(name.constData());
+        } else if (key == QLatin1String("cafile"))
+            broker.caFile = QString::fromUtf8(value.trimmed());
+        else if (key == QLatin1String("keepalive")) {
+            error = ReadWhole(key, value, 5, 3600, number);
+            broker.keepAliveSeconds = int(number);
+        } else
+            error = UnknownKey(key);
+        if (!error.isEmpty())
+            return error;
+    }
+    if (broker.host.isEmpty())
+        return QStringLiteral("a broker needs host=");
+    return QString();
+}
+
+QString ReadDevice(ModbusDevice& device, const QByteArray& parameters) {
+    Pairs pairs;
+    if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
+        return error;
+    QString error;
+    qint64 number = 0;
+    for (const auto& [key, value] : pairs) {
+        if (key == QLatin1String("host"))
+            device.host = QString::fromUtf8(value.trimmed());
+        else if (key == QLatin1String("port")) {
+            error = ReadWhole(key, value, 1, 65535, number);
+            device.port = quint16(number);
+        } else if (key == QLatin1String("unit")) {
+            error = ReadWhole(key, value, 0, 255, number);
+            device.unit = int(number);
+        } else if (key == QLatin1String("poll")) {
+            error = ReadSeconds(key, value, number);
+            device.pollMs = int(number);
+        } else if (key == QLatin1String("timeout")) {
+            error = ReadSeconds(key, value, number);
+            device.timeoutMs = int(number);
+        } else if (key == QLatin1String("gap")) {
+            error = ReadWhole(key, value, 0, 1999, number);
+            device.maxGap = int(number);
+        } else
+            error = UnknownKey(key);
+        if (!error.isEmpty())
+            return error;
+    }
+    if (device.host.isEmpty())
+        return QStringLiteral("a device needs host=");
+    return QString();
+}
+
+// Parameters every live tag may have: decimals, scale, offset and stale. True when `key`
+// was one of them.
+bool ReadCommon(const QString& key, const QByteArray& value, int& decimals, double& scale,
+                double& offset, qint64& staleMs, QString& error) {
+    qint64 number = 0;
+    if (key == QLatin1String("decimals")) {
+        error = ReadWhole(key, value, 0, 9, number);
+        decimals = int(number);
+    } else if (key == QLatin1String("scale")) {
+        if (!ReadNumber(value, scale))
+            error = NotANumber(key, value);
+    } else if (key == QLatin1String("offset")) {
+        if (!ReadNumber(value, offset))
+            error = NotANumber(key, value);
+    } else if (key == QLatin1String("stale")) {
+        error = ReadSeconds(key, value, staleMs);
+    } else
+        return false;
+    return true;
+}
+
+QString ReadMqttTag(MqttTag& tag, QString& broker, qint64& staleMs, const QByteArray& parameters) {
+    Pairs pairs;
+    if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
+        return error;
+    QString error;
+    for (const auto& [key, value] : pairs) {
+        if (key == QLatin1String("broker"))
+            broker = QString::fromUtf8(value.trimmed());
+        else if (key == QLatin1String("topic"))
+            tag.topic = value.trimmed();
+        else if (key == QLatin1String("json"))
+            tag.jsonPath = QString::fromUtf8(value.trimmed());
+        else if (!ReadCommon(key, value, tag.decimals, tag.scale, tag.offset, staleMs, error))
+            error = UnknownKey(key);
+        if (!error.isEmpty())
+            return error;
+    }
+    if (broker.isEmpty())
+        return QStringLiteral("an mqtt tag needs broker=");
+    if (tag.topic.isEmpty())
+        return QStringLiteral("an mqtt tag needs topic=");
+    if (tag.topic.contains('+') || tag.topic.contains('#'))
+        return QStringLiteral("a topic cannot hold the wildcards + or #");
+    if ((tag.scale != 1 || tag.offset != 0) && tag.decimals < 0)
+        tag.decimals = 0;
+    return QString();
+}
+
+template <typename Enum, size_t N>
+bool Lookup(const std::pair<const char*, Enum> (&names)[N], const QByteArray& value, Enum& out) {
+    const QByteArray wanted = value.trimmed().toLower();
+    for (const auto& [name, item] : names)
+        if (wanted == name) {
+            out = item;
+            return true;
+        }
+    return false;
+}
+
+QString ReadModbusTag(ModbusTag& tag, QString& device, qint64& staleMs,
+                      const QByteArray& parameters) {
+    static const std::pair<const char*, ModbusTable> tables[] = {
+        {"coil", ModbusTable::Coil},
+        {"discrete", ModbusTable::DiscreteInput},
+        {"input", ModbusTable::InputRegister},
+        {"holding", ModbusTable::HoldingRegister}};
+    static const std::pair<const char*, ModbusType> types[] = {
+        {"bool", ModbusType::Bool},     {"int16", ModbusType::Int16},
+        {"uint16", ModbusType::Uint16}, {"int32", ModbusType::Int32},
+        {"uint32", ModbusType::Uint32}, {"float32", ModbusType::Float32},
+        {"int64", ModbusType::Int64},   {"float64", ModbusType::Float64}};
+    static const std::pair<const char*, WordOrder> orders[] = {{"abcd", WordOrder::ABCD},
+                                                               {"dcba", WordOrder::DCBA},
+                                                               {"badc", WordOrder::BADC},
+                                                               {"cdab", WordOrder::CDAB}};
+    Pairs pairs;
+    if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
+        return error;
+    QString error;
+    bool typeGiven = false;
+    qint64 number = 0;
+    for (const auto& [key, value] : pairs) {
+        if (key == QLatin1String("device"))
+            device = QString::fromUtf8(value.trimmed());
+        else if (key == QLatin1String("table")) {
+            if (!Lookup(tables, value, tag.table))
+                error = QStringLiteral("table must be coil, discrete, input or holding");
+        } else if (key == QLatin1String("address")) {
+            error = ReadWhole(key, value, 0, 65535, number);
+            tag.address = int(number);
+        } else if (key == QLatin1String("type")) {
+            typeGiven = true;
+            if (!Lookup(types, value, tag.type))
+                error = QStringLiteral("type must be bool, int16, uint16, int32, uint32, "
+                                       "float32, int64 or float64");
+        } else if (key == QLatin1String("order")) {
+            if (!Lookup(orders, value, tag.order))
+                error = QStringLiteral("order must be ABCD, DCBA, BADC or CDAB");
+        } else if (!ReadCommon(key, value, tag.decimals, tag.scale, tag.offset, staleMs, error))
+            error = UnknownKey(key);
+        if (!error.isEmpty())
+            return error;
+    }
+    if (device.isEmpty())
+        return QStringLiteral("a modbus tag needs device=");
+    const bool bits = tag.table == ModbusTable::Coil || tag.table == ModbusTable::DiscreteInput;
+    if (bits && !typeGiven)
+        tag.type = ModbusType::Bool;
+    if (bits != (tag.type == ModbusType::Bool))
+        return bits ? QStringLiteral("coils and discrete inputs hold type bool")
+                    : QStringLiteral("type bool belongs to coils and discrete inputs");
+    if (tag.address + ModbusWidth(tag.type) > 65536)
+        return QStringLiteral("the value runs past address 65535");
+    return QString();
+}
+
 } // namespace
 
-std::vector<TagDef> ParseTagFile(const QByteArray& text, QStringList* warnings) {
-    std::vector<TagDef> tags;
+int ModbusWidth(ModbusType type) {
+    switch (type) {
+    case ModbusType::Bool:
+    case ModbusType::Int16:
+    case ModbusType::Uint16:
+        return 1;
+    case ModbusType::Int32:
+    case ModbusType::Uint32:
+    case ModbusType::Float32:
+        return 2;
+    case ModbusType::Int64:
+    case ModbusType::Float64:
+        return 4;
+    }
+    return 1;
+}
+
+HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
+    HubConfig config;
     const QList<QByteArray> lines = text.split('\n');
-    auto warn = [warnings](qsizetype line, const QString& why) {
-        if (warnings)
-            warnings->append(QStringLiteral("line %1: %2").arg(line).arg(why));
+    // Faults by line; the names of sources are checked after the whole file is read.
+    std::vector<std::pair<qsizetype, QString>> faults;
+    auto fail = [&faults](qsizetype line, const QString& why) { faults.emplace_back(line, why); };
+    QHash<QByteArray, qsizetype> tagLines;
+    QHash<QString, int> brokers;
+    QHash<QString, int> devices;
+    // Live tags name their source by name; sources may come later in the file.
+    struct SourceRef {
+        qsizetype line;
+        QString name;
+        size_t index; // into mqttTags or modbusTags
     };
+    std::vector<SourceRef> brokerRefs;
+    std::vector<SourceRef> deviceRefs;
+
     for (qsizetype number = 1; number <= lines.size(); ++number) {
         QByteArray line = lines[number - 1];
         if (line.endsWith('\r'))
@@ -88,45 +350,126 @@ std::vector<TagDef> ParseTagFile(const QByteArray& text, QStringList* warnings) 
             continue;
         const QList<QByteArray> fields = line.split('\t');
         if (fields.size() < 2) {
-            warn(number, QStringLiteral("expected name<TAB>kind<TAB>parameters"));
+            fail(number, QStringLiteral("expected name<TAB>kind<TAB>parameters"));
             continue;
         }
-        TagDef tag;
-        tag.name = fields[0];
-        if (tag.name.contains(',')) {
-            warn(number, QStringLiteral("a tag name cannot hold \",\""));
+        if (fields.size() > 3) {
+            fail(number, QStringLiteral("too many tabs"));
             continue;
         }
         const QByteArray kind = fields[1].trimmed().toLower();
         const QByteArray parameters = fields.size() > 2 ? fields[2] : QByteArray();
-        if (fields.size() > 3) {
-            warn(number, QStringLiteral("too many tabs"));
+        const QString name = QString::fromUtf8(fields[0]);
+
+        if (kind == "broker" || kind == "device") {
+            const bool isBroker = kind == "broker";
+            QHash<QString, int>& names = isBroker ? brokers : devices;
+            if (name.trimmed().isEmpty()) {
+                fail(number, QStringLiteral("a %1 needs a name").arg(QString::fromUtf8(kind)));
+                continue;
+            }
+            if (names.contains(name)) {
+                fail(number,
+                     QStringLiteral("duplicate %1 name \"%2\"").arg(QString::fromUtf8(kind), name));
+                continue;
+            }
+            QString error;
+            if (isBroker) {
+                MqttBroker broker;
+                broker.name = name;
+                error = ReadBroker(broker, parameters);
+                names.insert(name, int(config.brokers.size()));
+                config.brokers.push_back(std::move(broker));
+            } else {
+                ModbusDevice device;
+                device.name = name;
+                error = ReadDevice(device, parameters);
+                names.insert(name, int(config.devices.size()));
+                config.devices.push_back(std::move(device));
+            }
+            if (!error.isEmpty())
+                fail(number, error);
             continue;
         }
+
+        TagDef tag;
+        tag.name = fields[0];
+        if (tag.name.contains(',')) {
+            fail(number, QStringLiteral("a tag name cannot hold \",\""));
+            continue;
+        }
+        if (const auto first = tagLines.constFind(tag.name); first != tagLines.cend()) {
+            fail(number, QStringLiteral("duplicate tag name \"%1\" (first on line %2)")
+                             .arg(name)
+                             .arg(*first));
+            continue;
+        }
+        QString error;
         if (kind == "text") {
             tag.kind = TagDef::Kind::Text;
             tag.states = {parameters};
-            tags.push_back(std::move(tag));
-            continue;
+        } else if (kind == "number" || kind == "counter" || kind == "state") {
+            tag.kind = kind == "number"    ? TagDef::Kind::Number
+                       : kind == "counter" ? TagDef::Kind::Counter
+                                           : TagDef::Kind::State;
+            error = ApplyParameters(tag, parameters);
+        } else if (kind == "mqtt" || kind == "modbus") {
+            tag.kind = TagDef::Kind::Live;
+            tag.slot = qsizetype(config.staleMs.size());
+            qint64 staleMs = 0;
+            QString source;
+            if (kind == "mqtt") {
+                MqttTag live;
+                live.slot = tag.slot;
+                error = ReadMqttTag(live, source, staleMs, parameters);
+                if (error.isEmpty()) {
+                    brokerRefs.push_back({number, source, config.mqttTags.size()});
+                    config.mqttTags.push_back(std::move(live));
+                }
+            } else {
+                ModbusTag live;
+                live.slot = tag.slot;
+                error = ReadModbusTag(live, source, staleMs, parameters);
+                if (error.isEmpty()) {
+                    deviceRefs.push_back({number, source, config.modbusTags.size()});
+                    config.modbusTags.push_back(live);
+                }
+            }
+            if (error.isEmpty())
+                config.staleMs.push_back(staleMs);
+        } else {
+            error = QStringLiteral("unknown kind \"%1\"").arg(QString::fromUtf8(kind));
         }
-        if (kind == "number")
-            tag.kind = TagDef::Kind::Number;
-        else if (kind == "counter")
-            tag.kind = TagDef::Kind::Counter;
-        else if (kind == "state")
-            tag.kind = TagDef::Kind::State;
-        else {
-            warn(number, QStringLiteral("unknown kind \"%1\"").arg(QString::fromUtf8(kind)));
-            continue;
-        }
-        const QString error = ApplyParameters(tag, parameters);
         if (!error.isEmpty()) {
-            warn(number, error);
+            fail(number, error);
             continue;
         }
-        tags.push_back(std::move(tag));
+        tagLines.insert(tag.name, number);
+        config.tags.push_back(std::move(tag));
     }
-    return tags;
+
+    for (const SourceRef& ref : brokerRefs) {
+        const int broker = brokers.value(ref.name, -1);
+        if (broker < 0)
+            fail(ref.line, QStringLiteral("unknown broker \"%1\"").arg(ref.name));
+        config.mqttTags[ref.index].broker = broker;
+    }
+    for (const SourceRef& ref : deviceRefs) {
+        const int device = devices.value(ref.name, -1);
+        if (device < 0)
+            fail(ref.line, QStringLiteral("unknown device \"%1\"").arg(ref.name));
+        config.modbusTags[ref.index].device = device;
+    }
+    std::stable_sort(faults.begin(), faults.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (errors)
+        for (const auto& [line, why] : faults)
+            errors->append(QStringLiteral("line %1: %2").arg(line).arg(why));
+    return config;
+}
+
+std::vector<TagDef> ParseTagFile(const QByteArray& text, QStringList* warnings) {
+    return ParseHubConfig(text, warnings).tags;
 }
 
 const QByteArray& BuiltInTagFile() {

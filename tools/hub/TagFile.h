@@ -1,6 +1,7 @@
 #pragma once
-// Tag lists of the demo hub: the tag file format (docs/demo-hub.md), the built-in plant and
-// generated synthetic tags.
+// Tag lists of the hub: the tag file format (docs/hub-config.md), the built-in plant and
+// generated synthetic tags. A tag file describes simulated tags, MQTT tags and Modbus tags
+// side by side, plus the brokers and devices they are read from.
 
 #include "Plant.h"
 
@@ -10,9 +11,75 @@
 
 namespace demohub {
 
-// Reads a tag file's text: one tag per line "name<TAB>kind<TAB>parameters". Lines that
+struct MqttBroker {
+    QString name;
+    QString host = QStringLiteral("127.0.0.1");
+    quint16 port = 1883;
+    QString clientId; // empty: made up from the host name and process id
+    QString user;
+    QString password; // from password= or the variable named by passwordenv=; never logged
+    QString caFile;   // set: TLS, checking the broker against this CA
+    int keepAliveSeconds = 30;
+};
+
+struct MqttTag {
+    qsizetype slot = -1; // LiveValues slot
+    int broker = -1;
+    QByteArray topic;
+    QString jsonPath;  // empty: the payload is the value; else "data.temp" in a JSON payload
+    int decimals = -1; // -1: the value as it came; else a number with this many decimals
+    double scale = 1;
+    double offset = 0;
+};
+
+struct ModbusDevice {
+    QString name;
+    QString host = QStringLiteral("127.0.0.1");
+    quint16 port = 502;
+    int unit = 1;
+    int pollMs = 1000;
+    int timeoutMs = 1000;
+    int maxGap = 16; // unused addresses one request may read over to save a request
+};
+
+enum class ModbusTable { Coil, DiscreteInput, InputRegister, HoldingRegister };
+enum class ModbusType { Bool, Int16, Uint16, Int32, Uint32, Float32, Int64, Float64 };
+// How the bytes of a value are laid out in registers: A is the most significant byte.
+enum class WordOrder { ABCD, DCBA, BADC, CDAB };
+
+struct ModbusTag {
+    qsizetype slot = -1;
+    int device = -1;
+    ModbusTable table = ModbusTable::HoldingRegister;
+    int address = 0; // 0-based, as sent in the request
+    ModbusType type = ModbusType::Uint16;
+    WordOrder order = WordOrder::ABCD;
+    double scale = 1;
+    double offset = 0;
+    int decimals = 0;
+};
+
+// Everything one tag file describes. Live tags (kind Live in `tags`) point to a slot; each
+// slot has one entry in `mqttTags` or `modbusTags` and a staleness time in `staleMs`.
+struct HubConfig {
+    std::vector<TagDef> tags;
+    std::vector<MqttBroker> brokers;
+    std::vector<ModbusDevice> devices;
+    std::vector<MqttTag> mqttTags;
+    std::vector<ModbusTag> modbusTags;
+    std::vector<qint64> staleMs; // per slot; 0 = never stale
+};
+
+// Reads a tag file's text. Each fault is described in `errors` ("line 7: ..."); the lines
+// without faults are still in the result, but a file with any error must be refused.
+HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors);
+
+// Reads a tag file's simulated tags: one per line "name<TAB>kind<TAB>parameters". Lines that
 // cannot be used are skipped and described in `warnings` ("line 7: ...").
 std::vector<TagDef> ParseTagFile(const QByteArray& text, QStringList* warnings = nullptr);
+
+// Number of registers (or bits, for Bool) a value of `type` takes.
+int ModbusWidth(ModbusType type);
 
 // The built-in plant: about forty tags in the tag file format.
 const QByteArray& BuiltInTagFile();

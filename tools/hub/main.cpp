@@ -34,7 +34,8 @@ int main(int argc, char* argv[]) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Demo hub: publishes simulated process values under tag names.\n"
+        QStringLiteral("Hub: publishes process values under tag names, simulated or read\n"
+                       "from MQTT brokers and Modbus TCP devices (see docs/hub-config.md).\n"
                        "Answers GETTAGS and GETVALUES on a local endpoint and on TCP."));
     parser.addHelpOption();
     const QCommandLineOption portOption(
@@ -120,6 +121,15 @@ int main(int argc, char* argv[]) {
         server.SetTags(demohub::BuiltInTags());
     }
 
+    if (!options.address.isLoopback()) {
+        const QByteArray warning =
+            QStringLiteral("svcorblex-hub: warning: listening on %1, beyond this computer; wire "
+                           "protocol v1 has no authentication, so anyone who reaches this port "
+                           "can read every tag\n")
+                .arg(options.address.toString())
+                .toLocal8Bit();
+        std::fwrite(warning.constData(), 1, size_t(warning.size()), stderr);
+    }
     if (!server.Start(&error))
         return Fail(error);
 

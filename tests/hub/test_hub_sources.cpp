@@ -1,0 +1,363 @@
+// The hub as a gateway, against real servers nobody in this project wrote: the Mosquitto
+// broker fed by mosquitto_pub, and a pymodbus Modbus TCP device. Each test starts its servers
+// on free loopback ports, writes a tag file for them and reads the hub's answers over the
+// wire like the wizard does.
+
+#include "hub/HubReader.h"
+#include "hub_process.h"
+#include "servers/test_servers.h"
+
+#include <QElapsedTimer>
+#include <QSaveFile>
+
+using testservers::ModbusDevice;
+using testservers::Mosquitto;
+
+namespace {
+
+bool WriteFile(const QString& path, const QByteArray& text) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+}
+
+// The GETVALUES answer as name -> value.
+QMap<QString, QString> Values(SVComSrvClass& reader) {
+    QMap<QString, QString> values;
+    const QString answer = reader.ReadInputFile(QStringLiteral("HUB:GETVALUES"));
+    for (const QString& entry : answer.split(QLatin1Char('\t'), Qt::SkipEmptyParts)) {
+        const qsizetype comma = entry.indexOf(QLatin1Char(','));
+        values.insert(entry.left(comma), entry.mid(comma + 1));
+    }
+    return values;
+}
+
+#define REQUIRE_PROGRAM(found, what)                                                               \
+    if (!(found))                                                                                  \
+    QSKIP(what " is not installed (scripts/deps.sh installs it)")
+
+} // namespace
+
+class TestHubSources : public QObject {
+    Q_OBJECT
+
+private slots:
+    void mqttTagsFollowTheBroker();
+    void mqttWrongPasswordIsLogged();
+    void mqttOverTls();
+    void modbusDecodesEveryTypeAndOrder();
+    void deadDeviceGoesEmptyOthersKeepUpdating();
+    void reloadReplacesSources();
+};
+
+void TestHubSources::mqttTagsFollowTheBroker() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    // Retained values are there before the hub subscribes: they give the first values.
+    QVERIFY(broker.Publish(QStringLiteral("site/boiler"), R"({"data": {"temp": 71.26}})", true));
+    QVERIFY(broker.Publish(QStringLiteral("site/state"), "RUNNING, line 3", true));
+
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    QVERIFY(
+        WriteFile(tags, "plant\tbroker\thost=127.0.0.1 port=" + QByteArray::number(broker.port()) +
+                            " keepalive=5\n"
+                            "Boiler Temp\tmqtt\tbroker=plant topic=site/boiler "
+                            "json=data.temp decimals=1\n"
+                            "Boiler Temp F\tmqtt\tbroker=plant topic=site/boiler "
+                            "json=data.temp decimals=0 scale=1.8 offset=32\n"
+                            "Line State\tmqtt\tbroker=plant topic=site/state\n"
+                            "Bags\tmqtt\tbroker=plant topic=site/bags decimals=0 stale=2\n"
+                            "Sim\ttext\tsimulated\n"));
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    SVComSrvClass reader(hub.name());
+
+    using Map = QMap<QString, QString>;
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader),
+                              (Map{{"Boiler Temp", "71.3"},
+                                   {"Boiler Temp F", "160"},
+                                   {"Line State", "RUNNING, line 3"},
+                                   {"Bags", ""},
+                                   {"Sim", "simulated"}}),
+                              20000);
+    // Two tags read one topic; the hub subscribes to it once.
+    QCOMPARE(broker.Log().count(QStringLiteral(" 0 site/boiler\n")), 1);
+    QVERIFY(broker.Publish(QStringLiteral("site/bags"), "41.6"));
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Bags")), QStringLiteral("42"),
+                              20000);
+    // Not updated for longer than its 2 s staleness time: empty, while the others stay.
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Bags")), QString(), 20000);
+    QCOMPARE(Values(reader).value(QStringLiteral("Boiler Temp")), QStringLiteral("71.3"));
+
+    // The broker goes away: its tags go empty, the hub keeps answering.
+    broker.Stop();
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader),
+                              (Map{{"Boiler Temp", ""},
+                                   {"Boiler Temp F", ""},
+                                   {"Line State", ""},
+                                   {"Bags", ""},
+                                   {"Sim", "simulated"}}),
+                              20000);
+    // ... and comes back on the same port: the hub reconnects and subscribes again.
+    QVERIFY(broker.Start());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral(" is back")), 40000);
+    QVERIFY(broker.Publish(QStringLiteral("site/boiler"), R"({"data": {"temp": -3}})", true));
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Boiler Temp")),
+                              QStringLiteral("-3.0"), 20000);
+
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    QCOMPARE(log.count(QStringLiteral(" went away")), 1);
+    QCOMPARE(log.count(QStringLiteral(" is back")), 1);
+}
+
+void TestHubSources::mqttWrongPasswordIsLogged() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start(QStringLiteral("plant"), QStringLiteral("Right-Horse-7")));
+    QVERIFY(broker.Publish(QStringLiteral("t"), "5", true,
+                           {QStringLiteral("-u"), QStringLiteral("plant"), QStringLiteral("-P"),
+                            QStringLiteral("Right-Horse-7")}));
+
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    const QByteArray port = QByteArray::number(broker.port());
+    QVERIFY(WriteFile(tags, "wrong\tbroker\tport=" + port +
+                                " user=plant password=Xyzzy-42\n"
+                                "right\tbroker\tport=" +
+                                port +
+                                " user=plant passwordenv=SVC_TEST_BROKER_PASSWORD\n"
+                                "Refused\tmqtt\tbroker=wrong topic=t\n"
+                                "Accepted\tmqtt\tbroker=right topic=t\n"));
+    qputenv("SVC_TEST_BROKER_PASSWORD", "Right-Horse-7");
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    qunsetenv("SVC_TEST_BROKER_PASSWORD");
+    SVComSrvClass reader(hub.name());
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Accepted")), QStringLiteral("5"),
+                              20000);
+    QCOMPARE(Values(reader).value(QStringLiteral("Refused")), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("refused the connection")), 20000);
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    QVERIFY2(log.contains(QStringLiteral("broker wrong (127.0.0.1:%1) refused the connection: "
+                                         "Connection Refused: not authorised.")
+                              .arg(broker.port())),
+             qPrintable(log));
+    QVERIFY2(!log.contains(QStringLiteral("Xyzzy")) && !log.contains(QStringLiteral("Horse")),
+             qPrintable(log));
+}
+
+void TestHubSources::mqttOverTls() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    REQUIRE_PROGRAM(!testservers::Program(QStringLiteral("openssl")).isEmpty(), "openssl");
+    Mosquitto broker;
+    QVERIFY(broker.MakeTls());
+    QVERIFY(broker.Start());
+    QVERIFY(broker.Publish(QStringLiteral("secure/t"), "7.5", true));
+
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    const QByteArray port = QByteArray::number(broker.port());
+    // The same broker through TLS with its CA; with a file that vouches for no CA; and
+    // without TLS, which it does not speak.
+    QVERIFY(WriteFile(
+        tags, "tls\tbroker\tport=" + port + " cafile=" + QFile::encodeName(broker.CaFile()) +
+                  "\nwrongca\tbroker\tport=" + port + " cafile=" +
+                  QFile::encodeName(broker.ServerCertificate()) + "\nplain\tbroker\tport=" + port +
+                  "\n"
+                  "Secure\tmqtt\tbroker=tls topic=secure/t decimals=1\n"
+                  "Untrusted\tmqtt\tbroker=wrongca topic=secure/t decimals=1\n"
+                  "Plain\tmqtt\tbroker=plain topic=secure/t decimals=1\n"));
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    SVComSrvClass reader(hub.name());
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Secure")), QStringLiteral("7.5"),
+                              20000);
+    const QString untrusted = QStringLiteral("broker wrongca (127.0.0.1:%1): ").arg(broker.port());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(untrusted), 20000);
+    QCOMPARE(Values(reader).value(QStringLiteral("Untrusted")), QString());
+    QCOMPARE(Values(reader).value(QStringLiteral("Plain")), QString());
+    QCOMPARE(hub.Stop(), 0);
+    QVERIFY2(hub.Log().contains(untrusted + QStringLiteral("OpenSSL Error")),
+             qPrintable(hub.Log()));
+}
+
+void TestHubSources::modbusDecodesEveryTypeAndOrder() {
+    REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
+    struct Kind {
+        const char* type;
+        QVariant value;
+        int decimals;
+        const char* text;
+    };
+    const Kind kinds[] = {
+        {"int16", -1234, 0, "-1234"},
+        {"uint16", 54321, 0, "54321"},
+        {"int32", -123456789, 0, "-123456789"},
+        {"uint32", 4000000000LL, 0, "4000000000"},
+        {"float32", -12.5, 2, "-12.50"},
+        {"int64", -9007199254740993LL, 0, "-9007199254740993"},
+        {"float64", 1234.5678, 3, "1234.568"},
+    };
+    QVariantList entries;
+    QByteArray file = "plc\tdevice\tport=%PORT% unit=3 poll=0.2 timeout=2\n";
+    QMap<QString, QString> expected;
+    int address = 0;
+    for (const Kind& kind : kinds)
+        for (const char* order : {"ABCD", "DCBA", "BADC", "CDAB"}) {
+            // Alternate tables so both register tables are read.
+            const QString table = address % 8 ? QStringLiteral("holding") : QStringLiteral("input");
+            entries << QVariantMap{{"table", table},
+                                   {"address", address},
+                                   {"type", kind.type},
+                                   {"order", order},
+                                   {"value", kind.value}};
+            const QString name = QStringLiteral("%1 %2").arg(kind.type, order);
+            file += QStringLiteral("%1\tmodbus\tdevice=plc table=%2 address=%3 type=%4 order=%5 "
+                                   "decimals=%6\n")
+                        .arg(name, table)
+                        .arg(address)
+                        .arg(kind.type, order)
+                        .arg(kind.decimals)
+                        .toUtf8();
+            expected.insert(name, QString::fromLatin1(kind.text));
+            address += 4;
+        }
+    entries << QVariantMap{{"table", "holding"},
+                           {"address", 500},
+                           {"type", "uint16"},
+                           {"value", 1000}}
+            << QVariantMap{{"table", "coil"}, {"address", 7}, {"value", true}}
+            << QVariantMap{{"table", "discrete"}, {"address", 9}, {"value", true}};
+    file += "Scaled\tmodbus\tdevice=plc address=500 scale=0.1 offset=-5 decimals=1\n"
+            "Coil 7\tmodbus\tdevice=plc table=coil address=7\n"
+            "Coil 8\tmodbus\tdevice=plc table=coil address=8\n"
+            "Input 9\tmodbus\tdevice=plc table=discrete address=9\n";
+    expected.insert(QStringLiteral("Scaled"), QStringLiteral("95.0"));
+    expected.insert(QStringLiteral("Coil 7"), QStringLiteral("1"));
+    expected.insert(QStringLiteral("Coil 8"), QStringLiteral("0"));
+    expected.insert(QStringLiteral("Input 9"), QStringLiteral("1"));
+
+    ModbusDevice device;
+    QVERIFY(device.Start({{QStringLiteral("3"), entries}}));
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    QVERIFY(WriteFile(tags, file.replace("%PORT%", QByteArray::number(device.port()))));
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    SVComSrvClass reader(hub.name());
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), expected, 20000);
+    QCOMPARE(hub.Stop(), 0);
+    QVERIFY2(!hub.Log().contains(QStringLiteral("cannot read")), qPrintable(hub.Log()));
+}
+
+void TestHubSources::deadDeviceGoesEmptyOthersKeepUpdating() {
+    REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
+    const QVariantList entries{
+        QVariantMap{{"table", "holding"}, {"address", 0}, {"type", "uint16"}, {"value", 11}}};
+    ModbusDevice dying;
+    ModbusDevice living;
+    QVERIFY(dying.Start({{QStringLiteral("1"), entries}}));
+    QVERIFY(living.Start({{QStringLiteral("1"), entries}}));
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    const int timeoutMs = 1500;
+    QVERIFY(WriteFile(tags, "dying\tdevice\tport=" + QByteArray::number(dying.port()) +
+                                " poll=0.1 timeout=1.5\n"
+                                "living\tdevice\tport=" +
+                                QByteArray::number(living.port()) +
+                                // a long time-out: a busy machine must not make it look dead
+                                " poll=0.1 timeout=10\n"
+                                "Dying Value\tmodbus\tdevice=dying address=0\n"
+                                "Dying Tick\tmodbus\tdevice=dying address=9000\n"
+                                "Living Value\tmodbus\tdevice=living address=0\n"
+                                "Living Tick\tmodbus\tdevice=living address=9000\n"));
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    SVComSrvClass reader(hub.name());
+    QTRY_VERIFY_WITH_TIMEOUT(!Values(reader).value(QStringLiteral("Dying Tick")).isEmpty() &&
+                                 !Values(reader).value(QStringLiteral("Living Tick")).isEmpty(),
+                             20000);
+
+    // A hung device: the connection stays, the answers stop. Its tags go empty within its
+    // time-out (plus a poll, the round trip and room for a loaded machine), the other
+    // device's go on.
+    dying.Freeze();
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")), QString(),
+                              20000);
+    QVERIFY2(clock.elapsed() < timeoutMs + 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(Values(reader).value(QStringLiteral("Dying Tick")), QString());
+    const QString tick = Values(reader).value(QStringLiteral("Living Tick"));
+    QTRY_VERIFY_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Living Tick")) != tick, 5000);
+    QCOMPARE(Values(reader).value(QStringLiteral("Living Value")), QStringLiteral("11"));
+    dying.Thaw();
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")),
+                              QStringLiteral("11"), 30000);
+
+    // A device that dies closes its connection; its tags go empty as well.
+    dying.Stop(true);
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")), QString(), 5000);
+    // The device comes back on its port: its tags fill again, one line each way.
+    QVERIFY(dying.Start({{QStringLiteral("1"), entries}}));
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")),
+                              QStringLiteral("11"), 30000);
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    QCOMPARE(
+        log.count(QStringLiteral("device dying (127.0.0.1:%1) is unreachable").arg(dying.port())),
+        2);
+    QCOMPARE(log.count(QStringLiteral("device dying (127.0.0.1:%1) is back").arg(dying.port())), 2);
+    // The living device only ever connected.
+    QCOMPARE(log.count(QStringLiteral("device living")), 1);
+    QVERIFY2(
+        log.contains(QStringLiteral("device living (127.0.0.1:%1) connected").arg(living.port())),
+        qPrintable(log));
+}
+
+void TestHubSources::reloadReplacesSources() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    QVERIFY(broker.Publish(QStringLiteral("a"), "1", true));
+    QVERIFY(broker.Publish(QStringLiteral("b"), "2", true));
+    ModbusDevice device;
+    QVERIFY(device.Start(
+        {{QStringLiteral("1"),
+          QVariantList{QVariantMap{
+              {"table", "holding"}, {"address", 0}, {"type", "int16"}, {"value", -7}}}}}));
+    const QByteArray sources = "site\tbroker\tport=" + QByteArray::number(broker.port()) +
+                               "\nplc\tdevice\tport=" + QByteArray::number(device.port()) +
+                               " poll=0.1\n";
+
+    QTemporaryDir dir;
+    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    QVERIFY(WriteFile(tags, sources + "A\tmqtt\tbroker=site topic=a\n"));
+    HubProcess hub;
+    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
+    SVComSrvClass reader(hub.name());
+    using Map = QMap<QString, QString>;
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), (Map{{"A", "1"}}), 20000);
+
+    // The running sources are stopped and the new file's started.
+    QVERIFY(WriteFile(tags, sources + "B\tmqtt\tbroker=site topic=b\n"
+                                      "P\tmodbus\tdevice=plc address=0 type=int16\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), (Map{{"B", "2"}, {"P", "-7"}}), 20000);
+
+    // A faulty file changes nothing: the sources keep feeding the last good tags.
+    QVERIFY(WriteFile(tags, sources + "B\tmqtt\tbroker=site topic=b\nP\tmodbus\tdevice=plc9\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("refused; keeping the tags")),
+                             20000);
+    QVERIFY(broker.Publish(QStringLiteral("b"), "3", true));
+    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), (Map{{"B", "3"}, {"P", "-7"}}), 20000);
+    QCOMPARE(hub.Stop(), 0);
+    QVERIFY2(hub.Log().contains(tags + QStringLiteral(": line 4: unknown device \"plc9\"")),
+             qPrintable(hub.Log()));
+}
+
+QTEST_GUILESS_MAIN(TestHubSources)
+#include "test_hub_sources.moc"

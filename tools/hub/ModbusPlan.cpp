@@ -1,0 +1,103 @@
+#include "ModbusPlan.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace demohub {
+
+namespace {
+
+bool IsBits(ModbusTable table) {
+    return table == ModbusTable::Coil || table == ModbusTable::DiscreteInput;
+}
+
+} // namespace
+
+std::vector<ModbusRead> PlanModbusReads(const std::vector<ModbusTag>& tags, int maxGap) {
+    std::vector<size_t> order(tags.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&tags](size_t a, size_t b) {
+        if (tags[a].table != tags[b].table)
+            return tags[a].table < tags[b].table;
+        return tags[a].address < tags[b].address;
+    });
+    std::vector<ModbusRead> reads;
+    for (size_t index : order) {
+        const ModbusTag& tag = tags[index];
+        const int end = tag.address + ModbusWidth(tag.type);
+        const int limit = IsBits(tag.table) ? MaxReadBits : MaxReadRegisters;
+        if (!reads.empty()) {
+            ModbusRead& last = reads.back();
+            const int lastEnd = last.start + last.count;
+            if (last.table == tag.table && tag.address - lastEnd <= maxGap &&
+                std::max(lastEnd, end) - last.start <= limit) {
+                last.count = std::max(lastEnd, end) - last.start;
+                last.tags.push_back(index);
+                continue;
+            }
+        }
+        reads.push_back({tag.table, tag.address, end - tag.address, {index}});
+    }
+    return reads;
+}
+
+long double DecodeRegisters(const quint16* words, ModbusType type, WordOrder order) {
+    if (type == ModbusType::Bool)
+        return words[0] ? 1 : 0;
+    const int width = ModbusWidth(type);
+    quint16 w[4] = {};
+    for (int i = 0; i < width; ++i) {
+        quint16 word = words[i];
+        // BADC and DCBA hold the low byte of each pair first.
+        if (order == WordOrder::BADC || order == WordOrder::DCBA)
+            word = quint16((word << 8) | (word >> 8));
+        // CDAB and DCBA hold the least significant register first.
+        const bool lowFirst = order == WordOrder::CDAB || order == WordOrder::DCBA;
+        w[lowFirst ? width - 1 - i : i] = word;
+    }
+    quint64 bits = 0;
+    for (int i = 0; i < width; ++i)
+        bits = (bits << 16) | w[i];
+    switch (type) {
+    case ModbusType::Bool:
+    case ModbusType::Uint16:
+        return quint16(bits);
+    case ModbusType::Int16:
+        return qint16(quint16(bits));
+    case ModbusType::Uint32:
+        return quint32(bits);
+    case ModbusType::Int32:
+        return qint32(quint32(bits));
+    case ModbusType::Float32:
+        return std::bit_cast<float>(quint32(bits));
+    case ModbusType::Int64:
+        return qint64(bits);
+    case ModbusType::Float64:
+        return std::bit_cast<double>(bits);
+    }
+    return 0;
+}
+
+QByteArray FormatNumber(long double value, int decimals) {
+    if (!std::isfinite(value))
+        return QByteArray();
+    decimals = std::clamp(decimals, 0, 9);
+    if (decimals == 0 && std::fabs(value) < 9.2e18L) {
+        const qint64 whole = std::llround(value);
+        return QByteArray::number(whole);
+    }
+    QByteArray text = QByteArray::number(double(value), 'f', decimals);
+    if (text.startsWith('-') && text.count('0') == text.size() - (decimals > 0 ? 2 : 1))
+        text.remove(0, 1);
+    return text;
+}
+
+QByteArray ModbusValueText(const ModbusTag& tag, long double raw) {
+    if (tag.scale == 1 && tag.offset == 0)
+        return FormatNumber(raw, tag.decimals);
+    return FormatNumber(raw * tag.scale + tag.offset, tag.decimals);
+}
+
+} // namespace demohub

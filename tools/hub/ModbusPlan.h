@@ -1,0 +1,41 @@
+#pragma once
+// Pure logic of Modbus tags: which requests read a device's tags, how registers decode to a
+// value, and how a number is written for the wire.
+
+#include "TagFile.h"
+
+#include <QByteArray>
+#include <vector>
+
+namespace demohub {
+
+// The most one read request may ask for.
+constexpr int MaxReadRegisters = 125;
+constexpr int MaxReadBits = 2000;
+
+// One read request and the tags (indices into the tag list given) it serves.
+struct ModbusRead {
+    ModbusTable table = ModbusTable::HoldingRegister;
+    int start = 0;
+    int count = 0;
+    std::vector<size_t> tags;
+};
+
+// The fewest requests that read `tags`: neighbouring addresses of one table share a request
+// as long as it stays within the protocol's limit and skips at most `maxGap` unused
+// addresses between two tags.
+std::vector<ModbusRead> PlanModbusReads(const std::vector<ModbusTag>& tags, int maxGap);
+
+// The value of `type` held in `words` (ModbusWidth(type) registers as received), whose bytes
+// are laid out in `order`. Exact for every 64-bit integer.
+long double DecodeRegisters(const quint16* words, ModbusType type, WordOrder order);
+
+// `value` with exactly `decimals` digits after a "."; no "-" on a value that rounds to 0;
+// empty for infinities and NaN.
+QByteArray FormatNumber(long double value, int decimals);
+
+// The published text of a Modbus tag read as `raw`: scale and offset applied, then
+// formatted. Bits publish 0 or 1 before scale and offset.
+QByteArray ModbusValueText(const ModbusTag& tag, long double raw);
+
+} // namespace demohub

@@ -1,0 +1,58 @@
+#pragma once
+// Reads the tags of one Modbus TCP device: polls it on its own timer, asynchronously on the
+// hub's event loop, so a slow or dead device never delays other devices or the answers.
+
+#include "ModbusPlan.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <functional>
+#include <optional>
+
+class QModbusReply;
+class QModbusTcpClient;
+class QTimer;
+
+namespace demohub {
+
+class LiveValues;
+
+class ModbusSource : public QObject {
+    Q_OBJECT
+public:
+    using Logger = std::function<void(const QString&)>;
+    ModbusSource(ModbusDevice device, std::vector<ModbusTag> tags, LiveValues& values, Logger log,
+                 QObject* parent = nullptr);
+    ~ModbusSource() override;
+
+    void Start();
+    qsizetype RequestsPerPoll() const { return qsizetype(reads_.size()); }
+
+signals:
+    // Every request of one poll has been answered (successfully or not).
+    void PollDone(qint64 nanoseconds);
+
+private:
+    void Poll();
+    void Connect();
+    void Finished(QModbusReply* reply, size_t read);
+    void GoneAway(const QString& why);
+    void ClearAll();
+
+    ModbusDevice device_;
+    std::vector<ModbusTag> tags_;
+    std::vector<ModbusRead> reads_;
+    std::vector<bool> readFailed_;
+    LiveValues& values_;
+    Logger log_;
+    QModbusTcpClient* client_ = nullptr;
+    QTimer* timer_ = nullptr;
+    QElapsedTimer pollClock_;
+    QElapsedTimer connectClock_;
+    int reconnectDelayMs_ = 0;
+    int outstanding_ = 0;
+    bool pollFailed_ = false;
+    std::optional<bool> online_; // unknown until the first connection succeeds or fails
+};
+
+} // namespace demohub

@@ -1,0 +1,256 @@
+#include "MqttSource.h"
+
+#include "LiveValues.h"
+#include "ModbusPlan.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <mosquitto.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace demohub {
+
+namespace {
+
+// libmosquitto needs one initialisation per process before any client exists.
+void InitLibrary() {
+    static const int once = [] {
+        mosquitto_lib_init();
+        return 0;
+    }();
+    Q_UNUSED(once);
+}
+
+QByteArray JsonField(const QByteArray& payload, const QString& path) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
+    if (error.error != QJsonParseError::NoError)
+        return QByteArray();
+    QJsonValue value =
+        document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
+    for (const QString& step : path.split(QLatin1Char('.'))) {
+        bool isIndex = false;
+        const int index = step.toInt(&isIndex);
+        if (value.isArray() && isIndex)
+            value = value.toArray().at(index);
+        else if (value.isObject())
+            value = value.toObject().value(step);
+        else
+            return QByteArray();
+    }
+    switch (value.type()) {
+    case QJsonValue::Double:
+        return QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    case QJsonValue::String:
+        return value.toString().toUtf8();
+    case QJsonValue::Bool:
+        return value.toBool() ? QByteArrayLiteral("1") : QByteArrayLiteral("0");
+    default:
+        return QByteArray();
+    }
+}
+
+} // namespace
+
+QByteArray MqttValueText(const MqttTag& tag, const QByteArray& payload) {
+    QByteArray text = tag.jsonPath.isEmpty() ? payload : JsonField(payload, tag.jsonPath);
+    if (tag.decimals >= 0) {
+        bool ok = false;
+        const double number = text.trimmed().toDouble(&ok);
+        if (!ok)
+            return QByteArray();
+        return FormatNumber((long double)number * tag.scale + tag.offset, tag.decimals);
+    }
+    // Tabs and line breaks would end the entry on the wire.
+    for (char& c : text)
+        if (c == '\t' || c == '\n' || c == '\r')
+            c = ' ';
+    return text;
+}
+
+MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, LiveValues& values, Logger log,
+                       QObject* parent)
+    : QObject(parent), broker_(std::move(broker)), tags_(std::move(tags)), values_(values),
+      log_(std::move(log)) {
+    for (size_t i = 0; i < tags_.size(); ++i) {
+        auto& list = byTopic_[tags_[i].topic];
+        if (list.empty())
+            topics_.push_back(tags_[i].topic);
+        list.push_back(i);
+    }
+}
+
+MqttSource::~MqttSource() {
+    if (mosq_) {
+        mosquitto_disconnect(mosq_);
+        if (looping_)
+            mosquitto_loop_stop(mosq_, false);
+        mosquitto_destroy(mosq_);
+    }
+}
+
+QString MqttSource::Where() const {
+    return QStringLiteral("broker %1 (%2:%3)").arg(broker_.name, broker_.host).arg(broker_.port);
+}
+
+void MqttSource::Start() {
+    InitLibrary();
+    static std::atomic<int> counter = 0;
+    QString clientId = broker_.clientId;
+    if (clientId.isEmpty())
+        clientId = QStringLiteral("svcorblex-hub-%1-%2")
+                       .arg(QCoreApplication::applicationPid())
+                       .arg(++counter);
+    mosq_ = mosquitto_new(clientId.toUtf8().constData(), true, this);
+    if (!mosq_) {
+        log_(Where() + QStringLiteral(": cannot create a client"));
+        return;
+    }
+    mosquitto_connect_callback_set(mosq_, &MqttSource::OnConnect);
+    mosquitto_disconnect_callback_set(mosq_, &MqttSource::OnDisconnect);
+    mosquitto_message_callback_set(mosq_, &MqttSource::OnMessage);
+    mosquitto_log_callback_set(mosq_, &MqttSource::OnLog);
+    mosquitto_reconnect_delay_set(mosq_, 1, 30, true);
+    if (!broker_.user.isEmpty() || !broker_.password.isEmpty())
+        mosquitto_username_pw_set(
+            mosq_, broker_.user.toUtf8().constData(),
+            broker_.password.isEmpty() ? nullptr : broker_.password.toUtf8().constData());
+    if (!broker_.caFile.isEmpty()) {
+        if (!QFile::exists(broker_.caFile)) {
+            log_(Where() + QStringLiteral(": CA file %1 not found").arg(broker_.caFile));
+            return;
+        }
+        const int rc = mosquitto_tls_set(mosq_, QFile::encodeName(broker_.caFile).constData(),
+                                         nullptr, nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            log_(Where() + QStringLiteral(": cannot use CA file %1: %2")
+                               .arg(broker_.caFile, QString::fromUtf8(mosquitto_strerror(rc))));
+            return;
+        }
+    }
+    const int rc = mosquitto_connect_async(mosq_, broker_.host.toUtf8().constData(), broker_.port,
+                                           broker_.keepAliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        online_ = false;
+        const QString why = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno))
+                                                 : QString::fromUtf8(mosquitto_strerror(rc));
+        lastProblem_ = why;
+        log_(Where() + QStringLiteral(" is unreachable: ") + why);
+    }
+    // The loop thread connects (again) with back-off until the client is destroyed.
+    looping_ = mosquitto_loop_start(mosq_) == MOSQ_ERR_SUCCESS;
+    if (!looping_)
+        log_(Where() + QStringLiteral(": cannot start the network thread"));
+}
+
+void MqttSource::OnConnect(mosquitto* mosq, void* self, int code) {
+    auto* source = static_cast<MqttSource*>(self);
+    if (code == 0) {
+        // Subscribed on every (re)connection: a clean session forgets subscriptions.
+        std::vector<char*> topics;
+        for (const QByteArray& topic : source->topics_)
+            topics.push_back(const_cast<char*>(topic.constData())); // only read by the library
+        if (!topics.empty())
+            mosquitto_subscribe_multiple(mosq, nullptr, int(topics.size()), topics.data(), 0, 0,
+                                         nullptr);
+        source->Post({Event::Kind::Connected, 0, {}, {}});
+    } else {
+        source->Post({Event::Kind::Refused, code, {}, {}});
+    }
+}
+
+void MqttSource::OnDisconnect(mosquitto*, void* self, int code) {
+    static_cast<MqttSource*>(self)->Post({Event::Kind::Disconnected, code, {}, {}});
+}
+
+void MqttSource::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+    auto* source = static_cast<MqttSource*>(self);
+    // The topic is looked up here, so only the payload crosses over.
+    const auto found = source->byTopic_.constFind(
+        QByteArray::fromRawData(message->topic, qsizetype(std::strlen(message->topic))));
+    source->Post({Event::Kind::Message, 0, found == source->byTopic_.cend() ? nullptr : &*found,
+                  QByteArray(static_cast<const char*>(message->payload), message->payloadlen)});
+}
+
+void MqttSource::OnLog(mosquitto*, void* self, int level, const char* text) {
+    // Errors only, such as a TLS handshake that fails: they come with no other callback.
+    // The library's error texts never hold the user name or password.
+    if (level == MOSQ_LOG_ERR)
+        static_cast<MqttSource*>(self)->Post({Event::Kind::Failed, 0, nullptr, QByteArray(text)});
+}
+
+void MqttSource::Post(Event event) {
+    std::lock_guard lock(mutex_);
+    pending_.push_back(std::move(event));
+    if (posted_)
+        return;
+    posted_ = true;
+    QMetaObject::invokeMethod(this, &MqttSource::Drain, Qt::QueuedConnection);
+}
+
+void MqttSource::Drain() {
+    std::vector<Event> events;
+    {
+        std::lock_guard lock(mutex_);
+        events.swap(pending_);
+        posted_ = false;
+    }
+    for (const Event& event : events)
+        Handle(event);
+}
+
+void MqttSource::Handle(const Event& event) {
+    switch (event.kind) {
+    case Event::Kind::Message: {
+        ++messages_;
+        if (event.tags)
+            for (size_t i : *event.tags)
+                values_.Set(tags_[i].slot, MqttValueText(tags_[i], event.payload));
+        return;
+    }
+    case Event::Kind::Connected:
+        if (online_ != true)
+            log_(Where() +
+                 (online_.has_value() ? QStringLiteral(" is back") : QStringLiteral(" connected")));
+        online_ = true;
+        lastProblem_.clear();
+        return;
+    case Event::Kind::Refused: {
+        ClearAll();
+        const QString why = QString::fromUtf8(mosquitto_connack_string(event.code));
+        if (why != lastProblem_)
+            log_(Where() + QStringLiteral(" refused the connection: ") + why);
+        lastProblem_ = why;
+        online_ = false;
+        return;
+    }
+    case Event::Kind::Failed: {
+        ClearAll();
+        const QString why = QString::fromUtf8(event.payload);
+        if (why != lastProblem_)
+            log_(Where() + QStringLiteral(": ") + why);
+        lastProblem_ = why;
+        online_ = false;
+        return;
+    }
+    case Event::Kind::Disconnected:
+        ClearAll();
+        if (online_ == true)
+            log_(Where() + QStringLiteral(" went away; reconnecting"));
+        online_ = false;
+        return;
+    }
+}
+
+void MqttSource::ClearAll() {
+    for (const MqttTag& tag : tags_)
+        values_.Clear(tag.slot);
+}
+
+} // namespace demohub

@@ -1,0 +1,77 @@
+#pragma once
+// Reads the tags of one MQTT broker through libmosquitto. The library's network loop runs on
+// its own thread (it also reconnects, with back-off); what it receives is handed over in
+// batches to the hub's event loop, where the values are stored.
+
+#include "TagFile.h"
+
+#include <QHash>
+#include <QObject>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace demohub {
+
+class LiveValues;
+
+// The published text of an MQTT tag for `payload`: the payload itself or one field of a JSON
+// payload; a number with the tag's decimals (after scale and offset) when it has decimals.
+// Empty when the field is missing or the number does not read.
+QByteArray MqttValueText(const MqttTag& tag, const QByteArray& payload);
+
+class MqttSource : public QObject {
+    Q_OBJECT
+public:
+    using Logger = std::function<void(const QString&)>;
+    MqttSource(MqttBroker broker, std::vector<MqttTag> tags, LiveValues& values, Logger log,
+               QObject* parent = nullptr);
+    ~MqttSource() override;
+
+    void Start();
+    // Messages taken in so far (counted on the event loop).
+    quint64 MessageCount() const { return messages_; }
+
+private:
+    struct Event {
+        enum class Kind { Message, Connected, Refused, Disconnected, Failed } kind;
+        int code = 0;
+        const std::vector<size_t>* tags = nullptr; // of the message's topic
+        QByteArray payload;                        // Failed: the library's message
+    };
+    // Called on the library's thread.
+    static void OnConnect(mosquitto*, void* self, int code);
+    static void OnDisconnect(mosquitto*, void* self, int code);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void OnLog(mosquitto*, void* self, int level, const char* text);
+    void Post(Event event);
+
+    // On the event loop.
+    void Drain();
+    void Handle(const Event& event);
+    void ClearAll();
+    QString Where() const;
+
+    MqttBroker broker_;
+    std::vector<MqttTag> tags_;
+    // Read by both threads, written by neither after construction.
+    QHash<QByteArray, std::vector<size_t>> byTopic_;
+    std::vector<QByteArray> topics_;
+    LiveValues& values_;
+    Logger log_;
+    mosquitto* mosq_ = nullptr;
+    bool looping_ = false;
+
+    std::mutex mutex_;
+    std::vector<Event> pending_;
+    bool posted_ = false;
+
+    std::optional<bool> online_;
+    QString lastProblem_;
+    quint64 messages_ = 0;
+};
+
+} // namespace demohub
