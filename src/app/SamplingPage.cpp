@@ -20,6 +20,20 @@ constexpr qint32 kRowsPerClockCheck = 32;
 const QColor Changed(0, 255, 255);
 const QColor Unchanged(255, 255, 255);
 
+// Exact comparison; sampled values are short, so a plain loop beats a call into the string
+// library.
+bool SameText(const QString& a, QStringView b) {
+    const qsizetype n = a.size();
+    if (n != b.size())
+        return false;
+    const QChar* x = a.constData();
+    const QChar* y = b.data();
+    for (qsizetype k = 0; k < n; ++k)
+        if (x[k] != y[k])
+            return false;
+    return true;
+}
+
 QString SampleHeading(qint32 count) {
     return QStringLiteral("Sample Value #") + QString::number(count);
 }
@@ -118,8 +132,8 @@ void frmSVCorblexAppGen::SampleValues() {
             grid.SetTextMatrix(i, 3, QString::number(tag.Decimals()));
         }
         // Rows whose value did not move keep the text they show.
-        if (tag.Value() != entry.value) {
-            tag.SetValue(entry.value.toString());
+        if (!SameText(tag.Value(), entry.value)) {
+            tag.SetValue(entry.value);
             grid.SetTextMatrix(i, 4, tag.Value());
         }
 
@@ -159,8 +173,8 @@ bool frmSVCorblexAppGen::InferTagProperties(qint32 index, QStringView value) {
 bool frmSVCorblexAppGen::ApplyTagProperties(qint32 index, const QString& fieldType, qint32 length,
                                             qint32 decimals, qint32 integers) {
     TagItem& tag = Tags_->At(index);
-    const bool changed = tag.FieldType() != fieldType || tag.Length() != length ||
-                         tag.Decimals() != decimals || tag.Integers() != integers;
+    const bool changed = tag.Length() != length || tag.Decimals() != decimals ||
+                         tag.Integers() != integers || !SameFieldType(tag.FieldType(), fieldType);
     if (changed)
         LastChangeTick_ = services_.tickCounter->GetTickCount();
     SamplingGrid->SetCellBackColor(index, 1, 3, changed ? Changed : Unchanged);
