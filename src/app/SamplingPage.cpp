@@ -97,8 +97,39 @@ void frmSVCorblexAppGen::SampleValues() {
     SampleCount_ += 1;
     const QString answer =
         HubReader_->ReadInputFile(hubrequest::MakeRequest(HubPrefix_, hubrequest::GetValues));
-    const std::vector<answers::ValueEntry> entries = answers::SplitValues(answer);
     const qint32 n = tags->Count();
+
+    // Pending events run once a few milliseconds of work have been done since the last time,
+    // so a large tag list stays responsive without paying for a yield per row. The answer of
+    // a million tags takes tens of milliseconds to split, so it is split in pieces too.
+    QElapsedTimer sinceYield;
+    sinceYield.start();
+    const auto yieldIfDue = [&] {
+        if (sinceYield.elapsed() < yieldBudgetMs_)
+            return;
+        services_.eventPump->ProcessPendingEvents();
+        sinceYield.restart();
+    };
+    const auto abandoned = [&] {
+        return StopSampling_ || serial != sampleSerial_ || generation != tagsGeneration_;
+    };
+    // The entries' storage is kept from one sample to the next (a sample started meanwhile
+    // makes its own).
+    std::vector<answers::ValueEntry> entries = std::move(entriesStore_);
+    entries.clear();
+    const auto keepEntries = qScopeGuard([&] {
+        if (entries.capacity() > entriesStore_.capacity())
+            entriesStore_ = std::move(entries);
+    });
+    constexpr qsizetype kEntriesPerPiece = 32768;
+    for (answers::ValueSplitter splitter(answer); !splitter.Done();) {
+        splitter.Next(kEntriesPerPiece, entries);
+        if (!splitter.Done()) {
+            yieldIfDue();
+            if (abandoned())
+                return; // the heading keeps its previous text
+        }
+    }
 
     const auto tagListChanged = [this] {
         // A sample that went on after the user left the page has nothing to send back.
@@ -115,8 +146,6 @@ void frmSVCorblexAppGen::SampleValues() {
 
     grid.SetRedraw(false);
     auto redraw = qScopeGuard([&grid] { grid.SetRedraw(true); });
-    QElapsedTimer sinceYield;
-    sinceYield.start();
     for (qint32 i = 1; i <= n; ++i) {
         const answers::ValueEntry& entry = entries[static_cast<size_t>(i - 1)];
         TagItem& tag = tags->At(i);
@@ -137,17 +166,12 @@ void frmSVCorblexAppGen::SampleValues() {
             grid.SetTextMatrix(i, 4, tag.Value());
         }
 
-        // Pending events run once a few milliseconds of work have been done since the last
-        // time, so a large tag list stays responsive without paying for a yield per row.
-        // The grid stays undrawn meanwhile: repainting a half-written pass would cost the
-        // user's events more time than the whole pass's one repaint at its end. Reading the
-        // clock costs about as much as a row, so it is read every few rows only.
-        const bool checkClock = yieldBudgetMs_ <= 0 || i % kRowsPerClockCheck == 0;
-        if (checkClock && sinceYield.elapsed() >= yieldBudgetMs_) {
-            services_.eventPump->ProcessPendingEvents();
-            sinceYield.restart();
-        }
-        if (StopSampling_ || serial != sampleSerial_ || generation != tagsGeneration_)
+        // The grid stays undrawn while events run: repainting a half-written pass would cost
+        // the user's events more time than the whole pass's one repaint at its end. Reading
+        // the clock costs about as much as a row, so it is read every few rows only.
+        if (yieldBudgetMs_ <= 0 || i % kRowsPerClockCheck == 0)
+            yieldIfDue();
+        if (abandoned())
             return; // the heading keeps its previous text
     }
     redraw.dismiss();

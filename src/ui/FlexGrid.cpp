@@ -95,7 +95,13 @@ FlexGrid::FlexGrid(QWidget* parent) : QWidget(parent) {
     });
 }
 
-FlexGrid::~FlexGrid() = default;
+FlexGrid::~FlexGrid() {
+    // The children outlive this object's own part while QWidget destroys them, and a shown
+    // view still reports scroll-range changes then: they must no longer reach this grid.
+    for (QObject* sender : std::initializer_list<QObject*>{
+             view_->verticalScrollBar(), view_->horizontalScrollBar(), header_, view_, model_})
+        QObject::disconnect(sender, nullptr, this, nullptr);
+}
 
 QTableView* FlexGrid::view() const {
     return view_;

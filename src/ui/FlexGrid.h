@@ -102,7 +102,6 @@ private:
     int measureCell(int row, int col, const Measure& measure, bool exact) const;
     int measureHeading(int col, const Measure& measure, bool exact) const;
 
-public:
     // Widths of single lines of text in one font, as laid out by QFontMetrics. Names,
     // heading words and most properties repeat from one fitting to the next, and rows
     // often repeat a text, so most lines are looked up instead of laid out again.
@@ -129,8 +128,6 @@ public:
     // The width of the widest line of a text; lines are estimated unless `exact`.
     static int widestLine(LineWidths& widths, const QFontMetrics& metrics, QStringView text,
                           bool exact = true);
-
-private:
     bool checkCell(int row, int col, const char* what) const;
 
     GridModel* model_ = nullptr;
