@@ -450,6 +450,8 @@ int FlexGrid::LineWidths::estimate(const QFontMetrics& metrics, QStringView line
         for (char16_t u = 0x20; u < 0x7f; ++u)
             advances_[u] = int(std::ceil(exact.horizontalAdvance(QChar(u)) * kScale));
     }
+    if (line.isEmpty())
+        return 0;
     const int* advances = advances_.data();
     qint64 sum = 0;
     const char16_t* c = line.utf16();
@@ -472,14 +474,14 @@ int FlexGrid::widestLine(LineWidths& widths, const QFontMetrics& metrics, QStrin
         }
         return widths.width(metrics, line);
     };
-    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
-        return lineWidth(text);
     int widest = 0;
     qsizetype start = 0;
     const qsizetype n = text.size();
+    const char16_t* c = text.utf16();
     for (qsizetype i = 0; i <= n; ++i) {
-        if (i == n || text[i] == QLatin1Char('\n') || text[i] == QLatin1Char('\r')) {
-            widest = std::max(widest, lineWidth(text.sliced(start, i - start)));
+        if (i == n || c[i] == u'\n' || c[i] == u'\r') {
+            if (i > start || start == 0)
+                widest = std::max(widest, lineWidth(text.sliced(start, i - start)));
             start = i + 1;
         }
     }
@@ -577,8 +579,14 @@ void FlexGrid::AutoSize(int col1, int col2) {
         int cells = everyRow && exact ? column.cellsWidth : -1;
         if (cells < 0) {
             cells = 0;
-            for (int r : sample)
-                cells = std::max(cells, measureCell(r, c, measure, exact));
+            // Rows often repeat the row before (a Layout preview's rows all do).
+            int previous = -1;
+            for (int r : sample) {
+                if (previous < 0 || model_->check(r, c) != model_->check(previous, c) ||
+                    model_->textView(r, c) != model_->textView(previous, c))
+                    cells = std::max(cells, measureCell(r, c, measure, exact));
+                previous = r;
+            }
             const int longest = column.maxLenRow;
             if (longest > 0 && longest < rows)
                 cells = std::max(cells, measureCell(longest, c, measure, exact));
