@@ -81,6 +81,9 @@ void frmSVCorblexAppGen::EnterSamplingPage() {
 void frmSVCorblexAppGen::LeaveSamplingPage(bool& ok) {
     StopSampling_ = true;
     SetSamplingTimer(0, false);
+    // The pages after this one have no use for the entries' storage (tens of megabytes for a
+    // million tags); a sample still running holds its own.
+    std::vector<answers::ValueEntry>().swap(entriesStore_);
     ok = true;
 }
 
@@ -113,12 +116,12 @@ void frmSVCorblexAppGen::SampleValues() {
     const auto abandoned = [&] {
         return StopSampling_ || serial != sampleSerial_ || generation != tagsGeneration_;
     };
-    // The entries' storage is kept from one sample to the next (a sample started meanwhile
-    // makes its own).
+    // The entries' storage is kept from one sample to the next while sampling goes on (a
+    // sample started meanwhile makes its own).
     std::vector<answers::ValueEntry> entries = std::move(entriesStore_);
     entries.clear();
     const auto keepEntries = qScopeGuard([&] {
-        if (entries.capacity() > entriesStore_.capacity())
+        if (!StopSampling_ && entries.capacity() > entriesStore_.capacity())
             entriesStore_ = std::move(entries);
     });
     constexpr qsizetype kEntriesPerPiece = 32768;
