@@ -8,6 +8,8 @@
 //   sampling_pass_<N>_median / _worst            wall time of one pass: SampleValues plus the
 //                                                repaint that follows it (ms)
 //   sampling_pass_<N>_cpu_median / _cpu_worst    the same as processor time of the UI thread
+//   sampling_pass_naive_100000_cpu_median        baseline: the same passes cell by cell into a
+//                                                QStandardItemModel (processor time, 11 passes)
 //   sampling_input_latency_100000_median / _worst  posting to delivery of a key event (from
 //                                                another thread, every 7 ms for 5 s) while
 //                                                sampling 100,000 tags on the 100 ms timer
@@ -34,6 +36,7 @@
 #include "app/CreateObject.h"
 #include "app/frmSVCorblexAppGen.h"
 #include "hub/IHubReader.h"
+#include "hub/Inference.h"
 #include "ui/FlexGrid.h"
 #include "ui/Platform.h"
 
@@ -49,6 +52,7 @@
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QSettings>
+#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -341,6 +345,62 @@ bool MeasurePasses(int tags) {
     return true;
 }
 
+// Baseline: the same passes written cell by cell into a QStandardItemModel behind a plain
+// QTableView, the answer split with QString::split: what a direct port of a cell grid does.
+// Only the processor time of the UI thread is reported, next to the window's.
+bool MeasureNaivePasses(int tags) {
+    Plant plant(tags);
+    QStandardItemModel model(tags, 5);
+    const QStringList names = plant.TagList().split(u',');
+    std::vector<TagProperties> properties(size_t(tags), TagProperties{QStringLiteral("N")});
+    for (int i = 0; i < tags; ++i) {
+        model.setItem(i, 0, new QStandardItem(names[i]));
+        for (int c = 1; c < 5; ++c)
+            model.setItem(i, c, new QStandardItem());
+    }
+    QTableView view;
+    view.setModel(&model);
+    view.resize(800, 600);
+    view.show();
+    bench::PaintCounter paints(view.viewport());
+    QApplication::processEvents();
+    const QColor changedColour(0, 255, 255);
+    const QColor unchangedColour(255, 255, 255);
+    std::vector<double> cpu;
+    for (int pass = 0; pass < kWarmUpPasses + 11; ++pass) {
+        const QString answer = plant.NextValues();
+        const double cpu0 = bench::ThreadMs();
+        const QStringList entries = answer.split(u'\t');
+        if (entries.size() != tags)
+            return false;
+        for (int i = 0; i < tags; ++i) {
+            const QString& entry = entries[i];
+            const qsizetype comma = entry.indexOf(u',');
+            const QString value = comma < 0 ? QString() : entry.mid(comma + 1);
+            TagProperties& now = properties[size_t(i)];
+            const TagProperties next = InferProperties(now, value);
+            const bool changed = PropertiesChanged(now, next);
+            now = next;
+            model.item(i, 1)->setText(now.fieldType);
+            model.item(i, 2)->setText(QString::number(now.length));
+            model.item(i, 3)->setText(QString::number(now.decimals));
+            for (int c = 1; c <= 3; ++c)
+                model.item(i, c)->setBackground(changed ? changedColour : unchangedColour);
+            model.item(i, 4)->setText(value);
+        }
+        const int before = paints.paints;
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            QApplication::processEvents();
+        } while (paints.paints == before && waited.elapsed() < 20);
+        if (pass >= kWarmUpPasses)
+            cpu.push_back(bench::ThreadMs() - cpu0);
+    }
+    Print(QStringLiteral("sampling_pass_naive_%1_cpu_median").arg(tags), bench::Median(cpu), "ms");
+    return true;
+}
+
 // A key press that carries the time it was posted.
 class StampedKey : public QKeyEvent {
 public:
@@ -563,14 +623,18 @@ int main(int argc, char** argv) {
         return PeakRssChild(*tags);
     if (const auto tags = option("--connect-child"))
         return ConnectChild(*tags);
-    // "--tags N" measures the passes over N tags alone (for a profiler).
+    // "--tags N" measures the passes over N tags alone (for a profiler), "--naive N" the
+    // baseline's.
     if (const auto tags = option("--tags"))
         return MeasurePasses(*tags) ? 0 : 1;
+    if (const auto tags = option("--naive"))
+        return MeasureNaivePasses(*tags) ? 0 : 1;
 
     const QString self = QCoreApplication::applicationFilePath();
     bool ok = true;
     for (int tags : {1'000, 10'000, 100'000, kMillion})
         ok = MeasurePasses(tags) && ok;
+    ok = MeasureNaivePasses(100'000) && ok;
     ok = MeasureInputLatency(100'000, 100, 5) && ok;
     ok = MeasureInputLatency(kMillion, 1000, 10) && ok;
     ok = MeasurePeakRss(self, 100'000, 3) && ok;
