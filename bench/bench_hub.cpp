@@ -1,6 +1,6 @@
 // Hub round trip benchmark. Starts build/<preset>/bin/svcorblex-hub with synthetic tags on a
 // free port and a local endpoint of its own, sends "GETVALUES" through the hub reader and
-// prints the median and worst of the round trips:
+// prints the median and worst of the round trips, for 1,000, 100,000 and 1,000,000 tags:
 //   hub_getvalues_100000_tcp_median 12.0 ms
 
 #include "Plant.h"
@@ -111,7 +111,7 @@ void BuildValues(qsizetype tags) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     bool ok = true;
-    for (const qsizetype tags : {qsizetype(1000), qsizetype(100000)}) {
+    for (const qsizetype tags : {qsizetype(1000), qsizetype(100000), qsizetype(1000000)}) {
         BuildValues(tags);
         ok = RoundTrips(tags) && ok;
     }

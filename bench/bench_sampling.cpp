@@ -8,6 +8,8 @@
 //   sampling_pass_<N>_median / _worst            wall time of one pass: SampleValues plus the
 //                                                repaint that follows it (ms)
 //   sampling_pass_<N>_cpu_median / _cpu_worst    the same as processor time of the UI thread
+//   sampling_pass_naive_100000_cpu_median        baseline: the same passes cell by cell into a
+//                                                QStandardItemModel (processor time, 11 passes)
 //   sampling_input_latency_100000_median / _worst  posting to delivery of a key event (from
 //                                                another thread, every 7 ms for 5 s) while
 //                                                sampling 100,000 tags on the 100 ms timer
@@ -16,14 +18,25 @@
 //   sampling_peak_rss_100000 / _worst            VmHWM after 20 passes over 100,000 tags (MB,
 //                                                median and worst of three fresh child
 //                                                processes)
-// N is 1,000, 10,000 and 100,000; 3 passes warm up, 50 are measured. The hub's answers are
-// built before each timed pass (or on a separate thread while the timer runs), so their
-// making is never counted. "--tags N" measures the passes over N tags alone (for a profiler).
+//   sampling_input_latency_1000000_median / _worst, sampling_input_events_1000000,
+//   sampling_timer_passes_1000000                the same while sampling 1,000,000 tags on
+//                                                the 1 s timer for 10 s
+//   sampling_peak_rss_1000000                    VmHWM after 5 passes over 1,000,000 tags (MB,
+//                                                one child process)
+//   connect_to_first_sample_1000000 / _cpu       Next on the Connect page to the first paint
+//                                                of the Sampling grid with its first sample,
+//                                                1,000,000 tags (ms, median of three child
+//                                                processes; "_cpu" is the UI thread's time)
+// N is 1,000, 10,000, 100,000 (3 passes warm up, 50 are measured) and 1,000,000 (2 and 11).
+// The hub's answers are built before each timed pass (or on a separate thread while the
+// timer runs), so their making is never counted. "--tags N" measures the passes over N tags
+// alone (for a profiler).
 
 #include "BenchSupport.h"
 #include "component/CreateObject.h"
 #include "BenchWindow.h"
 #include "hub/IHubReader.h"
+#include "hub/Inference.h"
 #include "ui/FlexGrid.h"
 #include "ui/Platform.h"
 
@@ -39,6 +52,7 @@
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QSettings>
+#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -59,6 +73,15 @@ namespace {
 
 constexpr int kPasses = 50;
 constexpr int kWarmUpPasses = 3;
+constexpr int kMillion = 1'000'000;
+
+// Fewer passes where one pass is large, so that the run stays a few minutes long.
+int PassesFor(int tags) {
+    return tags >= kMillion ? 11 : kPasses;
+}
+int WarmUpPassesFor(int tags) {
+    return tags >= kMillion ? 2 : kWarmUpPasses;
+}
 
 void Print(const QString& name, double value, const char* unit) {
     std::printf("%s %.3f %s\n", qPrintable(name), value, unit);
@@ -288,7 +311,8 @@ bool MeasurePasses(int tags) {
     }
     std::vector<double> wall, cpu;
     int unpainted = 0;
-    for (int pass = 0; pass < kWarmUpPasses + kPasses; ++pass) {
+    const int warmUp = WarmUpPassesFor(tags);
+    for (int pass = 0; pass < warmUp + PassesFor(tags); ++pass) {
         w.hub.nextValues = w.plant.NextValues();
         const int paintsBefore = w.paints->paints;
         QElapsedTimer timer;
@@ -298,7 +322,7 @@ bool MeasurePasses(int tags) {
         w.PumpUntilPainted();
         const double cpuMs = bench::ThreadMs() - cpu0;
         const double wallMs = double(timer.nsecsElapsed()) / 1e6;
-        if (pass < kWarmUpPasses)
+        if (pass < warmUp)
             continue;
         wall.push_back(wallMs);
         cpu.push_back(cpuMs);
@@ -308,12 +332,68 @@ bool MeasurePasses(int tags) {
         return false;
     if (unpainted > 0)
         std::fprintf(stderr, "bench_sampling: %d of %d passes at %d tags painted nothing\n",
-                     unpainted, kPasses, tags);
+                     unpainted, PassesFor(tags), tags);
     const QString base = QStringLiteral("sampling_pass_%1_").arg(tags);
     Print(base + QStringLiteral("median"), bench::Median(wall), "ms");
     Print(base + QStringLiteral("worst"), bench::Worst(wall), "ms");
     Print(base + QStringLiteral("cpu_median"), bench::Median(cpu), "ms");
     Print(base + QStringLiteral("cpu_worst"), bench::Worst(cpu), "ms");
+    return true;
+}
+
+// Baseline: the same passes written cell by cell into a QStandardItemModel behind a plain
+// QTableView, the answer split with QString::split: what a direct port of a cell grid does.
+// Only the processor time of the UI thread is reported, next to the window's.
+bool MeasureNaivePasses(int tags) {
+    Plant plant(tags);
+    QStandardItemModel model(tags, 5);
+    const QStringList names = plant.TagList().split(u',');
+    std::vector<TagProperties> properties(size_t(tags), TagProperties{QStringLiteral("N")});
+    for (int i = 0; i < tags; ++i) {
+        model.setItem(i, 0, new QStandardItem(names[i]));
+        for (int c = 1; c < 5; ++c)
+            model.setItem(i, c, new QStandardItem());
+    }
+    QTableView view;
+    view.setModel(&model);
+    view.resize(800, 600);
+    view.show();
+    bench::PaintCounter paints(view.viewport());
+    QApplication::processEvents();
+    const QColor changedColour(0, 255, 255);
+    const QColor unchangedColour(255, 255, 255);
+    std::vector<double> cpu;
+    for (int pass = 0; pass < kWarmUpPasses + 11; ++pass) {
+        const QString answer = plant.NextValues();
+        const double cpu0 = bench::ThreadMs();
+        const QStringList entries = answer.split(u'\t');
+        if (entries.size() != tags)
+            return false;
+        for (int i = 0; i < tags; ++i) {
+            const QString& entry = entries[i];
+            const qsizetype comma = entry.indexOf(u',');
+            const QString value = comma < 0 ? QString() : entry.mid(comma + 1);
+            TagProperties& now = properties[size_t(i)];
+            const TagProperties next = InferProperties(now, value);
+            const bool changed = PropertiesChanged(now, next);
+            now = next;
+            model.item(i, 1)->setText(now.fieldType);
+            model.item(i, 2)->setText(QString::number(now.length));
+            model.item(i, 3)->setText(QString::number(now.decimals));
+            for (int c = 1; c <= 3; ++c)
+                model.item(i, c)->setBackground(changed ? changedColour : unchangedColour);
+            model.item(i, 4)->setText(value);
+        }
+        const int before = paints.paints;
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            QApplication::processEvents();
+        } while (paints.paints == before && waited.elapsed() < 20);
+        if (pass >= kWarmUpPasses)
+            cpu.push_back(bench::ThreadMs() - cpu0);
+    }
+    Print(QStringLiteral("sampling_pass_naive_%1_cpu_median").arg(tags), bench::Median(cpu), "ms");
     return true;
 }
 
@@ -341,14 +421,13 @@ public:
     std::vector<double> latencies;
 };
 
-// Key presses posted from another thread every 7 ms for 5 s while the timer samples
-// 100,000 tags every 100 ms; the delay from posting to delivery is what the user feels.
-bool MeasureInputLatency() {
-    constexpr int kTags = 100'000;
-    SamplingWindow w(kTags);
+// Key presses posted from another thread every 7 ms for `seconds` while the timer samples
+// `tags` tags every `rateMs`; the delay from posting to delivery is what the user feels.
+bool MeasureInputLatency(int tags, int rateMs, int seconds) {
+    SamplingWindow w(tags);
     if (!w.Open())
         return false;
-    for (int pass = 0; pass < kWarmUpPasses; ++pass) {
+    for (int pass = 0; pass < WarmUpPassesFor(tags); ++pass) {
         w.hub.nextValues = w.plant.NextValues();
         w.window->SampleValues();
     }
@@ -382,7 +461,7 @@ bool MeasureInputLatency() {
     const QInputDevice* keyboard = QInputDevice::primaryKeyboard();
     const int answeredBefore = w.hub.answered.load();
 
-    w.Timer()->start(100);
+    w.Timer()->start(rateMs);
     std::atomic<bool> posting{true};
     std::thread poster([&] {
         auto next = std::chrono::steady_clock::now();
@@ -394,7 +473,7 @@ bool MeasureInputLatency() {
     });
     QElapsedTimer running;
     running.start();
-    while (running.elapsed() < 5000)
+    while (running.elapsed() < seconds * 1000)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     posting = false;
     poster.join();
@@ -415,22 +494,23 @@ bool MeasureInputLatency() {
 
     if (recorder.latencies.empty() || w.messages.shown > 0)
         return false;
-    Print(QStringLiteral("sampling_input_latency_100000_median"), bench::Median(recorder.latencies),
-          "ms");
-    Print(QStringLiteral("sampling_input_latency_100000_worst"), bench::Worst(recorder.latencies),
-          "ms");
-    Print(QStringLiteral("sampling_input_events_100000"), double(recorder.latencies.size()),
+    Print(QStringLiteral("sampling_input_latency_%1_median").arg(tags),
+          bench::Median(recorder.latencies), "ms");
+    Print(QStringLiteral("sampling_input_latency_%1_worst").arg(tags),
+          bench::Worst(recorder.latencies), "ms");
+    Print(QStringLiteral("sampling_input_events_%1").arg(tags), double(recorder.latencies.size()),
           "events");
-    Print(QStringLiteral("sampling_timer_passes_100000"), passes, "passes/5s");
+    Print(QStringLiteral("sampling_timer_passes_%1").arg(tags), passes,
+          qPrintable(QStringLiteral("passes/%1s").arg(seconds)));
     return true;
 }
 
-// In a child process of its own, so that the peak belongs to 100,000 tags alone.
-int PeakRssChild() {
-    SamplingWindow w(100'000);
+// In a child process of its own, so that the peak belongs to these tags alone.
+int PeakRssChild(int tags) {
+    SamplingWindow w(tags);
     if (!w.Open())
         return 1;
-    for (int pass = 0; pass < 20; ++pass) {
+    for (int pass = 0; pass < (tags >= kMillion ? 5 : 20); ++pass) {
         w.hub.nextValues = w.plant.NextValues();
         w.window->SampleValues();
         w.PumpUntilPainted();
@@ -440,21 +520,83 @@ int PeakRssChild() {
     return 0;
 }
 
-// The peak varies by tens of megabytes from run to run with the order in which the heap is
-// reused, so the child runs three times and the median is reported.
-bool MeasurePeakRss(const QString& self) {
-    std::vector<double> peaks;
-    for (int run = 0; run < 3; ++run) {
+// Runs this program as a child with `args` `runs` times and returns each run's output lines
+// (empty when a run failed).
+std::vector<QByteArray> RunChildren(const QString& self, const QStringList& args, int runs) {
+    std::vector<QByteArray> outputs;
+    for (int run = 0; run < runs; ++run) {
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(self, {QStringLiteral("--peak-rss-child")});
-        if (!child.waitForFinished(300'000) || child.exitCode() != 0)
-            return false;
-        peaks.push_back(child.readAllStandardOutput().trimmed().toDouble());
+        child.start(self, args);
+        if (!child.waitForFinished(600'000) || child.exitCode() != 0)
+            return {};
+        outputs.push_back(child.readAllStandardOutput().trimmed());
     }
-    Print(QStringLiteral("sampling_peak_rss_100000"), bench::Median(peaks), "MB");
-    Print(QStringLiteral("sampling_peak_rss_100000_worst"), bench::Worst(peaks), "MB");
+    return outputs;
+}
+
+// The peak varies by tens of megabytes from run to run with the order in which the heap is
+// reused, so the child runs several times and the median is reported.
+bool MeasurePeakRss(const QString& self, int tags, int runs) {
+    std::vector<double> peaks;
+    for (const QByteArray& out :
+         RunChildren(self, {QStringLiteral("--peak-rss-child"), QString::number(tags)}, runs))
+        peaks.push_back(out.toDouble());
+    if (peaks.empty())
+        return false;
+    Print(QStringLiteral("sampling_peak_rss_%1").arg(tags), bench::Median(peaks), "MB");
+    if (runs > 1)
+        Print(QStringLiteral("sampling_peak_rss_%1_worst").arg(tags), bench::Worst(peaks), "MB");
     return bench::Median(peaks) > 0;
+}
+
+// In a child process of its own: Next on the Connect page until the Sampling grid has
+// painted the first sample. The hub's answers are ready beforehand. Prints wall and
+// processor milliseconds.
+int ConnectChild(int tags) {
+    SamplingWindow w(tags);
+    if (!w.window->Form_Load())
+        return 1;
+    w.window->show();
+    QApplication::processEvents();
+    w.window->findChild<QRadioButton*>(QStringLiteral("optConnectMethod(0)"))->setChecked(true);
+    w.window->findChild<QLineEdit*>(QStringLiteral("txtSampleRate"))
+        ->setText(QStringLiteral("1000"));
+    w.hub.nextValues = w.plant.NextValues();
+    w.grid = w.window->findChild<FlexGrid*>(QStringLiteral("SamplingGrid"));
+    w.paints.emplace(w.grid->view()->viewport());
+    auto* next = w.window->findChild<QPushButton*>(QStringLiteral("cmdNext"));
+    QElapsedTimer timer;
+    timer.start();
+    const double cpu0 = bench::ThreadMs();
+    next->click();
+    // The page's first sample runs within the click; the repaint follows in the event loop.
+    QElapsedTimer waited;
+    waited.start();
+    while (w.paints->paints == 0 && waited.elapsed() < 60'000)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    const double cpuMs = bench::ThreadMs() - cpu0;
+    const double wallMs = double(timer.nsecsElapsed()) / 1e6;
+    w.Timer()->stop();
+    if (w.paints->paints == 0 || w.window->CurrentPage() != 1 || w.messages.shown > 0)
+        return 1;
+    std::printf("%.3f %.3f\n", wallMs, cpuMs);
+    return 0;
+}
+
+bool MeasureConnect(const QString& self, int tags) {
+    std::vector<double> wall, cpu;
+    for (const QByteArray& out :
+         RunChildren(self, {QStringLiteral("--connect-child"), QString::number(tags)}, 3)) {
+        const QList<QByteArray> parts = out.split(' ');
+        wall.push_back(parts.value(0).toDouble());
+        cpu.push_back(parts.value(1).toDouble());
+    }
+    if (wall.empty())
+        return false;
+    Print(QStringLiteral("connect_to_first_sample_%1").arg(tags), bench::Median(wall), "ms");
+    Print(QStringLiteral("connect_to_first_sample_%1_cpu").arg(tags), bench::Median(cpu), "ms");
+    return true;
 }
 
 } // namespace
@@ -466,19 +608,34 @@ int main(int argc, char** argv) {
 
     const bench::IsolatedSettings settings;
 
-    if (app.arguments().contains(QStringLiteral("--peak-rss-child")))
-        return PeakRssChild();
-
-    // "--tags N" measures the passes over N tags alone (for a profiler).
     const QStringList args = app.arguments();
-    if (const qsizetype i = args.indexOf(QStringLiteral("--tags")); i > 0 && i + 1 < args.size())
-        return MeasurePasses(args.at(i + 1).toInt()) ? 0 : 1;
+    const auto option = [&args](const char* name) -> std::optional<int> {
+        const qsizetype i = args.indexOf(QLatin1String(name));
+        if (i > 0 && i + 1 < args.size())
+            return args.at(i + 1).toInt();
+        return std::nullopt;
+    };
+    if (const auto tags = option("--peak-rss-child"))
+        return PeakRssChild(*tags);
+    if (const auto tags = option("--connect-child"))
+        return ConnectChild(*tags);
+    // "--tags N" measures the passes over N tags alone (for a profiler), "--naive N" the
+    // baseline's.
+    if (const auto tags = option("--tags"))
+        return MeasurePasses(*tags) ? 0 : 1;
+    if (const auto tags = option("--naive"))
+        return MeasureNaivePasses(*tags) ? 0 : 1;
 
+    const QString self = QCoreApplication::applicationFilePath();
     bool ok = true;
-    for (int tags : {1'000, 10'000, 100'000})
+    for (int tags : {1'000, 10'000, 100'000, kMillion})
         ok = MeasurePasses(tags) && ok;
-    ok = MeasureInputLatency() && ok;
-    ok = MeasurePeakRss(QCoreApplication::applicationFilePath()) && ok;
+    ok = MeasureNaivePasses(100'000) && ok;
+    ok = MeasureInputLatency(100'000, 100, 5) && ok;
+    ok = MeasureInputLatency(kMillion, 1000, 10) && ok;
+    ok = MeasurePeakRss(self, 100'000, 3) && ok;
+    ok = MeasurePeakRss(self, kMillion, 1) && ok;
+    ok = MeasureConnect(self, kMillion) && ok;
     if (!ok)
         std::fprintf(stderr, "bench_sampling: a measurement failed\n");
     return ok ? 0 : 1;

@@ -88,11 +88,14 @@ void frmSVCorblexAppGen::FillLayoutGrid() {
         grid.SetTextMatrix(1, c, tag.Value());
         grid.SetCellAlignment(1, c, CellAlignment::LeftCenter);
     }
-    for (int r = 2; r <= 10; ++r)
-        for (int col = 0; col < grid.Cols(); ++col) {
-            grid.SetTextMatrix(r, col, grid.TextMatrix(1, col));
+    // Rows 2 to 10 repeat row 1, column by column so that each text is read once.
+    for (int col = 0; col < grid.Cols(); ++col) {
+        const QString text = grid.TextMatrix(1, col);
+        for (int r = 2; r <= 10; ++r) {
+            grid.SetTextMatrix(r, col, text);
             grid.SetCellAlignment(r, col, CellAlignment::LeftCenter);
         }
+    }
     grid.AutoSize(0, grid.Cols() - 1);
     grid.SetBackColor(QColor(0, 168, 168));
     grid.SetBackColorFixed(QColor(165, 210, 210));

@@ -20,6 +20,20 @@ constexpr qint32 kRowsPerClockCheck = 32;
 const QColor Changed(0, 255, 255);
 const QColor Unchanged(255, 255, 255);
 
+// Exact comparison; sampled values are short, so a plain loop beats a call into the string
+// library.
+bool SameText(const QString& a, QStringView b) {
+    const qsizetype n = a.size();
+    if (n != b.size())
+        return false;
+    const QChar* x = a.constData();
+    const QChar* y = b.data();
+    for (qsizetype k = 0; k < n; ++k)
+        if (x[k] != y[k])
+            return false;
+    return true;
+}
+
 QString SampleHeading(qint32 count) {
     return QStringLiteral("Sample Value #") + QString::number(count);
 }
@@ -57,6 +71,9 @@ void frmSVCorblexAppGen::EnterSamplingPage() {
 void frmSVCorblexAppGen::LeaveSamplingPage(bool& ok) {
     StopSampling_ = true;
     SetSamplingTimer(0, false);
+    // The pages after this one have no use for the entries' storage (tens of megabytes for a
+    // million tags); a sample still running holds its own.
+    std::vector<answers::ValueEntry>().swap(entriesStore_);
     ok = true;
 }
 
@@ -73,8 +90,39 @@ void frmSVCorblexAppGen::SampleValues() {
     SampleCount_ += 1;
     const QString answer =
         HubReader_->ReadInputFile(hubrequest::MakeRequest(HubPrefix_, hubrequest::GetValues));
-    const std::vector<answers::ValueEntry> entries = answers::SplitValues(answer);
     const qint32 n = tags->Count();
+
+    // Pending events run once a few milliseconds of work have been done since the last time,
+    // so a large tag list stays responsive without paying for a yield per row. The answer of
+    // a million tags takes tens of milliseconds to split, so it is split in pieces too.
+    QElapsedTimer sinceYield;
+    sinceYield.start();
+    const auto yieldIfDue = [&] {
+        if (sinceYield.elapsed() < yieldBudgetMs_)
+            return;
+        services_.eventPump->ProcessPendingEvents();
+        sinceYield.restart();
+    };
+    const auto abandoned = [&] {
+        return StopSampling_ || serial != sampleSerial_ || generation != tagsGeneration_;
+    };
+    // The entries' storage is kept from one sample to the next while sampling goes on (a
+    // sample started meanwhile makes its own).
+    std::vector<answers::ValueEntry> entries = std::move(entriesStore_);
+    entries.clear();
+    const auto keepEntries = qScopeGuard([&] {
+        if (!StopSampling_ && entries.capacity() > entriesStore_.capacity())
+            entriesStore_ = std::move(entries);
+    });
+    constexpr qsizetype kEntriesPerPiece = 32768;
+    for (answers::ValueSplitter splitter(answer); !splitter.Done();) {
+        splitter.Next(kEntriesPerPiece, entries);
+        if (!splitter.Done()) {
+            yieldIfDue();
+            if (abandoned())
+                return; // the heading keeps its previous text
+        }
+    }
 
     const auto tagListChanged = [this] {
         // A sample that went on after the user left the page has nothing to send back.
@@ -91,8 +139,6 @@ void frmSVCorblexAppGen::SampleValues() {
 
     grid.SetRedraw(false);
     auto redraw = qScopeGuard([&grid] { grid.SetRedraw(true); });
-    QElapsedTimer sinceYield;
-    sinceYield.start();
     for (qint32 i = 1; i <= n; ++i) {
         const answers::ValueEntry& entry = entries[static_cast<size_t>(i - 1)];
         TagItem& tag = tags->At(i);
@@ -108,22 +154,17 @@ void frmSVCorblexAppGen::SampleValues() {
             grid.SetTextMatrix(i, 3, QString::number(tag.Decimals()));
         }
         // Rows whose value did not move keep the text they show.
-        if (tag.Value() != entry.value) {
-            tag.SetValue(entry.value.toString());
+        if (!SameText(tag.Value(), entry.value)) {
+            tag.SetValue(entry.value);
             grid.SetTextMatrix(i, 4, tag.Value());
         }
 
-        // Pending events run once a few milliseconds of work have been done since the last
-        // time, so a large tag list stays responsive without paying for a yield per row.
-        // The grid stays undrawn meanwhile: repainting a half-written pass would cost the
-        // user's events more time than the whole pass's one repaint at its end. Reading the
-        // clock costs about as much as a row, so it is read every few rows only.
-        const bool checkClock = yieldBudgetMs_ <= 0 || i % kRowsPerClockCheck == 0;
-        if (checkClock && sinceYield.elapsed() >= yieldBudgetMs_) {
-            services_.eventPump->ProcessPendingEvents();
-            sinceYield.restart();
-        }
-        if (StopSampling_ || serial != sampleSerial_ || generation != tagsGeneration_)
+        // The grid stays undrawn while events run: repainting a half-written pass would cost
+        // the user's events more time than the whole pass's one repaint at its end. Reading
+        // the clock costs about as much as a row, so it is read every few rows only.
+        if (yieldBudgetMs_ <= 0 || i % kRowsPerClockCheck == 0)
+            yieldIfDue();
+        if (abandoned())
             return; // the heading keeps its previous text
     }
     redraw.dismiss();
@@ -149,8 +190,8 @@ bool frmSVCorblexAppGen::InferTagProperties(qint32 index, QStringView value) {
 bool frmSVCorblexAppGen::ApplyTagProperties(qint32 index, const QString& fieldType, qint32 length,
                                             qint32 decimals, qint32 integers) {
     TagItem& tag = Tags_->At(index);
-    const bool changed = tag.FieldType() != fieldType || tag.Length() != length ||
-                         tag.Decimals() != decimals || tag.Integers() != integers;
+    const bool changed = tag.Length() != length || tag.Decimals() != decimals ||
+                         tag.Integers() != integers || !SameFieldType(tag.FieldType(), fieldType);
     if (changed)
         LastChangeTick_ = services_.tickCounter->GetTickCount();
     SamplingGrid->SetCellBackColor(index, 1, 3, changed ? Changed : Unchanged);

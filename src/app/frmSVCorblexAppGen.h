@@ -9,6 +9,7 @@
 
 #include "settings/Config.h"
 #include "generate/IApplication.h"
+#include "hub/Answers.h"
 #include "hub/IHubReader.h"
 #include "model/TagItems.h"
 #include "ui/Platform.h"
@@ -164,6 +165,8 @@ private:
     quint64 tagsGeneration_ = 0;
     quint64 sampleSerial_ = 0;
     int yieldBudgetMs_ = 10;
+    // Storage for the entries of a values answer, kept between samples.
+    std::vector<answers::ValueEntry> entriesStore_;
     // Upper-case tag names for the filter, built on entering the Select Tags page.
     QStringList upperNames_;
     quint64 upperNamesGeneration_ = 0;

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QStringDecoder>
 
+#include <charconv>
 #include <optional>
 
 namespace svt {
@@ -17,11 +18,29 @@ bool NeedsCodeEscape(char16_t c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0xFEFF;
 }
 
-void AppendCodeEscape(QString& out, char16_t c) {
+// The four hexadecimal digits of a "\\u" escape.
+void CodeEscapeDigits(char* out, char16_t c) {
     static constexpr char Hex[] = "0123456789ABCDEF";
-    out += QLatin1String("\\u");
     for (int shift = 12; shift >= 0; shift -= 4)
-        out += QLatin1Char(Hex[(c >> shift) & 0xF]);
+        *out++ = Hex[(c >> shift) & 0xF];
+}
+
+// Appends text as UTF-8; runs of ASCII are copied without the general conversion.
+void AppendUtf8(QByteArray& out, QStringView text) {
+    const qsizetype n = text.size();
+    const char16_t* c = text.utf16();
+    const qsizetype start = out.size();
+    out.resize(start + n);
+    char* d = out.data() + start;
+    qsizetype i = 0;
+    while (i < n && c[i] < 0x80) {
+        d[i] = char(c[i]);
+        ++i;
+    }
+    if (i == n)
+        return;
+    out.truncate(start + i);
+    out += text.sliced(i).toUtf8();
 }
 
 int HexValue(QChar c) {
@@ -37,13 +56,17 @@ int HexValue(QChar c) {
 
 } // namespace
 
-void AppendEscaped(QString& out, QStringView value) {
+namespace {
+
+// The escape scheme, writing through `sink`: sink.Plain(run) takes characters that stand as
+// they are, sink.Escape(text) an escape sequence of ASCII characters.
+template <typename Sink> void EscapeInto(Sink& sink, QStringView value) {
     const qsizetype n = value.size();
     const QChar* data = value.data();
     qsizetype plainFrom = 0; // start of the run of characters copied as they are
     const auto flush = [&](qsizetype to) {
         if (to > plainFrom)
-            out.append(data + plainFrom, to - plainFrom);
+            sink.Plain(value.sliced(plainFrom, to - plainFrom));
     };
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = data[i].unicode();
@@ -73,7 +96,7 @@ void AppendEscaped(QString& out, QStringView value) {
         }
         if (escape) {
             flush(i);
-            out += QLatin1String(escape);
+            sink.Escape(escape);
             plainFrom = i + 1;
         } else if (NeedsCodeEscape(c) ||
                    (QChar::isHighSurrogate(c) &&
@@ -81,13 +104,35 @@ void AppendEscaped(QString& out, QStringView value) {
                    QChar::isLowSurrogate(c)) {
             // A lone surrogate has no UTF-8 form; the escape keeps it exactly.
             flush(i);
-            AppendCodeEscape(out, c);
+            char code[7] = {'\\', 'u', 0, 0, 0, 0, 0};
+            CodeEscapeDigits(code + 2, c);
+            sink.Escape(code);
             plainFrom = i + 1;
         } else if (QChar::isHighSurrogate(c)) {
             ++i; // a valid pair is copied as it is
         }
     }
     flush(n);
+}
+
+struct TextSink {
+    QString& out;
+    void Plain(QStringView run) { out.append(run); }
+    void Escape(const char* text) { out += QLatin1String(text); }
+};
+
+// Writes UTF-8 straight into the file's bytes: ASCII, nearly all of a file, byte for byte.
+struct Utf8Sink {
+    QByteArray& out;
+    void Plain(QStringView run) { AppendUtf8(out, run); }
+    void Escape(const char* text) { out.append(text); }
+};
+
+} // namespace
+
+void AppendEscaped(QString& out, QStringView value) {
+    TextSink sink{out};
+    EscapeInto(sink, value);
 }
 
 QString Escape(QStringView value) {
@@ -98,7 +143,11 @@ QString Escape(QStringView value) {
 }
 
 bool Unescape(QStringView text, QString& out, QString* error) {
-    out.clear();
+    // Keeps the storage `out` already has when nobody shares it.
+    if (out.isDetached())
+        out.resize(0);
+    else
+        out = QString();
     const qsizetype n = text.size();
     qsizetype from = 0;
     for (;;) {
@@ -157,36 +206,46 @@ bool Unescape(QStringView text, QString& out, QString* error) {
 }
 
 QByteArray Write(const Application& app) {
-    QString text;
-    text.reserve(256 + qsizetype(app.Variables().size()) * 96);
-    const auto line = [&text](QLatin1String key, QStringView value) {
+    QByteArray text;
+    text.reserve(256 + qsizetype(app.Variables().size()) * 112);
+    Utf8Sink sink{text};
+    const auto line = [&](const char* key, QStringView value) {
         text += key;
-        text += QLatin1Char('=');
-        AppendEscaped(text, value);
-        text += QLatin1Char('\n');
+        text += '=';
+        EscapeInto(sink, value);
+        text += '\n';
     };
-    text += QLatin1String("[application]\nformat=SVT\nversion=");
-    text += QString::number(FormatVersion);
-    text += QLatin1Char('\n');
-    line(QLatin1String("setup"), QString::number(app.SetUpValue()));
-    line(QLatin1String("title"), app.Title());
-    line(QLatin1String("variables"), QString::number(app.Variables().size()));
+    const auto number = [&](const char* key, qint64 value) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        text += key;
+        text += '=';
+        text.append(digits, end - digits);
+        text += '\n';
+    };
+    text += "[application]\nformat=SVT\n";
+    number("version", FormatVersion);
+    number("setup", app.SetUpValue());
+    line("title", app.Title());
+    number("variables", qint64(app.Variables().size()));
     qsizetype index = 0;
     for (const ApplicationVariable& v : app.Variables()) {
-        text += QLatin1String("[variable ");
-        text += QString::number(++index);
-        text += QLatin1String("]\n");
-        line(QLatin1String("name"), v.Name());
-        line(QLatin1String("type"), v.FieldType());
-        line(QLatin1String("length"), QString::number(v.Length()));
-        line(QLatin1String("decimals"), QString::number(v.Decimals()));
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, ++index).ptr;
+        text += "[variable ";
+        text.append(digits, end - digits);
+        text += "]\n";
+        line("name", v.Name());
+        line("type", v.FieldType());
+        number("length", v.Length());
+        number("decimals", v.Decimals());
         if (v.Link())
-            line(QLatin1String("link"), *v.Link());
+            line("link", *v.Link());
         if (v.Code())
-            line(QLatin1String("code"), *v.Code());
+            line("code", *v.Code());
     }
-    text += QLatin1String("[end]\n");
-    return text.toUtf8();
+    text += "[end]\n";
+    return text;
 }
 
 namespace {
@@ -257,6 +316,7 @@ private:
     Field setup_, title_, count_;
     // Current variable section.
     Field name_, type_, length_, decimals_, link_, code_;
+    QString scratch_;
     Application app_;
 };
 
@@ -271,16 +331,30 @@ bool Reader::NextLine(QString& line) {
     if (end > pos_ && bytes_[end - 1] == '\r')
         --end;
     ++lineNumber_;
-    decoder_.resetState();
-    line = decoder_.decode(QByteArrayView(bytes_).sliced(pos_, end - pos_));
-    if (decoder_.hasError())
-        Fail(QStringLiteral("the text is not valid UTF-8"));
+    const QByteArrayView bytes = QByteArrayView(bytes_).sliced(pos_, end - pos_);
+    // ASCII lines, nearly all of a file, are widened into the storage the line already has;
+    // anything else goes through the decoder, which also checks it.
+    const qsizetype n = bytes.size();
+    line.resize(n);
+    char16_t* d = reinterpret_cast<char16_t*>(line.data());
+    qsizetype i = 0;
+    while (i < n && uchar(bytes[i]) < 0x80) {
+        d[i] = char16_t(bytes[i]);
+        ++i;
+    }
+    if (i < n) {
+        decoder_.resetState();
+        line = decoder_.decode(bytes);
+        if (decoder_.hasError())
+            Fail(QStringLiteral("the text is not valid UTF-8"));
+    }
     pos_ = next;
     return true;
 }
 
 void Reader::HandleKey(QStringView key, QStringView rawValue) {
-    QString value;
+    // The value is read into storage that earlier values left behind (see below).
+    QString& value = scratch_;
     QString error;
     if (!Unescape(rawValue, value, &error))
         Fail(QStringLiteral("the value of \"%1\" is malformed: %2").arg(key, error));
@@ -339,16 +413,18 @@ void Reader::HandleKey(QStringView key, QStringView rawValue) {
         return; // Keys of later format additions are ignored.
     if (field->present)
         Fail(QStringLiteral("\"%1\" is given a second time in this section").arg(key));
-    field->value = std::move(value);
+    // The field's earlier text, which the application may share, becomes the next scratch.
+    field->value.swap(value);
     field->present = true;
     field->line = lineNumber_;
 }
 
 void Reader::CloseSection() {
-    const auto require = [this](const Field& f, const char* key, const QString& section) {
+    // `section` names the section in a message; it is made only when one is needed.
+    const auto require = [this](const Field& f, const char* key, auto section) {
         if (!f.present)
             Fail(QStringLiteral("%1 ends without the line \"%2=...\"")
-                     .arg(section, QLatin1String(key)));
+                     .arg(section(), QLatin1String(key)));
     };
     const auto number = [this](const Field& f, const char* key, qint64 min, qint64 max) {
         const QString& t = f.value;
@@ -370,7 +446,7 @@ void Reader::CloseSection() {
         if (keysSeen_ < 2)
             Fail(keysSeen_ == 0 ? QStringLiteral("expected \"format=SVT\"")
                                 : QStringLiteral("expected \"version=%1\"").arg(FormatVersion));
-        const QString section = QStringLiteral("the section [application]");
+        const auto section = [] { return QStringLiteral("the section [application]"); };
         require(setup_, "setup", section);
         require(title_, "title", section);
         require(count_, "variables", section);
@@ -378,20 +454,29 @@ void Reader::CloseSection() {
         app_.SetTitle(title_.value);
         number(count_, "variables", 0, INT_MAX);
     } else if (section_ == Section::Variable) {
-        const QString section =
-            QStringLiteral("the section [variable %1]").arg(app_.Variables().size() + 1);
+        const auto section = [this] {
+            return QStringLiteral("the section [variable %1]").arg(app_.Variables().size() + 1);
+        };
         require(name_, "name", section);
         require(type_, "type", section);
         require(length_, "length", section);
         require(decimals_, "decimals", section);
+        // The two usual field types are shared texts rather than a copy per variable.
+        static const QString numeric = QStringLiteral("N");
+        static const QString text = QStringLiteral("T");
+        const QString& type = type_.value == numeric ? numeric
+                              : type_.value == text  ? text
+                                                     : type_.value;
         IVariable& v = app_.GetVariables().AddVariable(
-            name_.value, type_.value, qint16(number(length_, "length", -32768, 32767)),
+            name_.value, type, qint16(number(length_, "length", -32768, 32767)),
             qint16(number(decimals_, "decimals", -32768, 32767)));
         if (link_.present)
             v.SetLink(link_.value);
         if (code_.present)
             v.SetCode(code_.value);
-        name_ = type_ = length_ = decimals_ = link_ = code_ = Field{};
+        // Only the flags are reset: the texts' storage is reused by the next section.
+        for (Field* f : {&name_, &type_, &length_, &decimals_, &link_, &code_})
+            f->present = false;
     }
 }
 

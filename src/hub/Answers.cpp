@@ -1,5 +1,7 @@
 #include "hub/Answers.h"
 
+#include <cstring>
+
 namespace answers {
 
 QStringList SplitTagList(const QString& answer) {
@@ -8,29 +10,30 @@ QStringList SplitTagList(const QString& answer) {
     return answer.split(u',', Qt::KeepEmptyParts);
 }
 
-std::vector<ValueEntry> SplitValues(const QString& answer) {
-    std::vector<ValueEntry> entries;
-    if (answer.isEmpty())
-        return entries;
-
+void ValueSplitter::Next(qsizetype most, std::vector<ValueEntry>& out) {
     // The searches for tab and comma are the library's vectorised ones; the entries only
     // point into the answer.
-    const QStringView all(answer);
-    entries.reserve(size_t(all.size() / 16) + 1);
-    qsizetype begin = 0;
-    for (;;) {
-        qsizetype end = all.indexOf(u'\t', begin);
+    for (qsizetype k = 0; k < most && !done_; ++k) {
+        qsizetype end = all_.indexOf(u'\t', begin_);
         if (end < 0)
-            end = all.size();
-        const QStringView entry = all.sliced(begin, end - begin);
+            end = all_.size();
+        const QStringView entry = all_.sliced(begin_, end - begin_);
         const qsizetype comma = entry.indexOf(u',');
         if (comma < 0)
-            entries.push_back({entry, QStringView()});
+            out.push_back({entry, QStringView()});
         else
-            entries.push_back({entry.first(comma), entry.sliced(comma + 1)});
-        if (end == all.size())
-            break;
-        begin = end + 1;
+            out.push_back({entry.first(comma), entry.sliced(comma + 1)});
+        done_ = end == all_.size();
+        begin_ = end + 1;
+    }
+}
+
+std::vector<ValueEntry> SplitValues(const QString& answer) {
+    std::vector<ValueEntry> entries;
+    ValueSplitter splitter(answer);
+    if (!splitter.Done()) {
+        entries.reserve(size_t(answer.size() / 16) + 1);
+        splitter.Next(answer.size() + 1, entries);
     }
     return entries;
 }
@@ -56,6 +59,9 @@ bool SameTagName(QStringView tagName, QStringView entryName) {
     if (tagName.size() == entryName.size()) {
         const char16_t* a = tagName.utf16();
         const char16_t* b = entryName.utf16();
+        // The hub nearly always sends the name exactly as it listed it.
+        if (tagName.isEmpty() || std::memcmp(a, b, size_t(tagName.size()) * sizeof(char16_t)) == 0)
+            return true;
         for (qsizetype i = 0, n = tagName.size(); i < n; ++i) {
             if (a[i] == b[i])
                 continue;

@@ -22,6 +22,21 @@ struct ValueEntry {
 // The views point into `answer`, which must outlive the result.
 std::vector<ValueEntry> SplitValues(const QString& answer);
 
+// The same split a piece at a time, so that a caller can do other work between the pieces
+// of a very long answer. The views point into the answer, which must outlive them.
+class ValueSplitter {
+public:
+    explicit ValueSplitter(QStringView answer) : all_(answer), done_(answer.isEmpty()) {}
+    bool Done() const { return done_; }
+    // Appends at most `most` further entries to `out`.
+    void Next(qsizetype most, std::vector<ValueEntry>& out);
+
+private:
+    QStringView all_;
+    qsizetype begin_ = 0;
+    bool done_;
+};
+
 // Case-insensitive comparison of a tag name with an entry name.
 bool SameTagName(QStringView tagName, QStringView entryName);
 

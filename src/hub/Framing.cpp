@@ -74,6 +74,10 @@ AnswerDecoder::Status AnswerDecoder::Feed(QByteArrayView data, qsizetype* consum
         }
         const qsizetype want = qsizetype(length_ - body_.size());
         const qsizetype take = std::min(want, data.size() - used);
+        // Once more than the first reservation has really arrived, the rest is reserved in
+        // one step rather than grown (and copied) geometrically.
+        if (body_.size() + take > body_.capacity())
+            body_.reserve(qsizetype(length_));
         body_.append(data.data() + used, take);
         used += take;
         if (body_.size() == length_)

@@ -29,7 +29,7 @@ TagProperties InferProperties(const TagProperties& current, QStringView value) {
         return next;
     }
 
-    if (current.fieldType == TextFieldType()) {
+    if (current.fieldType.size() == 1 && current.fieldType.front() == u'T') {
         // A number seen by a text tag only widens the field.
         if (n > next.length)
             next.length = n;
@@ -38,7 +38,13 @@ TagProperties InferProperties(const TagProperties& current, QStringView value) {
 
     // A number seen by a numeric tag: characters before the first point (sign and blanks
     // included) widen the integer part, characters after it the decimals.
-    const qint32 point = static_cast<qint32>(value.indexOf(u'.')) + 1; // 1-based, 0 if none
+    qint32 point = 0; // 1-based, 0 if none; values are short, so a plain loop is quickest
+    for (qint32 k = 0; k < n; ++k) {
+        if (value[k] == u'.') {
+            point = k + 1;
+            break;
+        }
+    }
     if (point == 0) {
         if (n > next.integers)
             next.integers = n;

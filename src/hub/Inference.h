@@ -17,8 +17,20 @@ struct TagProperties {
 // counted as they stand (sign, blanks and the point count). An empty value changes nothing.
 TagProperties InferProperties(const TagProperties& current, QStringView value);
 
+// Exact comparison of two field types. They are one character nearly always, so that case is
+// decided here without a call into the string library.
+inline bool SameFieldType(const QString& a, const QString& b) {
+    const qsizetype n = a.size();
+    if (n != b.size())
+        return false;
+    if (n == 1)
+        return a.front() == b.front();
+    return n == 0 || a == b;
+}
+
 // True when `next` differs from `current` in any of the four properties (the field type
 // compared as exact text).
 inline bool PropertiesChanged(const TagProperties& current, const TagProperties& next) {
-    return !(current == next);
+    return !(current.length == next.length && current.decimals == next.decimals &&
+             current.integers == next.integers && SameFieldType(current.fieldType, next.fieldType));
 }

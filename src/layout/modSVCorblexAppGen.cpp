@@ -166,8 +166,14 @@ QString CollapseSpaces(const QString& s) {
     const QStringView t = TrimSpaces(s);
     if (t.isEmpty())
         return QString();
-    if (t.size() == s.size() && !t.contains(QStringView(u"  ")))
-        return s; // nothing to remove: share the text instead of copying it
+    if (t.size() == s.size()) {
+        bool doubled = false;
+        const char16_t* c = t.utf16();
+        for (qsizetype i = 1, n = t.size(); i < n && !doubled; ++i)
+            doubled = c[i] == kSpace && c[i - 1] == kSpace;
+        if (!doubled)
+            return s; // nothing to remove: share the text instead of copying it
+    }
     QString out(t.size(), Qt::Uninitialized);
     char16_t* const begin = reinterpret_cast<char16_t*>(out.data());
     char16_t* d = begin;

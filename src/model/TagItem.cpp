@@ -6,6 +6,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -84,6 +86,22 @@ void TagItem::SetIntegers(const QVariant& v) {
 }
 void TagItem::SetValue(const QVariant& v) {
     value_ = ToText(v, "Value");
+}
+void TagItem::SetValue(QStringView v) {
+    const qsizetype n = v.size();
+    if (value_.isDetached() && value_.capacity() >= n) {
+        value_.resize(n); // keeps the storage
+        if (n > 0)
+            std::memmove(value_.data(), v.data(), size_t(n) * sizeof(QChar));
+        return;
+    }
+    // A little room to spare: most values move by a digit now and then, and the heap hands
+    // out blocks of this size anyway.
+    constexpr qsizetype kSpare = 12;
+    QString fresh;
+    fresh.reserve(std::max(n, kSpare));
+    fresh.append(v);
+    value_ = std::move(fresh);
 }
 void TagItem::SetSelected(const QVariant& v) {
     selected_ = ToTruth(v);

@@ -35,6 +35,10 @@ public:
     const QString& Value() const { return value_; }
     void SetValue(const QString& v) { value_ = v; }
     void SetValue(const QVariant& v);
+    // Sampling rewrites every value on every pass: the text is copied into the storage the
+    // value already has when it is not shared and is large enough, so that a pass allocates
+    // nothing and the values stay where the first pass put them, in tag order.
+    void SetValue(QStringView v);
 
     bool Selected() const { return selected_; }
     void SetSelected(bool v) { selected_ = v; }

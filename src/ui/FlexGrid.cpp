@@ -9,11 +9,15 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
 // Data rows measured by AutoSize besides the ones on screen and the longest text.
 constexpr int kAutoSizeSampleRows = 200;
+// Columns that AutoSize always lays out exactly, besides the ones on screen; the others
+// get an estimate of their plain text (a Layout preview has a column per tag).
+constexpr int kAutoSizeExactCols = 256;
 
 } // namespace
 
@@ -91,7 +95,13 @@ FlexGrid::FlexGrid(QWidget* parent) : QWidget(parent) {
     });
 }
 
-FlexGrid::~FlexGrid() = default;
+FlexGrid::~FlexGrid() {
+    // The children outlive this object's own part while QWidget destroys them, and a shown
+    // view still reports scroll-range changes then: they must no longer reach this grid.
+    for (QObject* sender : std::initializer_list<QObject*>{
+             view_->verticalScrollBar(), view_->horizontalScrollBar(), header_, view_, model_})
+        QObject::disconnect(sender, nullptr, this, nullptr);
+}
 
 QTableView* FlexGrid::view() const {
     return view_;
@@ -413,43 +423,75 @@ void FlexGrid::LineWidths::use(const QFont& font, int dpi) {
     if (font == font_ && dpi == dpi_)
         return;
     widths_.clear();
+    advances_.clear();
     font_ = font;
     dpi_ = dpi;
 }
 
-int FlexGrid::LineWidths::width(const QFontMetrics& metrics, const QString& line) {
+int FlexGrid::LineWidths::width(const QFontMetrics& metrics, QStringView line) {
     // Enough for every heading and cell text of a wide Layout preview; sampled values churn,
     // so a larger memory would only grow the program without saving any measuring.
     constexpr qsizetype kMaxRemembered = 8192;
-    if (const auto it = widths_.constFind(line); it != widths_.cend())
+    const QString key = line.toString();
+    if (const auto it = widths_.constFind(key); it != widths_.cend())
         return *it;
     if (widths_.size() >= kMaxRemembered)
         widths_.clear();
-    const int width = metrics.horizontalAdvance(line);
-    widths_.insert(line, width);
+    const int width = metrics.horizontalAdvance(key);
+    widths_.insert(key, width);
     return width;
 }
 
-int FlexGrid::widestLine(LineWidths& widths, const QFontMetrics& metrics, const QString& text) {
-    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
-        return widths.width(metrics, text);
+int FlexGrid::LineWidths::estimate(const QFontMetrics& metrics, QStringView line) {
+    constexpr int kScale = 64;
+    if (advances_.empty()) {
+        const QFontMetricsF exact(metrics);
+        advances_.assign(0x80, -1);
+        for (char16_t u = 0x20; u < 0x7f; ++u)
+            advances_[u] = int(std::ceil(exact.horizontalAdvance(QChar(u)) * kScale));
+    }
+    if (line.isEmpty())
+        return 0;
+    const int* advances = advances_.data();
+    qint64 sum = 0;
+    const char16_t* c = line.utf16();
+    for (qsizetype i = 0, n = line.size(); i < n; ++i) {
+        const char16_t u = c[i];
+        const int advance = u < 0x80 ? advances[u] : -1;
+        if (advance < 0)
+            return -1;
+        sum += advance;
+    }
+    return int((sum + kScale - 1) / kScale) + 1;
+}
+
+int FlexGrid::widestLine(LineWidths& widths, const QFontMetrics& metrics, QStringView text,
+                         bool exact) {
+    const auto lineWidth = [&](QStringView line) {
+        if (!exact) {
+            if (const int estimate = widths.estimate(metrics, line); estimate >= 0)
+                return estimate;
+        }
+        return widths.width(metrics, line);
+    };
     int widest = 0;
     qsizetype start = 0;
     const qsizetype n = text.size();
+    const char16_t* c = text.utf16();
     for (qsizetype i = 0; i <= n; ++i) {
-        if (i == n || text[i] == QLatin1Char('\n') || text[i] == QLatin1Char('\r')) {
-            widest = std::max(widest, widths.width(metrics, text.mid(start, i - start)));
+        if (i == n || c[i] == u'\n' || c[i] == u'\r') {
+            if (i > start || start == 0)
+                widest = std::max(widest, lineWidth(text.sliced(start, i - start)));
             start = i + 1;
         }
     }
     return widest;
 }
 
-int FlexGrid::measureHeading(int col) const {
-    const QFontMetrics metrics = header_->fontMetrics();
-    int width = widestLine(headingWidths_, metrics, model_->text(0, col)) + 8;
+int FlexGrid::measureHeading(int col, const Measure& measure, bool exact) const {
+    int width = widestLine(headingWidths_, measure.heading, model_->textView(0, col), exact) + 8;
     if (model_->check(0, col) != CellCheck::None)
-        width += header_->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, header_) + 4;
+        width += measure.headingCheck;
     return width;
 }
 
@@ -464,13 +506,13 @@ FlexGrid::CellExtras FlexGrid::cellExtras() const {
     return extras;
 }
 
-int FlexGrid::measureCell(int row, int col, const CellExtras& extras) const {
+int FlexGrid::measureCell(int row, int col, const Measure& measure, bool exact) const {
     int width = 0;
     if (!model_->textEmpty(row, col))
-        width = widestLine(cellWidths_, view_->fontMetrics(), model_->text(row, col));
+        width = widestLine(cellWidths_, measure.cells, model_->textView(row, col), exact);
     if (model_->check(row, col) != CellCheck::None)
-        width += extras.check;
-    return width + extras.margin;
+        width += measure.extras.check;
+    return width + measure.extras.margin;
 }
 
 void FlexGrid::AutoSize(int col1, int col2) {
@@ -517,24 +559,43 @@ void FlexGrid::AutoSize(int col1, int col2) {
     // When the sample is every data row, a column whose cells have not changed since the
     // last fitting keeps the width found then (the Layout page refits after each change of
     // its headings, over thousands of columns).
+    const Measure measure{
+        view_->fontMetrics(), header_->fontMetrics(), extras,
+        header_->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, header_) + 4};
     const bool everyRow = rows - 1 <= kAutoSizeSampleRows;
     const int widest = std::max(width() / 2, 80);
+    // Columns laid out exactly: the first ones and those on screen.
+    int shownLeft = -1;
+    int shownRight = -2;
+    if (model_->committed() && view_->isVisible()) {
+        shownLeft = view_->columnAt(0);
+        shownRight = view_->columnAt(view_->viewport()->width() - 1);
+        if (shownLeft >= 0 && shownRight < 0)
+            shownRight = model_->cols() - 1;
+    }
     for (int c = col1; c <= col2; ++c) {
         GridModel::Column& column = model_->column(c);
-        int cells = everyRow ? column.cellsWidth : -1;
+        const bool exact = c < kAutoSizeExactCols || (c >= shownLeft && c <= shownRight);
+        int cells = everyRow && exact ? column.cellsWidth : -1;
         if (cells < 0) {
             cells = 0;
-            for (int r : sample)
-                cells = std::max(cells, measureCell(r, c, extras));
+            // Rows often repeat the row before (a Layout preview's rows all do).
+            int previous = -1;
+            for (int r : sample) {
+                if (previous < 0 || model_->check(r, c) != model_->check(previous, c) ||
+                    model_->textView(r, c) != model_->textView(previous, c))
+                    cells = std::max(cells, measureCell(r, c, measure, exact));
+                previous = r;
+            }
             const int longest = column.maxLenRow;
             if (longest > 0 && longest < rows)
-                cells = std::max(cells, measureCell(longest, c, extras));
-            if (everyRow)
+                cells = std::max(cells, measureCell(longest, c, measure, exact));
+            if (everyRow && exact)
                 column.cellsWidth = cells;
         }
         // One very long text does not push every other column out of sight: the cells get
         // at most half of the grid's width (the user can still widen the column by its edge).
-        column.width = std::max(measureHeading(c), std::min(cells, widest));
+        column.width = std::max(measureHeading(c, measure, exact), std::min(cells, widest));
     }
     resizeSections(col1, std::min(col2, header_->count() - 1));
 }

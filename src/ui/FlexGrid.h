@@ -16,8 +16,10 @@
 #include "ui/IGrid.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QHash>
 #include <QWidget>
+#include <vector>
 
 class GridHeader;
 class GridView;
@@ -89,8 +91,16 @@ private:
         bool operator==(const CellExtras&) const = default;
     };
     CellExtras cellExtras() const;
-    int measureCell(int row, int col, const CellExtras& extras) const;
-    int measureHeading(int col) const;
+    // What measuring needs besides the text, looked up once per fitting.
+    struct Measure {
+        QFontMetrics cells;
+        QFontMetrics heading;
+        CellExtras extras;
+        int headingCheck = 0; // a check box in a heading and its spacing
+    };
+    // `exact` lays the text out; otherwise plain text is estimated (see LineWidths::estimate).
+    int measureCell(int row, int col, const Measure& measure, bool exact) const;
+    int measureHeading(int col, const Measure& measure, bool exact) const;
 
     // Widths of single lines of text in one font, as laid out by QFontMetrics. Names,
     // heading words and most properties repeat from one fitting to the next, and rows
@@ -99,15 +109,25 @@ private:
     public:
         // Forgets every width when the font or the resolution differs from the last call.
         void use(const QFont& font, int dpi);
-        int width(const QFontMetrics& metrics, const QString& line);
+        int width(const QFontMetrics& metrics, QStringView line);
+        // A width for a line of printable ASCII characters that is never less than its
+        // laid-out width: the sum of the characters' own advances, rounded up, plus one
+        // pixel (kerning and ligatures only narrow such text). -1 for any other line. Costs
+        // a table look-up per character instead of a layout of the line, for fitting many
+        // thousands of columns that are not on screen.
+        int estimate(const QFontMetrics& metrics, QStringView line);
 
     private:
         QHash<QString, int> widths_;
+        // Advances of the ASCII characters in 1/64 pixel, -1 for the control characters;
+        // empty until needed.
+        std::vector<int> advances_;
         QFont font_;
         int dpi_ = 0;
     };
-    // The width of the widest line of a text.
-    static int widestLine(LineWidths& widths, const QFontMetrics& metrics, const QString& text);
+    // The width of the widest line of a text; lines are estimated unless `exact`.
+    static int widestLine(LineWidths& widths, const QFontMetrics& metrics, QStringView text,
+                          bool exact = true);
     bool checkCell(int row, int col, const char* what) const;
 
     GridModel* model_ = nullptr;

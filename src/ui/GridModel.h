@@ -85,6 +85,14 @@ public:
             return column.overflow[cell.slot()];
         return QString(reinterpret_cast<const QChar*>(cell.chars), cell.size);
     }
+    // The text of a cell without copying it; valid until the cell is next written.
+    QStringView textView(int row, int col) const {
+        const Column& column = columns_[std::size_t(col)];
+        const CellText& cell = column.text[std::size_t(row)];
+        if (cell.isLong())
+            return column.overflow[cell.slot()];
+        return QStringView(cell.chars, cell.size);
+    }
     bool textEmpty(int row, int col) const {
         return columns_[std::size_t(col)].text[std::size_t(row)].size == 0;
     }

@@ -157,6 +157,17 @@ void TestApplication::roundTrip_data() {
         << VarList{{QStringLiteral("a"), QStringLiteral("T"), -32768, 32767, {}, {}},
                    {QStringLiteral("b"), QStringLiteral("N"), 32767, -32768, {}, {}}};
     QTest::newRow("no variables") << QStringLiteral("empty") << 1 << VarList{};
+    // Each section is read into what the one before left behind: nothing may carry over.
+    QTest::newRow("sections that differ from the one before")
+        << QStringLiteral("t") << 1
+        << VarList{{QStringLiteral("A long name with a good many words in it"), QStringLiteral("N"),
+                    12, 3, QStringLiteral("TCP:192.0.2.1:6000!A long tag name, \"quoted\""),
+                    QStringLiteral("PCODE")},
+                   {QStringLiteral("b"), QStringLiteral("T"), 1, 0, {}, {}},
+                   {QStringLiteral("Kessel 😀 ü"), QStringLiteral("X"), 2, 0, QString(), {}},
+                   {QStringLiteral("d"), QStringLiteral("NN"), 3, 1, {}, QStringLiteral("Q")},
+                   {QStringLiteral(" e\\"), QStringLiteral("N"), 4, 0, QStringLiteral("HUB:e"),
+                    QStringLiteral("")}};
 }
 
 void TestApplication::roundTrip() {

@@ -46,6 +46,7 @@ private slots:
     void tagFileLines();
     void builtInPlantCoversTheLayoutCases();
     void valuesAreReproducibleAndMove();
+    void largePlantAnswerIsWholeAndInOrder();
 
     void answersMatchTagList_data();
     void answersMatchTagList();
@@ -144,6 +145,23 @@ void TestDemoHub::valuesAreReproducibleAndMove() {
     counter.SetTags(demohub::ParseTagFile("C\tcounter\tstart=10 rate=2.5"), 1);
     QCOMPARE(counter.Value(0, 0), QByteArray("10"));
     QCOMPARE(counter.Value(0, 4), QByteArray("20"));
+}
+
+// A large plant's answer is written in two halves at once; joined, they must be exactly the
+// entries in tag order.
+void TestDemoHub::largePlantAnswerIsWholeAndInOrder() {
+    demohub::Plant plant;
+    plant.SetTags(demohub::SyntheticTags(200'001), 7);
+    const double seconds = 33.3;
+    QByteArray expected;
+    for (qsizetype i = 0; i < plant.Count(); ++i) {
+        if (i > 0)
+            expected += '\t';
+        expected += plant.Tags()[size_t(i)].name + ',' + plant.Value(i, seconds);
+    }
+    const QByteArray answer = plant.ValuesAnswer(seconds);
+    QCOMPARE(answer.size(), expected.size());
+    QVERIFY(answer == expected);
 }
 
 void TestDemoHub::answersMatchTagList_data() {

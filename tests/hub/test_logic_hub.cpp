@@ -194,6 +194,21 @@ void TestLogicHub::splitValues() {
                                   e.name.data() < answer.constData() + answer.size();
             out.append({e.name.toString(), e.value.toString()});
         }
+        // Splitting a piece at a time gives the same entries, whatever the pieces' size.
+        for (const qsizetype piece : {1, 2, 3}) {
+            std::vector<answers::ValueEntry> pieces;
+            for (answers::ValueSplitter splitter(answer); !splitter.Done();) {
+                const size_t before = pieces.size();
+                splitter.Next(piece, pieces);
+                if (pieces.size() - before != size_t(piece) && !splitter.Done())
+                    return Pairs{{"piece of the wrong size", QString::number(piece)}};
+            }
+            Pairs again;
+            for (const auto& e : pieces)
+                again.append({e.name.toString(), e.value.toString()});
+            if (again != out)
+                return Pairs{{"pieces differ", QString::number(piece)}};
+        }
         return out;
     };
     QCOMPARE(split(QString()), Pairs());

@@ -18,6 +18,9 @@ private slots:
     void textSetters_data();
     void textSetters();
 
+    void valueRewrittenInPlace_data();
+    void valueRewrittenInPlace();
+
     void duplicateNamesAreSeparateRecords();
     void itemPosition_data();
     void itemPosition();
@@ -113,6 +116,36 @@ void TestTagModel::textSetters_data() {
     QTest::newRow("int") << QVariant(-42) << true << "-42";
     QTest::newRow("double") << QVariant(2.5) << true << "2.5";
     QTest::newRow("null") << QVariant() << false << "old";
+}
+
+// Sampling rewrites a value in the storage it has; a copy handed out before must keep the
+// text it had, whatever the new value's length.
+void TestTagModel::valueRewrittenInPlace_data() {
+    QTest::addColumn<QStringList>("values");
+    QTest::newRow("shorter, longer, empty")
+        << QStringList{"123.45", "7", "1234567890123456789012345", "", "8.5"};
+    QTest::newRow("same length") << QStringList{"1.25", "1.50", "1.75"};
+    QTest::newRow("from empty") << QStringList{"", "OFF", "RUNNING"};
+    QTest::newRow("non-ASCII") << QStringList{"Füllstand", "😀", "x"};
+}
+
+void TestTagModel::valueRewrittenInPlace() {
+    QFETCH(QStringList, values);
+    TagItem tag;
+    tag.SetValue(QString());
+    QString previous;
+    QString copy;
+    for (const QString& value : values) {
+        tag.SetValue(QStringView(value));
+        QCOMPARE(tag.Value(), value);
+        QCOMPARE(copy, previous); // the copy taken before was not written through
+        copy = tag.Value();
+        previous = value;
+    }
+    // The value given as a view of itself.
+    tag.SetValue(QStringView(tag.Value()).mid(1));
+    QCOMPARE(tag.Value(), values.last().mid(1));
+    QCOMPARE(copy, values.last());
 }
 
 void TestTagModel::textSetters() {

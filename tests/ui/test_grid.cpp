@@ -118,6 +118,8 @@ private slots:
     void programmaticChangesAreSilent();
     void autoSize_data();
     void autoSize();
+    void autoSizeFarColumns_data();
+    void autoSizeFarColumns();
     void picture();
 };
 
@@ -588,6 +590,56 @@ void TestGrid::autoSize() {
     grid.SetTextMatrix(row, 1, QStringLiteral("x"));
     grid.AutoSize(1, 1);
     QVERIFY(grid.ColWidth(1) < needed);
+}
+
+// Columns far to the right of a very wide grid are fitted from an estimate of their text;
+// it must never leave a heading or a cell narrower than its laid-out width, and must not be
+// far off either.
+void TestGrid::autoSizeFarColumns_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("kerning pairs") << QStringLiteral("AVAVAV WaTaTo LTAYPAV Ty r.");
+    QTest::newRow("ligature candidates") << QStringLiteral("ffi ffl fi fl office baffle");
+    QTest::newRow("narrow letters") << QStringLiteral("iiiiiiiiiiiiiiiiiiiilllllll!!!");
+    QTest::newRow("wide letters") << QStringLiteral("WWWWWWWWWWMMMMMMMM@@@");
+    QTest::newRow("digits and punctuation") << QStringLiteral("-12345.678, (90) [x] {y} ~`|");
+    QTest::newRow("not plain ASCII") << QStringLiteral("Füllstand Ω 液位");
+    QTest::newRow("several lines") << QStringLiteral("ab\r\nthe widest of these lines\r\ncd");
+}
+
+void TestGrid::autoSizeFarColumns() {
+    QFETCH(QString, text);
+    constexpr int kCols = 600;
+    constexpr int kNear = 3;
+    constexpr int kFar = kCols - 2;
+    FlexGrid grid;
+    // Wide enough that no text here meets the limit of half the grid's width.
+    grid.resize(1400, 200);
+    grid.show();
+    grid.SetRedraw(false);
+    grid.SetRows(11);
+    grid.SetCols(kCols);
+    for (int c : {kNear, kFar}) {
+        grid.SetTextMatrix(0, c, text);     // heading
+        grid.SetTextMatrix(1, c + 1, text); // cell, in the next column
+    }
+    grid.SetRedraw(true);
+    grid.AutoSize(0, kCols - 1);
+
+    const auto widest = [](const QFontMetrics& metrics, const QString& lines) {
+        int widest = 0;
+        for (const QString& line :
+             QString(lines).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(u'\n'))
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        return widest;
+    };
+    const int heading = widest(grid.header()->fontMetrics(), text);
+    const int cell = widest(grid.view()->fontMetrics(), text);
+    for (int c : {kNear, kFar}) {
+        QVERIFY2(grid.ColWidth(c) >= heading + 8, qPrintable(QString::number(grid.ColWidth(c))));
+        QVERIFY(grid.ColWidth(c) < heading + 40);
+        QVERIFY2(grid.ColWidth(c + 1) >= cell, qPrintable(QString::number(grid.ColWidth(c + 1))));
+        QVERIFY(grid.ColWidth(c + 1) < cell + 40);
+    }
 }
 
 void TestGrid::picture() {

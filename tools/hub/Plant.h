@@ -51,6 +51,9 @@ private:
     // Writes the value of tag `index` at `out`, which has room for MaxValueBytes(index);
     // returns the end of what was written.
     char* WriteValue(char* out, qsizetype index, double seconds) const;
+    // Writes the entries of tags [from, to) at `out`, each after a tab but the very first
+    // tag's; returns the end of what was written.
+    char* WriteEntries(char* out, qsizetype from, qsizetype to, double seconds) const;
     qsizetype MaxValueBytes(qsizetype index) const;
 
     std::vector<TagDef> tags_;
@@ -59,6 +62,7 @@ private:
     const LiveValues* live_ = nullptr;
     QByteArray tagsAnswer_;
     qsizetype valuesBound_ = 0; // upper bound of the size of a GETVALUES answer
+    qsizetype halfBound_ = 0;   // the same for the entries of the first half of the tags
 };
 
 } // namespace demohub

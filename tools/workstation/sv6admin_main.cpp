@@ -13,7 +13,9 @@
 #include "Fail.h"
 #include "Workstation.h"
 
+#include <QAbstractTableModel>
 #include <QApplication>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -22,7 +24,7 @@
 #include <QPixmap>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTableWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -38,20 +40,79 @@ QString Shown(const QString& text) {
     return text;
 }
 
-QTableWidgetItem* TextItem(const QString& text) {
-    return new QTableWidgetItem(Shown(text));
-}
+// The variables as a table read straight from the application: a file of a million variables
+// needs no million items, and only the rows on screen are ever asked for.
+class VariablesModel : public QAbstractTableModel {
+public:
+    VariablesModel(const Application& app, QObject* parent)
+        : QAbstractTableModel(parent), variables_(app.Variables()) {}
 
-QTableWidgetItem* OptionalItem(const std::optional<QString>& text) {
-    if (text)
-        return TextItem(*text);
-    auto* item = new QTableWidgetItem(QStringLiteral("(not set)"));
-    QFont font = item->font();
-    font.setItalic(true);
-    item->setFont(font);
-    item->setForeground(Qt::gray);
-    return item;
-}
+    // Marks a row invalid; `text` becomes (part of) its tool tip.
+    void AddProblem(int row, const QString& text) {
+        QString& tip = problems_[row];
+        tip = tip.isEmpty() ? text : tip + QLatin1Char('\n') + text;
+    }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(variables_.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : 6;
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        static const char* const headings[] = {"Name",     "Type", "Length",
+                                               "Decimals", "Link", "Code"};
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 6)
+            return QString::fromLatin1(headings[section]);
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= rowCount() || index.column() >= 6)
+            return {};
+        const ApplicationVariable& v = variables_[std::size_t(index.row())];
+        const int column = index.column();
+        const std::optional<QString>* optional = column == 4   ? &v.Link()
+                                                 : column == 5 ? &v.Code()
+                                                               : nullptr;
+        const bool notSet = optional && !*optional;
+        switch (role) {
+        case Qt::DisplayRole:
+            switch (column) {
+            case 0:
+                return Shown(v.Name());
+            case 1:
+                return Shown(v.FieldType());
+            case 2:
+                return QString::number(v.Length());
+            case 3:
+                return QString::number(v.Decimals());
+            default:
+                return notSet ? QStringLiteral("(not set)") : Shown(**optional);
+            }
+        case Qt::FontRole:
+            if (notSet) {
+                QFont font;
+                font.setItalic(true);
+                return font;
+            }
+            return {};
+        case Qt::ForegroundRole:
+            return notSet ? QVariant(QColor(Qt::gray)) : QVariant();
+        case Qt::BackgroundRole:
+            return problems_.contains(index.row()) ? QVariant(QColor(255, 215, 215)) : QVariant();
+        case Qt::ToolTipRole: {
+            const auto it = problems_.constFind(index.row());
+            return it == problems_.cend() ? QVariant() : QVariant(*it);
+        }
+        default:
+            return {};
+        }
+    }
+
+private:
+    const std::deque<ApplicationVariable>& variables_;
+    QHash<int, QString> problems_;
+};
 
 int Fail(const QString& text, bool interactive) {
     return workstation::Fail(QStringLiteral("sv6admin"), text, interactive);
@@ -100,36 +161,17 @@ int main(int argc, char** argv) {
     layout->addWidget(title);
 
     auto* splitter = new QSplitter(Qt::Vertical, central);
-    auto* table = new QTableWidget(int(app.Variables().size()), 6, splitter);
+    auto* table = new QTableView(splitter);
     table->setObjectName(QStringLiteral("variables"));
-    table->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Type"),
-                                      QStringLiteral("Length"), QStringLiteral("Decimals"),
-                                      QStringLiteral("Link"), QStringLiteral("Code")});
+    auto* model = new VariablesModel(app, table);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    int row = 0;
-    for (const ApplicationVariable& v : app.Variables()) {
-        table->setItem(row, 0, TextItem(v.Name()));
-        table->setItem(row, 1, TextItem(v.FieldType()));
-        table->setItem(row, 2, new QTableWidgetItem(QString::number(v.Length())));
-        table->setItem(row, 3, new QTableWidgetItem(QString::number(v.Decimals())));
-        table->setItem(row, 4, OptionalItem(v.Link()));
-        table->setItem(row, 5, OptionalItem(v.Code()));
-        ++row;
-    }
 
     auto* problemList = new QListWidget(splitter);
     problemList->setObjectName(QStringLiteral("problems"));
-    const QColor invalid(255, 215, 215);
     for (std::size_t i = 0; i < problems.size(); ++i) {
         const int r = problems[i].index;
-        for (int c = 0; c < table->columnCount(); ++c) {
-            QTableWidgetItem* item = table->item(r, c);
-            item->setBackground(invalid);
-            const QString tip = item->toolTip();
-            item->setToolTip(tip.isEmpty() ? problems[i].text
-                                           : tip + QLatin1Char('\n') + problems[i].text);
-        }
+        model->AddProblem(r, problems[i].text);
         auto* entry = new QListWidgetItem(report[qsizetype(i) + 1], problemList);
         entry->setData(Qt::UserRole, r);
     }
@@ -139,10 +181,14 @@ int main(int argc, char** argv) {
                              return;
                          const int r = item->data(Qt::UserRole).toInt();
                          table->selectRow(r);
-                         table->scrollToItem(table->item(r, 0));
+                         table->scrollTo(table->model()->index(r, 0));
                      });
     if (problems.empty())
         problemList->addItem(QStringLiteral("No problems found."));
+    table->setModel(model);
+    // Fits each column to its heading and to the rows on screen and a thousand more, not to
+    // every row of a large file.
+    table->horizontalHeader()->setResizeContentsPrecision(1000);
     table->resizeColumnsToContents();
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
