@@ -59,8 +59,9 @@ void frmSVCorblexAppGen::EnterSamplingPage() {
     LastChangeTick_ = services_.tickCounter->GetTickCount();
     StopSampling_ = false;
     SampleValues();
-    // The first sample may have found the tag list changed and gone back to the Connect page.
-    if (CurrentPage_ == 1)
+    // The first sample may have found the tag list changed and gone back to the Connect page,
+    // and while it waited for the hub the user may have pressed Next or Close.
+    if (CurrentPage_ == 1 && !StopSampling_)
         SetSamplingTimer(SampleRateMs_, true);
 }
 
@@ -81,8 +82,11 @@ void frmSVCorblexAppGen::SampleValues() {
     IGrid& grid = *SamplingGrid;
 
     SampleCount_ += 1;
-    const QString answer =
-        HubReader_->ReadInputFile(hubrequest::MakeRequest(HubPrefix_, hubrequest::GetValues));
+    const QString answer = AskHub(hubrequest::GetValues);
+    // While the hub was asked the user may have closed the window, pressed Next, or gone
+    // back and fetched a new tag list: the answer then belongs to nobody.
+    if (StopSampling_ || serial != sampleSerial_ || generation != tagsGeneration_)
+        return;
     const std::vector<answers::ValueEntry> entries = answers::SplitValues(answer);
     const qint32 n = tags->Count();
 
