@@ -26,6 +26,7 @@ namespace demohub {
 enum class Fault {
     None,
     Stall,    // reads requests and never answers
+    Slow,     // answers every request one second late
     Drip,     // sends each answer one byte every 20 ms
     Close,    // sends half of each answer, then closes the connection
     Garbage,  // sends a header that is not a decimal length
