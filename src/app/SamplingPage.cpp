@@ -24,6 +24,19 @@ QString SampleHeading(qint32 count) {
     return QStringLiteral("Sample Value #") + QString::number(count);
 }
 
+// The value column's heading holds the figures the user watches; a long tag name must not
+// push it out of sight. The name column gives up the room the others need, down to the
+// width of its own heading, and its longest names are then shortened on screen.
+void KeepValueHeadingInSight(FlexGrid& grid) {
+    int others = 0;
+    for (int c = 1; c < grid.Cols(); ++c)
+        others += grid.ColWidth(c);
+    const int least = grid.fontMetrics().horizontalAdvance(grid.TextMatrix(0, 0)) + 16;
+    const int fitting = std::max(grid.VisibleCellsWidth() - others, least);
+    if (grid.ColWidth(0) > fitting)
+        grid.SetColWidth(0, fitting);
+}
+
 } // namespace
 
 void frmSVCorblexAppGen::EnterSamplingPage() {
@@ -54,6 +67,7 @@ void frmSVCorblexAppGen::EnterSamplingPage() {
         grid.SetCellBackColor(i, 1, 3, Unchanged);
     }
     grid.AutoSize(0, grid.Cols() - 1);
+    KeepValueHeadingInSight(*SamplingGrid);
     grid.SetRedraw(true);
 
     LastChangeTick_ = services_.tickCounter->GetTickCount();
@@ -151,6 +165,7 @@ void frmSVCorblexAppGen::SampleValues() {
                            QString::number(seconds) + QStringLiteral(" secs"));
     // The longer heading gets room to be read.
     grid.AutoSize(4, 4);
+    KeepValueHeadingInSight(*SamplingGrid);
 }
 
 bool frmSVCorblexAppGen::InferTagProperties(qint32 index, QStringView value) {

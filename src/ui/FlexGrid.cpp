@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -386,6 +387,22 @@ int FlexGrid::ColWidth(int col) const {
         return 0;
     const int width = model_->column(col).width;
     return width < 0 ? header_->defaultSectionSize() : width;
+}
+
+void FlexGrid::SetColWidth(int col, int pixels) {
+    if (!checkCell(0, col, "SetColWidth"))
+        return;
+    model_->column(col).width = std::max(pixels, 0);
+    if (col < header_->count())
+        resizeSections(col, col);
+}
+
+int FlexGrid::VisibleCellsWidth() const {
+    // Worked out from the grid's own width rather than the viewport's, which a page that has
+    // never been on show has not laid out yet; room is kept for a vertical scroll bar.
+    const int rowHeadings = view_->verticalHeader()->isHidden() ? 0 : view_->verticalHeader()->width();
+    return std::max(0, width() - 2 * view_->frameWidth() - rowHeadings -
+                           view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view_));
 }
 
 void FlexGrid::applyColumnWidths() {

@@ -65,6 +65,10 @@ public:
 
     // Column width in pixels.
     int ColWidth(int col) const;
+    // Sets a column's width in pixels until the next AutoSize of that column.
+    void SetColWidth(int col, int pixels);
+    // The width the cells can take without a horizontal scroll bar, in pixels.
+    int VisibleCellsWidth() const;
     // Applies pending changes to the view now instead of at the next event-loop pass.
     void Refresh();
 
