@@ -178,8 +178,16 @@ GridModel::Shown FlexGrid::shown() const {
 void FlexGrid::flush() {
     flushQueued_ = false;
     if (structureDirty_ || !model_->committed()) {
+        // Hiding or showing rows rebuilds the view's rows; the user's place in them is kept:
+        // the top row stays on top and the current row stays current wherever they are still
+        // shown, instead of the view jumping back to the first row.
+        const QModelIndex current = view_->currentIndex();
+        const int currentRow = current.isValid() ? model_->gridRow(current.row()) : -1;
+        const int topModelRow = view_->rowAt(0);
+        const int topRow = topModelRow >= 0 ? model_->gridRow(topModelRow) : -1;
         model_->commitReset();
         applyColumnWidths();
+        restorePlace(currentRow, current.column(), topRow);
     } else if (dirtyRow1_ <= dirtyRow2_) {
         model_->notifyChanged(dirtyRow1_, dirtyRow2_, dirtyCol1_, dirtyCol2_, shown());
     }
@@ -194,6 +202,18 @@ void FlexGrid::flush() {
     dirtyRow1_ = 0;
     dirtyRow2_ = -1;
     rememberShown();
+}
+
+void FlexGrid::restorePlace(int currentRow, int currentCol, int topRow) {
+    const int top = topRow >= 0 ? model_->modelRow(topRow) : -1;
+    if (top > 0)
+        view_->scrollTo(model_->index(top, 0), QAbstractItemView::PositionAtTop);
+    const int row = currentRow >= 0 ? model_->modelRow(currentRow) : -1;
+    if (row < 0 || currentCol < 0 || currentCol >= model_->columnCount())
+        return;
+    const QModelIndex index = model_->index(row, currentCol);
+    view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    view_->scrollTo(index, QAbstractItemView::EnsureVisible);
 }
 
 void FlexGrid::rememberShown() {

@@ -83,6 +83,9 @@ private:
     void flush();
     GridModel::Shown shown() const;
     void rememberShown();
+    // After the view's rows were rebuilt: scrolls grid row topRow back to the top and makes
+    // currentRow current again, each when it is still shown.
+    void restorePlace(int currentRow, int currentCol, int topRow);
     bool eventFilter(QObject* watched, QEvent* event) override;
     void applyColumnWidths();
     void resizeSections(int col1, int col2);
