@@ -51,6 +51,17 @@ private:
     std::function<void()> action_;
 };
 
+// Counts the paints of a widget.
+class PaintCount : public QObject {
+public:
+    explicit PaintCount(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+    int paints = 0;
+};
+
 // The window's hub reader, made with a time-out far beyond any wait of these tests: a
 // request that is not given up when it should be shows as a test that runs out of time.
 struct PatientReader {
@@ -114,6 +125,8 @@ private slots:
         QCOMPARE(w.messages.Texts(), QStringList());
 
         // The second click, as the user makes it while the first is still being handled.
+        PaintCount buttonPaints(w.Button(name.constData()));
+        int paintsAtSecondClick = 0;
         int pageAtSecondClick = -1;
         bool buttonEnabledAtSecondClick = true;
         bool busyAtSecondClick = false;
@@ -121,6 +134,7 @@ private slots:
             pageAtSecondClick = w.window->CurrentPage();
             buttonEnabledAtSecondClick = w.Button(name.constData())->isEnabled();
             busyAtSecondClick = E2eWizard::BusyPointerShown();
+            paintsAtSecondClick = buttonPaints.paints;
             QTest::mouseClick(w.Button(name.constData()), Qt::LeftButton);
         });
         w.Click(name.constData());
@@ -129,6 +143,8 @@ private slots:
         // The second click came while the first transition was still running ...
         QCOMPARE(pageAtSecondClick, from + (button == QLatin1String("cmdPrev") ? -1 : 0));
         QVERIFY(!buttonEnabledAtSecondClick);
+        // ... after the window had drawn the button disabled ...
+        QVERIFY(paintsAtSecondClick > 0);
         // ... with the busy pointer over the window while the tag list was fetched.
         QCOMPARE(busyAtSecondClick, from == 0);
         // ... and found the button disabled.
