@@ -87,7 +87,10 @@ void frmSVCorblexAppGen::LeaveConnectPage(bool& ok) {
         BusyScope busy(*services_.busyPointer);
         Tags_ = std::make_shared<TagItems>();
         ++tagsGeneration_;
-        answer = HubReader_->ReadInputFile(hubrequest::MakeRequest(HubPrefix_, hubrequest::GetTags));
+        answer = AskHub(hubrequest::GetTags);
+        // The window was closed while the hub was being asked: nothing more to do or say.
+        if (unloaded_)
+            return;
         const QStringList names = answers::SplitTagList(answer);
         Tags_->Reserve(static_cast<qint32>(names.size()));
         for (const QString& name : names) {

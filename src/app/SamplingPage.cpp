@@ -38,6 +38,19 @@ QString SampleHeading(qint32 count) {
     return QStringLiteral("Sample Value #") + QString::number(count);
 }
 
+// The value column's heading holds the figures the user watches; a long tag name must not
+// push it out of sight. The name column gives up the room the others need, down to the
+// width of its own heading, and its longest names are then shortened on screen.
+void KeepValueHeadingInSight(FlexGrid& grid) {
+    int others = 0;
+    for (int c = 1; c < grid.Cols(); ++c)
+        others += grid.ColWidth(c);
+    const int least = grid.fontMetrics().horizontalAdvance(grid.TextMatrix(0, 0)) + 16;
+    const int fitting = std::max(grid.VisibleCellsWidth() - others, least);
+    if (grid.ColWidth(0) > fitting)
+        grid.SetColWidth(0, fitting);
+}
+
 } // namespace
 
 void frmSVCorblexAppGen::EnterSamplingPage() {
@@ -58,13 +71,15 @@ void frmSVCorblexAppGen::EnterSamplingPage() {
         grid.SetCellBackColor(i, 1, 3, Unchanged);
     }
     grid.AutoSize(0, grid.Cols() - 1);
+    KeepValueHeadingInSight(*SamplingGrid);
     grid.SetRedraw(true);
 
     LastChangeTick_ = services_.tickCounter->GetTickCount();
     StopSampling_ = false;
     SampleValues();
-    // The first sample may have found the tag list changed and gone back to the Connect page.
-    if (CurrentPage_ == 1)
+    // The first sample may have found the tag list changed and gone back to the Connect page,
+    // and while it waited for the hub the user may have pressed Next or Close.
+    if (CurrentPage_ == 1 && !StopSampling_)
         SetSamplingTimer(SampleRateMs_, true);
 }
 
@@ -88,8 +103,11 @@ void frmSVCorblexAppGen::SampleValues() {
     IGrid& grid = *SamplingGrid;
 
     SampleCount_ += 1;
-    const QString answer =
-        HubReader_->ReadInputFile(hubrequest::MakeRequest(HubPrefix_, hubrequest::GetValues));
+    const QString answer = AskHub(hubrequest::GetValues);
+    // While the hub was asked the user may have closed the window, pressed Next, or gone
+    // back and fetched a new tag list: the answer then belongs to nobody.
+    if (StopSampling_ || serial != sampleSerial_ || generation != tagsGeneration_)
+        return;
     const qint32 n = tags->Count();
 
     // Pending events run once a few milliseconds of work have been done since the last time,
@@ -178,6 +196,7 @@ void frmSVCorblexAppGen::SampleValues() {
                            QString::number(seconds) + QStringLiteral(" secs"));
     // The longer heading gets room to be read.
     grid.AutoSize(4, 4);
+    KeepValueHeadingInSight(*SamplingGrid);
 }
 
 bool frmSVCorblexAppGen::InferTagProperties(qint32 index, QStringView value) {

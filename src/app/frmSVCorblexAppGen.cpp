@@ -4,6 +4,7 @@
 #include "app/frmSVCorblexAppGen.h"
 
 #include "component/CreateObject.h"
+#include "hub/HubRequest.h"
 #include "ui/FlexGrid.h"
 
 #include <QApplication>
@@ -250,6 +251,8 @@ void frmSVCorblexAppGen::cmdNext_Click() {
         default:
             break;
         }
+        if (unloaded_)
+            return;
         if (!ok) {
             cmdNext->setEnabled(true);
             return;
@@ -271,6 +274,8 @@ void frmSVCorblexAppGen::cmdNext_Click() {
         default:
             break;
         }
+        if (unloaded_)
+            return;
         ShowPage(CurrentPage_);
     } catch (const std::exception& e) {
         services_.busyPointer->SetBusy(false);
@@ -285,6 +290,8 @@ void frmSVCorblexAppGen::cmdPrev_Click() {
         CurrentPage_ -= 1;
         if (CurrentPage_ == 1)
             EnterSamplingPage();
+        if (unloaded_)
+            return;
         ShowPage(CurrentPage_);
     } catch (const std::exception& e) {
         services_.busyPointer->SetBusy(false);
@@ -312,6 +319,17 @@ void frmSVCorblexAppGen::closeEvent(QCloseEvent* event) {
 void frmSVCorblexAppGen::Form_QueryUnload() {
     StopSampling_ = true;
     SetSamplingTimer(0, false);
+    // A request still waiting for a hub that stalls is given up, so that closing ends the
+    // program now rather than when the hub's time-out runs out.
+    if (HubReader_)
+        HubReader_->Abandon();
+}
+
+QString frmSVCorblexAppGen::AskHub(const char* command) {
+    // A request still waiting belongs to a sample that the user has left behind (Previous,
+    // then Next or Previous again): the newer request takes its place.
+    HubReader_->Abandon();
+    return HubReader_->ReadInputFile(hubrequest::MakeRequest(HubPrefix_, command));
 }
 
 void frmSVCorblexAppGen::SetSamplingTimer(int intervalMs, bool enabled) {

@@ -134,6 +134,9 @@ private:
     void RunWorkstationProgram(QPushButton* button, const QString& program,
                                const QString& argumentPrefix);
     void SetSamplingTimer(int intervalMs, bool enabled);
+    // Asks the hub HubPrefix + command. Events keep running while it waits, so the caller
+    // checks afterwards whether the window was closed or the page left meanwhile.
+    QString AskHub(const char* command);
 
     // Runs a user action; an error that escapes it is shown in a stop message box and the
     // busy pointer is restored, so no failure of a component ends the program.

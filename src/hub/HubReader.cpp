@@ -3,17 +3,14 @@
 #include "hub/Framing.h"
 #include "model/Numeric.h"
 
-#include <QDeadlineTimer>
-#include <QHostAddress>
+#include <QEventLoop>
 #include <QHostInfo>
 #include <QLocalSocket>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 
 namespace hubreader {
 
@@ -81,188 +78,71 @@ std::optional<Target> ParseRequest(const QString& request, QString* why) {
 
 } // namespace hubreader
 
-namespace {
-
 using hubreader::Target;
 
-int Remaining(const QDeadlineTimer& deadline) {
-    return int(std::max<qint64>(0, deadline.remainingTime()));
-}
-
-// Resolves a host name without letting the lookup outlast the deadline: the blocking lookup
-// runs on its own thread, which is left to finish alone when the deadline passes first.
-QList<QHostAddress> ResolveHost(const QString& host, const QDeadlineTimer& deadline, QString& why) {
-    QHostAddress literal;
-    if (literal.setAddress(host))
-        return {literal};
-
-    struct Shared {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        QList<QHostAddress> addresses;
-        QString error;
-    };
-    auto shared = std::make_shared<Shared>();
-    std::thread([shared, host] {
-        const QHostInfo info = QHostInfo::fromName(host);
-        const std::lock_guard lock(shared->mutex);
-        shared->addresses = info.addresses();
-        shared->error = info.errorString();
-        shared->finished = true;
-        shared->done.notify_all();
-    }).detach();
-
-    std::unique_lock lock(shared->mutex);
-    const auto until =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(Remaining(deadline));
-    if (!shared->done.wait_until(lock, until, [&] { return shared->finished; })) {
-        why = QStringLiteral("looking up \"") + host + QStringLiteral("\" took too long");
-        return {};
-    }
-    if (shared->addresses.isEmpty())
-        why = QStringLiteral("cannot find host \"") + host + QStringLiteral("\": ") + shared->error;
-    return shared->addresses;
-}
-
-} // namespace
-
-// One open connection to one hub, on either transport.
+// The one open connection of a reader, on either transport. The sockets are children of the
+// reader, so whatever is still pending when the reader goes is closed with it.
 class SVComSrvClass::Connection {
 public:
-    explicit Connection(QString key) : key_(std::move(key)) {}
-
-    const QString& Key() const { return key_; }
-
-    bool Open(const Target& target, const QString& localName, const QDeadlineTimer& deadline,
-              QString& why) {
-        if (target.kind == Target::Kind::Local) {
-            auto socket = std::make_unique<QLocalSocket>();
-            socket->connectToServer(localName);
-            if (socket->state() != QLocalSocket::ConnectedState &&
-                !socket->waitForConnected(Remaining(deadline))) {
-                const QString reason = socket->error() == QLocalSocket::ServerNotFoundError
-                                           ? QStringLiteral("no hub listens there")
-                                       : socket->error() == QLocalSocket::SocketTimeoutError
-                                           ? QStringLiteral("no connection in time")
-                                           : socket->errorString();
-                why = QStringLiteral("cannot connect to local endpoint \"") + localName +
-                      QStringLiteral("\": ") + reason;
-                return false;
-            }
-            local_ = std::move(socket);
-            device_ = local_.get();
-            return true;
-        }
-        const QList<QHostAddress> addresses = ResolveHost(target.host, deadline, why);
-        for (const QHostAddress& address : addresses) {
-            auto socket = std::make_unique<QTcpSocket>();
-            socket->connectToHost(address, target.port);
-            if (socket->waitForConnected(Remaining(deadline))) {
-                socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-                tcp_ = std::move(socket);
-                device_ = tcp_.get();
-                return true;
-            }
-            why = QStringLiteral("cannot connect to ") + target.host + QLatin1Char(':') +
-                  QString::number(target.port) + QStringLiteral(": ") + socket->errorString();
-            if (deadline.hasExpired())
-                break;
-        }
-        return false;
-    }
+    explicit Connection(QString key) : key(std::move(key)) {}
 
     bool IsOpen() const {
-        if (local_)
-            return local_->state() == QLocalSocket::ConnectedState;
-        if (tcp_)
-            return tcp_->state() == QAbstractSocket::ConnectedState;
+        if (local)
+            return local->state() == QLocalSocket::ConnectedState;
+        if (tcp)
+            return tcp->state() == QAbstractSocket::ConnectedState;
         return false;
     }
-
     // Unread bytes on a connection that is between requests mean the stream is out of step.
-    bool HasStrayBytes() const { return device_ && device_->bytesAvailable() > 0; }
-
-    enum class Outcome { Answer, Failed, FailedBeforeAnswer };
-
-    // Sends one command and waits for its whole answer.
-    Outcome Exchange(const QByteArray& command, const QDeadlineTimer& deadline, QByteArray& answer,
-                     QString& why) {
-        const QByteArray line = hubwire::EncodeCommand(command);
-        if (device_->write(line) != line.size()) {
-            why = QStringLiteral("cannot send the request: ") + device_->errorString();
-            return Outcome::FailedBeforeAnswer;
-        }
-        while (device_->bytesToWrite() > 0) {
-            if (deadline.hasExpired() || !device_->waitForBytesWritten(Remaining(deadline))) {
-                why = deadline.hasExpired()
-                          ? TimeoutText()
-                          : QStringLiteral("cannot send the request: ") + device_->errorString();
-                return deadline.hasExpired() ? Outcome::Failed : Outcome::FailedBeforeAnswer;
-            }
-        }
-
-        hubwire::AnswerDecoder decoder;
-        for (;;) {
-            if (device_->bytesAvailable() > 0) {
-                const QByteArray chunk = device_->readAll();
-                qsizetype used = 0;
-                const auto status = decoder.Feed(chunk, &used);
-                if (status == hubwire::AnswerDecoder::Status::Error) {
-                    why = QStringLiteral("bad answer: ") + decoder.ErrorText();
-                    return Outcome::Failed;
-                }
-                if (status == hubwire::AnswerDecoder::Status::Done) {
-                    // Bytes after the answer were not asked for: drop the connection so the
-                    // next request starts on a clean stream.
-                    if (used < chunk.size())
-                        Close();
-                    answer = decoder.TakeBody();
-                    return Outcome::Answer;
-                }
-                continue;
-            }
-            if (deadline.hasExpired()) {
-                why = TimeoutText();
-                return Outcome::Failed;
-            }
-            if (!device_->waitForReadyRead(Remaining(deadline))) {
-                if (device_->bytesAvailable() > 0)
-                    continue;
-                if (deadline.hasExpired()) {
-                    why = TimeoutText();
-                    return Outcome::Failed;
-                }
-                why = (decoder.Started() ? QStringLiteral("connection lost in the middle of "
-                                                          "the answer: ")
-                                         : QStringLiteral("connection lost before the answer: ")) +
-                      device_->errorString();
-                return decoder.Started() ? Outcome::Failed : Outcome::FailedBeforeAnswer;
-            }
-        }
+    bool HasStrayBytes() const { return device() && device()->bytesAvailable() > 0; }
+    QIODevice* device() const {
+        return local ? static_cast<QIODevice*>(local) : static_cast<QIODevice*>(tcp);
     }
 
-    void Close() {
-        if (local_)
-            local_->abort();
-        if (tcp_)
-            tcp_->abort();
-    }
+    QString key;
+    QLocalSocket* local = nullptr;
+    QTcpSocket* tcp = nullptr;
+    bool connected = false;
+};
 
-private:
-    static QString TimeoutText() { return QStringLiteral("no complete answer in time"); }
-
-    QString key_;
-    std::unique_ptr<QLocalSocket> local_;
-    std::unique_ptr<QTcpSocket> tcp_;
-    QIODevice* device_ = nullptr;
+// The request that waits for its answer.
+struct SVComSrvClass::Pending {
+    QString request;
+    Target target;
+    Done done;
+    bool reused = false; // went out on a connection kept from an earlier request
+    bool sent = false;
+    QList<QHostAddress> addresses;
+    qsizetype addressIndex = 0;
+    QString lastConnectError;
+    hubwire::AnswerDecoder decoder;
 };
 
 SVComSrvClass::SVComSrvClass() : SVComSrvClass(QLatin1String(hubreader::DefaultLocalName)) {}
 
-SVComSrvClass::SVComSrvClass(const QString& localName) : localName_(localName) {}
+SVComSrvClass::SVComSrvClass(const QString& localName)
+    : localName_(localName), deadline_(new QTimer(this)) {
+    deadline_->setSingleShot(true);
+    deadline_->setTimerType(Qt::PreciseTimer);
+    connect(deadline_, &QTimer::timeout, this, [this] {
+        if (!pending_)
+            return;
+        Fail(!connection_ || !connection_->connected
+                 ? (lookupId_ >= 0 ? QStringLiteral("looking up \"") + pending_->target.host +
+                                         QStringLiteral("\" took too long")
+                                   : QStringLiteral("no connection in time"))
+                 : QStringLiteral("no complete answer in time"));
+    });
+}
 
-SVComSrvClass::~SVComSrvClass() = default;
+SVComSrvClass::~SVComSrvClass() {
+    // A request still waiting is dropped without a word; its callback no longer has anyone
+    // to tell.
+    if (lookupId_ >= 0)
+        QHostInfo::abortHostLookup(lookupId_);
+    pending_.reset();
+    DropConnection();
+}
 
 void SVComSrvClass::Explain(const QString& request, const QString& why) const {
     if (silent_)
@@ -274,45 +154,257 @@ void SVComSrvClass::Explain(const QString& request, const QString& why) const {
 }
 
 QString SVComSrvClass::ReadInputFile(const QString& request) {
-    const QDeadlineTimer deadline(std::max(0, timeoutMs_));
-    QString why;
-    const auto target = hubreader::ParseRequest(request, &why);
-    if (!target) {
-        Explain(request, why);
+    if (pending_) {
+        // One connection carries one request at a time; a request made from inside the wait
+        // of another must not mix its bytes into that one's answer.
+        Explain(request, QStringLiteral("another request is still waiting for its answer"));
         return QString();
     }
+    struct Wait {
+        bool finished = false;
+        QString answer;
+        QEventLoop* loop = nullptr;
+    };
+    const auto wait = std::make_shared<Wait>();
+    Send(request, [wait](const QString& answer) {
+        wait->finished = true;
+        wait->answer = answer;
+        if (wait->loop)
+            wait->loop->quit();
+    });
+    if (!wait->finished) {
+        QEventLoop loop;
+        wait->loop = &loop;
+        loop.exec();
+        wait->loop = nullptr;
+    }
+    // The loop also ends when the program is quitting: the request is then given up.
+    if (!wait->finished)
+        Abandon();
+    return wait->answer;
+}
 
-    const QString key = target->ConnectionKey();
+void SVComSrvClass::Abandon() {
+    if (!pending_)
+        return;
+    if (lookupId_ >= 0) {
+        QHostInfo::abortHostLookup(lookupId_);
+        lookupId_ = -1;
+    }
+    // The answer may still come; it would arrive on a stream nobody reads in step any more.
+    DropConnection();
+    Finish(QString());
+}
+
+void SVComSrvClass::Send(const QString& request, Done done) {
+    const auto failAtOnce = [this, &request, &done](const QString& why) {
+        Explain(request, why);
+        QMetaObject::invokeMethod(
+            this, [done = std::move(done)] { done(QString()); }, Qt::QueuedConnection);
+    };
+    if (pending_)
+        return failAtOnce(QStringLiteral("another request is still waiting for its answer"));
+    QString why;
+    auto target = hubreader::ParseRequest(request, &why);
+    if (!target)
+        return failAtOnce(why);
+
+    pending_ = std::make_unique<Pending>();
+    pending_->request = request;
+    pending_->target = std::move(*target);
+    pending_->done = std::move(done);
+    deadline_->start(std::max(0, timeoutMs_));
+
+    const QString key = pending_->target.ConnectionKey();
     if (connection_ &&
-        (connection_->Key() != key || !connection_->IsOpen() || connection_->HasStrayBytes()))
-        connection_.reset();
+        (connection_->key != key || !connection_->IsOpen() || connection_->HasStrayBytes()))
+        DropConnection();
+    pending_->reused = connection_ != nullptr;
+    // Whatever happens next may already end the request (a socket reports some failures at
+    // once); the callback then still runs from the event loop, never from inside Send.
+    inSend_ = true;
+    if (connection_)
+        Transmit();
+    else
+        Connect();
+    inSend_ = false;
+}
 
+void SVComSrvClass::Connect() {
+    const Target& target = pending_->target;
+    if (target.kind == Target::Kind::Local) {
+        connection_ = std::make_unique<Connection>(target.ConnectionKey());
+        auto* socket = new QLocalSocket(this);
+        connection_->local = socket;
+        connect(socket, &QLocalSocket::connected, this, &SVComSrvClass::OnConnected);
+        connect(socket, &QLocalSocket::readyRead, this, &SVComSrvClass::OnReadyRead);
+        connect(socket, &QLocalSocket::disconnected, this,
+                [this] { OnBroken(QStringLiteral("the hub closed the connection")); });
+        connect(socket, &QLocalSocket::errorOccurred, this,
+                [this, socket](QLocalSocket::LocalSocketError error) {
+                    if (connection_ && connection_->connected)
+                        return OnBroken(socket->errorString());
+                    Fail(QStringLiteral("cannot connect to local endpoint \"") + localName_ +
+                         QStringLiteral("\": ") +
+                         (error == QLocalSocket::ServerNotFoundError
+                              ? QStringLiteral("no hub listens there")
+                              : socket->errorString()));
+                });
+        socket->connectToServer(localName_);
+        return;
+    }
+    QHostAddress literal;
+    if (literal.setAddress(target.host))
+        return OnHostFound({literal}, QString());
+    // The lookup runs on Qt's own lookup threads, which the application waits for when it
+    // ends; an abandoned lookup is aborted and its result never delivered.
+    lookupId_ = QHostInfo::lookupHost(target.host, this, [this](const QHostInfo& info) {
+        if (info.lookupId() != lookupId_)
+            return;
+        lookupId_ = -1;
+        OnHostFound(info.addresses(), info.errorString());
+    });
+}
+
+void SVComSrvClass::OnHostFound(const QList<QHostAddress>& addresses, const QString& error) {
+    if (!pending_)
+        return;
+    if (addresses.isEmpty())
+        return Fail(QStringLiteral("cannot find host \"") + pending_->target.host +
+                    QStringLiteral("\": ") + error);
+    pending_->addresses = addresses;
+    ConnectTo(0);
+}
+
+void SVComSrvClass::ConnectTo(qsizetype addressIndex) {
+    Pending& p = *pending_;
+    if (addressIndex >= p.addresses.size())
+        return Fail(QStringLiteral("cannot connect to ") + p.target.host + QLatin1Char(':') +
+                    QString::number(p.target.port) + QStringLiteral(": ") + p.lastConnectError);
+    p.addressIndex = addressIndex;
+    connection_ = std::make_unique<Connection>(p.target.ConnectionKey());
+    auto* socket = new QTcpSocket(this);
+    connection_->tcp = socket;
+    connect(socket, &QTcpSocket::connected, this, [this, socket] {
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        OnConnected();
+    });
+    connect(socket, &QTcpSocket::readyRead, this, &SVComSrvClass::OnReadyRead);
+    connect(socket, &QTcpSocket::disconnected, this,
+            [this] { OnBroken(QStringLiteral("the hub closed the connection")); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
+        if (connection_ && connection_->connected)
+            return OnBroken(socket->errorString());
+        if (!pending_)
+            return;
+        // The next address of the host, if it has one.
+        pending_->lastConnectError = socket->errorString();
+        DropConnection();
+        ConnectTo(pending_->addressIndex + 1);
+    });
+    socket->connectToHost(p.addresses.at(addressIndex), p.target.port);
+}
+
+void SVComSrvClass::OnConnected() {
+    if (!connection_)
+        return;
+    connection_->connected = true;
+    if (pending_ && !pending_->sent)
+        Transmit();
+}
+
+void SVComSrvClass::Transmit() {
+    Pending& p = *pending_;
+    const QByteArray line = hubwire::EncodeCommand(p.target.command);
+    p.sent = true;
+    QIODevice* device = connection_->device();
+    if (device->write(line) != line.size())
+        OnBroken(QStringLiteral("cannot send the request: ") + device->errorString());
+}
+
+void SVComSrvClass::OnReadyRead() {
+    // Bytes that arrive between requests stay unread: the next request sees them as a stream
+    // out of step and starts on a fresh connection.
+    if (!pending_ || !pending_->sent || !connection_)
+        return;
+    QIODevice* device = connection_->device();
+    while (pending_ && device->bytesAvailable() > 0) {
+        const QByteArray chunk = device->readAll();
+        qsizetype used = 0;
+        const auto status = pending_->decoder.Feed(chunk, &used);
+        if (status == hubwire::AnswerDecoder::Status::Error)
+            return Fail(QStringLiteral("bad answer: ") + pending_->decoder.ErrorText());
+        if (status == hubwire::AnswerDecoder::Status::Done) {
+            // Bytes after the answer were not asked for: drop the connection so the next
+            // request starts on a clean stream.
+            if (used < chunk.size() || !connection_->IsOpen())
+                DropConnection();
+            return Finish(QString::fromUtf8(pending_->decoder.TakeBody()));
+        }
+    }
+}
+
+void SVComSrvClass::OnBroken(const QString& why) {
+    if (!pending_ || !connection_)
+        return;
+    // What arrived before the end still counts.
+    OnReadyRead();
+    if (!pending_)
+        return;
     // A kept connection may have died since the last request; that shows only now. One fresh
     // connection is tried when it failed before any byte of the answer arrived.
-    bool reused = connection_ != nullptr;
-    for (;;) {
-        if (!connection_) {
-            auto fresh = std::make_unique<Connection>(key);
-            if (!fresh->Open(*target, localName_, deadline, why)) {
-                Explain(request, why.isEmpty() ? QStringLiteral("no connection") : why);
-                return QString();
-            }
-            connection_ = std::move(fresh);
-        }
-        QByteArray answer;
-        const auto outcome = connection_->Exchange(target->command, deadline, answer, why);
-        if (outcome == Connection::Outcome::Answer) {
-            if (!connection_->IsOpen())
-                connection_.reset();
-            return QString::fromUtf8(answer);
-        }
-        connection_.reset();
-        if (outcome == Connection::Outcome::FailedBeforeAnswer && reused &&
-            !deadline.hasExpired()) {
-            reused = false;
-            continue;
-        }
-        Explain(request, why);
-        return QString();
+    Pending& p = *pending_;
+    if (p.reused && p.sent && !p.decoder.Started() && deadline_->remainingTime() > 0) {
+        DropConnection();
+        p.reused = false;
+        p.sent = false;
+        p.decoder.Reset();
+        return Connect();
     }
+    Fail((p.decoder.Started() ? QStringLiteral("connection lost in the middle of the answer: ")
+                              : QStringLiteral("connection lost before the answer: ")) +
+         why);
+}
+
+void SVComSrvClass::Fail(const QString& why) {
+    if (!pending_)
+        return;
+    Explain(pending_->request, why);
+    if (lookupId_ >= 0) {
+        QHostInfo::abortHostLookup(lookupId_);
+        lookupId_ = -1;
+    }
+    DropConnection();
+    Finish(QString());
+}
+
+void SVComSrvClass::Finish(const QString& answer) {
+    if (!pending_)
+        return;
+    deadline_->stop();
+    Done done = std::move(pending_->done);
+    pending_.reset();
+    if (inSend_)
+        QMetaObject::invokeMethod(
+            this, [done = std::move(done), answer] { done(answer); }, Qt::QueuedConnection);
+    else
+        done(answer);
+}
+
+void SVComSrvClass::DropConnection() {
+    if (!connection_)
+        return;
+    // The sockets may be the ones whose signal is running right now: they are silenced,
+    // closed, and deleted once control is back in the event loop.
+    if (QLocalSocket* local = connection_->local) {
+        disconnect(local, nullptr, this, nullptr);
+        local->abort();
+        local->deleteLater();
+    }
+    if (QTcpSocket* tcp = connection_->tcp) {
+        disconnect(tcp, nullptr, this, nullptr);
+        tcp->abort();
+        tcp->deleteLater();
+    }
+    connection_.reset();
 }

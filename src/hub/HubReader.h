@@ -5,10 +5,16 @@
 #include "hub/IHubReader.h"
 
 #include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringView>
+#include <functional>
 #include <memory>
 #include <optional>
+
+class QTimer;
 
 namespace hubreader {
 
@@ -42,8 +48,14 @@ std::optional<quint16> RoundPortText(QStringView text);
 
 } // namespace hubreader
 
-class SVComSrvClass : public IHubReader {
+// Requests wait for their answer without blocking the thread: ReadInputFile runs a local
+// event loop until the answer is complete, so the window repaints and takes input meanwhile,
+// and Send hands the answer to a callback instead. At most one request is outstanding on a
+// reader; a request made while another waits fails at once with "".
+class SVComSrvClass : public QObject, public IHubReader {
 public:
+    using Done = std::function<void(const QString& answer)>;
+
     SVComSrvClass();
     explicit SVComSrvClass(const QString& localName);
     ~SVComSrvClass() override;
@@ -53,17 +65,39 @@ public:
     void SetSilent(bool silent) override { silent_ = silent; }
     bool Silent() const override { return silent_; }
     QString ReadInputFile(const QString& request) override;
+    void Abandon() override;
+
+    // Starts a request and returns at once. `done` runs exactly once from the event loop with
+    // the answer, "" on any failure, time-out or Abandon; never from inside Send itself.
+    void Send(const QString& request, Done done);
+    // True while a request waits for its answer.
+    bool Busy() const { return pending_ != nullptr; }
 
     // Longest time one request may take, in milliseconds.
     void SetTimeoutMs(int ms) { timeoutMs_ = ms; }
 
 private:
     class Connection;
+    struct Pending;
 
     void Explain(const QString& request, const QString& why) const;
+    void Connect();
+    void OnHostFound(const QList<QHostAddress>& addresses, const QString& error);
+    void ConnectTo(qsizetype addressIndex);
+    void OnConnected();
+    void Transmit();
+    void OnReadyRead();
+    void OnBroken(const QString& why);
+    void Fail(const QString& why);
+    void Finish(const QString& answer);
+    void DropConnection();
 
     QString localName_;
     int timeoutMs_ = hubreader::DefaultTimeoutMs;
     bool silent_ = false;
     std::unique_ptr<Connection> connection_;
+    std::unique_ptr<Pending> pending_;
+    QTimer* deadline_ = nullptr;
+    int lookupId_ = -1;
+    bool inSend_ = false;
 };

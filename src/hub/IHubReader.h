@@ -14,6 +14,12 @@ public:
     virtual void SetSilent(bool silent) = 0;
     virtual bool Silent() const = 0;
     // Sends the request ("HUB:GETTAGS", "TCP:host:port!GETVALUES", ...) and returns the
-    // hub's answer, or "" on any failure. Never blocks longer than the reader's time-out.
+    // hub's answer, or "" on any failure. Waits at most the reader's time-out, and the
+    // thread's other events (input, paints, timers) keep running meanwhile: a caller must
+    // expect to be re-entered while it waits.
     virtual QString ReadInputFile(const QString& request) = 0;
+    // Gives up the request that is waiting for its answer, if any: its ReadInputFile returns
+    // "" at once. The window calls it when it closes and before a request that supersedes
+    // one still waiting.
+    virtual void Abandon() {}
 };

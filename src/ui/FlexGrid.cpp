@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -187,8 +188,16 @@ GridModel::Shown FlexGrid::shown() const {
 void FlexGrid::flush() {
     flushQueued_ = false;
     if (structureDirty_ || !model_->committed()) {
+        // Hiding or showing rows rebuilds the view's rows; the user's place in them is kept:
+        // the top row stays on top and the current row stays current wherever they are still
+        // shown, instead of the view jumping back to the first row.
+        const QModelIndex current = view_->currentIndex();
+        const int currentRow = current.isValid() ? model_->gridRow(current.row()) : -1;
+        const int topModelRow = view_->rowAt(0);
+        const int topRow = topModelRow >= 0 ? model_->gridRow(topModelRow) : -1;
         model_->commitReset();
         applyColumnWidths();
+        restorePlace(currentRow, current.column(), topRow);
     } else if (dirtyRow1_ <= dirtyRow2_) {
         model_->notifyChanged(dirtyRow1_, dirtyRow2_, dirtyCol1_, dirtyCol2_, shown());
     }
@@ -203,6 +212,18 @@ void FlexGrid::flush() {
     dirtyRow1_ = 0;
     dirtyRow2_ = -1;
     rememberShown();
+}
+
+void FlexGrid::restorePlace(int currentRow, int currentCol, int topRow) {
+    const int top = topRow >= 0 ? model_->modelRow(topRow) : -1;
+    if (top > 0)
+        view_->scrollTo(model_->index(top, 0), QAbstractItemView::PositionAtTop);
+    const int row = currentRow >= 0 ? model_->modelRow(currentRow) : -1;
+    if (row < 0 || currentCol < 0 || currentCol >= model_->columnCount())
+        return;
+    const QModelIndex index = model_->index(row, currentCol);
+    view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    view_->scrollTo(index, QAbstractItemView::EnsureVisible);
 }
 
 void FlexGrid::rememberShown() {
@@ -396,6 +417,22 @@ int FlexGrid::ColWidth(int col) const {
         return 0;
     const int width = model_->column(col).width;
     return width < 0 ? header_->defaultSectionSize() : width;
+}
+
+void FlexGrid::SetColWidth(int col, int pixels) {
+    if (!checkCell(0, col, "SetColWidth"))
+        return;
+    model_->column(col).width = std::max(pixels, 0);
+    if (col < header_->count())
+        resizeSections(col, col);
+}
+
+int FlexGrid::VisibleCellsWidth() const {
+    // Worked out from the grid's own width rather than the viewport's, which a page that has
+    // never been on show has not laid out yet; room is kept for a vertical scroll bar.
+    const int rowHeadings = view_->verticalHeader()->isHidden() ? 0 : view_->verticalHeader()->width();
+    return std::max(0, width() - 2 * view_->frameWidth() - rowHeadings -
+                           view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view_));
 }
 
 void FlexGrid::applyColumnWidths() {

@@ -67,6 +67,10 @@ public:
 
     // Column width in pixels.
     int ColWidth(int col) const;
+    // Sets a column's width in pixels until the next AutoSize of that column.
+    void SetColWidth(int col, int pixels);
+    // The width the cells can take without a horizontal scroll bar, in pixels.
+    int VisibleCellsWidth() const;
     // Applies pending changes to the view now instead of at the next event-loop pass.
     void Refresh();
 
@@ -81,6 +85,9 @@ private:
     void flush();
     GridModel::Shown shown() const;
     void rememberShown();
+    // After the view's rows were rebuilt: scrolls grid row topRow back to the top and makes
+    // currentRow current again, each when it is still shown.
+    void restorePlace(int currentRow, int currentCol, int topRow);
     bool eventFilter(QObject* watched, QEvent* event) override;
     void applyColumnWidths();
     void resizeSections(int col1, int col2);

@@ -3,6 +3,8 @@
 
 #include "WizardFixture.h"
 
+#include "ui/GridHeader.h"
+
 #include <QSignalSpy>
 
 namespace {
@@ -247,6 +249,36 @@ private slots:
         QVERIFY(f.messages.shown.empty());
         // The sample ran on to its end on the hidden grid.
         QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(2, 4), QStringLiteral("20"));
+    }
+
+    // A long tag name (the demo hub has one) gives up width so that the value column and
+    // its heading with the figures the user waits for fit without scrolling sideways.
+    void valueHeadingFitsBesideLongNames() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        const QStringList names{
+            QStringLiteral("Very Long Tag Name Used To Test The Heading Line Layout Of Columns"),
+            QStringLiteral("Compressor1.Discharge.Pressure"), QStringLiteral("Batch Description"),
+            QStringLiteral("PV")};
+        const QString values = names[0] + ",12.5\t" + names[1] + ",7.52\t" + names[2] +
+                               ",Batch 17, grade A, silo 3\t" + names[3] + ",1";
+        f.ConnectDirect(names.join(','), values);
+        for (int i = 0; i < 120; ++i) // three-digit sample count
+            f.window->SampleValues();
+        f.clock.now += 45'000;
+        f.window->SampleValues();
+        FlexGrid* grid = f.Grid("SamplingGrid");
+        QCOMPARE(Heading(grid), QStringLiteral("Sample Value #122, No property changes for 45 secs"));
+        grid->Refresh();
+        int total = 0;
+        for (int c = 0; c < grid->Cols(); ++c)
+            total += grid->ColWidth(c);
+        QVERIFY2(total <= grid->VisibleCellsWidth(),
+                 qPrintable(QStringLiteral("%1 > %2").arg(total).arg(grid->VisibleCellsWidth())));
+        // The heading's own text is not shortened: its column is as wide as it needs.
+        QVERIFY(grid->ColWidth(4) >= grid->header()->fontMetrics().horizontalAdvance(Heading(grid)));
+        QVERIFY(grid->ColWidth(0) >= grid->fontMetrics().horizontalAdvance("Tag Alias"));
+        f.window->grab().save(TestOutputFolder() + QStringLiteral("/sampling-long-names.png"));
     }
 
     void pictureOfTheSamplingPage() {

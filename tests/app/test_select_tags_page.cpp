@@ -70,6 +70,55 @@ private slots:
         QCOMPARE(Hidden(g), (QList<bool>{false, false, false, false}));
     }
 
+    // Typing in the filter keeps the user's place: the row at the top stays at the top and
+    // the current row stays current, as long as the filter still shows them.
+    void filterKeepsTheCurrentRowAndTheScrollPosition() {
+        WizardFixture f;
+        QVERIFY(f.Start());
+        QStringList names, values;
+        for (int i = 1; i <= 300; ++i) {
+            names << QStringLiteral("Tag %1").arg(i);
+            values << names.last() + QStringLiteral(",1");
+        }
+        f.ConnectDirect(names.join(','), values.join('\t'));
+        f.Click("cmdNext");
+        QCOMPARE(f.window->CurrentPage(), 2);
+        FlexGrid* g = f.Grid("SelectTagsGrid");
+        g->ToggleCheck(0, 0); // nothing chosen: the filter hides every row that does not match
+        QTableView* view = g->view();
+        view->scrollTo(view->model()->index(149, 0), QAbstractItemView::PositionAtTop);
+        view->setCurrentIndex(view->model()->index(154, 1));
+        const auto topName = [view] {
+            return view->model()->index(view->rowAt(0), 1).data().toString();
+        };
+        const auto currentName = [view] {
+            return view->currentIndex().sibling(view->currentIndex().row(), 1).data().toString();
+        };
+        QCOMPARE(topName(), QStringLiteral("Tag 150"));
+
+        const auto inSight = [view](const QModelIndex& index) {
+            return view->visualRect(index).intersects(view->viewport()->rect());
+        };
+        for (const QString& typed : {QStringLiteral("T"), QStringLiteral("Tag 1")}) {
+            f.Box("txtFilter")->setText(typed);
+            g->Refresh();
+            QCOMPARE(topName(), QStringLiteral("Tag 150"));
+            QCOMPARE(currentName(), QStringLiteral("Tag 155"));
+        }
+        // Too few rows left to keep Tag 150 on top: the current row stays current and in sight.
+        for (const QString& typed : {QStringLiteral("Tag 15"), QStringLiteral("Tag 155")}) {
+            f.Box("txtFilter")->setText(typed);
+            g->Refresh();
+            QCOMPARE(currentName(), QStringLiteral("Tag 155"));
+            QVERIFY(inSight(view->currentIndex()));
+        }
+        // Back to every row: the current row is still where the user left it.
+        f.Box("txtFilter")->setText(QString());
+        g->Refresh();
+        QCOMPARE(currentName(), QStringLiteral("Tag 155"));
+        QVERIFY(inSight(view->currentIndex()));
+    }
+
     void selectAllReachesHiddenRows() {
         WizardFixture f;
         OnSelectTags(f);

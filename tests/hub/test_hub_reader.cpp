@@ -12,6 +12,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 
@@ -104,6 +105,9 @@ private slots:
     void deadKeptConnectionIsReplaced();
     void bytesAfterAnAnswerDropTheConnection();
     void nothingListening();
+    void waitingKeepsEventsRunning();
+    void abandonEndsTheRequest_data();
+    void abandonEndsTheRequest();
 
     void realHub_data();
     void realHub();
@@ -265,6 +269,64 @@ void TestHubReader::nothingListening() {
     QCOMPARE(reader.ReadInputFile(Prefix(true, port) + QStringLiteral("GETTAGS")), QString());
     QCOMPARE(reader.ReadInputFile(QStringLiteral("HUB:GETTAGS")), QString());
     QCOMPARE(reader.ReadInputFile(QStringLiteral("NOPE:GETTAGS")), QString());
+}
+
+// While a request waits, timers and other events keep running; a request made from inside
+// that wait is refused at once instead of mixing into the stream, and Abandon ends the wait.
+void TestHubReader::waitingKeepsEventsRunning() {
+    FakeHub silent(QByteArray(), false);
+    FakeHub good("2\nok", false);
+    QVERIFY(silent.Begin());
+    QVERIFY(good.Begin());
+    SVComSrvClass reader(silent.name());
+    reader.SetSilent(true);
+    reader.SetTimeoutMs(60'000); // far beyond the test's own time-out: only Abandon ends it
+    QString nested = QStringLiteral("not asked");
+    QTimer::singleShot(100, [&] {
+        QVERIFY(reader.Busy());
+        nested = reader.ReadInputFile(Prefix(true, good.port()) + QStringLiteral("GETTAGS"));
+        reader.Abandon();
+    });
+    QCOMPARE(reader.ReadInputFile(Prefix(true, silent.port()) + QStringLiteral("GETTAGS")),
+             QString());
+    QCOMPARE(nested, QString());
+    QVERIFY(!reader.Busy());
+    QCOMPARE(good.connections(), 0);
+    // The next request starts afresh.
+    QCOMPARE(reader.ReadInputFile(Prefix(true, good.port()) + QStringLiteral("GETTAGS")),
+             QStringLiteral("ok"));
+}
+
+void TestHubReader::abandonEndsTheRequest_data() {
+    QTest::addColumn<QString>("request"); // %1 = port of a hub that never answers
+    QTest::newRow("waiting for the answer") << "TCP:127.0.0.1:%1!GETTAGS";
+    QTest::newRow("looking up the host name") << "TCP:localhost:%1!GETTAGS";
+    QTest::newRow("local endpoint") << "HUB:GETTAGS";
+    QTest::newRow("request that cannot be sent") << "NOPE:GETTAGS";
+}
+
+// Send returns at once; its callback runs exactly once, from the event loop, with "" when
+// the request is abandoned at any stage, and never after.
+void TestHubReader::abandonEndsTheRequest() {
+    QFETCH(QString, request);
+    FakeHub silent(QByteArray(), false);
+    QVERIFY(silent.Begin());
+    SVComSrvClass reader(silent.name());
+    reader.SetSilent(true);
+    reader.SetTimeoutMs(60'000);
+    QStringList answers;
+    reader.Send(request.contains(QLatin1String("%1")) ? request.arg(silent.port()) : request,
+                [&answers](const QString& answer) { answers << answer; });
+    QVERIFY(answers.isEmpty());
+    QTest::qWait(50);
+    reader.Abandon();
+    QTRY_COMPARE(answers, QStringList{QString()});
+    QTest::qWait(100);
+    QCOMPARE(answers, QStringList{QString()});
+    QVERIFY(!reader.Busy());
+    // The sockets go once control is back in the event loop.
+    QTRY_VERIFY(reader.findChildren<QTcpSocket*>().isEmpty() &&
+                reader.findChildren<QLocalSocket*>().isEmpty());
 }
 
 void TestHubReader::realHub_data() {

@@ -3,13 +3,17 @@
 
 #include "generate/Application.h"
 #include "Workstation.h"
+#include "hub/HubReader.h"
 #include "hub/IHubReader.h"
+#include "hub/hub_process.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using OptionalText = std::optional<QString>;
 Q_DECLARE_METATYPE(OptionalText)
@@ -97,8 +101,30 @@ private slots:
     void sheetStopsOnTerminate();
     void sheetRefusesMissingOrBadFile_data();
     void sheetRefusesMissingOrBadFile();
+    void stalledHubHoldsUpNoRow();
+    void sheetKeepsPollingBesideAStalledHub();
 
 private:
+    // Two demo hubs publishing one tag "Flow": one answers, the other takes requests and
+    // never answers. The application shows Flow from both.
+    bool StartGoodAndStalledHubs(HubProcess& good, HubProcess& stalled, Application& app) {
+        const QString tags = QDir(dir_.path()).filePath(QStringLiteral("flow.tags"));
+        QFile file(tags);
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n");
+        file.close();
+        if (!good.Start({QStringLiteral("--tags"), tags, QStringLiteral("--quiet")}) ||
+            !stalled.Start({QStringLiteral("--tags"), tags, QStringLiteral("--fault"),
+                            QStringLiteral("stall"), QStringLiteral("--quiet")}))
+            return false;
+        app = WithClock();
+        Add(app, QStringLiteral("Good"), QStringLiteral("N"), 6, 2, good.TcpPrefix() + "Flow");
+        Add(app, QStringLiteral("Stalled"), QStringLiteral("N"), 6, 2,
+            stalled.TcpPrefix() + "Flow");
+        return true;
+    }
+
     QTemporaryDir dir_;
     QString Save(const Application& app, const QString& name) {
         const QString path = QDir(dir_.path()).filePath(name);
@@ -286,6 +312,84 @@ void TestWorkstation::sheetPollsAndExits() {
                 .match(row)
                 .hasMatch(),
             qPrintable(row));
+}
+
+// The poller asks each hub on its own connection without waiting: rows keep coming at the
+// poll rate with the answering hub's values, the stalled hub's cells stay empty, and the
+// state says since when it has not answered. The readers wait two minutes for an answer,
+// so a poller that waited for the stalled hub would give no row in this test's time.
+void TestWorkstation::stalledHubHoldsUpNoRow() {
+    HubProcess good;
+    HubProcess stalled;
+    Application app;
+    QVERIFY2(StartGoodAndStalledHubs(good, stalled, app), qPrintable(good.Log() + stalled.Log()));
+    const workstation::LogSheet sheet(app);
+    QCOMPARE(sheet.HubCount(), 2);
+    workstation::SheetPoller poller(sheet, [] {
+        auto reader = std::make_unique<SVComSrvClass>();
+        reader->SetSilent(true);
+        reader->SetTimeoutMs(120'000);
+        return reader;
+    });
+    QCOMPARE(poller.StatusText(),
+             good.TcpPrefix() + " answers | " + stalled.TcpPrefix() + " answers | no row yet");
+    QSignalSpy rows(&poller, &workstation::SheetPoller::RowReady);
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, &poller,
+                     [&poller] { poller.Poll(QDateTime::currentDateTime()); });
+    const QDateTime started = QDateTime::currentDateTime();
+    poller.Poll(started);
+    ticks.start(100);
+    QTRY_VERIFY_WITH_TIMEOUT(rows.size() >= 4, 20000);
+    ticks.stop();
+
+    for (const QList<QVariant>& signal : rows) {
+        const QStringList row = signal.at(0).toStringList();
+        QCOMPARE(row.size(), 4);
+        QVERIFY2(!row.at(2).isEmpty(), qPrintable(row.join(QLatin1Char('|'))));
+        QCOMPARE(row.at(3), QString());
+    }
+    const auto& hubs = poller.Hubs();
+    QVERIFY(hubs[0].answering);
+    QVERIFY(!hubs[1].answering);
+    QCOMPARE(hubs[1].silentSince, started);
+    QVERIFY(poller.LastRowTime() > started);
+    const QString status = poller.StatusText();
+    QVERIFY2(status.startsWith(good.TcpPrefix() + " answers | " + stalled.TcpPrefix() +
+                               " no answer since " + started.toString("hh:mm:ss") + " | last row "),
+             qPrintable(status));
+}
+
+// The program: three rows a fifth of a second apart beside a stalled hub come within the
+// hub reader's time-out of 5 s; each row holds the answering hub's value, and the status
+// names the hub that does not answer.
+void TestWorkstation::sheetKeepsPollingBesideAStalledHub() {
+    HubProcess good;
+    HubProcess stalled;
+    Application app;
+    QVERIFY2(StartGoodAndStalledHubs(good, stalled, app), qPrintable(good.Log() + stalled.Log()));
+    const QString path = Save(app, QStringLiteral("two hubs.SVT"));
+    const Run r = RunProgram(QStringLiteral("sv6.exe"),
+                             {QStringLiteral("--exit-after-polls"), QStringLiteral("3"),
+                              QStringLiteral("--poll-interval-ms"), QStringLiteral("200"),
+                              QStringLiteral("--print-rows"), path});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    const QStringList rows = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 3);
+    QList<QDateTime> times;
+    for (const QString& row : rows) {
+        const QStringList cells = row.split(QLatin1Char('\t'));
+        QCOMPARE(cells.size(), 4);
+        QVERIFY2(!cells.at(2).isEmpty(), qPrintable(row));
+        QCOMPARE(cells.at(3), QString());
+        times << QDateTime::fromString(cells.at(0) + ' ' + cells.at(1), "yyyy-MM-dd hh:mm:ss");
+    }
+    QVERIFY2(times.front().secsTo(times.back()) < 5, qPrintable(r.out));
+    const QStringList statuses = r.err.split(QLatin1Char('\n')).filter(QStringLiteral("status: "));
+    QCOMPARE(statuses.size(), 3);
+    QVERIFY2(statuses.back().contains(good.TcpPrefix() + " answers | " + stalled.TcpPrefix() +
+                                      " no answer since "),
+             qPrintable(statuses.back()));
 }
 
 void TestWorkstation::sheetStopsOnTerminate() {

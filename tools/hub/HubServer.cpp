@@ -19,12 +19,14 @@
 namespace demohub {
 
 static constexpr qint64 MaxUnsentBytes = qint64(256) * 1024 * 1024;
+// How late the "slow" fault answers.
+static constexpr int SlowAnswerMs = 1000;
 
 std::optional<Fault> ParseFault(QStringView text) {
     static const std::pair<const char*, Fault> names[] = {
-        {"none", Fault::None},         {"stall", Fault::Stall},     {"drip", Fault::Drip},
-        {"close", Fault::Close},       {"garbage", Fault::Garbage}, {"oversize", Fault::Oversize},
-        {"mismatch", Fault::Mismatch}, {"flap", Fault::Flap}};
+        {"none", Fault::None},         {"stall", Fault::Stall},       {"slow", Fault::Slow},
+        {"drip", Fault::Drip},         {"close", Fault::Close},       {"garbage", Fault::Garbage},
+        {"oversize", Fault::Oversize}, {"mismatch", Fault::Mismatch}, {"flap", Fault::Flap}};
     for (const auto& [name, fault] : names)
         if (text.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
             return fault;
@@ -259,6 +261,12 @@ void HubServer::Respond(Session& session, const QByteArray& command) {
         session.Send(hubwire::EncodeHeader(body.size()), body);
         return;
     case Fault::Stall:
+        return;
+    case Fault::Slow:
+        // Later answers queue behind earlier ones, so the order of the answers holds.
+        QTimer::singleShot(SlowAnswerMs, &session, [&session, body] {
+            session.Send(hubwire::EncodeHeader(body.size()), body);
+        });
         return;
     case Fault::Drip:
         session.Drip(hubwire::EncodeAnswer(body), std::max(1, options_.faultPeriodMs / 100));

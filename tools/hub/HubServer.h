@@ -28,6 +28,7 @@ class Gateway;
 enum class Fault {
     None,
     Stall,    // reads requests and never answers
+    Slow,     // answers every request one second late
     Drip,     // sends each answer one byte every hundredth of the fault period (20 ms)
     Close,    // sends half of each answer, then closes the connection
     Garbage,  // sends a header that is not a decimal length

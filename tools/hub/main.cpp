@@ -59,8 +59,9 @@ int main(int argc, char* argv[]) {
                                         QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption faultOption(
         QStringLiteral("fault"),
-        QStringLiteral("Misbehave on purpose: stall, drip, close, garbage, oversize, mismatch "
-                       "or flap."),
+        QStringLiteral(
+            "Misbehave on purpose: stall, slow, drip, close, garbage, oversize, mismatch "
+            "or flap."),
         QStringLiteral("MODE"));
     const QCommandLineOption faultPeriodOption(
         QStringLiteral("fault-period"),

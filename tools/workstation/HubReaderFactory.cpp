@@ -2,6 +2,6 @@
 
 #include "hub/HubReader.h"
 
-std::unique_ptr<IHubReader> MakeHubReader() {
+std::unique_ptr<SVComSrvClass> MakeHubReader() {
     return std::make_unique<SVComSrvClass>();
 }

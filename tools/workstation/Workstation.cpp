@@ -1,6 +1,7 @@
 #include "Workstation.h"
 
 #include "generate/SvtFormat.h"
+#include "hub/HubReader.h"
 #include "hub/IHubReader.h"
 
 #include <QHash>
@@ -53,35 +54,144 @@ LogSheet::LogSheet(const Application& app) {
 }
 
 QStringList LogSheet::Poll(IHubReader& reader, const QDateTime& now) const {
+    QStringList row = EmptyRow(now);
+    for (int h = 0; h < int(hubs_.size()); ++h) {
+        const QString answer =
+            reader.ReadInputFile(hubs_[std::size_t(h)].prefix + QLatin1String("GETVALUES"));
+        FillRow(h, answer, row);
+    }
+    return row;
+}
+
+QStringList LogSheet::HubPrefixes() const {
+    QStringList prefixes;
+    for (const Hub& hub : hubs_)
+        prefixes << hub.prefix;
+    return prefixes;
+}
+
+QStringList LogSheet::EmptyRow(const QDateTime& now) const {
     QStringList row;
     row.reserve(headings_.size());
     row << now.toString(QStringLiteral("yyyy-MM-dd")) << now.toString(QStringLiteral("hh:mm:ss"));
     while (row.size() < headings_.size())
         row << QString();
-
-    for (const Hub& hub : hubs_) {
-        const QString answer = reader.ReadInputFile(hub.prefix + QLatin1String("GETVALUES"));
-        if (answer.isEmpty())
-            continue;
-        // Entries "name,value" separated by tabs; the value follows the first ",". The first
-        // entry of a name (compared ignoring letter case) counts.
-        QHash<QString, QStringView> values;
-        values.reserve(qsizetype(hub.tags.size()));
-        for (const QStringView entry : QStringView(answer).split(QLatin1Char('\t'))) {
-            const qsizetype comma = entry.indexOf(QLatin1Char(','));
-            const QStringView name = comma < 0 ? entry : entry.left(comma);
-            const QStringView value = comma < 0 ? QStringView() : entry.mid(comma + 1);
-            QString key = name.toString().toCaseFolded();
-            if (!values.contains(key))
-                values.insert(std::move(key), value);
-        }
-        for (const Tag& tag : hub.tags) {
-            const auto it = values.constFind(tag.folded);
-            if (it != values.constEnd())
-                row[tag.column] = it->toString();
-        }
-    }
     return row;
+}
+
+void LogSheet::FillRow(int hubIndex, QStringView answer, QStringList& row) const {
+    if (answer.isEmpty())
+        return;
+    const Hub& hub = hubs_[std::size_t(hubIndex)];
+    // Entries "name,value" separated by tabs; the value follows the first ",". The first
+    // entry of a name (compared ignoring letter case) counts.
+    QHash<QString, QStringView> values;
+    values.reserve(qsizetype(hub.tags.size()));
+    for (const QStringView entry : answer.split(QLatin1Char('\t'))) {
+        const qsizetype comma = entry.indexOf(QLatin1Char(','));
+        const QStringView name = comma < 0 ? entry : entry.left(comma);
+        const QStringView value = comma < 0 ? QStringView() : entry.mid(comma + 1);
+        QString key = name.toString().toCaseFolded();
+        if (!values.contains(key))
+            values.insert(std::move(key), value);
+    }
+    for (const Tag& tag : hub.tags) {
+        const auto it = values.constFind(tag.folded);
+        if (it != values.constEnd())
+            row[tag.column] = it->toString();
+    }
+}
+
+SheetPoller::SheetPoller(const LogSheet& sheet, const ReaderFactory& makeReader, QObject* parent)
+    : QObject(parent), sheet_(sheet) {
+    for (const QString& prefix : sheet.HubPrefixes()) {
+        readers_.push_back(makeReader());
+        states_.push_back(HubState{prefix, true, {}, {}});
+    }
+    askedAt_.resize(readers_.size());
+    waiting_.assign(readers_.size(), false);
+}
+
+// The readers go first: a request still waiting is dropped with them, without a callback.
+SheetPoller::~SheetPoller() {
+    readers_.clear();
+}
+
+void SheetPoller::Poll(const QDateTime& now) {
+    Flush();
+    roundOpen_ = true;
+    roundTime_ = now;
+    row_ = sheet_.EmptyRow(now);
+    waiting_.assign(readers_.size(), true);
+    waitingCount_ = int(readers_.size());
+    for (int h = 0; h < int(readers_.size()); ++h)
+        if (!readers_[std::size_t(h)]->Busy())
+            Ask(h, now);
+    if (waitingCount_ == 0)
+        Flush();
+}
+
+void SheetPoller::Ask(int hub, const QDateTime& now) {
+    askedAt_[std::size_t(hub)] = now;
+    readers_[std::size_t(hub)]->Send(
+        states_[std::size_t(hub)].prefix + QLatin1String("GETVALUES"),
+        [this, hub, now](const QString& answer) { OnAnswer(hub, now, answer); });
+}
+
+void SheetPoller::Flush() {
+    if (!roundOpen_)
+        return;
+    roundOpen_ = false;
+    // A hub still busy with its request has not answered in time for this row.
+    for (std::size_t h = 0; h < waiting_.size(); ++h)
+        if (waiting_[h])
+            MarkSilent(int(h), askedAt_[h]);
+    lastRow_ = roundTime_;
+    const QStringList row = std::exchange(row_, QStringList());
+    emit StatusChanged();
+    emit RowReady(row);
+}
+
+void SheetPoller::OnAnswer(int hub, const QDateTime& asked, const QString& answer) {
+    HubState& state = states_[std::size_t(hub)];
+    if (answer.isEmpty()) {
+        MarkSilent(hub, asked);
+    } else {
+        state.answering = true;
+        state.silentSince = QDateTime();
+        state.lastAnswer = QDateTime::currentDateTime();
+    }
+    if (roundOpen_ && waiting_[std::size_t(hub)]) {
+        sheet_.FillRow(hub, answer, row_);
+        waiting_[std::size_t(hub)] = false;
+        if (--waitingCount_ == 0)
+            return Flush();
+    }
+    emit StatusChanged();
+}
+
+void SheetPoller::MarkSilent(int hub, const QDateTime& since) {
+    HubState& state = states_[std::size_t(hub)];
+    if (!state.answering)
+        return;
+    state.answering = false;
+    state.silentSince = since;
+}
+
+QString SheetPoller::StatusText() const {
+    QStringList parts;
+    for (const HubState& state : states_) {
+        if (state.answering)
+            parts << state.prefix + QStringLiteral(" answers");
+        else
+            parts << state.prefix + QStringLiteral(" no answer since ") +
+                         state.silentSince.toString(QStringLiteral("hh:mm:ss"));
+    }
+    if (lastRow_.isValid())
+        parts << QStringLiteral("last row ") + lastRow_.toString(QStringLiteral("hh:mm:ss"));
+    else
+        parts << QStringLiteral("no row yet");
+    return parts.join(QStringLiteral(" | "));
 }
 
 std::vector<VariableProblem> CheckVariables(const Application& app) {

@@ -6,12 +6,16 @@
 #include "generate/Application.h"
 
 #include <QDateTime>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 class IHubReader;
+class SVComSrvClass;
 
 namespace workstation {
 
@@ -41,6 +45,13 @@ public:
     // without a usable link) shows "".
     QStringList Poll(IHubReader& reader, const QDateTime& now) const;
 
+    // The request prefix of each hub, in the order of the hub indices below.
+    QStringList HubPrefixes() const;
+    // A row holding only the date and time of `now`.
+    QStringList EmptyRow(const QDateTime& now) const;
+    // Puts the values of hub `hub`'s "GETVALUES" answer into its columns of `row`.
+    void FillRow(int hub, QStringView answer, QStringList& row) const;
+
 private:
     struct Tag {
         QString folded; // tag name, case-folded
@@ -52,6 +63,61 @@ private:
     };
     QStringList headings_;
     std::vector<Hub> hubs_;
+};
+
+// Polls every hub of a log sheet on its own reader without waiting for any of them, so a
+// hub that stalls neither freezes the window nor holds up the values of the others.
+//
+// Poll starts a round: it finishes the round before (a hub that has not answered by then
+// shows empty cells in that row) and asks every hub that is not still busy with an earlier
+// request. A round's row is ready as soon as every hub has answered or failed, at the latest
+// when the next round starts; an answer to an earlier round's request fills the round open
+// when it arrives. Rows therefore come in order, at most one poll interval late.
+class SheetPoller : public QObject {
+    Q_OBJECT
+
+public:
+    using ReaderFactory = std::function<std::unique_ptr<SVComSrvClass>()>;
+
+    struct HubState {
+        QString prefix;
+        bool answering = true; // the last request was answered (true before the first)
+        QDateTime silentSince; // when the first request went out that got no answer
+        QDateTime lastAnswer;  // when the last answer arrived; invalid before the first
+    };
+
+    SheetPoller(const LogSheet& sheet, const ReaderFactory& makeReader, QObject* parent = nullptr);
+    ~SheetPoller() override;
+
+    void Poll(const QDateTime& now);
+    // Finishes the open round now, whoever has not answered yet.
+    void Flush();
+
+    const std::vector<HubState>& Hubs() const { return states_; }
+    // The time of the last row given out; invalid before the first.
+    const QDateTime& LastRowTime() const { return lastRow_; }
+    // "HUB: answers | TCP:host:6001!: no answer since 12:00:01 | last row 12:00:05"
+    QString StatusText() const;
+
+signals:
+    void RowReady(const QStringList& row);
+    void StatusChanged();
+
+private:
+    void OnAnswer(int hub, const QDateTime& asked, const QString& answer);
+    void MarkSilent(int hub, const QDateTime& since);
+    void Ask(int hub, const QDateTime& now);
+
+    const LogSheet& sheet_;
+    std::vector<std::unique_ptr<SVComSrvClass>> readers_;
+    std::vector<HubState> states_;
+    std::vector<QDateTime> askedAt_; // when each hub's outstanding request went out
+    bool roundOpen_ = false;
+    QDateTime roundTime_;
+    QStringList row_;
+    std::vector<bool> waiting_; // hubs the open round still waits for
+    int waitingCount_ = 0;
+    QDateTime lastRow_;
 };
 
 // One fault of one variable, for the administration program.

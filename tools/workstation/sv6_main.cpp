@@ -1,13 +1,17 @@
 // sv6.exe FILE: shows the application in the .SVT file FILE as a live log sheet. Every poll
 // adds a row with the date, the time and the current value of each variable, read through
-// the variable's link from its hub (one "GETVALUES" request per hub and poll).
+// the variable's link from its hub (one "GETVALUES" request per hub and poll). Each hub is
+// polled on its own connection without waiting, so a hub that stalls freezes neither the
+// window nor the other hubs' values; the status bar tells which hubs answer, since when one
+// does not, and the time of the last row.
 //
 // The wizard passes the file as the one and only argument, unquoted and possibly holding
 // blanks. For tests, options may come before it:
 //   --exit-after-polls N   quit with exit code 0 after N polls (also SV6_EXIT_AFTER_POLLS);
 //                          problems then go to standard error instead of a message box
 //   --poll-interval-ms N   poll every N ms instead of every second (also SV6_POLL_INTERVAL_MS)
-//   --print-rows           also print each row, tab-separated, on standard output
+//   --print-rows           also print each row, tab-separated, on standard output, and the
+//                          status bar's text after it on standard error
 //   SV6_SCREENSHOT=PATH    save a picture of the window as PATH (PNG) before quitting
 // SIGTERM and SIGINT close the window and end the program with exit code 0.
 
@@ -20,6 +24,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPixmap>
@@ -150,11 +155,13 @@ int main(int argc, char** argv) {
     }
 
     const workstation::LogSheet sheet(app);
-    std::unique_ptr<IHubReader> reader = MakeHubReader();
-    reader->SetSilent(true);
+    workstation::SheetPoller poller(sheet, [] {
+        std::unique_ptr<SVComSrvClass> reader = MakeHubReader();
+        reader->SetSilent(true);
+        return reader;
+    });
 
     QMainWindow window;
-    window.setWindowTitle(app.Title());
     auto* model = new RowsModel(sheet.Headings(), &window);
     auto* view = new QTableView(&window);
     view->setObjectName(QStringLiteral("logSheet"));
@@ -167,35 +174,46 @@ int main(int argc, char** argv) {
         view->setColumnWidth(
             c, std::max(view->horizontalHeader()->sectionSizeHint(c), view->columnWidth(c)));
     window.setCentralWidget(view);
-    window.statusBar()->showMessage(
-        QStringLiteral("%1 - variables: %2, hubs: %3, a row every %4 ms")
-            .arg(options.file, QString::number(sheet.Headings().size() - 2),
-                 QString::number(sheet.HubCount()), QString::number(options.intervalMs)));
+    // The hubs' state is what the user looks for first; the file goes to the title.
+    window.setWindowTitle(app.Title() + QStringLiteral(" - ") + options.file);
+    auto* about = new QLabel(QStringLiteral("variables: %1, hubs: %2, a row every %3 ms")
+                                 .arg(QString::number(sheet.Headings().size() - 2),
+                                      QString::number(sheet.HubCount()),
+                                      QString::number(options.intervalMs)));
+    window.statusBar()->addPermanentWidget(about);
+    auto* hubStatus = new QLabel(poller.StatusText());
+    hubStatus->setObjectName(QStringLiteral("hubStatus"));
+    window.statusBar()->addWidget(hubStatus, 1);
+    QObject::connect(&poller, &workstation::SheetPoller::StatusChanged, hubStatus,
+                     [&] { hubStatus->setText(poller.StatusText()); });
     window.resize(900, 500);
     window.show();
 
-    int polls = 0;
+    int rows = 0;
     QTimer pollTimer;
-    const auto poll = [&] {
-        const bool atBottom =
-            view->verticalScrollBar()->value() == view->verticalScrollBar()->maximum();
-        const QStringList row = sheet.Poll(*reader, QDateTime::currentDateTime());
-        model->Append(row);
-        if (atBottom)
-            view->scrollToBottom();
-        if (options.printRows) {
-            std::fprintf(stdout, "%s\n", row.join(QLatin1Char('\t')).toUtf8().constData());
-            std::fflush(stdout);
-        }
-        if (options.exitAfterPolls > 0 && ++polls >= options.exitAfterPolls) {
-            pollTimer.stop();
-            const QString shot = qEnvironmentVariable("SV6_SCREENSHOT");
-            if (!shot.isEmpty())
-                window.grab().save(shot, "PNG");
-            window.close();
-            QApplication::quit();
-        }
-    };
+    QObject::connect(
+        &poller, &workstation::SheetPoller::RowReady, &window, [&](const QStringList& row) {
+            const bool atBottom =
+                view->verticalScrollBar()->value() == view->verticalScrollBar()->maximum();
+            model->Append(row);
+            if (atBottom)
+                view->scrollToBottom();
+            if (options.printRows) {
+                std::fprintf(stdout, "%s\n", row.join(QLatin1Char('\t')).toUtf8().constData());
+                std::fflush(stdout);
+                std::fprintf(stderr, "status: %s\n", poller.StatusText().toUtf8().constData());
+                std::fflush(stderr);
+            }
+            if (options.exitAfterPolls > 0 && ++rows >= options.exitAfterPolls) {
+                pollTimer.stop();
+                const QString shot = qEnvironmentVariable("SV6_SCREENSHOT");
+                if (!shot.isEmpty())
+                    window.grab().save(shot, "PNG");
+                window.close();
+                QApplication::quit();
+            }
+        });
+    const auto poll = [&] { poller.Poll(QDateTime::currentDateTime()); };
     QObject::connect(&pollTimer, &QTimer::timeout, &window, poll);
     pollTimer.start(options.intervalMs);
     QTimer::singleShot(0, &window, poll);
