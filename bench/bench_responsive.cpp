@@ -19,7 +19,7 @@
 // hub is the demo hub executable beside this one.
 
 #include "BenchSupport.h"
-#include "app/CreateObject.h"
+#include "component/CreateObject.h"
 #include "app/frmSVCorblexAppGen.h"
 #include "hub/Framing.h"
 #include "hub/HubReader.h"
