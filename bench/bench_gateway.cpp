@@ -270,13 +270,16 @@ bool MqttBench(const QTemporaryDir& dir) {
 bool ModbusBench(const QTemporaryDir& dir) {
     const quint16 port = FreePort();
     QVariantList entries;
-    entries << QVariantMap{{"table", "holding"},
-                           {"address", 0},
-                           {"type", "uint16"},
-                           {"value", 1},
-                           {"words", QVariantList(ModbusRegisters, 7)}};
+    const auto text = [](const char* latin1) { return QString::fromLatin1(latin1); };
+    entries << QVariantMap{{text("table"), text("holding")},
+                           {text("address"), 0},
+                           {text("type"), text("uint16")},
+                           {text("value"), 1},
+                           {text("words"), QVariantList(ModbusRegisters, 7)}};
     const QByteArray spec =
-        QJsonDocument::fromVariant(QVariantMap{{"units", QVariantMap{{"1", entries}}}}).toJson();
+        QJsonDocument::fromVariant(
+            QVariantMap{{text("units"), QVariantMap{{text("1"), entries}}}})
+            .toJson();
     const QString specPath = dir.filePath(QStringLiteral("device.json"));
     if (!WriteFile(specPath, spec))
         return false;

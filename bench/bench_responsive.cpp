@@ -187,10 +187,10 @@ bool MeasureClose(bool duringSample) {
 // A key press that carries the time it was posted.
 class StampedKey : public QKeyEvent {
 public:
-    StampedKey(qint64 postedNs, const QInputDevice* keyboard)
+    StampedKey(qint64 posted, const QInputDevice* keyboard)
         : QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::ShiftModifier, 0, 0, 0, QString(), false,
                     1, keyboard),
-          postedNs(postedNs) {}
+          postedNs(posted) {}
     qint64 postedNs;
 };
 

@@ -84,7 +84,7 @@ using hubreader::Target;
 // reader, so whatever is still pending when the reader goes is closed with it.
 class SVComSrvClass::Connection {
 public:
-    explicit Connection(QString key) : key(std::move(key)) {}
+    explicit Connection(QString connectionKey) : key(std::move(connectionKey)) {}
 
     bool IsOpen() const {
         if (local)

@@ -626,11 +626,11 @@ void TestGrid::autoSizeFarColumns() {
     grid.AutoSize(0, kCols - 1);
 
     const auto widest = [](const QFontMetrics& metrics, const QString& lines) {
-        int widest = 0;
+        int most = 0;
         for (const QString& line :
              QString(lines).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(u'\n'))
-            widest = std::max(widest, metrics.horizontalAdvance(line));
-        return widest;
+            most = std::max(most, metrics.horizontalAdvance(line));
+        return most;
     };
     const int heading = widest(grid.header()->fontMetrics(), text);
     const int cell = widest(grid.view()->fontMetrics(), text);

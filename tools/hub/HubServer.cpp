@@ -371,7 +371,7 @@ void HubServer::ReloadTagFile(bool initial, QString* error) {
         gateway_ = new Gateway(
             [](const QString& line) {
                 const QByteArray bytes =
-                    ("svcorblex-hub: " + line + QLatin1Char('\n')).toLocal8Bit();
+                    (QStringLiteral("svcorblex-hub: ") + line + QLatin1Char('\n')).toLocal8Bit();
                 std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
                 std::fflush(stderr);
             },
