@@ -3,6 +3,7 @@
 #include "WizardFixture.h"
 
 #include "generate/Application.h"
+#include "generate/FailingSaveFile.h"
 #include "generate/IApplication.h"
 
 #include <QFileInfo>
@@ -186,16 +187,19 @@ private slots:
         QVERIFY(QDir(f.settings.dir.path()).mkdir(QStringLiteral("afolder.SVT")));
         const QString path = QDir::toNativeSeparators(f.settings.dir.filePath(target));
         QFile old(path);
+        std::optional<ScopedComponent> fullDisk;
         if (diskFull) {
             QVERIFY(old.open(QIODevice::WriteOnly));
             old.write("previous content");
             old.close();
-            Application::FailNextWriteForTesting(QFileDevice::ResourceError);
+            fullDisk.emplace(QLatin1String(ApplicationClassName), [] {
+                return std::make_unique<Application>(
+                    FailingSaveFile::Factory(SaveFault::DiskFull, 100));
+            });
         }
         f.saveDialog.answer = path;
         f.Click("cmdSaveAs");
         f.Click("cmdFinish");
-        Application::FailNextWriteForTesting(QFileDevice::NoError);
         QCOMPARE(f.messages.shown.size(), size_t(1));
         QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
         QVERIFY2(f.messages.shown.front().text.contains(QFileInfo(path).fileName()),
