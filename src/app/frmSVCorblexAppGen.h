@@ -153,6 +153,8 @@ private:
     // is replaced, so that a sample left running on an old collection ends at its next row.
     int samplingDepth_ = 0;
     quint64 tagsGeneration_ = 0;
+    // The generation of Tags the Layout grid's columns were laid out for.
+    quint64 layoutGeneration_ = 0;
     quint64 sampleSerial_ = 0;
     int yieldBudgetMs_ = 10;
     // Upper-case tag names for the filter, built on entering the Select Tags page.
