@@ -161,6 +161,8 @@ private:
     QStringList upperNames_;
     quint64 upperNamesGeneration_ = 0;
     bool unloaded_ = false;
+    // The user has been told that the settings cannot be saved (once per run is enough).
+    bool settingsWarned_ = false;
 
     // Controls.
     QLabel* picLogo = nullptr;
