@@ -1,6 +1,7 @@
 #include "hub/HubReader.h"
 
 #include "hub/Framing.h"
+#include "hub/LocalEndpoint.h"
 #include "hub/Numeric.h"
 
 #include <QDeadlineTimer>
@@ -137,8 +138,11 @@ public:
     bool Open(const Target& target, const QString& localName, const QDeadlineTimer& deadline,
               QString& why) {
         if (target.kind == Target::Kind::Local) {
+            const QString path = hubwire::LocalEndpoint(localName, &why);
+            if (path.isEmpty())
+                return false;
             auto socket = std::make_unique<QLocalSocket>();
-            socket->connectToServer(localName);
+            socket->connectToServer(path);
             if (socket->state() != QLocalSocket::ConnectedState &&
                 !socket->waitForConnected(Remaining(deadline))) {
                 const QString reason = socket->error() == QLocalSocket::ServerNotFoundError
