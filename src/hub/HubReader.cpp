@@ -138,9 +138,13 @@ public:
     bool Open(const Target& target, const QString& localName, const QDeadlineTimer& deadline,
               QString& why) {
         if (target.kind == Target::Kind::Local) {
-            const QString path = hubwire::LocalEndpoint(localName, &why);
-            if (path.isEmpty())
+            QString unsafe;
+            const QString path = hubwire::LocalEndpoint(localName, &unsafe);
+            if (path.isEmpty()) {
+                why = QStringLiteral("cannot connect to local endpoint \"") + localName +
+                      QStringLiteral("\": ") + unsafe;
                 return false;
+            }
             auto socket = std::make_unique<QLocalSocket>();
             socket->connectToServer(path);
             if (socket->state() != QLocalSocket::ConnectedState &&
