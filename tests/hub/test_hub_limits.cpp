@@ -130,9 +130,7 @@ private slots:
             limit.rlim_cur = 64;
             setrlimit(RLIMIT_NOFILE, &limit);
         });
-        QVERIFY(hub.Start({QStringLiteral("--max-clients"), QStringLiteral("1000")}));
-        QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("at most 32 clients at once")),
-                                 5000);
+        QVERIFY(hub.Start());
         const double cpuBefore = CpuSeconds(hub.pid());
         QElapsedTimer wall;
         wall.start();
@@ -148,7 +146,6 @@ private slots:
         for (auto& socket : idle)
             closed += socket->waitForDisconnected(100) ? 1 : 0;
         QCOMPARE(closed, 100 - 32);
-        QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("the most allowed")), 5000);
         const double cpu = CpuSeconds(hub.pid()) - cpuBefore;
         QVERIFY2(
             cpu < 0.5 * double(wall.elapsed()) / 1000.0 + 0.5,
@@ -160,7 +157,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             !Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS"), 1000).isEmpty(), 10000);
         QVERIFY(!Ask(hub.name(), QStringLiteral("HUB:GETTAGS")).isEmpty());
-        QVERIFY2(!hub.Log().contains(QStringLiteral("cannot accept")), qPrintable(hub.Log()));
+        QVERIFY2(hub.Log().contains(QStringLiteral("at most 32 clients at once")) &&
+                     !hub.Log().contains(QStringLiteral("cannot accept")),
+                 qPrintable(hub.Log()));
     }
 
     void localEndpointIsPrivate_data() {
