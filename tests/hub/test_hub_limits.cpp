@@ -162,6 +162,49 @@ private slots:
                  qPrintable(hub.Log()));
     }
 
+    void listenersComeBackAfterDescriptorsRanOut() {
+        // Other files can use up the descriptors too. Here the hub's limit is lowered after
+        // start, below what its clients hold, and raised again later: meanwhile it must retry
+        // now and then without spinning, and serve on both transports once it can.
+        HubProcess hub;
+        QVERIFY(hub.Start({QStringLiteral("--max-clients"), QStringLiteral("200")}));
+        const auto setLimit = [&](rlim_t files) {
+            rlimit limit{};
+            prlimit(pid_t(hub.pid()), RLIMIT_NOFILE, nullptr, &limit);
+            limit.rlim_cur = files;
+            return prlimit(pid_t(hub.pid()), RLIMIT_NOFILE, &limit, nullptr) == 0;
+        };
+        const auto raise = qScopeGuard([&] { setLimit(1024); });
+        QVERIFY(setLimit(48));
+        Sockets idle;
+        for (int i = 0; i < 60; ++i) {
+            idle.push_back(Connect(hub.port()));
+            QVERIFY(idle.back());
+        }
+        QLocalSocket local;
+        local.connectToServer(hubwire::LocalEndpoint(hub.name()));
+        // The hub says so, and tries again a second later.
+        const QString failed = QStringLiteral("; trying again in 1 s");
+        QTRY_VERIFY_WITH_TIMEOUT(hub.Log().count(failed) >= 2, 10000);
+        const int before = int(hub.Log().count(failed));
+        QElapsedTimer wall;
+        wall.start();
+        const double cpuBefore = CpuSeconds(hub.pid());
+        QTRY_VERIFY_WITH_TIMEOUT(hub.Log().count(failed) >= before + 2, 10000);
+        const double cpu = CpuSeconds(hub.pid()) - cpuBefore;
+        QVERIFY2(
+            cpu < 0.5 * double(wall.elapsed()) / 1000.0,
+            qPrintable(
+                QStringLiteral("%1 s of processor time in %2 ms").arg(cpu).arg(wall.elapsed())));
+
+        QVERIFY(setLimit(1024));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS"), 1000).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Ask(hub.name(), QStringLiteral("HUB:GETTAGS"), 1000).isEmpty(),
+                                 10000);
+        idle.clear();
+    }
+
     void localEndpointIsPrivate_data() {
         QTest::addColumn<QString>("runtime"); // XDG_RUNTIME_DIR; "-" unset
         QTest::addColumn<QString>("squat");   // what another user left in the temporary folder

@@ -16,7 +16,10 @@
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 namespace demohub {
@@ -266,9 +269,36 @@ void HubServer::AcceptFailed(const QString& transport, const QString& why) {
             .arg(transport, why));
 }
 
+namespace {
+
+// True when this process cannot open one more file.
+bool OutOfDescriptors() {
+#ifdef Q_OS_UNIX
+    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return false;
+    }
+    return errno == EMFILE || errno == ENFILE;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
 void HubServer::CheckListeners() {
     if (!tcp_ || !local_)
         return; // not listening on purpose (fault flap)
+    // Out of descriptors, the TCP server does not always report that it cannot accept; it
+    // may then try again and again in a busy loop. It is paused until a descriptor is free.
+    if (OutOfDescriptors()) {
+        tcp_->pauseAccepting();
+        acceptFailing_ = true;
+        Log(QStringLiteral("svcorblex-hub: out of file descriptors (ulimit -n); new connections "
+                           "wait; trying again in 1 s"));
+        return;
+    }
     if (acceptFailing_)
         tcp_->resumeAccepting();
     // A local server that fails to accept closes itself; it is opened again here.
