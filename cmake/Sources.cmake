@@ -15,11 +15,14 @@ set(SVC_CORE_SOURCES
     hub/Framing.cpp hub/Framing.h
     hub/Answers.cpp hub/Answers.h
     hub/Inference.cpp hub/Inference.h
+    hub/LocalEndpoint.cpp hub/LocalEndpoint.h
     hub/HubReader.cpp hub/HubReader.h
     layout/modSVCorblexAppGen.cpp layout/modSVCorblexAppGen.h
     generate/IApplication.h
     generate/IToolObject.h
+    generate/SaveFile.cpp generate/SaveFile.h
     generate/Application.cpp generate/Application.h
+    generate/ApplicationBuilder.cpp generate/ApplicationBuilder.h
     generate/SvtFormat.cpp generate/SvtFormat.h
     generate/ToolObject.cpp generate/ToolObject.h)
 

@@ -4,6 +4,7 @@
 #include "app/frmSVCorblexAppGen.h"
 
 #include "component/CreateObject.h"
+#include "generate/ApplicationBuilder.h"
 #include "ui/FlexGrid.h"
 
 #include <QCoreApplication>
@@ -86,28 +87,13 @@ void frmSVCorblexAppGen::BuildApplication(const QString& fileName) {
     std::unique_ptr<IApplication> app =
         CreateObject<IApplication>(QLatin1String(ApplicationClassName));
     BusyScope busy(*services_.busyPointer);
-    app->SetUp(1);
-    app->SetTitle(txtTitle->text());
-    app->GetVariables().AddVariable(QStringLiteral("Date"), QStringLiteral("T"), 8, 0);
-    app->GetVariables().AddVariable(QStringLiteral("Time"), QStringLiteral("T"), 8, 0);
+    ApplicationLayout layout;
+    layout.title = txtTitle->text();
+    layout.hubPrefix = HubPrefix_;
+    layout.tags = Tags_.get();
     const int n = LayoutGrid->Cols();
-    for (int c = 2; c <= n - 1; ++c) {
-        const int p = LayoutGrid->ColData(c);
-        if (p < 1 || p > Tags_->Count())
-            throw ComponentError(QStringLiteral(
-                "The layout no longer matches the hub's tag list. Please go back to the Layout "
-                "page and check the columns."));
-        const TagItem& tag = Tags_->At(p);
-        if (tag.Length() > 32767 || tag.Decimals() > 32767)
-            throw ComponentError(QStringLiteral("The values of tag '%1' are too long for a "
-                                                "variable of the application.")
-                                     .arg(tag.Name()));
-        IVariable& v = app->GetVariables().AddVariable(
-            tag.Variable(), tag.FieldType(), static_cast<qint16>(tag.Length()),
-            static_cast<qint16>(tag.Decimals()));
-        v.SetLink(HubPrefix_ + tag.Name());
-        v.SetCode(QStringLiteral("P"));
-    }
-    app->SaveToFile(fileName);
-    app->CloseApplication();
+    for (int c = 2; c <= n - 1; ++c)
+        layout.order.push_back(LayoutGrid->ColData(c));
+    layout.current = layoutGeneration_ == tagsGeneration_;
+    BuildApplicationFile(*app, layout, fileName);
 }

@@ -62,6 +62,7 @@ void frmSVCorblexAppGen::FillLayoutGrid() {
     for (const TagItems::Ptr& tag : *Tags_)
         n += tag->Selected() ? 1 : 0;
 
+    layoutGeneration_ = tagsGeneration_;
     grid.SetRedraw(false);
     grid.SetCols(2); // drop the tag columns of an earlier visit
     grid.SetCols(n + 2);

@@ -182,7 +182,18 @@ void frmSVCorblexAppGen::ConfigWriteValue(const QString& section, const QString&
     std::unique_ptr<ConfigSection> s =
         config.SectionExists(section) ? config.GetSection(section) : config.AddSection(section);
     s->WriteValue(key, Value);
-    config.Save();
+    // A setting that cannot be stored is only not remembered for the next run; nothing in
+    // this run needs it, so the user is told once and goes on.
+    try {
+        config.Save();
+    } catch (const ComponentError& e) {
+        if (!settingsWarned_) {
+            settingsWarned_ = true;
+            Message(MessageIcon::Exclamation,
+                    e.message() + QStringLiteral(" The wizard carries on, but your choices will "
+                                                 "not be remembered for the next run."));
+        }
+    }
 }
 
 void frmSVCorblexAppGen::ShowPage(int page) {

@@ -166,6 +166,8 @@ private:
     // is replaced, so that a sample left running on an old collection ends at its next row.
     int samplingDepth_ = 0;
     quint64 tagsGeneration_ = 0;
+    // The generation of Tags the Layout grid's columns were laid out for.
+    quint64 layoutGeneration_ = 0;
     quint64 sampleSerial_ = 0;
     int yieldBudgetMs_ = 10;
     // Storage for the entries of a values answer, kept between samples.
@@ -174,6 +176,8 @@ private:
     QStringList upperNames_;
     quint64 upperNamesGeneration_ = 0;
     bool unloaded_ = false;
+    // The user has been told that the settings cannot be saved (once per run is enough).
+    bool settingsWarned_ = false;
 
     // Controls.
     QLabel* picLogo = nullptr;

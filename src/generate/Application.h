@@ -3,9 +3,9 @@
 // order) held in memory and saved as a .SVT file (see docs/svt-format.md).
 
 #include "generate/IApplication.h"
+#include "generate/SaveFile.h"
 
 #include <QByteArray>
-#include <QFileDevice>
 #include <QString>
 #include <deque>
 #include <optional>
@@ -44,13 +44,17 @@ private:
 
 class Application : public IApplication, private IVariables {
 public:
+    Application() = default;
+    // Saves go through the devices that makeDevice creates (see savefile::Replace).
+    explicit Application(savefile::DeviceFactory makeDevice) : makeDevice_(std::move(makeDevice)) {}
+
     // IApplication
     void SetUp(int value) override { setUp_ = value; }
     void SetTitle(const QString& title) override { title_ = title; }
     IVariables& GetVariables() override { return *this; }
-    // Replaces fileName atomically through QSaveFile. Throws ComponentError naming the file
-    // and the reason; on failure an earlier file of that name is untouched and no temporary
-    // file is left behind.
+    // Replaces fileName as a whole (savefile::Replace). Throws ComponentError naming the file
+    // and the reason; on failure an earlier file of that name keeps its bytes and no
+    // temporary file is left behind.
     void SaveToFile(const QString& fileName) override;
     // Releases the application's contents: afterwards the object is empty, as if new.
     void CloseApplication() override;
@@ -76,13 +80,9 @@ public:
     // Reads and parses a .SVT file. Throws ComponentError naming the file and the reason.
     static Application LoadFromFile(const QString& fileName);
 
-    // Test seam: the next SaveToFile writes only part of the file, then fails as if the
-    // device had reported `error` (ResourceError reads as a full disk). One-shot; pass
-    // NoError to disarm. Not thread-safe: for single-threaded tests only.
-    static void FailNextWriteForTesting(QFileDevice::FileError error = QFileDevice::ResourceError);
-
 private:
     int setUp_ = 0;
     QString title_;
     std::deque<ApplicationVariable> variables_;
+    savefile::DeviceFactory makeDevice_;
 };

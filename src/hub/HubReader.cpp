@@ -1,6 +1,7 @@
 #include "hub/HubReader.h"
 
 #include "hub/Framing.h"
+#include "hub/LocalEndpoint.h"
 #include "model/Numeric.h"
 
 #include <QEventLoop>
@@ -233,6 +234,11 @@ void SVComSrvClass::Send(const QString& request, Done done) {
 void SVComSrvClass::Connect() {
     const Target& target = pending_->target;
     if (target.kind == Target::Kind::Local) {
+        QString unsafe;
+        const QString path = hubwire::LocalEndpoint(localName_, &unsafe);
+        if (path.isEmpty())
+            return Fail(QStringLiteral("cannot connect to local endpoint \"") + localName_ +
+                        QStringLiteral("\": ") + unsafe);
         connection_ = std::make_unique<Connection>(target.ConnectionKey());
         auto* socket = new QLocalSocket(this);
         connection_->local = socket;
@@ -250,7 +256,7 @@ void SVComSrvClass::Connect() {
                               ? QStringLiteral("no hub listens there")
                               : socket->errorString()));
                 });
-        socket->connectToServer(localName_);
+        socket->connectToServer(path);
         return;
     }
     QHostAddress literal;

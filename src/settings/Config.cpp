@@ -1,5 +1,31 @@
 #include "settings/Config.h"
 
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// Why a settings file cannot be written, as plainly as the file system tells.
+QString WhyNotWritable(const QString& fileName) {
+    const QFileInfo file(fileName);
+    if (file.isDir())
+        return QStringLiteral("the name is a folder");
+    QString folder = file.absolutePath();
+    while (!QFileInfo::exists(folder) && QFileInfo(folder).absolutePath() != folder)
+        folder = QFileInfo(folder).absolutePath();
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral("\"%1\" is a file, not a folder")
+            .arg(QDir::toNativeSeparators(folder));
+    if (file.exists() && !file.isWritable())
+        return QStringLiteral("the file is read-only");
+    if (!QFileInfo(folder).isWritable())
+        return QStringLiteral("the folder \"%1\" is not writable")
+            .arg(QDir::toNativeSeparators(folder));
+    return QStringLiteral("the disk may be full or the file system read-only");
+}
+
+} // namespace
+
 bool ConfigSection::KeyExists(const QString& key) const {
     return store_->contains(Path(key));
 }
@@ -51,8 +77,8 @@ void Config::Save() {
     QSettings& store = Store();
     store.sync();
     if (store.status() == QSettings::AccessError)
-        throw ComponentError(
-            QStringLiteral("The settings could not be saved to \"%1\".").arg(store.fileName()));
+        throw ComponentError(QStringLiteral("The settings could not be saved to \"%1\": %2.")
+                                 .arg(store.fileName(), WhyNotWritable(store.fileName())));
 }
 
 QString Config::FileName() const {

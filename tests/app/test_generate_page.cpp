@@ -3,7 +3,9 @@
 #include "WizardFixture.h"
 
 #include "generate/Application.h"
+#include "generate/FailingSaveFile.h"
 #include "generate/IApplication.h"
+#include "generate/RecordingApplication.h"
 
 #include <QFileInfo>
 
@@ -14,25 +16,6 @@ const QString Values = QStringLiteral("Tank1.Level,12.345\tPump Speed,1450\tValv
 
 // An application model that records the calls the builder makes, in order.
 QStringList calls;
-struct RecordingApplication : IApplication, IVariables, IVariable {
-    void SetUp(int v) override { calls << QStringLiteral("SetUp(%1)").arg(v); }
-    void SetTitle(const QString& t) override { calls << QStringLiteral("SetTitle(%1)").arg(t); }
-    IVariables& GetVariables() override {
-        calls << QStringLiteral("GetVariables");
-        return *this;
-    }
-    IVariable& AddVariable(const QString& n, const QString& t, qint16 l, qint16 d) override {
-        calls << QStringLiteral("AddVariable(%1,%2,%3,%4)").arg(n, t).arg(l).arg(d);
-        return *this;
-    }
-    void SetLink(const QString& l) override { calls << QStringLiteral("SetLink(%1)").arg(l); }
-    void SetCode(const QString& c) override { calls << QStringLiteral("SetCode(%1)").arg(c); }
-    void SaveToFile(const QString& f) override {
-        calls << QStringLiteral("SaveToFile(%1)").arg(QFileInfo(f).fileName());
-    }
-    void CloseApplication() override { calls << QStringLiteral("CloseApplication"); }
-};
-
 void OnGenerate(WizardFixture& f, const QString& names = Names, const QString& values = Values) {
     QVERIFY(f.Start());
     f.ConnectDirect(names, values);
@@ -186,16 +169,19 @@ private slots:
         QVERIFY(QDir(f.settings.dir.path()).mkdir(QStringLiteral("afolder.SVT")));
         const QString path = QDir::toNativeSeparators(f.settings.dir.filePath(target));
         QFile old(path);
+        std::optional<ScopedComponent> fullDisk;
         if (diskFull) {
             QVERIFY(old.open(QIODevice::WriteOnly));
             old.write("previous content");
             old.close();
-            Application::FailNextWriteForTesting(QFileDevice::ResourceError);
+            fullDisk.emplace(QLatin1String(ApplicationClassName), [] {
+                return std::make_unique<Application>(
+                    FailingSaveFile::Factory(SaveFault::DiskFull, 100));
+            });
         }
         f.saveDialog.answer = path;
         f.Click("cmdSaveAs");
         f.Click("cmdFinish");
-        Application::FailNextWriteForTesting(QFileDevice::NoError);
         QCOMPARE(f.messages.shown.size(), size_t(1));
         QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
         QVERIFY2(f.messages.shown.front().text.contains(QFileInfo(path).fileName()),
@@ -237,7 +223,7 @@ private slots:
     void builderCallsInOrderWithTheDisplayedColumnOrder() {
         calls.clear();
         ScopedComponent recording(QLatin1String(ApplicationClassName),
-                                  [] { return std::make_unique<RecordingApplication>(); });
+                                  [] { return std::make_unique<RecordingApplication>(calls); });
         WizardFixture f;
         QVERIFY(f.Start());
         f.Find<QRadioButton>("optConnectMethod(1)")->setChecked(true);
@@ -270,35 +256,46 @@ private slots:
         QVERIFY(calls.size() > 0);
     }
 
-    void onlyTheTwoFixedColumns() {
-        calls.clear();
-        ScopedComponent recording(QLatin1String(ApplicationClassName),
-                                  [] { return std::make_unique<RecordingApplication>(); });
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.window->FillLayoutGrid(); // no tags, so no tag columns
-        f.window->BuildApplication(QStringLiteral("only.SVT"));
-        QCOMPARE(calls, (QStringList{"SetUp(1)", "SetTitle()", "GetVariables",
-                                     "AddVariable(Date,T,8,0)", "GetVariables",
-                                     "AddVariable(Time,T,8,0)", "SaveToFile(only.SVT)",
-                                     "CloseApplication"}));
+    void aLayoutOlderThanTheTagListIsRefused_data() {
+        QTest::addColumn<QString>("names"); // the tag list fetched again
+        QTest::addColumn<QString>("values");
+        QTest::newRow("shorter list") << QStringLiteral("Only") << QStringLiteral("Only,1");
+        QTest::newRow("same list") << Names << Values;
     }
-
-    void aLayoutOlderThanTheTagListIsAnErrorNotACrash() {
+    void aLayoutOlderThanTheTagListIsRefused() {
+        QFETCH(QString, names);
+        QFETCH(QString, values);
         WizardFixture f;
         OnGenerate(f);
         f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("stale.SVT"));
         f.Click("cmdSaveAs");
         for (int i = 0; i < 4; ++i)
             f.Click("cmdPrev");
-        f.ConnectDirect(QStringLiteral("Only"), QStringLiteral("Only,1"));
+        f.ConnectDirect(names, values);
         QCOMPARE(f.window->CurrentPage(), 1);
         QVERIFY(f.Button("cmdFinish")->isEnabled());
         f.Click("cmdFinish");
         QCOMPARE(f.messages.shown.size(), size_t(1));
         QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
+        QVERIFY2(f.messages.shown.front().text.contains(QStringLiteral("Layout page again")),
+                 qPrintable(f.messages.shown.front().text));
         QVERIFY(!QFile::exists(f.saveDialog.answer));
         QVERIFY(!f.busy.busy);
+        QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
+
+        // Laid out again, the same Finish builds a file whose every variable has a name.
+        f.Click("cmdNext");
+        f.Click("cmdNext");
+        f.Click("cmdNext");
+        QCOMPARE(f.window->CurrentPage(), 4);
+        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("fresh.SVT"));
+        f.Click("cmdSaveAs");
+        f.Click("cmdFinish");
+        QCOMPARE(f.messages.shown.back().icon, MessageIcon::Information);
+        const Application saved = Application::LoadFromFile(f.saveDialog.answer);
+        QCOMPARE(saved.Variables().size(), size_t(2 + names.count(QLatin1Char(',')) + 1));
+        for (const ApplicationVariable& v : saved.Variables())
+            QVERIFY(!v.Name().isEmpty());
     }
 };
 

@@ -7,6 +7,8 @@
 #include <QHostInfo>
 #include <QSignalSpy>
 
+#include <unistd.h>
+
 namespace {
 
 const QString Tags3 = QStringLiteral("Tank1.Level,Pump Speed,Valve");
@@ -259,30 +261,54 @@ private slots:
         QVERIFY(f.messages.shown.empty());
     }
 
-    void unsavableSettingsAreReportedNotFatal_data() {
-        QTest::addColumn<bool>("folderIsAFile");
-        QTest::newRow("settings file is a folder") << false;
-        QTest::newRow("settings folder is a file") << true;
+    void unsavableSettingsWarnOnceAndGoOn_data() {
+        QTest::addColumn<QString>("blocker");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("settings file is a folder") << "file is a folder"
+                                                   << "the name is a folder";
+        QTest::newRow("settings folder is a file") << "folder is a file"
+                                                   << "is a file, not a folder";
+        QTest::newRow("settings file is read-only") << "read-only"
+                                                    << "the file is read-only";
     }
-    void unsavableSettingsAreReportedNotFatal() {
-        QFETCH(bool, folderIsAFile);
+    void unsavableSettingsWarnOnceAndGoOn() {
+        QFETCH(QString, blocker);
+        QFETCH(QString, reason);
         WizardFixture f;
-        if (folderIsAFile) {
-            QFile blocker(QFileInfo(f.settings.FilePath()).path());
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        const QString path = f.settings.FilePath();
+        if (blocker == QLatin1String("folder is a file")) {
+            QFile file(QFileInfo(path).path());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else if (blocker == QLatin1String("file is a folder")) {
+            QVERIFY(QDir().mkpath(path));
         } else {
-            QVERIFY(QDir().mkpath(f.settings.FilePath()));
+            if (geteuid() == 0)
+                QSKIP("the superuser writes read-only files");
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[Settings]\nTitle=kept\n");
+            file.close();
+            QVERIFY(file.setPermissions(QFileDevice::ReadOwner));
         }
         QVERIFY(f.Start());
         QVERIFY(f.messages.shown.empty());
         f.ConnectDirect(Tags3, Values3);
-        QCOMPARE(f.window->CurrentPage(), 0);
+        // The hub answered, so the wizard goes on; the user is told why nothing is stored.
+        QCOMPARE(f.window->CurrentPage(), 1);
         QCOMPARE(f.messages.shown.size(), size_t(1));
-        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
-        QVERIFY2(f.messages.shown.front().text.contains(f.settings.FilePath()),
-                 qPrintable(f.messages.shown.front().text));
-        QVERIFY(f.Button("cmdNext")->isEnabled());
+        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Exclamation);
+        const QString text = f.messages.shown.front().text;
+        QVERIFY2(text.contains(path) && text.contains(reason), qPrintable(text));
         QVERIFY(!f.busy.busy);
+        // Further writes (the filter, the heading lines) say nothing more; reads still work.
+        f.Click("cmdNext");
+        f.Click("cmdNext");
+        f.Click("cmdNext");
+        QCOMPARE(f.window->CurrentPage(), 4);
+        QCOMPARE(f.messages.shown.size(), size_t(1));
+        if (blocker == QLatin1String("read-only"))
+            QCOMPARE(f.Box("txtTitle")->text(), QStringLiteral("kept"));
     }
 
     void createObjectByName() {

@@ -1,6 +1,8 @@
 // Preview, Open SV Application, Open in SV Admin and Help, with a recording tool object.
 
 #include "WizardFixture.h"
+#include "generate/Application.h"
+#include "generate/FailingSaveFile.h"
 
 #include "generate/IToolObject.h"
 #include "generate/ToolObject.h"
@@ -114,6 +116,27 @@ private slots:
         QVERIFY(!f.Button("cmdOpenSVAdmin")->isEnabled());
         QVERIFY(!f.settings.Read("FileName").isValid());
         QVERIFY(f.messages.shown.empty());
+    }
+
+    void previewOnAFullDiskStartsNothingAndLeavesNothing() {
+        WizardFixture f;
+        OnGenerate(f);
+        QTemporaryDir temp;
+        log.installDir = QStringLiteral("/opt/sv6");
+        log.base = QDir::toNativeSeparators(temp.filePath(QStringLiteral("SV0002")));
+        ScopedComponent fullDisk(QLatin1String(ApplicationClassName), [] {
+            return std::make_unique<Application>(
+                FailingSaveFile::Factory(SaveFault::DiskFull, 100));
+        });
+        f.Click("cmdPreview");
+        QCOMPARE(log.commands, (QStringList{"SVInstallDir(SV6)", "GetUniqueFilename(SV)"}));
+        QCOMPARE(f.messages.shown.size(), size_t(1));
+        QCOMPARE(f.messages.shown.back().icon, MessageIcon::Stop);
+        QVERIFY2(f.messages.shown.back().text.contains(QStringLiteral("No space left")),
+                 qPrintable(f.messages.shown.back().text));
+        QVERIFY(f.window->isVisible());
+        QVERIFY(!f.busy.busy);
+        QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
     }
 
     void openButtonsPassTheFileUnquoted() {

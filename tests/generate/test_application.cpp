@@ -2,10 +2,12 @@
 // truncated files, and saves that fail without harming an earlier file.
 
 #include "generate/Application.h"
+#include "generate/FailingSaveFile.h"
 #include "generate/SvtFormat.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -72,27 +74,6 @@ QString ErrorOf(const std::function<void()>& action) {
     return QStringLiteral("<no error>");
 }
 
-#ifdef Q_OS_UNIX
-// Lowers the file size limit of this process, so that writes beyond it fail for real (the
-// error a full disk gives, without needing one); restores it when it goes out of scope.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        std::signal(SIGXFSZ, SIG_IGN); // fail the write with EFBIG instead of ending
-        getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit lowered = old_;
-        lowered.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit old_{};
-};
-#endif
-
 } // namespace
 
 using VarList = std::vector<VarSpec>;
@@ -114,6 +95,10 @@ private slots:
     void saveReplacesEarlierFileCompletely();
     void failedSaveKeepsEarlierFile_data();
     void failedSaveKeepsEarlierFile();
+#ifdef Q_OS_UNIX
+    void fileSizeLimitKeepsEarlierFile_data();
+    void fileSizeLimitKeepsEarlierFile();
+#endif
     void loadReportsMissingFile();
 };
 
@@ -364,65 +349,119 @@ void TestApplication::saveReplacesEarlierFileCompletely() {
 
 void TestApplication::failedSaveKeepsEarlierFile_data() {
     QTest::addColumn<QString>("relativeName"); // inside the test folder; "/..." is absolute
-    QTest::addColumn<QString>("failure");      // how the write itself is made to fail, if at all
+    QTest::addColumn<int>("fault");            // how the device fails; -1: it does not
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing folder") << QStringLiteral("missing/deeper/a.SVT") << QString()
+    QTest::newRow("missing folder") << QStringLiteral("missing/deeper/a.SVT") << -1
                                     << QStringLiteral("the folder does not exist.");
     QTest::newRow("name is a folder")
-        << QStringLiteral("folder.SVT") << QString() << QStringLiteral("the name is a folder.");
-    QTest::newRow("file used as folder") << QStringLiteral("old.SVT/a.SVT") << QString()
-                                         << QStringLiteral("is a file, not a folder.");
+        << QStringLiteral("folder.SVT") << -1 << QStringLiteral("the name is a folder.");
+    QTest::newRow("file used as folder")
+        << QStringLiteral("old.SVT/a.SVT") << -1 << QStringLiteral("is a file, not a folder.");
     QTest::newRow("folder where nothing can be created")
-        << QStringLiteral("/proc/svt-test.SVT") << QString()
+        << QStringLiteral("/proc/svt-test.SVT") << -1
         << QStringLiteral("the file cannot be created");
-    QTest::newRow("disk full") << QStringLiteral("old.SVT") << QStringLiteral("seam")
-                               << QStringLiteral("the disk is full");
-#ifdef Q_OS_UNIX
-    QTest::newRow("real write error")
-        << QStringLiteral("old.SVT") << QStringLiteral("file size limit")
-        << QStringLiteral("the data cannot be written (");
-#endif
+    QTest::newRow("disk fills half way") << QStringLiteral("old.SVT") << int(SaveFault::DiskFull)
+                                         << QStringLiteral("No space left on device");
+    QTest::newRow("I/O error") << QStringLiteral("old.SVT") << int(SaveFault::IoError)
+                               << QStringLiteral("the data cannot be written (only 0 of ");
+    QTest::newRow("folder vanishes")
+        << QStringLiteral("old.SVT") << int(SaveFault::FolderVanishes) << QStringLiteral("(");
 }
 
 void TestApplication::failedSaveKeepsEarlierFile() {
     QFETCH(QString, relativeName);
-    QFETCH(QString, failure);
+    QFETCH(int, fault);
     QFETCH(QString, reason);
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.SVT")));
+    QTemporaryDir top;
+    const QString folder = top.filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/folder.SVT")));
     const QByteArray old = "old contents\n";
-    WriteAll(dir.filePath(QStringLiteral("old.SVT")), old);
-    const QStringList before = Entries(dir.path());
-    const QString path =
-        relativeName.startsWith(QLatin1Char('/')) ? relativeName : dir.filePath(relativeName);
+    WriteAll(folder + QStringLiteral("/old.SVT"), old);
+    const QStringList before = Entries(folder);
+    const QString path = relativeName.startsWith(QLatin1Char('/'))
+                             ? relativeName
+                             : folder + QLatin1Char('/') + relativeName;
 
-    if (failure == QLatin1String("seam"))
-        Application::FailNextWriteForTesting();
-    Application big = Sample();
+    Application big =
+        fault < 0 ? Application() : Application(FailingSaveFile::Factory(SaveFault(fault), 1000));
+    big.SetTitle(QStringLiteral("big"));
     for (int i = 0; i < 20000; ++i) // large enough that a partial write is visible
         big.GetVariables().AddVariable(QString::number(i), QStringLiteral("N"), 5, 1);
-    QString error;
-    {
-#ifdef Q_OS_UNIX
-        std::optional<FileSizeLimit> limit;
-        if (failure == QLatin1String("file size limit"))
-            limit.emplace(64 * 1024);
-#endif
-        error = ErrorOf([&] { big.SaveToFile(path); });
-    }
+    const QString error = ErrorOf([&] { big.SaveToFile(path); });
 
     QVERIFY2(error.startsWith(QStringLiteral("Cannot write \"%1\": ").arg(path)),
              qPrintable(error));
     QVERIFY2(error.contains(reason), qPrintable(error));
-    QCOMPARE(ReadAll(dir.filePath(QStringLiteral("old.SVT"))), old);
-    QCOMPARE(Entries(dir.path()), before);
+    if (fault == int(SaveFault::FolderVanishes)) {
+        QVERIFY(!QFileInfo::exists(folder)); // nothing was made in its place
+    } else {
+        QCOMPARE(ReadAll(folder + QStringLiteral("/old.SVT")), old);
+        QCOMPARE(Entries(folder), before);
+    }
     QVERIFY(!QFile::exists(QStringLiteral("/proc/svt-test.SVT")));
-
-    // The seam fails one save only.
-    const QString next = dir.filePath(QStringLiteral("next.SVT"));
-    Sample().SaveToFile(next);
-    QCOMPARE(ReadAll(next), Sample().ToSvt());
 }
+
+#ifdef Q_OS_UNIX
+void TestApplication::fileSizeLimitKeepsEarlierFile_data() {
+    // A file size limit makes the write meet the limit for real, as a full disk does; the
+    // limit is set in a child process so that this one is not affected. A small file fits
+    // a write buffer, so its failure surfaces only when the buffer is written out.
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments"); // %1 stands for the target
+    QTest::addColumn<qint64>("limit");
+    QTest::newRow("small application")
+        << QStringLiteral("save_child") << QStringList{QStringLiteral("40"), QStringLiteral("%1")}
+        << qint64(1024);
+    QTest::newRow("large application")
+        << QStringLiteral("save_child")
+        << QStringList{QStringLiteral("20000"), QStringLiteral("%1")} << qint64(64 * 1024);
+    QTest::newRow("manual") << QStringLiteral("svc-manual")
+                            << QStringList{QStringLiteral(SVC_MANUAL_SOURCE), QStringLiteral("%1")}
+                            << qint64(16 * 1024);
+}
+
+void TestApplication::fileSizeLimitKeepsEarlierFile() {
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(qint64, limit);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("old.SVT"));
+    const QByteArray old(4096, 'o');
+    WriteAll(path, old);
+    for (QString& a : arguments)
+        a = a.arg(path);
+
+    QProcess child;
+    child.setChildProcessModifier([limit] {
+        std::signal(SIGXFSZ, SIG_IGN); // fail the write with EFBIG instead of ending
+        rlimit lowered{};
+        getrlimit(RLIMIT_FSIZE, &lowered);
+        lowered.rlim_cur = rlim_t(limit);
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    });
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + program, arguments);
+    QVERIFY(child.waitForFinished(120000));
+    const QString out =
+        QString::fromLocal8Bit(child.readAllStandardOutput() + child.readAllStandardError());
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(child.exitCode() == 1, qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("Cannot write \"%1\": ").arg(path)), qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("File too large")), qPrintable(out));
+    QCOMPARE(ReadAll(path), old);
+    QCOMPARE(Entries(dir.path()), QStringList{QStringLiteral("old.SVT")});
+
+    // Without the limit the same save goes through.
+    child.setChildProcessModifier({});
+    child.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + program, arguments);
+    QVERIFY(child.waitForFinished(120000));
+    QVERIFY2(child.exitCode() == 0, child.readAllStandardOutput().constData());
+    QVERIFY(ReadAll(path) != old);
+    QCOMPARE(Entries(dir.path()), QStringList{QStringLiteral("old.SVT")});
+}
+#endif
 
 void TestApplication::loadReportsMissingFile() {
     QTemporaryDir dir;

@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <functional>
+
 class HubProcess {
 public:
     HubProcess() = default;
@@ -71,6 +73,14 @@ public:
         return log_;
     }
 
+    // Runs in the hub's process before it starts (limits, signals); set before Start.
+    void SetChildSetup(std::function<void()> setup) {
+        process_.setChildProcessModifier(std::move(setup));
+    }
+    void SetEnvironment(const QProcessEnvironment& environment) {
+        process_.setProcessEnvironment(environment);
+    }
+    qint64 pid() const { return process_.processId(); }
     quint16 port() const { return port_; }
     const QString& name() const { return name_; }
     const QString& firstLine() const { return firstLine_; }

@@ -2,6 +2,7 @@
 // misbehave (a fake server on its own thread that answers exactly what a test tells it).
 
 #include "hub/HubReader.h"
+#include "hub/LocalEndpoint.h"
 #include "hub_process.h"
 
 #include <QLocalServer>
@@ -44,7 +45,7 @@ protected:
     void run() override {
         QTcpServer tcp;
         QLocalServer local;
-        if (tcp.listen(QHostAddress::LocalHost, 0) && local.listen(name_))
+        if (tcp.listen(QHostAddress::LocalHost, 0) && local.listen(hubwire::LocalEndpoint(name_)))
             port_ = tcp.serverPort();
         QObject::connect(&tcp, &QTcpServer::newConnection, &tcp, [&] {
             while (QTcpSocket* socket = tcp.nextPendingConnection()) {

@@ -3,6 +3,7 @@
 #include "Gateway.h"
 #include "TagFile.h"
 #include "hub/Framing.h"
+#include "hub/LocalEndpoint.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -16,9 +17,15 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace demohub {
 
-static constexpr qint64 MaxUnsentBytes = qint64(256) * 1024 * 1024;
 // How late the "slow" fault answers.
 static constexpr int SlowAnswerMs = 1000;
 
@@ -40,6 +47,19 @@ public:
         : server_(server), socket_(socket), id_(id), peer_(std::move(peer)) {
         socket_->setParent(this);
         connect(socket_, &QIODevice::readyRead, this, &Session::Read);
+        // A connection that neither asks nor takes anything for a long time is closed, so
+        // that idle clients cannot hold the hub's connections for as long as they like.
+        idle_ = new QTimer(this);
+        idle_->setSingleShot(true);
+        idle_->setInterval(server_.options_.idleTimeoutMs);
+        connect(idle_, &QTimer::timeout, this, [this] {
+            server_.Log(QStringLiteral("svcorblex-hub: client %1 was idle for %2 s; closing")
+                            .arg(id_)
+                            .arg(double(idle_->interval()) / 1000.0));
+            Drop();
+        });
+        connect(socket_, &QIODevice::bytesWritten, idle_, qOverload<>(&QTimer::start));
+        idle_->start();
         if (auto* local = qobject_cast<QLocalSocket*>(socket_))
             connect(local, &QLocalSocket::disconnected, this, &Session::Gone);
         else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_))
@@ -87,6 +107,7 @@ public:
 
 private:
     void Read() {
+        idle_->start();
         reader_.Append(socket_->readAll());
         QByteArray command;
         for (;;) {
@@ -111,7 +132,7 @@ private:
             return;
         gone_ = true;
         server_.Log(QStringLiteral("svcorblex-hub: client %1 disconnected").arg(id_));
-        std::erase(server_.sessions_, this);
+        server_.Forget(this);
         deleteLater();
     }
 
@@ -122,6 +143,7 @@ private:
     hubwire::CommandReader reader_;
     QByteArray drip_;
     QTimer* dripTimer_ = nullptr;
+    QTimer* idle_ = nullptr;
     bool gone_ = false;
 };
 
@@ -145,8 +167,30 @@ void HubServer::Log(const QString& line) const {
 }
 
 bool HubServer::Start(QString* error) {
+#ifdef Q_OS_UNIX
+    // Every client takes a file descriptor. The cap stays below the process's limit, with
+    // room for the hub's own files, so that running out of descriptors does not stop the
+    // listeners in the first place.
+    constexpr rlim_t Headroom = 32;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        rlim_t(options_.maxClients) + Headroom > limit.rlim_cur) {
+        options_.maxClients = int(std::max<rlim_t>(1, limit.rlim_cur - std::min(limit.rlim_cur, Headroom)));
+        Log(QStringLiteral("svcorblex-hub: at most %1 clients at once, as this process may open "
+                           "only %2 files (ulimit -n)")
+                .arg(options_.maxClients)
+                .arg(quint64(limit.rlim_cur)));
+    }
+#endif
     if (!Listen(error))
         return false;
+    // A listener that the system stopped (no file descriptor left for a new connection) is
+    // started again once a second, for as long as that takes: no busy retrying.
+    relisten_ = new QTimer(this);
+    relisten_->setInterval(1000);
+    connect(relisten_, &QTimer::timeout, this, &HubServer::CheckListeners);
+    relisten_->start();
+    Log(QStringLiteral("svcorblex-hub: local endpoint %1 is %2").arg(options_.localName, localPath_));
     if (options_.fault == Fault::Flap) {
         auto* flap = new QTimer(this);
         connect(flap, &QTimer::timeout, this, &HubServer::Flap);
@@ -169,6 +213,9 @@ bool HubServer::Listen(QString* error) {
                         .arg(options_.port)
                         .arg(tcp_->errorString()));
     port_ = tcp_->serverPort();
+    // After a failed accept the server pauses itself for good; CheckListeners resumes it.
+    connect(tcp_, &QTcpServer::acceptError, this,
+            [this] { AcceptFailed(QStringLiteral("TCP"), tcp_->errorString()); });
     connect(tcp_, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = tcp_->nextPendingConnection()) {
             socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -180,16 +227,21 @@ bool HubServer::Listen(QString* error) {
 
     // A socket file left behind by a hub that died is removed; one that still answers
     // belongs to a running hub and is left alone.
+    QString why;
+    localPath_ = hubwire::LocalEndpoint(options_.localName, &why);
+    if (localPath_.isEmpty())
+        return fail(QStringLiteral("cannot listen on local endpoint %1: %2")
+                        .arg(options_.localName, why));
     {
         QLocalSocket probe;
-        probe.connectToServer(options_.localName);
+        probe.connectToServer(localPath_);
         if (probe.waitForConnected(200))
             return fail(QStringLiteral("local endpoint %1 is in use by another hub")
                             .arg(options_.localName));
     }
-    QLocalServer::removeServer(options_.localName);
+    QLocalServer::removeServer(localPath_);
     local_ = new QLocalServer(this);
-    if (!local_->listen(options_.localName))
+    if (!local_->listen(localPath_))
         return fail(QStringLiteral("cannot listen on local endpoint %1: %2")
                         .arg(options_.localName, local_->errorString()));
     connect(local_, &QLocalServer::newConnection, this, [this] {
@@ -216,7 +268,88 @@ QString HubServer::ListeningText() const {
         .arg(options_.localName);
 }
 
+void HubServer::AcceptFailed(const QString& transport, const QString& why) {
+    acceptFailing_ = true;
+    Log(QStringLiteral("svcorblex-hub: cannot accept a %1 connection (%2); trying again in 1 s")
+            .arg(transport, why));
+}
+
+namespace {
+
+// True when this process cannot open one more file.
+bool OutOfDescriptors() {
+#ifdef Q_OS_UNIX
+    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return false;
+    }
+    return errno == EMFILE || errno == ENFILE;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+void HubServer::CheckListeners() {
+    if (!tcp_ || !local_)
+        return; // not listening on purpose (fault flap)
+    // Out of descriptors, the TCP server does not always report that it cannot accept; it
+    // may then try again and again in a busy loop. It is paused until a descriptor is free.
+    if (OutOfDescriptors()) {
+        tcp_->pauseAccepting();
+        acceptFailing_ = true;
+        Log(QStringLiteral("svcorblex-hub: out of file descriptors (ulimit -n); new connections "
+                           "wait; trying again in 1 s"));
+        return;
+    }
+    if (acceptFailing_)
+        tcp_->resumeAccepting();
+    // A local server that fails to accept closes itself; it is opened again here.
+    if (!local_->isListening()) {
+        QLocalServer::removeServer(localPath_);
+        if (local_->listen(localPath_)) {
+            Log(QStringLiteral("svcorblex-hub: listening on local endpoint %1 again")
+                    .arg(options_.localName));
+        } else {
+            acceptFailing_ = true;
+            Log(QStringLiteral("svcorblex-hub: cannot listen on local endpoint %1 (%2); trying "
+                               "again in 1 s")
+                    .arg(options_.localName, local_->errorString()));
+        }
+    }
+}
+
+void HubServer::Forget(Session* session) {
+    std::erase(sessions_, session);
+    if (atClientCap_ && qsizetype(sessions_.size()) < options_.maxClients) {
+        atClientCap_ = false;
+        Log(QStringLiteral("svcorblex-hub: %1 clients connected; accepting new clients again")
+                .arg(sessions_.size()));
+    }
+}
+
 void HubServer::Accept(QIODevice* socket, const QString& peer) {
+    if (acceptFailing_) {
+        acceptFailing_ = false;
+        Log(QStringLiteral("svcorblex-hub: accepting connections again"));
+    }
+    if (qsizetype(sessions_.size()) >= options_.maxClients) {
+        // Closed at once, so the client learns it now rather than at its time-out.
+        if (!atClientCap_) {
+            atClientCap_ = true;
+            Log(QStringLiteral("svcorblex-hub: %1 clients connected, the most allowed "
+                               "(--max-clients); closing new connections until one leaves")
+                    .arg(sessions_.size()));
+        }
+        if (auto* local = qobject_cast<QLocalSocket*>(socket))
+            local->abort();
+        else if (auto* tcp = qobject_cast<QTcpSocket*>(socket))
+            tcp->abort();
+        socket->deleteLater();
+        return;
+    }
     const int id = nextSessionId_++;
     sessions_.push_back(new Session(*this, socket, id, peer));
     Log(QStringLiteral("svcorblex-hub: client %1 connected (%2)").arg(id).arg(peer));
@@ -247,8 +380,10 @@ QByteArray HubServer::Answer(const QByteArray& command) const {
 
 void HubServer::Respond(Session& session, const QByteArray& command) {
     // A client that keeps asking without reading its answers would make the hub buffer
-    // without end; it is dropped instead.
-    if (session.socket().bytesToWrite() > MaxUnsentBytes) {
+    // without end and keep it busy making answers nobody takes, delaying everyone else; a
+    // client that reads waits for each answer before it asks again, so once more than a
+    // little of its answers waits, it is dropped instead.
+    if (session.socket().bytesToWrite() > options_.maxUnsentBytes) {
         Log(QStringLiteral("svcorblex-hub: client %1 does not read its answers; dropping it")
                 .arg(session.id()));
         session.Drop();

@@ -48,6 +48,14 @@ struct ServerOptions {
     // hundredth of it. Tests shorten it to run the same cases faster.
     int faultPeriodMs = 2000;
     quint64 seed = 1;
+
+    // Most clients served at once; one more is closed as soon as it connects.
+    int maxClients = 256;
+    // A client that neither sends nor takes anything for this long is closed.
+    int idleTimeoutMs = 10 * 60 * 1000;
+    // A client whose earlier answers still wait to be sent beyond this many bytes when it asks
+    // again does not read them; it is disconnected instead of answered.
+    qint64 maxUnsentBytes = qint64(1) * 1024 * 1024;
 };
 
 class Session;
@@ -80,11 +88,14 @@ public:
 private:
     friend class Session;
     void Accept(QIODevice* socket, const QString& peer);
+    void Forget(Session* session);
     void Respond(Session& session, const QByteArray& command);
     bool Listen(QString* error);
     void StopListening();
     void Flap();
     void CheckTagFile();
+    void AcceptFailed(const QString& transport, const QString& why);
+    void CheckListeners();
     void ReloadTagFile(bool initial, QString* error);
 
     ServerOptions options_;
@@ -92,9 +103,14 @@ private:
     QElapsedTimer clock_;
     QLocalServer* local_ = nullptr;
     QTcpServer* tcp_ = nullptr;
+    QString localPath_;
     quint16 port_ = 0;
     int nextSessionId_ = 1;
     std::vector<Session*> sessions_;
+    bool atClientCap_ = false;
+    // Retries listening after the system refused a connection (out of file descriptors).
+    QTimer* relisten_ = nullptr;
+    bool acceptFailing_ = false;
 
     QString tagFile_;
     QByteArray tagFileText_;

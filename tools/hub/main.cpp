@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 
@@ -70,8 +71,17 @@ int main(int argc, char* argv[]) {
         QStringLiteral("MS"), QStringLiteral("2000"));
     const QCommandLineOption quietOption(QStringLiteral("quiet"),
                                          QStringLiteral("Do not log connections."));
+    const QCommandLineOption maxClientsOption(
+        QStringLiteral("max-clients"),
+        QStringLiteral("Most clients served at once (default 256); more are closed at once."),
+        QStringLiteral("N"), QStringLiteral("256"));
+    const QCommandLineOption idleOption(
+        QStringLiteral("idle-timeout"),
+        QStringLiteral("Close a client idle for this many seconds (default 600)."),
+        QStringLiteral("SECONDS"), QStringLiteral("600"));
     parser.addOptions({portOption, listenOption, nameOption, tagsOption, syntheticOption,
-                       seedOption, faultOption, faultPeriodOption, quietOption});
+                       seedOption, faultOption, faultPeriodOption, quietOption, maxClientsOption,
+                       idleOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return Fail(QStringLiteral("unexpected argument \"%1\"; see --help")
@@ -96,6 +106,14 @@ int main(int argc, char* argv[]) {
     if (!ok)
         return Fail(QStringLiteral("--seed must be a whole number"));
     options.quiet = parser.isSet(quietOption);
+    const int maxClients = parser.value(maxClientsOption).toInt(&ok);
+    if (!ok || maxClients < 1)
+        return Fail(QStringLiteral("--max-clients must be a whole number from 1"));
+    options.maxClients = maxClients;
+    const double idleSeconds = parser.value(idleOption).toDouble(&ok);
+    if (!ok || !(idleSeconds >= 0.01) || idleSeconds > 24 * 3600)
+        return Fail(QStringLiteral("--idle-timeout must be 0.01 to 86400 seconds"));
+    options.idleTimeoutMs = int(std::lround(idleSeconds * 1000));
     if (parser.isSet(faultOption)) {
         const auto fault = demohub::ParseFault(parser.value(faultOption));
         if (!fault)

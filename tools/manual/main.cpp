@@ -2,7 +2,11 @@
 // banner, styled headings and tables, images resolved relative to the Markdown file, and a
 // footer with page numbers. Runs at build time; needs no display (QT_QPA_PLATFORM=offscreen).
 
+#include "generate/SaveFile.h"
+#include "component/Component.h"
+
 #include <QAbstractTextDocumentLayout>
+#include <QBuffer>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
@@ -355,7 +359,11 @@ int main(int argc, char* argv[]) {
     const QDir base = QFileInfo(input).absoluteDir();
     const QString markdown = DropMissingImages(QString::fromUtf8(input.readAll()), base);
 
-    QPdfWriter writer(args.at(1));
+    // The document is made in memory and replaces the file only when it is complete, so
+    // that a failed build leaves an earlier manual as it was.
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&pdf);
     writer.setPageSize(QPageSize(QPageSize::A4));
     writer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
     writer.setResolution(600);
@@ -422,6 +430,12 @@ int main(int argc, char* argv[]) {
     }
     if (!painter.end()) {
         Note(QStringLiteral("cannot finish %1").arg(args.at(1)));
+        return 1;
+    }
+    try {
+        savefile::Replace(args.at(1), pdf.data());
+    } catch (const ComponentError& e) {
+        Note(e.message());
         return 1;
     }
     return 0;

@@ -1,0 +1,297 @@
+// The demo hub under load and attack, with real sockets on loopback: a cap on clients, idle
+// connections closed, clients that do not read their answers dropped, a listener that comes
+// back after the descriptors ran out, and a local endpoint no other user can take first.
+
+#include "hub/HubReader.h"
+#include "hub/LocalEndpoint.h"
+#include "hub_process.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalSocket>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Sockets = std::vector<std::unique_ptr<QTcpSocket>>;
+
+std::unique_ptr<QTcpSocket> Connect(quint16 port) {
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    return socket->waitForConnected(5000) ? std::move(socket) : nullptr;
+}
+
+// True when the hub closes the connection within five seconds.
+bool ClosedByHub(QTcpSocket& socket) {
+    if (socket.state() == QAbstractSocket::UnconnectedState)
+        return true;
+    return socket.waitForDisconnected(5000) || socket.state() == QAbstractSocket::UnconnectedState;
+}
+
+QString Ask(const QString& name, const QString& request, int timeoutMs = 5000) {
+    SVComSrvClass reader(name);
+    reader.SetSilent(true);
+    reader.SetTimeoutMs(timeoutMs);
+    return reader.ReadInputFile(request);
+}
+
+// Processor time the process has used so far, in seconds (user and system).
+double CpuSeconds(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
+           double(::sysconf(_SC_CLK_TCK));
+}
+
+} // namespace
+
+class TestHubLimits : public QObject {
+    Q_OBJECT
+
+private slots:
+    void clientCapClosesNewcomersAndServesTheRest() {
+        HubProcess hub;
+        QVERIFY(hub.Start({QStringLiteral("--max-clients"), QStringLiteral("3")}));
+        Sockets held;
+        for (int i = 0; i < 3; ++i) {
+            held.push_back(Connect(hub.port()));
+            QVERIFY(held.back());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(hub.Log().count(QStringLiteral(" connected (")), 3, 5000);
+
+        // One more, on either transport, is closed at once instead of waiting to time out.
+        const auto extra = Connect(hub.port());
+        QVERIFY(extra);
+        QVERIFY(ClosedByHub(*extra));
+        QVERIFY(Ask(hub.name(), QStringLiteral("HUB:GETTAGS")).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            hub.Log().contains(QStringLiteral("3 clients connected, the most allowed")), 5000);
+        QCOMPARE(hub.Log().count(QStringLiteral("the most allowed")), 1); // said once
+
+        // The clients it holds are served as before; when one leaves, a newcomer is served.
+        held[0]->write("GETTAGS\n");
+        QVERIFY(held[0]->waitForReadyRead(5000));
+        held[1]->disconnectFromHost();
+        QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("accepting new clients again")),
+                                 5000);
+        QVERIFY(!Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS")).isEmpty());
+    }
+
+    void idleClientsAreClosed() {
+        HubProcess hub;
+        QVERIFY(hub.Start({QStringLiteral("--idle-timeout"), QStringLiteral("0.3")}));
+        const auto idle = Connect(hub.port());
+        QVERIFY(idle);
+        QVERIFY(ClosedByHub(*idle));
+        QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("was idle for 0.3 s; closing")),
+                                 5000);
+        // A client that asks is served; the hub still takes new clients.
+        QVERIFY(!Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETVALUES")).isEmpty());
+    }
+
+    void clientsThatDoNotReadCannotDelayOthers() {
+        HubProcess hub;
+        QVERIFY(hub.Start());
+        // Eight clients each send a flood of requests and never read an answer.
+        const QByteArray flood = QByteArray("GETVALUES\n").repeated(20000);
+        Sockets greedy;
+        for (int i = 0; i < 8; ++i) {
+            greedy.push_back(Connect(hub.port()));
+            QVERIFY(greedy.back());
+            greedy.back()->write(flood);
+            greedy.back()->flush();
+        }
+        // A normal request meanwhile is answered within a second.
+        QVERIFY(!Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS"), 1000).isEmpty());
+        for (auto& socket : greedy)
+            QVERIFY(ClosedByHub(*socket));
+        QTRY_COMPARE_WITH_TIMEOUT(hub.Log().count(QStringLiteral("does not read its answers")), 8,
+                                  5000);
+    }
+
+    void fewDescriptorsLowerTheCapInsteadOfStoppingTheListener() {
+        // Each client costs the hub a descriptor; with few of them, more clients than it may
+        // hold must not stop its listeners (they used to stay dead or spin).
+        HubProcess hub;
+        hub.SetChildSetup([] {
+            rlimit limit{};
+            getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = 64;
+            setrlimit(RLIMIT_NOFILE, &limit);
+        });
+        QVERIFY(hub.Start());
+        const double cpuBefore = CpuSeconds(hub.pid());
+        QElapsedTimer wall;
+        wall.start();
+        Sockets idle;
+        for (int i = 0; i < 100; ++i) {
+            idle.push_back(Connect(hub.port()));
+            QVERIFY(idle.back());
+        }
+        QLocalSocket local;
+        local.connectToServer(hubwire::LocalEndpoint(hub.name()));
+        // The ones past the cap are closed at once; the others are held.
+        const auto closed = [&] {
+            return std::count_if(idle.begin(), idle.end(), [](const auto& socket) {
+                return socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(closed(), qsizetype(100 - 32), 10000);
+        const double cpu = CpuSeconds(hub.pid()) - cpuBefore;
+        QVERIFY2(
+            cpu < 0.5 * double(wall.elapsed()) / 1000.0 + 0.5,
+            qPrintable(
+                QStringLiteral("%1 s of processor time in %2 ms").arg(cpu).arg(wall.elapsed())));
+
+        idle.clear();
+        local.abort();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS"), 1000).isEmpty(), 10000);
+        QVERIFY(!Ask(hub.name(), QStringLiteral("HUB:GETTAGS")).isEmpty());
+        QVERIFY2(hub.Log().contains(QStringLiteral("at most 32 clients at once")) &&
+                     !hub.Log().contains(QStringLiteral("cannot accept")),
+                 qPrintable(hub.Log()));
+    }
+
+    void listenersComeBackAfterDescriptorsRanOut() {
+        // Other files can use up the descriptors too. Here the hub's limit is lowered after
+        // start, below what its clients hold, and raised again later: meanwhile it must retry
+        // now and then without spinning, and serve on both transports once it can.
+        HubProcess hub;
+        QVERIFY(hub.Start({QStringLiteral("--max-clients"), QStringLiteral("200")}));
+        const auto setLimit = [&](rlim_t files) {
+            rlimit limit{};
+            prlimit(pid_t(hub.pid()), RLIMIT_NOFILE, nullptr, &limit);
+            limit.rlim_cur = files;
+            return prlimit(pid_t(hub.pid()), RLIMIT_NOFILE, &limit, nullptr) == 0;
+        };
+        const auto raise = qScopeGuard([&] { setLimit(1024); });
+        QVERIFY(setLimit(48));
+        Sockets idle;
+        for (int i = 0; i < 60; ++i) {
+            idle.push_back(Connect(hub.port()));
+            QVERIFY(idle.back());
+        }
+        QLocalSocket local;
+        local.connectToServer(hubwire::LocalEndpoint(hub.name()));
+        // The hub says so, and tries again a second later.
+        const QString failed = QStringLiteral("; trying again in 1 s");
+        QTRY_VERIFY_WITH_TIMEOUT(hub.Log().count(failed) >= 2, 10000);
+        const int before = int(hub.Log().count(failed));
+        QElapsedTimer wall;
+        wall.start();
+        const double cpuBefore = CpuSeconds(hub.pid());
+        QTRY_VERIFY_WITH_TIMEOUT(hub.Log().count(failed) >= before + 2, 10000);
+        const double cpu = CpuSeconds(hub.pid()) - cpuBefore;
+        QVERIFY2(
+            cpu < 0.5 * double(wall.elapsed()) / 1000.0,
+            qPrintable(
+                QStringLiteral("%1 s of processor time in %2 ms").arg(cpu).arg(wall.elapsed())));
+
+        QVERIFY(setLimit(1024));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS"), 1000).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Ask(hub.name(), QStringLiteral("HUB:GETTAGS"), 1000).isEmpty(),
+                                 10000);
+        idle.clear();
+    }
+
+    void localEndpointIsPrivate_data() {
+        QTest::addColumn<QString>("runtime"); // XDG_RUNTIME_DIR; "-" unset
+        QTest::addColumn<QString>("squat");   // what another user left in the temporary folder
+        QTest::addColumn<QString>("refusal"); // empty: the hub starts and the reader finds it
+        QTest::newRow("runtime folder") << "runtime"
+                                        << ""
+                                        << "";
+        QTest::newRow("runtime folder wins over a squatter") << "runtime"
+                                                             << "open"
+                                                             << "";
+        QTest::newRow("private temporary folder") << "-"
+                                                  << ""
+                                                  << "";
+        QTest::newRow("temporary folder open to others") << "-"
+                                                         << "open"
+                                                         << "is open to other users";
+        QTest::newRow("temporary folder of another user") << "-"
+                                                          << "other"
+                                                          << "belongs to another user";
+    }
+    void localEndpointIsPrivate() {
+        QFETCH(QString, runtime);
+        QFETCH(QString, squat);
+        QFETCH(QString, refusal);
+        QTemporaryDir temp;
+        const QString runtimeDir = temp.filePath(QStringLiteral("run"));
+        QVERIFY(QDir().mkpath(runtimeDir));
+        const QString tmp = temp.filePath(QStringLiteral("tmp"));
+        QVERIFY(QDir().mkpath(tmp));
+        const QString folder = tmp + QStringLiteral("/svcorblex-%1").arg(::geteuid());
+        if (!squat.isEmpty()) {
+            QVERIFY(QDir().mkpath(folder));
+            if (squat == QLatin1String("open")) {
+                QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+            } else {
+                if (::geteuid() != 0)
+                    QSKIP("only the superuser can make a folder another user's");
+                QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0700), 0);
+                QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+            }
+        }
+        // The hub and this process (the reader) look in the same place.
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(tmp));
+        if (runtime == QLatin1String("-"))
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir));
+        const auto restore = qScopeGuard([&] {
+            qputenv("TMPDIR", oldTmp);
+            if (oldRuntime.isNull())
+                qunsetenv("XDG_RUNTIME_DIR");
+            else
+                qputenv("XDG_RUNTIME_DIR", oldRuntime);
+        });
+
+        const QString name = HubProcess::UniqueName();
+        QString why;
+        const QString path = hubwire::LocalEndpoint(name, &why);
+        HubProcess hub;
+        hub.SetEnvironment(QProcessEnvironment::systemEnvironment());
+        const bool started = hub.Start({}, 0, name);
+        if (!refusal.isEmpty()) {
+            QVERIFY(path.isEmpty());
+            QVERIFY2(why.contains(refusal), qPrintable(why));
+            QVERIFY(!started);
+            QVERIFY2(hub.Log().contains(refusal), qPrintable(hub.Log()));
+            QVERIFY(Ask(name, QStringLiteral("HUB:GETTAGS"), 1000).isEmpty());
+            return;
+        }
+        QVERIFY2(started, qPrintable(hub.Log()));
+        const QString expected =
+            (runtime == QLatin1String("-") ? folder : runtimeDir) + QLatin1Char('/') + name;
+        QCOMPARE(path, expected);
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(QFileInfo(path).path()).constData(), &info), 0);
+        if (runtime == QLatin1String("-"))
+            QCOMPARE(info.st_mode & 0777, 0700u);
+        QVERIFY(QFileInfo::exists(path));
+        QVERIFY(!Ask(name, QStringLiteral("HUB:GETTAGS")).isEmpty());
+        // A full path is taken as it is.
+        QCOMPARE(hubwire::LocalEndpoint(path), path);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHubLimits)
+#include "test_hub_limits.moc"
