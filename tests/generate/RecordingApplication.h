@@ -7,7 +7,7 @@
 #include <QStringList>
 
 struct RecordingApplication : IApplication, IVariables, IVariable {
-    explicit RecordingApplication(QStringList& calls) : calls(calls) {}
+    explicit RecordingApplication(QStringList& record) : calls(record) {}
     void SetUp(int v) override { calls << QStringLiteral("SetUp(%1)").arg(v); }
     void SetTitle(const QString& t) override { calls << QStringLiteral("SetTitle(%1)").arg(t); }
     IVariables& GetVariables() override {
