@@ -190,27 +190,26 @@ private slots:
         QVERIFY(!f.Button("cmdFinish")->isEnabled());
     }
 
+    // The Close button and the window's own close command end sampling and unload alike.
+    void closeStopsSamplingAndUnloads_data() {
+        QTest::addColumn<bool>("button");
+        QTest::newRow("Close button") << true;
+        QTest::newRow("window close command") << false;
+    }
     void closeStopsSamplingAndUnloads() {
+        QFETCH(bool, button);
         WizardFixture f;
         QVERIFY(f.Start());
         f.ConnectDirect(Tags3, Values3);
         QSignalSpy unloaded(f.window.get(), &frmSVCorblexAppGen::Unloaded);
-        f.Click("cmdClose");
+        if (button)
+            f.Click("cmdClose");
+        else
+            QVERIFY(f.window->close());
         QVERIFY(f.window->StopSampling());
         QVERIFY(!f.Timer()->isActive());
         QCOMPARE(f.Timer()->interval(), 0);
         QVERIFY(!f.window->isVisible());
-        QCOMPARE(unloaded.count(), 1);
-    }
-
-    void windowCloseCommandRunsTheCloseRequest() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.ConnectDirect(Tags3, Values3);
-        QSignalSpy unloaded(f.window.get(), &frmSVCorblexAppGen::Unloaded);
-        QVERIFY(f.window->close());
-        QVERIFY(f.window->StopSampling());
-        QVERIFY(!f.Timer()->isActive());
         QCOMPARE(unloaded.count(), 1);
     }
 

@@ -1,7 +1,7 @@
 // The whole road of one run against a real demo hub: connect over TCP, sample on the real
 // timer, choose tags, lay out the columns, save the application, read the file back, and
 // preview and open it with the real sv6.exe and sv6admin.exe. Every page is also saved as a
-// picture.
+// picture in the test output.
 
 #include "E2eWizard.h"
 
@@ -13,8 +13,8 @@
 
 namespace {
 
-// Saves a picture of the window to the test output and, when SVC_UPDATE_SCREENSHOTS is set,
-// to docs/images for the README.
+// Saves a picture of the window to the test output, e2e/NAME, for a person to look at (and
+// for scripts/screenshots to copy into docs/images).
 void SavePicture(QWidget* widget, const QString& name) {
     // Let the grids apply their pending changes before the picture is taken.
     QCoreApplication::processEvents();
@@ -22,11 +22,6 @@ void SavePicture(QWidget* widget, const QString& name) {
     const QString folder = TestOutputFolder() + QStringLiteral("/e2e");
     QDir().mkpath(folder);
     QVERIFY(picture.save(folder + QLatin1Char('/') + name, "PNG"));
-    if (qEnvironmentVariableIsSet("SVC_UPDATE_SCREENSHOTS")) {
-        const QString docs = QStringLiteral(SVC_SOURCE_DIR "/docs/images");
-        QDir().mkpath(docs);
-        QVERIFY(picture.save(docs + QLatin1Char('/') + name, "PNG"));
-    }
 }
 
 // The row of the grid whose column `col` holds `text`, or -1.
@@ -97,36 +92,95 @@ private slots:
                  qPrintable(hub_.Log()));
     }
 
+    // The whole road, page by page; each step stops the run when it fails.
     void road() {
         E2eWizard w;
         QVERIFY(w.Start());
-        frmSVCorblexAppGen* window = w.window.get();
-        QTemporaryDir files;
-        QVERIFY(files.isValid());
+        QVERIFY(files_.isValid());
+        connectPage(w);
+        if (QTest::currentTestFailed())
+            return;
+        samplingPage(w);
+        if (QTest::currentTestFailed())
+            return;
+        selectTagsPage(w);
+        if (QTest::currentTestFailed())
+            return;
+        layoutPage(w);
+        if (QTest::currentTestFailed())
+            return;
+        generatePage(w);
+        if (QTest::currentTestFailed())
+            return;
+        fileHoldsWhatThePagesShowed(w);
+        if (QTest::currentTestFailed())
+            return;
+        previewAndOpen(w);
+        if (QTest::currentTestFailed())
+            return;
+        w.Click("cmdClose");
+        QVERIFY(!w.window->isVisible());
+    }
 
+    // The direct method reaches the hub through its local endpoint; the reader is the real
+    // one, told the endpoint name of the test's hub instead of the fixed one.
+    void directViaLocalEndpoint() {
+        const QString name = hub_.name();
+        ScopedComponent reader(QLatin1String(HubReaderClassName),
+                               [name] { return std::make_unique<SVComSrvClass>(name); });
+        E2eWizard w;
+        QVERIFY(w.Start());
+        QVERIFY(w.Find<QRadioButton>("optConnectMethod(0)")->isChecked());
+        QVERIFY(!w.Box("txtTCPport")->isEnabled());
+        E2eWizard::Type(w.Box("txtSampleRate"), QStringLiteral("200"));
+        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        QCOMPARE(window(w)->CurrentPage(), 1);
+        QCOMPARE(window(w)->HubPrefix(), QStringLiteral("HUB:"));
+        QCOMPARE(window(w)->Tags().Count(), 41);
+        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 3, 10000);
+        QCOMPARE(w.messages.Texts(), QStringList());
+        QCOMPARE(w.settings.Read(QStringLiteral("Method")).toString(), QStringLiteral("0"));
+    }
+
+    void cleanupTestCase() { hub_.Stop(); }
+
+private:
+    static frmSVCorblexAppGen* window(E2eWizard& w) { return w.window.get(); }
+
+    // What the Select Tags page showed of a chosen tag.
+    struct Shown {
+        QString type, length, decimals;
+    };
+
+    // Connect: the remote hub's address, port and rate typed; Next fetches the tags.
+    void connectPage(E2eWizard& w) {
         // Connect page.
-        QCOMPARE(window->CurrentPage(), 0);
+        QCOMPARE(w.window->CurrentPage(), 0);
         w.FillConnectPage(hub_.port(), 200);
         QVERIFY(w.Find<QRadioButton>("optConnectMethod(1)")->isChecked());
         QVERIFY(w.Box("txtTCPaddress")->isEnabled());
         QCOMPARE(w.Box("txtTCPport")->text(), QString::number(hub_.port()));
-        SavePicture(window, QStringLiteral("page0-connect.png"));
+        SavePicture(w.window.get(), QStringLiteral("page0-connect.png"));
         QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
         QCOMPARE(w.messages.Texts(), QStringList());
         QVERIFY(!E2eWizard::BusyPointerShown());
-        QCOMPARE(window->CurrentPage(), 1);
-        QCOMPARE(window->HubPrefix(), hub_.TcpPrefix());
-        QCOMPARE(window->Tags().Count(), 41);
+        QCOMPARE(w.window->CurrentPage(), 1);
+        QCOMPARE(w.window->HubPrefix(), hub_.TcpPrefix());
+        QCOMPARE(w.window->Tags().Count(), 41);
         QCOMPARE(w.settings.Read(QStringLiteral("Method")).toString(), QStringLiteral("1"));
         QCOMPARE(w.settings.Read(QStringLiteral("SampleRate")).toString(), QStringLiteral("200"));
+    }
 
+    // Sampling on the real timer until the properties settle; leaving it stops the timer.
+    void samplingPage(E2eWizard& w) {
         // Sampling page: the real timer samples every 200 ms.
         FlexGrid* sampling = w.Grid("SamplingGrid");
         QVERIFY(w.Timer()->isActive());
         QCOMPARE(w.Timer()->interval(), 200);
         QCOMPARE(sampling->Rows(), 42);
         // Right after the first sample, the tags it widened are marked.
-        SavePicture(window, QStringLiteral("page1-sampling.png"));
+        SavePicture(w.window.get(), QStringLiteral("page1-sampling.png"));
         QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 5, 20000);
         QCOMPARE(w.messages.Texts(), QStringList());
         // A few properties the built-in plant fixes whatever the moment.
@@ -139,14 +193,17 @@ private slots:
         QCOMPARE(sampling->TextMatrix(level, 1), QStringLiteral("N"));
         QCOMPARE(sampling->TextMatrix(level, 3), QStringLiteral("1"));
         QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
-        QCOMPARE(window->CurrentPage(), 2);
+        QCOMPARE(w.window->CurrentPage(), 2);
         QVERIFY(!w.Timer()->isActive());
         // No sampling tick comes any more while the Select Tags page is on show.
-        const int samplesWhenLeft = window->SampleCount();
+        const int samplesWhenLeft = w.window->SampleCount();
         QSignalSpy ticks(w.Timer(), &QTimer::timeout);
         QVERIFY(!ticks.wait(500));
-        QCOMPARE(window->SampleCount(), samplesWhenLeft);
+        QCOMPARE(w.window->SampleCount(), samplesWhenLeft);
+    }
 
+    // Select Tags: clear all, then filter and choose the tags of the run.
+    void selectTagsPage(E2eWizard& w) {
         // Select Tags page: clear the select-all box in the heading, then filter and choose.
         FlexGrid* select = w.Grid("SelectTagsGrid");
         QCOMPARE(select->Rows(), 42);
@@ -181,30 +238,30 @@ private slots:
             QVERIFY2(visible.contains(name), qPrintable(name));
         QVERIFY(visible.contains(QStringLiteral("Outdoor Temperature")));
         QVERIFY(!visible.contains(QStringLiteral("Kiln Speed")));
-        SavePicture(window, QStringLiteral("page2-select-tags.png"));
+        SavePicture(w.window.get(), QStringLiteral("page2-select-tags.png"));
 
         // What the page shows of each chosen tag; the file must say the same.
-        struct Shown {
-            QString type, length, decimals;
-        };
-        QHash<QString, Shown> shown;
         for (const QString& name : Chosen) {
             const int r = RowOf(select, 1, name);
-            shown.insert(name, {select->TextMatrix(r, 2), select->TextMatrix(r, 3),
+            shown_.insert(name, {select->TextMatrix(r, 2), select->TextMatrix(r, 3),
                                 select->TextMatrix(r, 4)});
         }
-        QCOMPARE(shown[QStringLiteral("Tank2.Valve")].type, QStringLiteral("T"));
+        QCOMPARE(shown_[QStringLiteral("Tank2.Valve")].type, QStringLiteral("T"));
         QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
         QCOMPARE(w.messages.Texts(), QStringList());
-        QCOMPARE(window->CurrentPage(), 3);
+        QCOMPARE(w.window->CurrentPage(), 3);
         QCOMPARE(w.settings.Read(QStringLiteral("Filter")).toString(), QStringLiteral("Temp"));
+    }
 
+    // Layout: three heading lines, and the first tag column dragged behind the fourth.
+    void layoutPage(E2eWizard& w) {
+        FlexGrid* select = w.Grid("SelectTagsGrid");
         // Layout page: three heading lines, then drag the first tag column behind the fourth.
         FlexGrid* layout = w.Grid("LayoutGrid");
         QCOMPARE(layout->Cols(), 2 + int(Chosen.size()));
         QStringList order; // tag names in column order, as the columns' positions say
         for (int p : ColumnPositions(layout))
-            order << window->Tags().At(p).Name();
+            order << w.window->Tags().At(p).Name();
         QCOMPARE(order, Chosen);
         auto* maxLines = w.Find<QComboBox>("cboMaxLines");
         QCOMPARE(maxLines->currentIndex(), 0);
@@ -226,44 +283,45 @@ private slots:
         QTest::mouseRelease(headerViewport, Qt::LeftButton, {}, to);
         order.clear();
         for (int p : ColumnPositions(layout))
-            order << window->Tags().At(p).Name();
+            order << w.window->Tags().At(p).Name();
         QCOMPARE(order, (QStringList{Chosen[1], Chosen[2], Chosen[3], Chosen[0], Chosen[4]}));
         // The headings travelled with their columns.
         for (int c = 2; c < layout->Cols(); ++c) {
             QString variable = layout->TextMatrix(0, c);
             variable.replace(QStringLiteral("\r\n"), QStringLiteral("_"));
             variable.replace(QLatin1Char('\n'), QLatin1Char('_'));
-            QCOMPARE(variable, window->Tags().At(layout->ColData(c)).Variable());
+            QCOMPARE(variable, w.window->Tags().At(layout->ColData(c)).Variable());
         }
-        SavePicture(window, QStringLiteral("page3-layout.png"));
+        SavePicture(w.window.get(), QStringLiteral("page3-layout.png"));
 
         // What the layout shows: variable names (heading lines joined by "_") in column order.
-        QStringList variables;
-        QStringList names;
         for (int c = 2; c < layout->Cols(); ++c) {
             QString heading = layout->TextMatrix(0, c);
             heading.replace(QStringLiteral("\r\n"), QStringLiteral("_"));
             heading.replace(QLatin1Char('\n'), QLatin1Char('_'));
-            variables << heading;
-            names << select->TextMatrix(layout->ColData(c), 1);
+            variables_ << heading;
+            names_ << select->TextMatrix(layout->ColData(c), 1);
         }
         QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
-        QCOMPARE(window->CurrentPage(), 4);
+        QCOMPARE(w.window->CurrentPage(), 4);
         QCOMPARE(w.settings.Read(QStringLiteral("MaxLines")).toString(), QStringLiteral("3"));
+    }
 
+    // Generate: title, Save As answered with a temporary path, Finish.
+    void generatePage(E2eWizard& w) {
         // Generate page: title, Save As answered with a path in a temporary folder, Finish.
         QVERIFY(!w.Button("cmdNext")->isEnabled());
         QVERIFY(!w.Button("cmdFinish")->isEnabled());
         E2eWizard::Type(w.Box("txtTitle"), QStringLiteral("Plant Overview"));
-        const QString path =
-            QDir::toNativeSeparators(files.filePath(QStringLiteral("Plant Overview.SVT")));
+        path_ = QDir::toNativeSeparators(files_.filePath(QStringLiteral("Plant Overview.SVT")));
+        const QString& path = path_;
         w.saveDialog.answer = path;
         w.Click("cmdSaveAs");
         QCOMPARE(w.saveDialog.requests.size(), size_t(1));
         QCOMPARE(w.saveDialog.requests[0].initialName, QStringLiteral("Plant Overview.svt"));
         QCOMPARE(w.Box("txtFilename")->text(), path);
         QVERIFY(w.Button("cmdFinish")->isEnabled());
-        SavePicture(window, QStringLiteral("page4-generate.png"));
+        SavePicture(w.window.get(), QStringLiteral("page4-generate.png"));
         QVERIFY(w.Click("cmdFinish") < BlockingBoundMs);
         QCOMPARE(w.messages.Texts(), QStringList{QStringLiteral("SV Application '") + path +
                                                  QStringLiteral("' has been created.")});
@@ -274,9 +332,12 @@ private slots:
         QCOMPARE(w.settings.Read(QStringLiteral("Title")).toString(),
                  QStringLiteral("Plant Overview"));
         QCOMPARE(w.settings.Read(QStringLiteral("FileName")).toString(), path);
+    }
 
+    // The saved file holds what the pages showed.
+    void fileHoldsWhatThePagesShowed(E2eWizard&) {
         // The file holds what the pages showed.
-        const Application app = Application::LoadFromFile(path);
+        const Application app = Application::LoadFromFile(path_);
         QCOMPARE(app.Title(), QStringLiteral("Plant Overview"));
         const auto& vars = app.Variables();
         QCOMPARE(int(vars.size()), 2 + int(Chosen.size()));
@@ -290,15 +351,18 @@ private slots:
         }
         for (int i = 0; i < int(Chosen.size()); ++i) {
             const ApplicationVariable& v = vars[size_t(2 + i)];
-            const Shown& s = shown[names[i]];
-            QCOMPARE(v.Name(), variables[i]);
+            const Shown& s = shown_[names_[i]];
+            QCOMPARE(v.Name(), variables_[i]);
             QCOMPARE(v.FieldType(), s.type);
             QCOMPARE(QString::number(v.Length()), s.length);
             QCOMPARE(QString::number(v.Decimals()), s.decimals);
-            QCOMPARE(v.Link().value_or(QString()), hub_.TcpPrefix() + names[i]);
+            QCOMPARE(v.Link().value_or(QString()), hub_.TcpPrefix() + names_[i]);
             QCOMPARE(v.Code().value_or(QString()), QStringLiteral("P"));
         }
+    }
 
+    // Preview, then the saved file in sv6.exe and sv6admin.exe.
+    void previewAndOpen(E2eWizard& w) {
         // Preview with the real tool object and sv6.exe, which closes itself after two polls
         // and leaves a picture of its log sheet. The temporary application goes to a folder
         // of this test so that its removal can be checked.
@@ -314,16 +378,11 @@ private slots:
             w.Click("cmdPreview");
         }
         QCOMPARE(w.messages.Texts().size(), 1);
-        QVERIFY(window->isVisible());
+        QVERIFY(w.window->isVisible());
         QVERIFY(w.Button("cmdPreview")->isEnabled());
         QVERIFY(!E2eWizard::BusyPointerShown());
         QVERIFY2(QFile::exists(sheet), "sv6.exe did not show the preview");
         QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
-        if (qEnvironmentVariableIsSet("SVC_UPDATE_SCREENSHOTS")) {
-            const QString docs = QStringLiteral(SVC_SOURCE_DIR "/docs/images/preview-sv6.png");
-            QFile::remove(docs);
-            QVERIFY(QFile::copy(sheet, docs));
-        }
 
         // The saved file in sv6.exe and in sv6admin.exe; each leaves a picture and ends.
         const QString adminSheet = TestOutputFolder() + QStringLiteral("/e2e/admin-sv6admin.png");
@@ -335,47 +394,24 @@ private slots:
             const ScopedEnv shot("SV6_SCREENSHOT", QFile::encodeName(openSheet));
             const ScopedEnv adminShot("SV6ADMIN_SCREENSHOT", QFile::encodeName(adminSheet));
             w.Click("cmdOpenSV");
-            QVERIFY(window->isVisible());
+            QVERIFY(w.window->isVisible());
             QVERIFY(w.Button("cmdOpenSV")->isEnabled());
             w.Click("cmdOpenSVAdmin");
-            QVERIFY(window->isVisible());
+            QVERIFY(w.window->isVisible());
             QVERIFY(w.Button("cmdOpenSVAdmin")->isEnabled());
         }
         QCOMPARE(w.messages.Texts().size(), 1);
         QVERIFY2(QFile::exists(openSheet), "sv6.exe did not open the saved application");
         QVERIFY2(QFile::exists(adminSheet), "sv6admin.exe did not open the saved application");
-        QVERIFY(QFile::exists(path));
-
-        w.Click("cmdClose");
-        QVERIFY(!window->isVisible());
+        QVERIFY(QFile::exists(path_));
     }
 
-    // The direct method reaches the hub through its local endpoint; the reader is the real
-    // one, told the endpoint name of the test's hub instead of the fixed one.
-    void directViaLocalEndpoint() {
-        const QString name = hub_.name();
-        ScopedComponent reader(QLatin1String(HubReaderClassName),
-                               [name] { return std::make_unique<SVComSrvClass>(name); });
-        E2eWizard w;
-        QVERIFY(w.Start());
-        QVERIFY(w.Find<QRadioButton>("optConnectMethod(0)")->isChecked());
-        QVERIFY(!w.Box("txtTCPport")->isEnabled());
-        E2eWizard::Type(w.Box("txtSampleRate"), QStringLiteral("200"));
-        QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
-        QCOMPARE(w.messages.Texts(), QStringList());
-        QCOMPARE(window(w)->CurrentPage(), 1);
-        QCOMPARE(window(w)->HubPrefix(), QStringLiteral("HUB:"));
-        QCOMPARE(window(w)->Tags().Count(), 41);
-        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 3, 10000);
-        QCOMPARE(w.messages.Texts(), QStringList());
-        QCOMPARE(w.settings.Read(QStringLiteral("Method")).toString(), QStringLiteral("0"));
-    }
-
-    void cleanupTestCase() { hub_.Stop(); }
-
-private:
-    static frmSVCorblexAppGen* window(E2eWizard& w) { return w.window.get(); }
     HubProcess hub_;
+    QTemporaryDir files_;
+    QHash<QString, Shown> shown_;  // by tag name
+    QStringList variables_;         // variable names in column order
+    QStringList names_;             // tag names in column order
+    QString path_;                  // the saved application
 };
 
 QTEST_MAIN(TestE2eRoad)
