@@ -15,8 +15,8 @@
 // "--no-layout-100000" leaves out the last two (for a profiler).
 
 #include "BenchSupport.h"
-#include "component/CreateObject.h"
 #include "BenchWindow.h"
+#include "component/CreateObject.h"
 #include "hub/IHubReader.h"
 #include "ui/FlexGrid.h"
 #include "ui/Platform.h"

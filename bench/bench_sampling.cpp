@@ -21,8 +21,8 @@
 // making is never counted. "--tags N" measures the passes over N tags alone (for a profiler).
 
 #include "BenchSupport.h"
-#include "component/CreateObject.h"
 #include "BenchWindow.h"
+#include "component/CreateObject.h"
 #include "hub/IHubReader.h"
 #include "ui/FlexGrid.h"
 #include "ui/Platform.h"

@@ -31,13 +31,13 @@ void frmSVCorblexAppGen::cmdSaveAs_Click() {
 
 QString frmSVCorblexAppGen::AskSaveFileName() {
     SaveDialogRequest request;
-    request.initialFolder =
-        txtFilename->text().isEmpty() ? QDir::toNativeSeparators(QDir::currentPath())
-                                      : GetPath(txtFilename->text());
+    request.initialFolder = txtFilename->text().isEmpty()
+                                ? QDir::toNativeSeparators(QDir::currentPath())
+                                : GetPath(txtFilename->text());
     request.initialName =
         txtTitle->text().isEmpty() ? QString() : txtTitle->text() + QStringLiteral(".svt");
-    const QString filter = AddFilter(QString(), QStringLiteral("Solvane Files (*.SVT)"),
-                                     QStringLiteral("*.svt"));
+    const QString filter =
+        AddFilter(QString(), QStringLiteral("Solvane Files (*.SVT)"), QStringLiteral("*.svt"));
     const QStringList parts = filter.split(QChar(0));
     request.filterName = parts.value(0);
     request.filterPattern = parts.value(1);
@@ -74,8 +74,8 @@ void frmSVCorblexAppGen::cmdFinish_Click() {
         AppFileName_ = previous;
         throw;
     }
-    Message(MessageIcon::Information,
-            QStringLiteral("SV Application '") + AppFileName_ + QStringLiteral("' has been created."));
+    Message(MessageIcon::Information, QStringLiteral("SV Application '") + AppFileName_ +
+                                          QStringLiteral("' has been created."));
     ConfigWriteValue(QStringLiteral("Settings"), QStringLiteral("Title"), txtTitle->text());
     ConfigWriteValue(QStringLiteral("Settings"), QStringLiteral("FileName"), txtFilename->text());
     cmdOpenSV->setEnabled(true);
@@ -102,9 +102,9 @@ void frmSVCorblexAppGen::BuildApplication(const QString& fileName) {
             throw ComponentError(QStringLiteral("The values of tag '%1' are too long for a "
                                                 "variable of the application.")
                                      .arg(tag.Name()));
-        IVariable& v = app->GetVariables().AddVariable(
-            tag.Variable(), tag.FieldType(), static_cast<qint16>(tag.Length()),
-            static_cast<qint16>(tag.Decimals()));
+        IVariable& v = app->GetVariables().AddVariable(tag.Variable(), tag.FieldType(),
+                                                       static_cast<qint16>(tag.Length()),
+                                                       static_cast<qint16>(tag.Decimals()));
         v.SetLink(HubPrefix_ + tag.Name());
         v.SetCode(QStringLiteral("P"));
     }

@@ -11,7 +11,9 @@ const QColor Cyan(0, 255, 255);
 const QColor White(255, 255, 255);
 const QString ChangedList = QStringLiteral("SVCorblex Tag List has changed. Please start over!");
 
-QString Heading(FlexGrid* g) { return g->TextMatrix(0, 4); }
+QString Heading(FlexGrid* g) {
+    return g->TextMatrix(0, 4);
+}
 
 } // namespace
 
@@ -85,10 +87,14 @@ private slots:
     void changedTagListGoesBackToConnect_data() {
         QTest::addColumn<QString>("values");
         QTest::addColumn<QString>("rowOneAfter");
-        QTest::newRow("trailing tab") << "A,1\tB,2\t" << "";
-        QTest::newRow("one entry short") << "A,1" << "";
-        QTest::newRow("empty answer") << "" << "";
-        QTest::newRow("name differs") << "A,7\tC,2" << "7";
+        QTest::newRow("trailing tab") << "A,1\tB,2\t"
+                                      << "";
+        QTest::newRow("one entry short") << "A,1"
+                                         << "";
+        QTest::newRow("empty answer") << ""
+                                      << "";
+        QTest::newRow("name differs") << "A,7\tC,2"
+                                      << "7";
     }
     void changedTagListGoesBackToConnect() {
         QFETCH(QString, values);
@@ -105,7 +111,8 @@ private slots:
         QVERIFY(!f.Timer()->isActive());
         QVERIFY(f.Button("cmdNext")->isEnabled());
         // Rows before the mismatch keep what this sample wrote.
-        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(1, 4), rowOneAfter.isEmpty() ? "1" : rowOneAfter);
+        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(1, 4),
+                 rowOneAfter.isEmpty() ? "1" : rowOneAfter);
     }
 
     void changedListOnTheFirstSampleNeverStartsTheTimer() {
