@@ -46,7 +46,6 @@ void frmSVCorblexAppGen::cmdPreview_Click() {
         hide();
         tool->ShellAndWait(d + QStringLiteral("sv6.exe ") + base + QStringLiteral(".SVT"));
     } catch (const std::exception& e) {
-        services_.busyPointer->SetBusy(false);
         failure = QString::fromStdString(e.what());
     }
     // From here on nothing may stop the window from coming back.

@@ -289,7 +289,6 @@ void frmSVCorblexAppGen::cmdNext_Click() {
             return;
         ShowPage(CurrentPage_);
     } catch (const std::exception& e) {
-        services_.busyPointer->SetBusy(false);
         Message(MessageIcon::Stop, QString::fromStdString(e.what()));
         StartupStep([this] { ShowPage(CurrentPage_); });
     }
@@ -305,7 +304,6 @@ void frmSVCorblexAppGen::cmdPrev_Click() {
             return;
         ShowPage(CurrentPage_);
     } catch (const std::exception& e) {
-        services_.busyPointer->SetBusy(false);
         Message(MessageIcon::Stop, QString::fromStdString(e.what()));
         StartupStep([this] { ShowPage(CurrentPage_); });
     }
@@ -400,7 +398,6 @@ void frmSVCorblexAppGen::Guarded(const std::function<void()>& action) {
     try {
         action();
     } catch (const std::exception& e) {
-        services_.busyPointer->SetBusy(false);
         Message(MessageIcon::Stop, QString::fromStdString(e.what()));
     }
 }

@@ -28,17 +28,16 @@ public:
 class QtBusyPointer : public IBusyPointer {
 public:
     void SetBusy(bool busy) override {
-        if (busy == busy_)
-            return;
-        busy_ = busy;
-        if (busy)
-            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        else
+        if (busy) {
+            if (depth_++ == 0)
+                QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        } else if (depth_ > 0 && --depth_ == 0) {
             QGuiApplication::restoreOverrideCursor();
+        }
     }
 
 private:
-    bool busy_ = false;
+    int depth_ = 0;
 };
 
 class QtTickCounter : public ITickCounter {

@@ -19,6 +19,9 @@ public:
 class IBusyPointer {
 public:
     virtual ~IBusyPointer() = default;
+    // Calls pair up and nest: the pointer stays busy until the outermost busy call has had
+    // its matching SetBusy(false), so a build started while the tag list is being fetched
+    // does not restore the default pointer under the fetch.
     virtual void SetBusy(bool busy) = 0;
 };
 

@@ -324,6 +324,24 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(ComponentError,
                                  CreateObject<IHubReader>(QLatin1String(ConfigClassName)));
     }
+
+    // A build started from Finish while the tag list is still being fetched ends first; the
+    // pointer must stay busy for the fetch. A restore with nothing busy changes nothing.
+    void busyPointerNests() {
+        IBusyPointer& pointer = *WithRealServices({}).busyPointer;
+        {
+            BusyScope fetch(pointer);
+            {
+                BusyScope build(pointer);
+            }
+            QVERIFY(QGuiApplication::overrideCursor() != nullptr);
+        }
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+        QGuiApplication::setOverrideCursor(Qt::IBeamCursor);
+        pointer.SetBusy(false);
+        QVERIFY(QGuiApplication::overrideCursor() != nullptr);
+        QGuiApplication::restoreOverrideCursor();
+    }
 };
 
 QTEST_MAIN(TestWizard)
