@@ -277,8 +277,7 @@ bool ModbusBench(const QTemporaryDir& dir) {
                            {text("value"), 1},
                            {text("words"), QVariantList(ModbusRegisters, 7)}};
     const QByteArray spec =
-        QJsonDocument::fromVariant(
-            QVariantMap{{text("units"), QVariantMap{{text("1"), entries}}}})
+        QJsonDocument::fromVariant(QVariantMap{{text("units"), QVariantMap{{text("1"), entries}}}})
             .toJson();
     const QString specPath = dir.filePath(QStringLiteral("device.json"));
     if (!WriteFile(specPath, spec))

@@ -96,7 +96,8 @@ bool Measure(int count, const QString& dir) {
     for (int run = 0; run < 3; ++run) {
         QProcess admin;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("SV6ADMIN_SCREENSHOT"), QDir(dir).filePath(QStringLiteral("admin.png")));
+        env.insert(QStringLiteral("SV6ADMIN_SCREENSHOT"),
+                   QDir(dir).filePath(QStringLiteral("admin.png")));
         if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         admin.setProcessEnvironment(env);

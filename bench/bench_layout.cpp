@@ -18,8 +18,8 @@
 // chosen (both for a profiler).
 
 #include "BenchSupport.h"
-#include "component/CreateObject.h"
 #include "BenchWindow.h"
+#include "component/CreateObject.h"
 #include "hub/IHubReader.h"
 #include "ui/FlexGrid.h"
 #include "ui/Platform.h"

@@ -19,8 +19,8 @@
 // hub is the demo hub executable beside this one.
 
 #include "BenchSupport.h"
-#include "component/CreateObject.h"
 #include "app/frmSVCorblexAppGen.h"
+#include "component/CreateObject.h"
 #include "hub/Framing.h"
 #include "hub/HubReader.h"
 #include "ui/FlexGrid.h"

@@ -33,8 +33,8 @@
 // alone (for a profiler).
 
 #include "BenchSupport.h"
-#include "component/CreateObject.h"
 #include "BenchWindow.h"
+#include "component/CreateObject.h"
 #include "hub/IHubReader.h"
 #include "hub/Inference.h"
 #include "ui/FlexGrid.h"

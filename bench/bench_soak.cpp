@@ -8,8 +8,8 @@
 // which is the sample's own work plus the grid's refresh.
 
 #include "BenchSupport.h"
-#include "component/CreateObject.h"
 #include "BenchWindow.h"
+#include "component/CreateObject.h"
 #include "hub/IHubReader.h"
 #include "ui/Platform.h"
 

@@ -13,8 +13,8 @@
 // The first eight bytes, as a double, also go through RoundHalfEven.
 
 #include "FuzzSupport.h"
-#include "model/Numeric.h"
 #include "component/Component.h"
+#include "model/Numeric.h"
 #include "model/TagItems.h"
 
 #include <QVariant>

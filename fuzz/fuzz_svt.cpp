@@ -9,8 +9,8 @@
 // must read back as the same application.
 
 #include "FuzzSupport.h"
-#include "generate/Application.h"
 #include "component/Component.h"
+#include "generate/Application.h"
 
 #include <optional>
 

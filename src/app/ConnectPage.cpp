@@ -80,8 +80,8 @@ void frmSVCorblexAppGen::LeaveConnectPage(bool& ok) {
     HubPrefix_ = hubrequest::MakePrefix(direct, address, port);
 
     // Fetch the tag list into a fresh collection, every tag starting as a one-digit whole
-    // number with no value. The new collection replaces the old one whether or not the fetch works; a
-    // sample still running on the old one notices the change and ends.
+    // number with no value. The new collection replaces the old one whether or not the fetch works;
+    // a sample still running on the old one notices the change and ends.
     QString answer;
     {
         BusyScope busy(*services_.busyPointer);
@@ -113,7 +113,8 @@ void frmSVCorblexAppGen::LeaveConnectPage(bool& ok) {
     SampleCount_ = 0;
     ok = true;
     const QString section = QStringLiteral("Settings");
-    ConfigWriteValue(section, QStringLiteral("Method"), direct ? QStringLiteral("0") : QStringLiteral("1"));
+    ConfigWriteValue(section, QStringLiteral("Method"),
+                     direct ? QStringLiteral("0") : QStringLiteral("1"));
     ConfigWriteValue(section, QStringLiteral("Address"), address);
     ConfigWriteValue(section, QStringLiteral("Port"), port);
     ConfigWriteValue(section, QStringLiteral("SampleRate"), rateText);

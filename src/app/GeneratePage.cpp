@@ -32,13 +32,13 @@ void frmSVCorblexAppGen::cmdSaveAs_Click() {
 
 QString frmSVCorblexAppGen::AskSaveFileName() {
     SaveDialogRequest request;
-    request.initialFolder =
-        txtFilename->text().isEmpty() ? QDir::toNativeSeparators(QDir::currentPath())
-                                      : GetPath(txtFilename->text());
+    request.initialFolder = txtFilename->text().isEmpty()
+                                ? QDir::toNativeSeparators(QDir::currentPath())
+                                : GetPath(txtFilename->text());
     request.initialName =
         txtTitle->text().isEmpty() ? QString() : txtTitle->text() + QStringLiteral(".svt");
-    const QString filter = AddFilter(QString(), QStringLiteral("Solvane Files (*.SVT)"),
-                                     QStringLiteral("*.svt"));
+    const QString filter =
+        AddFilter(QString(), QStringLiteral("Solvane Files (*.SVT)"), QStringLiteral("*.svt"));
     const QStringList parts = filter.split(QChar(0));
     request.filterName = parts.value(0);
     request.filterPattern = parts.value(1);
@@ -75,8 +75,8 @@ void frmSVCorblexAppGen::cmdFinish_Click() {
         AppFileName_ = previous;
         throw;
     }
-    Message(MessageIcon::Information,
-            QStringLiteral("SV Application '") + AppFileName_ + QStringLiteral("' has been created."));
+    Message(MessageIcon::Information, QStringLiteral("SV Application '") + AppFileName_ +
+                                          QStringLiteral("' has been created."));
     ConfigWriteValue(QStringLiteral("Settings"), QStringLiteral("Title"), txtTitle->text());
     ConfigWriteValue(QStringLiteral("Settings"), QStringLiteral("FileName"), txtFilename->text());
     cmdOpenSV->setEnabled(true);

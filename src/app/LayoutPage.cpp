@@ -3,8 +3,8 @@
 
 #include "app/frmSVCorblexAppGen.h"
 
-#include "model/Numeric.h"
 #include "layout/modSVCorblexAppGen.h"
+#include "model/Numeric.h"
 #include "ui/FlexGrid.h"
 
 #include <QComboBox>
@@ -134,8 +134,8 @@ qint32 frmSVCorblexAppGen::MaxHeadingBreaks() const {
     qint32 most = 0;
     for (const TagItems::Ptr& tag : *Tags_)
         if (tag->Selected())
-            most = std::max(most, modSVCorblexAppGen::CountChar(tag->Variable(),
-                                                                QStringLiteral("_")));
+            most =
+                std::max(most, modSVCorblexAppGen::CountChar(tag->Variable(), QStringLiteral("_")));
     return most;
 }
 

@@ -37,7 +37,8 @@ void frmSVCorblexAppGen::EnterSelectTagsPage() {
     // Setting the text applies the filter like any change; every row is checked, so none is
     // hidden yet.
     txtFilter->setText(
-        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Filter"), QString()).toString());
+        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Filter"), QString())
+            .toString());
 }
 
 void frmSVCorblexAppGen::txtFilter_Change() {

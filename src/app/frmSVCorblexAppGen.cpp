@@ -9,8 +9,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QHostInfo>
 #include <QLabel>
@@ -84,9 +84,7 @@ frmSVCorblexAppGen::frmSVCorblexAppGen(PlatformServices services, QWidget* paren
     connect(cmdOpenSV, &QPushButton::clicked, this, [this] { cmdOpenSV_Click(); });
     connect(cmdOpenSVAdmin, &QPushButton::clicked, this, [this] { cmdOpenSVAdmin_Click(); });
 
-    SelectTagsGrid->OnCellChanged = [this](int row, int col) {
-        OnSelectTagsCellChanged(row, col);
-    };
+    SelectTagsGrid->OnCellChanged = [this](int row, int col) { OnSelectTagsCellChanged(row, col); };
     SelectTagsGrid->OnBeforeEdit = [](int, int col, bool& cancel) { cancel = col > 0; };
     SelectTagsGrid->OnBeforeUserResize = [](int, int col, bool& cancel) { cancel = col == 0; };
     LayoutGrid->OnBeforeMoveColumn = [this](int col, int& position) {

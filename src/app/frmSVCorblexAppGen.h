@@ -7,11 +7,11 @@
 //   ConnectPage.cpp, SamplingPage.cpp, SelectTagsPage.cpp, LayoutPage.cpp,
 //   GeneratePage.cpp, WorkstationTools.cpp   one page each
 
-#include "settings/Config.h"
 #include "generate/IApplication.h"
 #include "hub/Answers.h"
 #include "hub/IHubReader.h"
 #include "model/TagItems.h"
+#include "settings/Config.h"
 #include "ui/Platform.h"
 
 #include <QVariant>
@@ -118,8 +118,8 @@ private:
     void FocusPage(int page);
     void Form_QueryUnload();
     void optConnectMethod_Click();
-    bool ApplyTagProperties(qint32 index, const QString& fieldType, qint32 length,
-                            qint32 decimals, qint32 integers);
+    bool ApplyTagProperties(qint32 index, const QString& fieldType, qint32 length, qint32 decimals,
+                            qint32 integers);
     void txtFilter_Change();
     void OnSelectTagsCellChanged(int row, int col);
     void cboMaxLines_Click();

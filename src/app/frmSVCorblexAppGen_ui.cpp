@@ -9,8 +9,8 @@
 #include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLinearGradient>
 #include <QLineEdit>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -119,8 +119,8 @@ void frmSVCorblexAppGen::CreateControls() {
     // The fixed layout is measured for a compact 8-point face; Arial's metrics (Liberation
     // Sans on Linux) fit it where the platform has no Segoe UI.
     QFont face = font();
-    face.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial")});
+    face.setFamilies(
+        {QStringLiteral("Segoe UI"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     face.setPointSize(8);
     setFont(face);
 
@@ -177,17 +177,18 @@ void frmSVCorblexAppGen::CreateControls() {
         Place(new QRadioButton(QStringLiteral("Connect Remote via TCP"), fraConnectionMethod),
               "optConnectMethod(1)", 240, 1320, 2295, 375);
     Label3 = Place(
-        new QLabel(QStringLiteral(
-                       "Choose this method if SV Corblex is running on a different computer or "
-                       "the Solvane application you will generate will be used on a computer "
-                       "other than the one SVCorblex is on. You will also need to provide the "
-                       "TCP Address and Port that SVCorblex is listening on."),
-                   fraConnectionMethod),
+        new QLabel(
+            QStringLiteral("Choose this method if SV Corblex is running on a different computer or "
+                           "the Solvane application you will generate will be used on a computer "
+                           "other than the one SVCorblex is on. You will also need to provide the "
+                           "TCP Address and Port that SVCorblex is listening on."),
+            fraConnectionMethod),
         "Label3", 480, 1680, 6975, 735);
     GreyText(Label3, systemGreyText);
     lblTCPaddress = Place(new QLabel(QStringLiteral("TCP Address"), fraConnectionMethod),
                           "lblTCPaddress", 480, 2565, 975, 255);
-    txtTCPaddress = Place(new QLineEdit(fraConnectionMethod), "txtTCPaddress", 1560, 2520, 2055, 285);
+    txtTCPaddress =
+        Place(new QLineEdit(fraConnectionMethod), "txtTCPaddress", 1560, 2520, 2055, 285);
     lblTCPport = Place(new QLabel(QStringLiteral("TCP Port"), fraConnectionMethod), "lblTCPport",
                        480, 2925, 975, 255);
     txtTCPport = Place(new QLineEdit(fraConnectionMethod), "txtTCPport", 1560, 2880, 2055, 285);
@@ -211,8 +212,7 @@ void frmSVCorblexAppGen::CreateControls() {
     Label1->setBuddy(txtSampleRate);
 
     // Page 1: Sampling.
-    lblSamplingMessage =
-        Place(new QLabel(canvas[1]), "lblSamplingMessage", 240, 600, 8295, 855);
+    lblSamplingMessage = Place(new QLabel(canvas[1]), "lblSamplingMessage", 240, 600, 8295, 855);
     GreyText(lblSamplingMessage, grey);
     SamplingGrid = Place(new FlexGrid(canvas[1]), "SamplingGrid", 240, 1560, 8295, 4935);
 
@@ -235,8 +235,7 @@ void frmSVCorblexAppGen::CreateControls() {
     LayoutGrid = Place(new FlexGrid(canvas[3]), "LayoutGrid", 240, 1800, 8295, 4695);
 
     // Page 4: Generate.
-    lblGenerateMessage =
-        Place(new QLabel(canvas[4]), "lblGenerateMessage", 240, 600, 8175, 615);
+    lblGenerateMessage = Place(new QLabel(canvas[4]), "lblGenerateMessage", 240, 600, 8175, 615);
     GreyText(lblGenerateMessage, grey);
     Label7 = Place(new QLabel(QStringLiteral("Solvane Application Title"), canvas[4]), "Label7",
                    240, 1680, 7095, 495);
@@ -247,8 +246,8 @@ void frmSVCorblexAppGen::CreateControls() {
                    240, 2520, 7095, 255);
     txtFilename = Place(new QLineEdit(canvas[4]), "txtFilename", 240, 2760, 7815, 285);
     txtFilename->setEnabled(false);
-    cmdSaveAs = Place(new QPushButton(QStringLiteral("..."), canvas[4]), "cmdSaveAs", 8160, 2715,
-                      375, 375);
+    cmdSaveAs =
+        Place(new QPushButton(QStringLiteral("..."), canvas[4]), "cmdSaveAs", 8160, 2715, 375, 375);
     cmdSaveAs->setToolTip(QStringLiteral("Click to Save SV Application"));
     cmdOpenSV = Place(new QPushButton(QStringLiteral("Open SV Application"), canvas[4]),
                       "cmdOpenSV", 1800, 3480, 2175, 495);
@@ -261,9 +260,10 @@ void frmSVCorblexAppGen::CreateControls() {
 
     // Button row.
     cmdHelp = Place(new QPushButton(QStringLiteral("Help"), this), "cmdHelp", 120, 7920, 1215, 375);
-    cmdPrev = Place(new QPushButton(QStringLiteral("Previous"), this), "cmdPrev", 3720, 7920, 1215,
-                    375);
-    cmdNext = Place(new QPushButton(QStringLiteral("Next"), this), "cmdNext", 5040, 7920, 1215, 375);
+    cmdPrev =
+        Place(new QPushButton(QStringLiteral("Previous"), this), "cmdPrev", 3720, 7920, 1215, 375);
+    cmdNext =
+        Place(new QPushButton(QStringLiteral("Next"), this), "cmdNext", 5040, 7920, 1215, 375);
     cmdFinish =
         Place(new QPushButton(QStringLiteral("Finish"), this), "cmdFinish", 6360, 7920, 1215, 375);
     cmdClose =

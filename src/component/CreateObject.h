@@ -25,8 +25,8 @@ template <class T> std::unique_ptr<T> CreateObject(const QString& className) {
         object.release();
         return std::unique_ptr<T>(typed);
     }
-    throw ComponentError(QStringLiteral("Object '%1' does not offer the expected interface.")
-                             .arg(className));
+    throw ComponentError(
+        QStringLiteral("Object '%1' does not offer the expected interface.").arg(className));
 }
 
 // Puts factory in place of className's standard class (a null factory makes creation fail)

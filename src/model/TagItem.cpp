@@ -1,7 +1,7 @@
 #include "model/TagItem.h"
 
-#include "model/Numeric.h"
 #include "component/Component.h"
+#include "model/Numeric.h"
 #include "model/VariantNumber.h"
 
 #include <QLocale>

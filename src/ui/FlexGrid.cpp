@@ -430,7 +430,8 @@ void FlexGrid::SetColWidth(int col, int pixels) {
 int FlexGrid::VisibleCellsWidth() const {
     // Worked out from the grid's own width rather than the viewport's, which a page that has
     // never been on show has not laid out yet; room is kept for a vertical scroll bar.
-    const int rowHeadings = view_->verticalHeader()->isHidden() ? 0 : view_->verticalHeader()->width();
+    const int rowHeadings =
+        view_->verticalHeader()->isHidden() ? 0 : view_->verticalHeader()->width();
     return std::max(0, width() - 2 * view_->frameWidth() - rowHeadings -
                            view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view_));
 }

@@ -40,12 +40,12 @@ public:
 };
 
 struct SaveDialogRequest {
-    QString title;          // "Save File As ..."
-    QString initialFolder;  // folder the dialog starts in
-    QString initialName;    // proposed file name
-    QString filterName;     // "Solvane Files (*.SVT)"
-    QString filterPattern;  // "*.svt"
-    QString defaultSuffix;  // "svt", added when the user types no extension
+    QString title;         // "Save File As ..."
+    QString initialFolder; // folder the dialog starts in
+    QString initialName;   // proposed file name
+    QString filterName;    // "Solvane Files (*.SVT)"
+    QString filterPattern; // "*.svt"
+    QString defaultSuffix; // "svt", added when the user types no extension
     bool confirmOverwrite = true;
 };
 
@@ -95,4 +95,6 @@ private:
 };
 
 // Twips to device-independent pixels (15 twips per pixel), rounded to the nearest pixel.
-constexpr int Twips(int twips) { return (twips + 7) / 15; }
+constexpr int Twips(int twips) {
+    return (twips + 7) / 15;
+}

@@ -3,9 +3,9 @@
 // a window with them: message boxes are recorded instead of shown, the clock is set by the
 // test, the hub answers from a script, and the settings live in a temporary folder.
 
-#include "component/CreateObject.h"
 #include "WindowControls.h"
 #include "app/frmSVCorblexAppGen.h"
+#include "component/CreateObject.h"
 #include "hub/IHubReader.h"
 #include "ui/FlexGrid.h"
 #include "ui/Platform.h"

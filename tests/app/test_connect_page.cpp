@@ -47,29 +47,107 @@ private slots:
         QTest::addColumn<int>("tcpPort");
 
         const QString invalidRate = QStringLiteral("Invalid Sample Rate specified!");
-        QTest::newRow("rate 0") << false << "0" << "h" << "6000" << invalidRate << "txtSampleRate" << 0 << "" << 0;
-        QTest::newRow("rate 99") << false << "99" << "h" << "6000" << invalidRate << "txtSampleRate" << 99 << "" << 0;
-        QTest::newRow("rate 100") << false << "100" << "h" << "6000" << "" << "" << 100 << "HUB:" << 6000;
-        QTest::newRow("rate 32000") << false << "32000" << "h" << "6000" << "" << "" << 32000 << "HUB:" << 6000;
-        QTest::newRow("rate 32001") << false << "32001" << "h" << "6000" << invalidRate << "txtSampleRate" << 32001 << "" << 0;
-        QTest::newRow("rate between blanks") << false << "  250 " << "h" << "6000" << "" << "" << 250 << "HUB:" << 6000;
-        QTest::newRow("rate half to even") << false << "250.5" << "h" << "6000" << "" << "" << 250 << "HUB:" << 6000;
-        QTest::newRow("rate letters, none before") << false << "fast" << "h" << "6000" << invalidRate << "txtSampleRate" << 0 << "" << 0;
-        QTest::newRow("rate blanks only") << false << "   " << "h" << "6000" << invalidRate << "txtSampleRate" << 0 << "" << 0;
-        QTest::newRow("rate too large") << false << "1e12" << "h" << "6000" << invalidRate << "txtSampleRate" << INT_MAX << "" << 0;
-        QTest::newRow("rate too small") << false << "-1e300" << "h" << "6000" << invalidRate << "txtSampleRate" << INT_MIN << "" << 0;
+        QTest::newRow("rate 0") << false << "0"
+                                << "h"
+                                << "6000" << invalidRate << "txtSampleRate" << 0 << "" << 0;
+        QTest::newRow("rate 99") << false << "99"
+                                 << "h"
+                                 << "6000" << invalidRate << "txtSampleRate" << 99 << "" << 0;
+        QTest::newRow("rate 100") << false << "100"
+                                  << "h"
+                                  << "6000"
+                                  << ""
+                                  << "" << 100 << "HUB:" << 6000;
+        QTest::newRow("rate 32000") << false << "32000"
+                                    << "h"
+                                    << "6000"
+                                    << ""
+                                    << "" << 32000 << "HUB:" << 6000;
+        QTest::newRow("rate 32001") << false << "32001"
+                                    << "h"
+                                    << "6000" << invalidRate << "txtSampleRate" << 32001 << "" << 0;
+        QTest::newRow("rate between blanks") << false << "  250 "
+                                             << "h"
+                                             << "6000"
+                                             << ""
+                                             << "" << 250 << "HUB:" << 6000;
+        QTest::newRow("rate half to even") << false << "250.5"
+                                           << "h"
+                                           << "6000"
+                                           << ""
+                                           << "" << 250 << "HUB:" << 6000;
+        QTest::newRow("rate letters, none before")
+            << false << "fast"
+            << "h"
+            << "6000" << invalidRate << "txtSampleRate" << 0 << "" << 0;
+        QTest::newRow("rate blanks only")
+            << false << "   "
+            << "h"
+            << "6000" << invalidRate << "txtSampleRate" << 0 << "" << 0;
+        QTest::newRow("rate too large")
+            << false << "1e12"
+            << "h"
+            << "6000" << invalidRate << "txtSampleRate" << INT_MAX << "" << 0;
+        QTest::newRow("rate too small")
+            << false << "-1e300"
+            << "h"
+            << "6000" << invalidRate << "txtSampleRate" << INT_MIN << "" << 0;
 
-        QTest::newRow("address empty") << true << "500" << "" << "6000" << "A TCP Address must be specified!" << "txtTCPaddress" << 500 << "" << 0;
-        QTest::newRow("address blanks pass") << true << "500" << "   " << "6000" << "" << "" << 500 << "TCP:   :6000!" << 6000;
-        QTest::newRow("port empty") << true << "500" << "h" << "" << "A TCP Port must be specified!" << "txtTCPport" << 500 << "" << 0;
-        QTest::newRow("port letters") << true << "500" << "h" << "60a0" << "TCP Port must be numeric!" << "txtTCPport" << 500 << "" << 0;
-        QTest::newRow("port 999") << true << "500" << "h" << "999" << "TCP Port is invalid!" << "txtTCPport" << 500 << "" << 0;
-        QTest::newRow("port 32001") << true << "500" << "h" << "32001" << "TCP Port is invalid!" << "txtTCPport" << 500 << "" << 0;
-        QTest::newRow("port 1000") << true << "500" << "hub.plant" << "1000" << "" << "" << 500 << "TCP:hub.plant:1000!" << 1000;
-        QTest::newRow("port fractional") << true << "500" << "10.0.0.5" << "1000.4" << "" << "" << 500 << "TCP:10.0.0.5:1000.4!" << 1000;
-        QTest::newRow("port half to even") << true << "500" << "h" << "6000.5" << "" << "" << 500 << "TCP:h:6000.5!" << 6000;
-        QTest::newRow("ipv6 address") << true << "500" << "::1" << "6000" << "" << "" << 500 << "TCP:::1:6000!" << 6000;
-        QTest::newRow("direct ignores the boxes") << false << "500" << "" << "junk" << "" << "" << 500 << "HUB:" << 0;
+        QTest::newRow("address empty") << true << "500"
+                                       << ""
+                                       << "6000"
+                                       << "A TCP Address must be specified!"
+                                       << "txtTCPaddress" << 500 << "" << 0;
+        QTest::newRow("address blanks pass") << true << "500"
+                                             << "   "
+                                             << "6000"
+                                             << ""
+                                             << "" << 500 << "TCP:   :6000!" << 6000;
+        QTest::newRow("port empty") << true << "500"
+                                    << "h"
+                                    << ""
+                                    << "A TCP Port must be specified!"
+                                    << "txtTCPport" << 500 << "" << 0;
+        QTest::newRow("port letters") << true << "500"
+                                      << "h"
+                                      << "60a0"
+                                      << "TCP Port must be numeric!"
+                                      << "txtTCPport" << 500 << "" << 0;
+        QTest::newRow("port 999") << true << "500"
+                                  << "h"
+                                  << "999"
+                                  << "TCP Port is invalid!"
+                                  << "txtTCPport" << 500 << "" << 0;
+        QTest::newRow("port 32001") << true << "500"
+                                    << "h"
+                                    << "32001"
+                                    << "TCP Port is invalid!"
+                                    << "txtTCPport" << 500 << "" << 0;
+        QTest::newRow("port 1000") << true << "500"
+                                   << "hub.plant"
+                                   << "1000"
+                                   << ""
+                                   << "" << 500 << "TCP:hub.plant:1000!" << 1000;
+        QTest::newRow("port fractional") << true << "500"
+                                         << "10.0.0.5"
+                                         << "1000.4"
+                                         << ""
+                                         << "" << 500 << "TCP:10.0.0.5:1000.4!" << 1000;
+        QTest::newRow("port half to even") << true << "500"
+                                           << "h"
+                                           << "6000.5"
+                                           << ""
+                                           << "" << 500 << "TCP:h:6000.5!" << 6000;
+        QTest::newRow("ipv6 address") << true << "500"
+                                      << "::1"
+                                      << "6000"
+                                      << ""
+                                      << "" << 500 << "TCP:::1:6000!" << 6000;
+        QTest::newRow("direct ignores the boxes") << false << "500"
+                                                  << ""
+                                                  << "junk"
+                                                  << ""
+                                                  << "" << 500 << "HUB:" << 0;
     }
     void checksInOrder() {
         QFETCH(bool, remote);
@@ -87,7 +165,8 @@ private slots:
         QApplication::setActiveWindow(f.window.get());
         f.hub.tags = QStringLiteral("A,B");
         f.hub.values = QStringLiteral("A,1\tB,2");
-        f.Find<QRadioButton>(remote ? "optConnectMethod(1)" : "optConnectMethod(0)")->setChecked(true);
+        f.Find<QRadioButton>(remote ? "optConnectMethod(1)" : "optConnectMethod(0)")
+            ->setChecked(true);
         f.Box("txtSampleRate")->setText(rate);
         f.Box("txtTCPaddress")->setText(address);
         f.Box("txtTCPport")->setText(port);
@@ -147,8 +226,8 @@ private slots:
         f.ConnectDirect(QStringLiteral("A"), QStringLiteral("A,1"), QStringLiteral("500"));
         QCOMPARE(f.window->CurrentPage(), 1);
         const QString address = f.Box("txtTCPaddress")->text();
-        QCOMPARE(writes, (QStringList{"Method=0", "Address=" + address, "Port=6000",
-                                      "SampleRate=500"}));
+        QCOMPARE(writes,
+                 (QStringList{"Method=0", "Address=" + address, "Port=6000", "SampleRate=500"}));
     }
 
     void failedFetchLeavesAnEmptyTagListAndTheNewPrefix() {

@@ -51,11 +51,13 @@ private slots:
         QTest::addColumn<QString>("name");
         const QString sep = QDir::separator();
         const QString here = QDir::toNativeSeparators(QDir::currentPath());
-        QTest::newRow("title, no file yet") << "Line 3" << "" << here << "Line 3.svt";
+        QTest::newRow("title, no file yet") << "Line 3"
+                                            << "" << here << "Line 3.svt";
         QTest::newRow("folder of the current file")
             << "Line 3" << sep + "plant" + sep + "apps" + sep + "old.SVT"
             << sep + "plant" + sep + "apps" + sep << "Line 3.svt";
-        QTest::newRow("no separator, no title") << "" << "old.SVT" << QDir::rootPath() << "";
+        QTest::newRow("no separator, no title") << ""
+                                                << "old.SVT" << QDir::rootPath() << "";
     }
     void saveAsProposals() {
         QFETCH(QString, title);
@@ -117,15 +119,15 @@ private slots:
         f.Box("txtTitle")->setText(QStringLiteral("Line 3"));
         f.Click("cmdFinish");
         if (!accepted) {
-            QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("Invalid Solvane file specified.")});
+            QCOMPARE(f.messages.Texts(),
+                     QStringList{QStringLiteral("Invalid Solvane file specified.")});
             QCOMPARE(f.messages.shown.front().icon, MessageIcon::Exclamation);
             QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
             QVERIFY(!f.settings.Read("Title").isValid());
             return;
         }
-        QCOMPARE(f.messages.Texts(),
-                 QStringList{QStringLiteral("SV Application '") + path +
-                             QStringLiteral("' has been created.")});
+        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("SV Application '") + path +
+                                                 QStringLiteral("' has been created.")});
         QCOMPARE(f.messages.shown.front().icon, MessageIcon::Information);
         QCOMPARE(f.window->AppFileName(), path);
         QCOMPARE(f.settings.Read("Title").toString(), QStringLiteral("Line 3"));
@@ -214,7 +216,8 @@ private slots:
         QCOMPARE(f.Box("txtFilename")->text(), QString());
         QVERIFY(f.Button("cmdFinish")->isEnabled());
         f.Click("cmdFinish");
-        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("Invalid Solvane file specified.")});
+        QCOMPARE(f.messages.Texts(),
+                 QStringList{QStringLiteral("Invalid Solvane file specified.")});
         f.saveDialog.answer.clear();
         f.Click("cmdSaveAs");
         QVERIFY(!f.Button("cmdFinish")->isEnabled());
@@ -242,17 +245,26 @@ private slots:
         f.Click("cmdSaveAs");
         f.Click("cmdFinish");
         const QString prefix = QStringLiteral("TCP:10.1.2.3:6000.0!");
-        QCOMPARE(calls, (QStringList{
-                            "SetUp(1)", "SetTitle()",
-                            "GetVariables", "AddVariable(Date,T,8,0)",
-                            "GetVariables", "AddVariable(Time,T,8,0)",
-                            "GetVariables", "AddVariable(Valve State,T,4,0)",
-                            "SetLink(" + prefix + "Valve State)", "SetCode(P)",
-                            "GetVariables", "AddVariable(Tank1_Level,N,6,3)",
-                            "SetLink(" + prefix + "Tank1.Level)", "SetCode(P)",
-                            "GetVariables", "AddVariable(Pump Speed,N,4,0)",
-                            "SetLink(" + prefix + "Pump Speed)", "SetCode(P)",
-                            "SaveToFile(b.SVT)", "CloseApplication"}));
+        QCOMPARE(calls, (QStringList{"SetUp(1)",
+                                     "SetTitle()",
+                                     "GetVariables",
+                                     "AddVariable(Date,T,8,0)",
+                                     "GetVariables",
+                                     "AddVariable(Time,T,8,0)",
+                                     "GetVariables",
+                                     "AddVariable(Valve State,T,4,0)",
+                                     "SetLink(" + prefix + "Valve State)",
+                                     "SetCode(P)",
+                                     "GetVariables",
+                                     "AddVariable(Tank1_Level,N,6,3)",
+                                     "SetLink(" + prefix + "Tank1.Level)",
+                                     "SetCode(P)",
+                                     "GetVariables",
+                                     "AddVariable(Pump Speed,N,4,0)",
+                                     "SetLink(" + prefix + "Pump Speed)",
+                                     "SetCode(P)",
+                                     "SaveToFile(b.SVT)",
+                                     "CloseApplication"}));
         QVERIFY(calls.size() > 0);
     }
 

@@ -13,7 +13,9 @@ const QColor Cyan(0, 255, 255);
 const QColor White(255, 255, 255);
 const QString ChangedList = QStringLiteral("SVCorblex Tag List has changed. Please start over!");
 
-QString Heading(FlexGrid* g) { return g->TextMatrix(0, 4); }
+QString Heading(FlexGrid* g) {
+    return g->TextMatrix(0, 4);
+}
 
 } // namespace
 
@@ -87,10 +89,14 @@ private slots:
     void changedTagListGoesBackToConnect_data() {
         QTest::addColumn<QString>("values");
         QTest::addColumn<QString>("rowOneAfter");
-        QTest::newRow("trailing tab") << "A,1\tB,2\t" << "";
-        QTest::newRow("one entry short") << "A,1" << "";
-        QTest::newRow("empty answer") << "" << "";
-        QTest::newRow("name differs") << "A,7\tC,2" << "7";
+        QTest::newRow("trailing tab") << "A,1\tB,2\t"
+                                      << "";
+        QTest::newRow("one entry short") << "A,1"
+                                         << "";
+        QTest::newRow("empty answer") << ""
+                                      << "";
+        QTest::newRow("name differs") << "A,7\tC,2"
+                                      << "7";
     }
     void changedTagListGoesBackToConnect() {
         QFETCH(QString, values);
@@ -107,7 +113,8 @@ private slots:
         QVERIFY(!f.Timer()->isActive());
         QVERIFY(f.Button("cmdNext")->isEnabled());
         // Rows before the mismatch keep what this sample wrote.
-        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(1, 4), rowOneAfter.isEmpty() ? "1" : rowOneAfter);
+        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(1, 4),
+                 rowOneAfter.isEmpty() ? "1" : rowOneAfter);
     }
 
     void changedListOnTheFirstSampleNeverStartsTheTimer() {
@@ -268,7 +275,8 @@ private slots:
         f.clock.now += 45'000;
         f.window->SampleValues();
         FlexGrid* grid = f.Grid("SamplingGrid");
-        QCOMPARE(Heading(grid), QStringLiteral("Sample Value #122, No property changes for 45 secs"));
+        QCOMPARE(Heading(grid),
+                 QStringLiteral("Sample Value #122, No property changes for 45 secs"));
         grid->Refresh();
         int total = 0;
         for (int c = 0; c < grid->Cols(); ++c)
@@ -276,7 +284,8 @@ private slots:
         QVERIFY2(total <= grid->VisibleCellsWidth(),
                  qPrintable(QStringLiteral("%1 > %2").arg(total).arg(grid->VisibleCellsWidth())));
         // The heading's own text is not shortened: its column is as wide as it needs.
-        QVERIFY(grid->ColWidth(4) >= grid->header()->fontMetrics().horizontalAdvance(Heading(grid)));
+        QVERIFY(grid->ColWidth(4) >=
+                grid->header()->fontMetrics().horizontalAdvance(Heading(grid)));
         QVERIFY(grid->ColWidth(0) >= grid->fontMetrics().horizontalAdvance("Tag Alias"));
         f.window->grab().save(TestOutputFolder() + QStringLiteral("/sampling-long-names.png"));
     }

@@ -331,9 +331,7 @@ private slots:
         IBusyPointer& pointer = *WithRealServices({}).busyPointer;
         {
             BusyScope fetch(pointer);
-            {
-                BusyScope build(pointer);
-            }
+            { BusyScope build(pointer); }
             QVERIFY(QGuiApplication::overrideCursor() != nullptr);
         }
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);

@@ -101,8 +101,8 @@ private slots:
             QVERIFY(extra.open(QIODevice::WriteOnly));
         };
         f.Click("cmdPreview");
-        const QString d = installDir.endsWith(QDir::separator()) ? installDir
-                                                                 : installDir + QDir::separator();
+        const QString d =
+            installDir.endsWith(QDir::separator()) ? installDir : installDir + QDir::separator();
         QCOMPARE(log.commands, (QStringList{"SVInstallDir(SV6)", "GetUniqueFilename(SV)",
                                             d + "sv6.exe " + log.base + ".SVT"}));
         QVERIFY(hiddenWhileRunning);
@@ -151,8 +151,8 @@ private slots:
         log.installDir = QStringLiteral("inst");
         bool disabledWhileRunning = false;
         log.onShell = [&](const QString&) {
-            disabledWhileRunning = !f.Button("cmdOpenSV")->isEnabled() ||
-                                   !f.Button("cmdOpenSVAdmin")->isEnabled();
+            disabledWhileRunning =
+                !f.Button("cmdOpenSV")->isEnabled() || !f.Button("cmdOpenSVAdmin")->isEnabled();
         };
         f.Click("cmdOpenSV");
         QVERIFY(disabledWhileRunning);

@@ -18,7 +18,8 @@
 //   oversize  a length over the reader's limit: as close.
 //   mismatch  the tag list arrives, but the values leave out a tag and misname another: the
 //             first sample reports the changed list and the wizard is back on Connect.
-//   flap      the hub goes away every fault period and comes back one period later: sampling reports the
+//   flap      the hub goes away every fault period and comes back one period later: sampling
+//   reports the
 //             changed list when it goes; Next on Connect fails while it is away and works
 //             once it is back.
 
@@ -203,7 +204,7 @@ private slots:
         QTemporaryDir dir;
         HubProcess hub;
         QVERIFY2(StartFaultyHub(hub, {QStringLiteral("--fault"), QStringLiteral("drip"),
-                                         QStringLiteral("--tags"), WriteSmallTagFile(dir)}),
+                                      QStringLiteral("--tags"), WriteSmallTagFile(dir)}),
                  qPrintable(hub.Log()));
         const ShortReaderTimeout timeout(ReaderTimeoutMs);
         E2eWizard w;
@@ -303,8 +304,7 @@ private slots:
         recoverAfterFault(w, hub);
         // Samples for longer than the hub's flapping period: nothing goes away any more.
         const int reported = w.SamplesReported();
-        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= reported + FaultPeriodMs / 100 + 2,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= reported + FaultPeriodMs / 100 + 2, 10000);
         QCOMPARE(w.messages.Texts(), QStringList());
         QCOMPARE(w.window->CurrentPage(), 1);
     }

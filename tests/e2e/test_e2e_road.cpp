@@ -244,7 +244,7 @@ private:
         for (const QString& name : Chosen) {
             const int r = RowOf(select, 1, name);
             shown_.insert(name, {select->TextMatrix(r, 2), select->TextMatrix(r, 3),
-                                select->TextMatrix(r, 4)});
+                                 select->TextMatrix(r, 4)});
         }
         QCOMPARE(shown_[QStringLiteral("Tank2.Valve")].type, QStringLiteral("T"));
         QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
@@ -408,10 +408,10 @@ private:
 
     HubProcess hub_;
     QTemporaryDir files_;
-    QHash<QString, Shown> shown_;  // by tag name
-    QStringList variables_;         // variable names in column order
-    QStringList names_;             // tag names in column order
-    QString path_;                  // the saved application
+    QHash<QString, Shown> shown_; // by tag name
+    QStringList variables_;       // variable names in column order
+    QStringList names_;           // tag names in column order
+    QString path_;                // the saved application
 };
 
 QTEST_MAIN(TestE2eRoad)

@@ -1,8 +1,8 @@
 // The workstation stand-ins: link splitting, log-sheet polling and the variable check as
 // logic, then sv6.exe and sv6admin.exe run as programs on generated files.
 
-#include "generate/Application.h"
 #include "Workstation.h"
+#include "generate/Application.h"
 #include "hub/HubReader.h"
 #include "hub/IHubReader.h"
 #include "hub/hub_process.h"

@@ -175,7 +175,8 @@ bool HubServer::Start(QString* error) {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
         rlim_t(options_.maxClients) + Headroom > limit.rlim_cur) {
-        options_.maxClients = int(std::max<rlim_t>(1, limit.rlim_cur - std::min(limit.rlim_cur, Headroom)));
+        options_.maxClients =
+            int(std::max<rlim_t>(1, limit.rlim_cur - std::min(limit.rlim_cur, Headroom)));
         Log(QStringLiteral("svcorblex-hub: at most %1 clients at once, as this process may open "
                            "only %2 files (ulimit -n)")
                 .arg(options_.maxClients)
@@ -190,7 +191,8 @@ bool HubServer::Start(QString* error) {
     relisten_->setInterval(1000);
     connect(relisten_, &QTimer::timeout, this, &HubServer::CheckListeners);
     relisten_->start();
-    Log(QStringLiteral("svcorblex-hub: local endpoint %1 is %2").arg(options_.localName, localPath_));
+    Log(QStringLiteral("svcorblex-hub: local endpoint %1 is %2")
+            .arg(options_.localName, localPath_));
     if (options_.fault == Fault::Flap) {
         auto* flap = new QTimer(this);
         connect(flap, &QTimer::timeout, this, &HubServer::Flap);
@@ -230,8 +232,8 @@ bool HubServer::Listen(QString* error) {
     QString why;
     localPath_ = hubwire::LocalEndpoint(options_.localName, &why);
     if (localPath_.isEmpty())
-        return fail(QStringLiteral("cannot listen on local endpoint %1: %2")
-                        .arg(options_.localName, why));
+        return fail(
+            QStringLiteral("cannot listen on local endpoint %1: %2").arg(options_.localName, why));
     {
         QLocalSocket probe;
         probe.connectToServer(localPath_);

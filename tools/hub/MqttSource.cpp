@@ -65,7 +65,8 @@ QByteArray MqttValueText(const MqttTag& tag, const QByteArray& payload) {
         const double number = text.trimmed().toDouble(&ok);
         if (!ok)
             return QByteArray();
-        return FormatNumber(static_cast<long double>(number) * tag.scale + tag.offset, tag.decimals);
+        return FormatNumber(static_cast<long double>(number) * tag.scale + tag.offset,
+                            tag.decimals);
     }
     // Tabs and line breaks would end the entry on the wire.
     for (char& c : text)

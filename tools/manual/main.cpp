@@ -2,8 +2,8 @@
 // banner, styled headings and tables, images resolved relative to the Markdown file, and a
 // footer with page numbers. Runs at build time; needs no display (QT_QPA_PLATFORM=offscreen).
 
-#include "generate/SaveFile.h"
 #include "component/Component.h"
+#include "generate/SaveFile.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>

@@ -15,10 +15,10 @@
 //   SV6_SCREENSHOT=PATH    save a picture of the window as PATH (PNG) before quitting
 // SIGTERM and SIGINT close the window and end the program with exit code 0.
 
-#include "HubReaderFactory.h"
-#include "generate/Application.h"
 #include "Fail.h"
+#include "HubReaderFactory.h"
 #include "Workstation.h"
+#include "generate/Application.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>

@@ -8,10 +8,10 @@
 // With SV6ADMIN_SCREENSHOT=PATH the program saves a picture of its window as PATH (PNG) and
 // ends at once with the exit code of --check.
 
-#include "generate/Application.h"
-#include "generate/SvtFormat.h"
 #include "Fail.h"
 #include "Workstation.h"
+#include "generate/Application.h"
+#include "generate/SvtFormat.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
