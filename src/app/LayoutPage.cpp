@@ -45,9 +45,13 @@ void frmSVCorblexAppGen::cboMaxLines_Click() {
 
 void frmSVCorblexAppGen::EnterLayoutPage() {
     FillLayoutGrid();
+    const quint64 formats = layoutFormats_;
     cboMaxLines->setCurrentIndex(MaxLinesIndex(
         ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("MaxLines"), qint16(0))));
-    FormatLayout();
+    // Choosing another entry has formatted the page already; formatting again with the same
+    // entry, tags and grid gives the same result and takes seconds for a million tags.
+    if (layoutFormats_ == formats)
+        FormatLayout();
 }
 
 void frmSVCorblexAppGen::LeaveLayoutPage(bool& ok) {
@@ -104,6 +108,7 @@ void frmSVCorblexAppGen::FillLayoutGrid() {
 }
 
 void frmSVCorblexAppGen::FormatLayout() {
+    ++layoutFormats_;
     IGrid& grid = *LayoutGrid;
     const qint32 breaks = cboMaxLines->currentIndex() - 1;
     for (const TagItems::Ptr& tag : *Tags_)

@@ -168,6 +168,8 @@ private:
     quint64 tagsGeneration_ = 0;
     // The generation of Tags the Layout grid's columns were laid out for.
     quint64 layoutGeneration_ = 0;
+    // Counts the runs of FormatLayout, so that entering the Layout page formats once.
+    quint64 layoutFormats_ = 0;
     quint64 sampleSerial_ = 0;
     int yieldBudgetMs_ = 10;
     // Storage for the entries of a values answer, kept between samples.
