@@ -32,8 +32,8 @@ namespace {
 const QString ConnectionFailed = QStringLiteral("Connection Failed!");
 const QString ListChanged = QStringLiteral("SVCorblex Tag List has changed. Please start over!");
 constexpr int PlantTags = 41;
-constexpr int ReaderTimeoutMs = 400;
-constexpr int FaultPeriodMs = 300;
+constexpr int ReaderTimeoutMs = 250;
+constexpr int FaultPeriodMs = 200;
 // Longest a blocking step may take: the shortened time-out plus room for a loaded machine and
 // the sanitizers.
 constexpr qint64 BoundMs = ReaderTimeoutMs + 3000;
