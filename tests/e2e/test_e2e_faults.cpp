@@ -18,10 +18,9 @@
 //   oversize  a length over the reader's limit: as close.
 //   mismatch  the tag list arrives, but the values leave out a tag and misname another: the
 //             first sample reports the changed list and the wizard is back on Connect.
-//   flap      the hub goes away every fault period and comes back one period later: sampling
-//   reports the
-//             changed list when it goes; Next on Connect fails while it is away and works
-//             once it is back.
+//   flap      the hub goes away every fault period and comes back one period later:
+//             sampling reports the changed list when it goes; Next on Connect fails while it
+//             is away and works once it is back.
 
 #include "E2eWizard.h"
 
