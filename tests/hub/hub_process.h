@@ -6,9 +6,17 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
+
+// Writes a file the way an editor does: a new file renamed over the old one.
+inline bool WriteFile(const QString& path, const QByteArray& text) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+}
 
 class HubProcess {
 public:
@@ -55,6 +63,13 @@ public:
         return true;
     }
 
+    // Writes `text` to a tag file of this hub's own and returns its path ("" when it cannot
+    // be written); written again while the hub runs, the hub reloads it.
+    QString WriteTags(const QByteArray& text) {
+        const QString path = tagDir_.filePath(QStringLiteral("plant.tags"));
+        return WriteFile(path, text) ? path : QString();
+    }
+
     // Ends the hub the way a user would (SIGTERM) and returns its exit code.
     int Stop() {
         if (process_.state() == QProcess::NotRunning)
@@ -89,6 +104,7 @@ public:
     }
 
 private:
+    QTemporaryDir tagDir_;
     QProcess process_;
     QString name_;
     QString firstLine_;

@@ -97,7 +97,6 @@ private slots:
     void checkVariables();
     void adminCheck_data();
     void adminCheck();
-    void sheetPollsAndExits();
     void sheetStopsOnTerminate();
     void sheetRefusesMissingOrBadFile_data();
     void sheetRefusesMissingOrBadFile();
@@ -108,12 +107,7 @@ private:
     // Two demo hubs publishing one tag "Flow": one answers, the other takes requests and
     // never answers. The application shows Flow from both.
     bool StartGoodAndStalledHubs(HubProcess& good, HubProcess& stalled, Application& app) {
-        const QString tags = QDir(dir_.path()).filePath(QStringLiteral("flow.tags"));
-        QFile file(tags);
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n");
-        file.close();
+        const QString tags = good.WriteTags("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n");
         if (!good.Start({QStringLiteral("--tags"), tags, QStringLiteral("--quiet")}) ||
             !stalled.Start({QStringLiteral("--tags"), tags, QStringLiteral("--fault"),
                             QStringLiteral("stall"), QStringLiteral("--quiet")}))
@@ -220,10 +214,6 @@ void TestWorkstation::checkVariables_data() {
     QTest::newRow("length 1, no decimals")
         << QStringLiteral("x") << n << 1 << 0 << OptionalText(QStringLiteral("HUB:x"))
         << QStringList();
-    QTest::newRow("empty name") << QString() << n << 6 << 0 << OptionalText()
-                                << QStringList{QStringLiteral("the name is empty")};
-    QTest::newRow("length 0") << QStringLiteral("x") << n << 0 << 0 << OptionalText()
-                              << QStringList{QStringLiteral("the length 0 is below 1")};
     QTest::newRow("decimals equal to length")
         << QStringLiteral("x") << n << 3 << 3 << OptionalText()
         << QStringList{QStringLiteral("the decimals 3 are not below the length 3")};
@@ -290,28 +280,6 @@ void TestWorkstation::adminCheck() {
                                        "variable 4 \"Bad\": the link \"Tank2\" has no \"HUB:\" "
                                        "or \"TCP:address:port!\" prefix\n"));
     }
-}
-
-void TestWorkstation::sheetPollsAndExits() {
-    Application app = WithClock();
-    Add(app, QStringLiteral("Tank1_Level"), QStringLiteral("N"), 6, 2,
-        QStringLiteral("HUB:Tank1.Level"));
-    const QString path = Save(app, QStringLiteral("Line 3.SVT"));
-    // The wizard's form (the file as the only argument, settings by environment) is run by
-    // the end-to-end road test.
-    const Run printed = RunProgram(QStringLiteral("sv6.exe"),
-                                   {QStringLiteral("--exit-after-polls"), QStringLiteral("2"),
-                                    QStringLiteral("--poll-interval-ms"), QStringLiteral("20"),
-                                    QStringLiteral("--print-rows"), path});
-    QVERIFY2(printed.exitCode == 0, qPrintable(printed.err));
-    const QStringList rows = printed.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(rows.size(), 2);
-    for (const QString& row : rows) // date, time and an empty value from the silent hub
-        QVERIFY2(
-            QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d\t\\d\\d:\\d\\d:\\d\\d\t$"))
-                .match(row)
-                .hasMatch(),
-            qPrintable(row));
 }
 
 // The poller asks each hub on its own connection without waiting: rows keep coming at the
