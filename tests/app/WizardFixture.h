@@ -172,6 +172,17 @@ public:
         Click("cmdNext");
     }
 
+    // Starts the window, connects directly to the scripted hub and clicks Next until `page`
+    // is on show; false when the window stops short of it.
+    bool StartOnPage(int page, const QString& tags, const QString& values) {
+        if (!Start())
+            return false;
+        ConnectDirect(tags, values);
+        for (int shown = 1; shown < page; ++shown)
+            Click("cmdNext");
+        return window->CurrentPage() == page;
+    }
+
     TemporarySettings settings;
     RecordingMessageBox messages;
     RecordingBusyPointer busy;

@@ -12,14 +12,6 @@ const QString Values = QStringLiteral(
     "Kiln Inlet Temperature,812.5\tBoiler Feed Water Flow,14.25\tPump Discharge PV,3.5\t"
     "Tank1.Level,77");
 
-void OnLayout(WizardFixture& f) {
-    QVERIFY(f.Start());
-    f.ConnectDirect(Names, Values);
-    f.Click("cmdNext");
-    f.Click("cmdNext");
-    QCOMPARE(f.window->CurrentPage(), 3);
-}
-
 QList<int> ColumnTags(FlexGrid* g) {
     QList<int> tags;
     for (int c = 2; c < g->Cols(); ++c)
@@ -80,7 +72,7 @@ private slots:
         QFETCH(int, entry);
         QFETCH(int, lines);
         WizardFixture f;
-        OnLayout(f);
+        QVERIFY(f.StartOnPage(3, Names, Values));
         FlexGrid* g = f.Grid("LayoutGrid");
         f.Find<QComboBox>("cboMaxLines")->setCurrentIndex(entry);
         QCOMPARE(f.window->MaxHeadingBreaks(), lines - 1);
@@ -103,7 +95,7 @@ private slots:
         QFETCH(int, to);
         QFETCH(QList<int>, order);
         WizardFixture f;
-        OnLayout(f);
+        QVERIFY(f.StartOnPage(3, Names, Values));
         FlexGrid* g = f.Grid("LayoutGrid");
         g->MoveColumn(col, to);
         QCOMPARE(g->TextMatrix(0, 0), QStringLiteral("Date"));
@@ -113,7 +105,7 @@ private slots:
 
     void reformattingKeepsTheOrderAndFindsEachTag() {
         WizardFixture f;
-        OnLayout(f);
+        QVERIFY(f.StartOnPage(3, Names, Values));
         FlexGrid* g = f.Grid("LayoutGrid");
         g->MoveColumn(5, 2);
         g->MoveColumn(5, 3);
@@ -126,7 +118,6 @@ private slots:
         QCOMPARE(g->TextMatrix(1, 2), QStringLiteral("77")); // values travel with the column
         f.Find<QComboBox>("cboMaxLines")->setCurrentIndex(3);
         QCOMPARE(g->TextMatrix(0, 5), QStringLiteral("Boiler\r\nFeed\r\nWater Flow"));
-        g->window()->grab().save(TestOutputFolder() + QStringLiteral("/page3-layout.png"));
     }
 
     void storedMaxLines_data() {
@@ -144,7 +135,7 @@ private slots:
         QFETCH(int, index);
         WizardFixture f;
         f.settings.Write(QStringLiteral("MaxLines"), stored);
-        OnLayout(f);
+        QVERIFY(f.StartOnPage(3, Names, Values));
         QCOMPARE(f.Find<QComboBox>("cboMaxLines")->currentIndex(), index);
         f.Click("cmdNext");
         QCOMPARE(f.window->CurrentPage(), 4);
@@ -153,7 +144,7 @@ private slots:
 
     void backToSelectTagsRebuildsTheColumns() {
         WizardFixture f;
-        OnLayout(f);
+        QVERIFY(f.StartOnPage(3, Names, Values));
         FlexGrid* g = f.Grid("LayoutGrid");
         g->MoveColumn(5, 2);
         f.Click("cmdPrev");

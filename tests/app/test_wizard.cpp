@@ -89,8 +89,6 @@ private slots:
         QCOMPARE(CountingConfig::addedSections, 0);
         QVERIFY(!f.settings.Exists());
         QVERIFY(f.messages.shown.empty());
-
-        f.window->grab().save(TestOutputFolder() + QStringLiteral("/page0-connect.png"));
     }
 
     void storedMethodSelectsTheOption_data() {
