@@ -4,7 +4,6 @@
 #include "ui/FlexGrid.h"
 #include "ui/GridHeader.h"
 
-#include <QDir>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QStyle>
@@ -449,9 +448,6 @@ void TestGrid::headingRow() {
     QVERIFY(grid.view()->verticalScrollBar()->value() > 0);
     QCOMPARE(grid.view()->horizontalHeader()->y(), top);
     QVERIFY(grid.view()->horizontalHeader()->isVisible());
-
-    grid.SetRowHeight(0, -1);
-    QVERIFY(grid.RowHeight(0) < 900 || 3 * lineSpacing + 7 >= 60);
 }
 
 void TestGrid::rowHeights() {
@@ -680,10 +676,6 @@ void TestGrid::picture() {
     QCOMPARE(image.pixelColor(5, image.height() - 10), QColor(0, 168, 168));
     QCOMPARE(image.pixelColor(grid.header()->sectionViewportPosition(1) + 4, 4),
              QColor(165, 210, 210));
-
-    const QString folder = qEnvironmentVariable("SVC_TEST_OUTPUT", QDir::tempPath());
-    QVERIFY(QDir().mkpath(folder));
-    QVERIFY(image.save(QDir(folder).filePath(QStringLiteral("grid.png"))));
 }
 
 QTEST_MAIN(TestGrid)
