@@ -235,27 +235,13 @@ private slots:
         f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("b.SVT"));
         f.Click("cmdSaveAs");
         f.Click("cmdFinish");
-        const QString prefix = QStringLiteral("TCP:10.1.2.3:6000.0!");
-        QCOMPARE(calls, (QStringList{"SetUp(1)",
-                                     "SetTitle()",
-                                     "GetVariables",
-                                     "AddVariable(Date,T,8,0)",
-                                     "GetVariables",
-                                     "AddVariable(Time,T,8,0)",
-                                     "GetVariables",
-                                     "AddVariable(Valve State,T,4,0)",
-                                     "SetLink(" + prefix + "Valve State)",
-                                     "SetCode(P)",
-                                     "GetVariables",
-                                     "AddVariable(Tank1_Level,N,6,3)",
-                                     "SetLink(" + prefix + "Tank1.Level)",
-                                     "SetCode(P)",
-                                     "GetVariables",
-                                     "AddVariable(Pump Speed,N,4,0)",
-                                     "SetLink(" + prefix + "Pump Speed)",
-                                     "SetCode(P)",
-                                     "SaveToFile(b.SVT)",
-                                     "CloseApplication"}));
+        // The builder itself is tested on its own; here: the order shown and the typed prefix.
+        QCOMPARE(calls.filter(QStringLiteral("AddVariable(")),
+                 (QStringList{"AddVariable(Date,T,8,0)", "AddVariable(Time,T,8,0)",
+                              "AddVariable(Valve State,T,4,0)", "AddVariable(Tank1_Level,N,6,3)",
+                              "AddVariable(Pump Speed,N,4,0)"}));
+        QVERIFY(calls.contains(QStringLiteral("SetLink(TCP:10.1.2.3:6000.0!Valve State)")));
+        QCOMPARE(calls.last(), QStringLiteral("CloseApplication"));
     }
 
     void aLayoutOlderThanTheTagListIsRefused_data() {

@@ -117,18 +117,6 @@ private slots:
         QCOMPARE(f.Box("txtSampleRate")->text(), QStringLiteral("250"));
     }
 
-    void methodOptionClickFollowsTheSelection() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.Box("txtTCPaddress")->setText(QStringLiteral("kept"));
-        QTest::mouseClick(f.Find<QRadioButton>("optConnectMethod(1)"), Qt::LeftButton);
-        QVERIFY(f.Box("txtTCPport")->isEnabled());
-        QVERIFY(f.Find("lblTCPaddress")->isEnabled());
-        QTest::mouseClick(f.Find<QRadioButton>("optConnectMethod(0)"), Qt::LeftButton);
-        QVERIFY(!f.Box("txtTCPport")->isEnabled());
-        QCOMPARE(f.Box("txtTCPaddress")->text(), QStringLiteral("kept"));
-    }
-
     void refusedNextStaysOnThePage() {
         WizardFixture f;
         QVERIFY(f.Start());

@@ -102,7 +102,6 @@ class TestGrid : public QObject {
 private slots:
     void moveColumn_data();
     void moveColumn();
-    void moveColumnByMouseDrag();
     void moveColumnByKeyboard();
     void userResize_data();
     void userResize();
@@ -152,32 +151,6 @@ void TestGrid::moveColumn() {
     QCOMPARE(recorder.events, QStringList{QStringLiteral("move %1->%2").arg(col).arg(position)});
     QCOMPARE(colData(grid), order);
     verifyColumnsIntact(grid);
-}
-
-void TestGrid::moveColumnByMouseDrag() {
-    FlexGrid grid;
-    fillColumns(grid);
-    Recorder recorder;
-    recorder.attach(grid);
-    showGrid(grid);
-    QWidget* viewport = grid.header()->viewport();
-
-    // Drag the heading of column 1 onto column 3.
-    const QPoint from = sectionCentre(grid, 1);
-    const QPoint to = sectionCentre(grid, 3);
-    QTest::mousePress(viewport, Qt::LeftButton, {}, from);
-    QTest::mouseMove(viewport, from + QPoint(20, 0));
-    QTest::mouseMove(viewport, to);
-    QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
-    QCOMPARE(recorder.events, QStringList{QStringLiteral("move 1->3")});
-    QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
-    verifyColumnsIntact(grid);
-
-    // A click without dragging moves nothing.
-    recorder.events.clear();
-    QTest::mouseClick(viewport, Qt::LeftButton, {}, sectionCentre(grid, 2));
-    QVERIFY(recorder.events.isEmpty());
-    QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
 }
 
 void TestGrid::moveColumnByKeyboard() {

@@ -3,17 +3,14 @@
 
 #include "Workstation.h"
 #include "generate/Application.h"
-#include "hub/HubReader.h"
 #include "hub/IHubReader.h"
 #include "hub/hub_process.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 using OptionalText = std::optional<QString>;
 Q_DECLARE_METATYPE(OptionalText)
@@ -100,7 +97,6 @@ private slots:
     void sheetStopsOnTerminate();
     void sheetRefusesMissingOrBadFile_data();
     void sheetRefusesMissingOrBadFile();
-    void stalledHubHoldsUpNoRow();
     void sheetKeepsPollingBesideAStalledHub();
 
 private:
@@ -280,52 +276,6 @@ void TestWorkstation::adminCheck() {
                                        "variable 4 \"Bad\": the link \"Tank2\" has no \"HUB:\" "
                                        "or \"TCP:address:port!\" prefix\n"));
     }
-}
-
-// The poller asks each hub on its own connection without waiting: rows keep coming at the
-// poll rate with the answering hub's values, the stalled hub's cells stay empty, and the
-// state says since when it has not answered. The readers wait two minutes for an answer,
-// so a poller that waited for the stalled hub would give no row in this test's time.
-void TestWorkstation::stalledHubHoldsUpNoRow() {
-    HubProcess good;
-    HubProcess stalled;
-    Application app;
-    QVERIFY2(StartGoodAndStalledHubs(good, stalled, app), qPrintable(good.Log() + stalled.Log()));
-    const workstation::LogSheet sheet(app);
-    QCOMPARE(sheet.HubCount(), 2);
-    workstation::SheetPoller poller(sheet, [] {
-        auto reader = std::make_unique<SVComSrvClass>();
-        reader->SetSilent(true);
-        reader->SetTimeoutMs(120'000);
-        return reader;
-    });
-    QCOMPARE(poller.StatusText(),
-             good.TcpPrefix() + " answers | " + stalled.TcpPrefix() + " answers | no row yet");
-    QSignalSpy rows(&poller, &workstation::SheetPoller::RowReady);
-    QTimer ticks;
-    QObject::connect(&ticks, &QTimer::timeout, &poller,
-                     [&poller] { poller.Poll(QDateTime::currentDateTime()); });
-    const QDateTime started = QDateTime::currentDateTime();
-    poller.Poll(started);
-    ticks.start(100);
-    QTRY_VERIFY_WITH_TIMEOUT(rows.size() >= 4, 20000);
-    ticks.stop();
-
-    for (const QList<QVariant>& signal : rows) {
-        const QStringList row = signal.at(0).toStringList();
-        QCOMPARE(row.size(), 4);
-        QVERIFY2(!row.at(2).isEmpty(), qPrintable(row.join(QLatin1Char('|'))));
-        QCOMPARE(row.at(3), QString());
-    }
-    const auto& hubs = poller.Hubs();
-    QVERIFY(hubs[0].answering);
-    QVERIFY(!hubs[1].answering);
-    QCOMPARE(hubs[1].silentSince, started);
-    QVERIFY(poller.LastRowTime() > started);
-    const QString status = poller.StatusText();
-    QVERIFY2(status.startsWith(good.TcpPrefix() + " answers | " + stalled.TcpPrefix() +
-                               " no answer since " + started.toString("hh:mm:ss") + " | last row "),
-             qPrintable(status));
 }
 
 // The program: three rows a fifth of a second apart beside a stalled hub come within the
