@@ -130,19 +130,6 @@ private slots:
         QCOMPARE(f.settings.Read("Filter").toString(), QStringLiteral("tank"));
     }
 
-    void theKeyboardTicksRows() {
-        WizardFixture f;
-        QVERIFY(f.StartOnPage(2, Names, Values));
-        QApplication::setActiveWindow(f.window.get());
-        FlexGrid* g = f.Grid("SelectTagsGrid");
-        g->setFocus();
-        QTest::keyClick(g->view(), Qt::Key_Down);
-        QTest::keyClick(g->view(), Qt::Key_Right); // the name cell of the second row
-        QTest::keyClick(g->view(), Qt::Key_Space);
-        QCOMPARE(g->CellChecked(2, 0), CellCheck::Cleared);
-        QCOMPARE(g->CellChecked(1, 0), CellCheck::Checked);
-    }
-
     void onlyTheCheckBoxesCanBeChanged() {
         WizardFixture f;
         QVERIFY(f.StartOnPage(2, Names, Values));

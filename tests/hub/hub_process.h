@@ -54,9 +54,9 @@ public:
                 break;
             out += process_.readAllStandardOutput();
         }
-        firstLine_ = QString::fromLocal8Bit(out.left(out.indexOf('\n')));
+        const QString firstLine = QString::fromLocal8Bit(out.left(out.indexOf('\n')));
         static const QRegularExpression where(QStringLiteral(":(\\d+) and local endpoint "));
-        const auto match = where.match(firstLine_);
+        const auto match = where.match(firstLine);
         if (!match.hasMatch())
             return false;
         port_ = quint16(match.captured(1).toUInt());
@@ -98,7 +98,6 @@ public:
     qint64 pid() const { return process_.processId(); }
     quint16 port() const { return port_; }
     const QString& name() const { return name_; }
-    const QString& firstLine() const { return firstLine_; }
     QString TcpPrefix(const QString& host = QStringLiteral("127.0.0.1")) const {
         return QStringLiteral("TCP:%1:%2!").arg(host).arg(port_);
     }
@@ -107,7 +106,6 @@ private:
     QTemporaryDir tagDir_;
     QProcess process_;
     QString name_;
-    QString firstLine_;
     QString log_;
     quint16 port_ = 0;
 };
