@@ -186,41 +186,6 @@ private slots:
         recoverAfterFault(w, hub);
     }
 
-    // Not a fault but the reason for the message: the hub's tag file changes while the
-    // wizard samples. The next sample sends the wizard back, and Next fetches the new list.
-    void tagListChangesWhileSampling() {
-        QTemporaryDir dir;
-        const QString tags = WriteSmallTagFile(dir);
-        HubProcess hub;
-        QVERIFY2(StartFaultyHub(hub, {QStringLiteral("--tags"), tags}), qPrintable(hub.Log()));
-        const ShortReaderTimeout timeout(ReaderTimeoutMs);
-        E2eWizard w;
-        w.KeepEventsRunningDuringMessages();
-        QVERIFY(w.Start());
-        w.FillConnectPage(hub.port(), 100);
-        QVERIFY(w.Click("cmdNext") < BoundMs);
-        QCOMPARE(w.window->CurrentPage(), 1);
-        QCOMPARE(w.window->Tags().Count(), 3);
-        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 2, 10000);
-
-        QFile file(tags);
-        QVERIFY(file.open(QIODevice::Append));
-        file.write("Level\tnumber\tbase=50 amplitude=5 decimals=2\n");
-        file.close();
-        QTRY_VERIFY_WITH_TIMEOUT(w.window->CurrentPage() == 0, 10000);
-        QCOMPARE(w.messages.Texts(), QStringList{ListChanged});
-        verifyBackOnConnect(w);
-
-        w.messages.shown.clear();
-        QVERIFY(w.Click("cmdNext") < BoundMs);
-        QCOMPARE(w.messages.Texts(), QStringList());
-        QCOMPARE(w.window->CurrentPage(), 1);
-        QCOMPARE(w.window->Tags().Count(), 4);
-        QCOMPARE(w.window->SampleCount(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 2, 10000);
-        QCOMPARE(w.messages.Texts(), QStringList());
-    }
-
     // The hub goes away and comes back by itself every fault period.
     void flap() {
         HubProcess hub;
