@@ -209,53 +209,6 @@ private slots:
         f.pump.onPump = nullptr;
     }
 
-    void newTagListDuringASampleStopsTheOldSample() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.window->SetSampleYieldBudget(0);
-        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
-        f.hub.values = QStringLiteral("A,10\tB,20\tC,30");
-        bool reconnected = false;
-        f.pump.onPump = [&] {
-            if (reconnected)
-                return;
-            reconnected = true;
-            f.Click("cmdPrev"); // the sample runs on; the Connect page is shown
-            f.hub.tags = QStringLiteral("X,Y");
-            f.hub.values = QStringLiteral("X,5\tY,6");
-            f.Click("cmdNext"); // a new tag list and a new first sample
-        };
-        f.window->SampleValues();
-        QCOMPARE(f.window->CurrentPage(), 1);
-        QCOMPARE(f.window->Tags().Count(), 2);
-        FlexGrid* grid = f.Grid("SamplingGrid");
-        QCOMPARE(grid->Rows(), 3);
-        QCOMPARE(grid->TextMatrix(1, 4), QStringLiteral("5"));
-        QCOMPARE(grid->TextMatrix(2, 4), QStringLiteral("6"));
-        QVERIFY(f.messages.shown.empty());
-    }
-
-    void aSampleLeftRunningByPreviousEndsQuietly() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.window->SetSampleYieldBudget(0);
-        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
-        f.hub.values = QStringLiteral("A,10\tB,20\tX,30"); // the last name no longer matches
-        bool once = false;
-        f.pump.onPump = [&] {
-            if (!once) {
-                once = true;
-                f.Click("cmdPrev");
-            }
-        };
-        f.window->SampleValues();
-        QCOMPARE(f.window->CurrentPage(), 0);
-        QCOMPARE(f.Tabs()->currentIndex(), 0);
-        QVERIFY(f.messages.shown.empty());
-        // The sample ran on to its end on the hidden grid.
-        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(2, 4), QStringLiteral("20"));
-    }
-
     // A long tag name (the demo hub has one) gives up width so that the value column and
     // its heading with the figures the user waits for fit without scrolling sideways.
     void valueHeadingFitsBesideLongNames() {
