@@ -128,7 +128,10 @@ private slots:
         } else {
             QCOMPARE(f.messages.Texts(), QStringList{message});
             QCOMPARE(f.messages.shown.front().icon, MessageIcon::Exclamation);
+            QCOMPARE(f.messages.shown.front().title, ProgramName());
             QCOMPARE(f.window->CurrentPage(), 0);
+            QCOMPARE(f.Tabs()->currentIndex(), 0);
+            QVERIFY(f.Button("cmdNext")->isEnabled());
             QVERIFY(f.hub.requests.isEmpty());
             QCOMPARE(QApplication::focusWidget()->objectName(), focus);
             QVERIFY(!f.settings.Exists());

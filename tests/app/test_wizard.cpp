@@ -117,19 +117,6 @@ private slots:
         QCOMPARE(f.Box("txtSampleRate")->text(), QStringLiteral("250"));
     }
 
-    void refusedNextStaysOnThePage() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.Box("txtSampleRate")->setText(QStringLiteral("99"));
-        f.Click("cmdNext");
-        QCOMPARE(f.window->CurrentPage(), 0);
-        QCOMPARE(f.Tabs()->currentIndex(), 0);
-        QVERIFY(f.Button("cmdNext")->isEnabled());
-        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("Invalid Sample Rate specified!")});
-        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Exclamation);
-        QCOMPARE(f.messages.shown.front().title, ProgramName());
-    }
-
     void walkForwardAndBackThroughEveryPage() {
         WizardFixture f;
         QVERIFY(f.Start());
