@@ -67,11 +67,9 @@ public:
 class ScriptedPump : public IEventPump {
 public:
     void ProcessPendingEvents() override {
-        ++calls;
         if (onPump)
             onPump();
     }
-    int calls = 0;
     std::function<void()> onPump;
 };
 
