@@ -14,12 +14,10 @@
 //   slow reference formatter (every width tried, every line scanned character by character).
 
 #include "FuzzSupport.h"
+#include "layout/ReferenceFormatter.h"
 #include "layout/modSVCorblexAppGen.h"
 
-#include <QStringList>
-
 #include <algorithm>
-#include <vector>
 
 namespace mod = modSVCorblexAppGen;
 
@@ -33,140 +31,11 @@ namespace {
 constexpr qsizetype ReferenceLimit = 96;
 constexpr qint64 ReferenceWork = 12000;
 
-QString Collapsed(const QString& s) {
-    // Blanks trimmed at both ends, inner runs reduced to one: written out plainly.
-    QString out;
-    out.reserve(s.size());
-    bool pendingBlank = false;
-    for (const QChar c : s) {
-        if (c == QLatin1Char(' ')) {
-            pendingBlank = !out.isEmpty();
-            continue;
-        }
-        if (pendingBlank)
-            out += QLatin1Char(' ');
-        pendingBlank = false;
-        out += c;
-    }
-    return out;
-}
+using reference::Collapsed;
 
 // The words of a text, taking both blanks and "_" as separators.
 QString Words(QString s) {
     return Collapsed(s.replace(QLatin1Char('_'), QLatin1Char(' ')));
-}
-
-// ---- The rule, transcribed with 1-based positions and nothing precomputed. Line slots are
-// views into the collapsed name, so the thousands of trial splits allocate nothing. ----
-
-QStringView Mid(QStringView s, qint64 pos, qint64 count) { // pos 1-based
-    if (pos > s.size() || count <= 0)
-        return QStringView();
-    return s.sliced(pos - 1, std::min<qint64>(count, s.size() - pos + 1));
-}
-
-QStringView TrimBlanks(QStringView s) {
-    qsizetype b = 0, e = s.size();
-    while (b < e && s[b] == QLatin1Char(' '))
-        ++b;
-    while (e > b && s[e - 1] == QLatin1Char(' '))
-        --e;
-    return s.sliced(b, e - b);
-}
-
-qint64 RefLastSpacePos(QStringView p) {
-    for (qint64 i = p.size(); i >= 1; --i)
-        if (p[i - 1] == QLatin1Char(' '))
-            return i;
-    return 0;
-}
-
-qint64 RefLongestWord(QStringView s) {
-    // The pieces between single spaces, measured one by one.
-    qint64 longest = 0;
-    qsizetype begin = 0;
-    for (;;) {
-        qsizetype space = s.indexOf(QLatin1Char(' '), begin);
-        if (space < 0)
-            space = s.size();
-        longest = std::max<qint64>(longest, space - begin);
-        if (space == s.size())
-            return longest;
-        begin = space + 1;
-    }
-}
-
-std::vector<QStringView> RefSplitAtWidth(QStringView s, qint64 n, qint64 w, qint64& score) {
-    std::vector<QStringView> lineSlots(size_t(n + 1)); // lineSlots[1..n]
-    qint64 pos = 1;
-    for (qint64 k = 1; k <= n; ++k) {
-        if (k == n) {
-            lineSlots[size_t(k)] = Mid(s, pos, s.size() - pos + 1);
-            break;
-        }
-        const QStringView piece = Mid(s, pos, w);
-        qint64 advance;
-        if (piece.size() < w) {
-            lineSlots[size_t(k)] = piece;
-            advance = piece.size();
-        } else if (const qint64 p = RefLastSpacePos(piece); p != 0) {
-            lineSlots[size_t(k)] = TrimBlanks(piece.left(p));
-            advance = p;
-        } else {
-            const qint64 after = pos + piece.size(); // 1-based position right after the piece
-            const bool endsText = after - 1 == s.size();
-            const bool spaceAfter = after <= s.size() && s[after - 1] == QLatin1Char(' ');
-            if (spaceAfter || endsText) {
-                lineSlots[size_t(k)] = piece;
-                advance = piece.size() + 1;
-            } else {
-                advance = 0;
-            }
-        }
-        pos += advance;
-    }
-    score = 0;
-    for (qint64 k = 1; k <= n; ++k) {
-        if (lineSlots[size_t(k)].size() > w) {
-            score = -9999;
-            break;
-        }
-        score -= w - lineSlots[size_t(k)].size();
-    }
-    return lineSlots;
-}
-
-QString RefFormat(const QString& name, qint32 breaks) {
-    const QString s = Collapsed(name);
-    if (breaks == -1) {
-        QString t = s;
-        return t.replace(QLatin1Char('.'), QLatin1Char('_'));
-    }
-    if (s.count(QLatin1Char('_')) >= breaks)
-        return s;
-    const qint64 n = qint64(breaks) + 1;
-    const qint64 start = std::max<qint64>(s.size() / n, RefLongestWord(s));
-    qint64 best = -9999, bestWidth = 0;
-    for (qint64 w = start; w <= s.size(); ++w) {
-        qint64 score;
-        RefSplitAtWidth(s, n, w, score);
-        if (score > best) {
-            best = score;
-            bestWidth = w;
-        }
-    }
-    qint64 score;
-    const std::vector<QStringView> lineSlots = RefSplitAtWidth(s, n, bestWidth, score);
-    QString result;
-    for (qint64 k = 1; k <= n; ++k) {
-        if (!lineSlots[size_t(k)].isEmpty()) {
-            result += lineSlots[size_t(k)];
-            result += QLatin1Char('_');
-        }
-    }
-    if (result.endsWith(QLatin1Char('_')))
-        result.chop(1);
-    return result;
 }
 
 } // namespace
@@ -179,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(mod::CollapseSpaces(name) == collapsed);
     const qint32 nameBreaks = qint32(collapsed.count(QLatin1Char('_')));
     FUZZ_CHECK(mod::CountChar(name, QStringLiteral("_")) == name.count(QLatin1Char('_')));
-    const qint64 longest = RefLongestWord(collapsed);
+    const qint64 longest = reference::LongestWord(collapsed);
     const qint64 widths = collapsed.size() - std::max<qint64>(collapsed.size() / 9, longest) + 1;
     const bool compareWithReference =
         name.size() <= ReferenceLimit || widths * (longest + 1) <= ReferenceWork;
@@ -205,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 FUZZ_CHECK(lines <= breaks + 1 + nameBreaks);
         }
         if (compareWithReference)
-            FUZZ_CHECK(result == RefFormat(name, breaks));
+            FUZZ_CHECK(result == reference::FormatVariableName(name, breaks));
     }
     return 0;
 }

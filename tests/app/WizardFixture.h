@@ -67,11 +67,9 @@ public:
 class ScriptedPump : public IEventPump {
 public:
     void ProcessPendingEvents() override {
-        ++calls;
         if (onPump)
             onPump();
     }
-    int calls = 0;
     std::function<void()> onPump;
 };
 
@@ -170,6 +168,17 @@ public:
         Find<QRadioButton>("optConnectMethod(0)")->setChecked(true);
         Box("txtSampleRate")->setText(rate);
         Click("cmdNext");
+    }
+
+    // Starts the window, connects directly to the scripted hub and clicks Next until `page`
+    // is on show; false when the window stops short of it.
+    bool StartOnPage(int page, const QString& tags, const QString& values) {
+        if (!Start())
+            return false;
+        ConnectDirect(tags, values);
+        for (int shown = 1; shown < page; ++shown)
+            Click("cmdNext");
+        return window->CurrentPage() == page;
     }
 
     TemporarySettings settings;

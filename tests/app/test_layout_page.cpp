@@ -12,14 +12,6 @@ const QString Values = QStringLiteral(
     "Kiln Inlet Temperature,812.5\tBoiler Feed Water Flow,14.25\tPump Discharge PV,3.5\t"
     "Tank1.Level,77");
 
-void OnLayout(WizardFixture& f) {
-    QVERIFY(f.Start());
-    f.ConnectDirect(Names, Values);
-    f.Click("cmdNext");
-    f.Click("cmdNext");
-    QCOMPARE(f.window->CurrentPage(), 3);
-}
-
 QList<int> ColumnTags(FlexGrid* g) {
     QList<int> tags;
     for (int c = 2; c < g->Cols(); ++c)
@@ -33,18 +25,13 @@ class TestLayoutPage : public QObject {
     Q_OBJECT
 
 private slots:
-    void theListStartsAtThreeWithoutFormatting() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        auto* list = f.Find<QComboBox>("cboMaxLines");
-        QCOMPARE(list->count(), 10);
-        QCOMPARE(list->itemText(9), QStringLiteral("9"));
-        QCOMPARE(list->currentIndex(), 3);
-    }
-
     void previewGridFromTheSelectedTags() {
         WizardFixture f;
         QVERIFY(f.Start());
+        // The list offers 0 to 9 and starts at 3 until the Layout page is entered.
+        auto* list = f.Find<QComboBox>("cboMaxLines");
+        QCOMPARE(list->count(), 10);
+        QCOMPARE(list->currentIndex(), 3);
         f.ConnectDirect(Names, Values);
         f.Click("cmdNext");
         f.Grid("SelectTagsGrid")->ToggleCheck(2, 0); // leave out the second tag
@@ -62,7 +49,7 @@ private slots:
             QCOMPARE(g->TextMatrix(r, 3), QStringLiteral("3.5"));
         }
         // No stored entry: list entry "0", names untouched but dots become line breaks.
-        QCOMPARE(f.Find<QComboBox>("cboMaxLines")->currentIndex(), 0);
+        QCOMPARE(list->currentIndex(), 0);
         QCOMPARE(g->TextMatrix(0, 4), QStringLiteral("Tank1\r\nLevel"));
         QCOMPARE(f.window->Tags().At(4).Variable(), QStringLiteral("Tank1_Level"));
         QCOMPARE(f.window->Tags().At(2).Variable(), QString()); // not selected, not formatted
@@ -80,7 +67,7 @@ private slots:
         QFETCH(int, entry);
         QFETCH(int, lines);
         WizardFixture f;
-        OnLayout(f);
+        QVERIFY(f.StartOnPage(3, Names, Values));
         FlexGrid* g = f.Grid("LayoutGrid");
         f.Find<QComboBox>("cboMaxLines")->setCurrentIndex(entry);
         QCOMPARE(f.window->MaxHeadingBreaks(), lines - 1);
@@ -103,7 +90,7 @@ private slots:
         QFETCH(int, to);
         QFETCH(QList<int>, order);
         WizardFixture f;
-        OnLayout(f);
+        QVERIFY(f.StartOnPage(3, Names, Values));
         FlexGrid* g = f.Grid("LayoutGrid");
         g->MoveColumn(col, to);
         QCOMPARE(g->TextMatrix(0, 0), QStringLiteral("Date"));
@@ -113,7 +100,7 @@ private slots:
 
     void reformattingKeepsTheOrderAndFindsEachTag() {
         WizardFixture f;
-        OnLayout(f);
+        QVERIFY(f.StartOnPage(3, Names, Values));
         FlexGrid* g = f.Grid("LayoutGrid");
         g->MoveColumn(5, 2);
         g->MoveColumn(5, 3);
@@ -126,7 +113,6 @@ private slots:
         QCOMPARE(g->TextMatrix(1, 2), QStringLiteral("77")); // values travel with the column
         f.Find<QComboBox>("cboMaxLines")->setCurrentIndex(3);
         QCOMPARE(g->TextMatrix(0, 5), QStringLiteral("Boiler\r\nFeed\r\nWater Flow"));
-        g->window()->grab().save(TestOutputFolder() + QStringLiteral("/page3-layout.png"));
     }
 
     void storedMaxLines_data() {
@@ -144,7 +130,7 @@ private slots:
         QFETCH(int, index);
         WizardFixture f;
         f.settings.Write(QStringLiteral("MaxLines"), stored);
-        OnLayout(f);
+        QVERIFY(f.StartOnPage(3, Names, Values));
         QCOMPARE(f.Find<QComboBox>("cboMaxLines")->currentIndex(), index);
         f.Click("cmdNext");
         QCOMPARE(f.window->CurrentPage(), 4);
@@ -153,7 +139,7 @@ private slots:
 
     void backToSelectTagsRebuildsTheColumns() {
         WizardFixture f;
-        OnLayout(f);
+        QVERIFY(f.StartOnPage(3, Names, Values));
         FlexGrid* g = f.Grid("LayoutGrid");
         g->MoveColumn(5, 2);
         f.Click("cmdPrev");

@@ -117,35 +117,33 @@ private slots:
                  rowOneAfter.isEmpty() ? "1" : rowOneAfter);
     }
 
-    void changedListOnTheFirstSampleNeverStartsTheTimer() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1"));
-        QCOMPARE(f.messages.Texts(), QStringList{ChangedList});
-        QCOMPARE(f.window->CurrentPage(), 0);
-        QCOMPARE(f.Tabs()->currentIndex(), 0);
-        QVERIFY(!f.Timer()->isActive());
-        QVERIFY(!f.Button("cmdPrev")->isEnabled());
+    // The first sample's entries are matched with the names of the tag list: an empty entry
+    // matches an empty name only. A list that does not match never starts the timer.
+    void firstSampleMatchesTheNames_data() {
+        QTest::addColumn<QString>("tags");
+        QTest::addColumn<QString>("values");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("empty names, empty entries") << ","
+                                                    << "\t" << true;
+        QTest::newRow("empty entry for an empty name") << "A,,B"
+                                                       << "A,1\t\tB,2" << true;
+        QTest::newRow("entry without comma for an empty name") << "A,,B"
+                                                               << "A,1\tX\tB,2" << false;
+        QTest::newRow("one entry short") << "A,B"
+                                         << "A,1" << false;
     }
-
-    void emptyEntriesMatchOnlyEmptyNames() {
+    void firstSampleMatchesTheNames() {
+        QFETCH(QString, tags);
+        QFETCH(QString, values);
+        QFETCH(bool, matches);
         WizardFixture f;
         QVERIFY(f.Start());
-        f.ConnectDirect(QStringLiteral("A,,B"), QStringLiteral("A,1\t\tB,2"));
-        QCOMPARE(f.window->CurrentPage(), 1);
-        QVERIFY(f.messages.shown.empty());
-        f.hub.values = QStringLiteral("A,1\tX\tB,2");
-        f.window->SampleValues();
-        QCOMPARE(f.messages.Texts(), QStringList{ChangedList});
-    }
-
-    void emptyNamesMatchEmptyEntries() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.ConnectDirect(QStringLiteral(","), QStringLiteral("\t"));
-        QCOMPARE(f.window->Tags().Count(), 2);
-        QCOMPARE(f.window->CurrentPage(), 1);
-        QVERIFY(f.messages.shown.empty());
+        f.ConnectDirect(tags, values);
+        QCOMPARE(f.messages.Texts(), matches ? QStringList() : QStringList{ChangedList});
+        QCOMPARE(f.window->CurrentPage(), matches ? 1 : 0);
+        QCOMPARE(f.Tabs()->currentIndex(), matches ? 1 : 0);
+        QCOMPARE(f.Timer()->isActive(), matches);
+        QCOMPARE(f.Button("cmdPrev")->isEnabled(), matches);
     }
 
     void nextDuringASampleLeavesTheHeadingAsItWas() {
@@ -211,53 +209,6 @@ private slots:
         f.pump.onPump = nullptr;
     }
 
-    void newTagListDuringASampleStopsTheOldSample() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.window->SetSampleYieldBudget(0);
-        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
-        f.hub.values = QStringLiteral("A,10\tB,20\tC,30");
-        bool reconnected = false;
-        f.pump.onPump = [&] {
-            if (reconnected)
-                return;
-            reconnected = true;
-            f.Click("cmdPrev"); // the sample runs on; the Connect page is shown
-            f.hub.tags = QStringLiteral("X,Y");
-            f.hub.values = QStringLiteral("X,5\tY,6");
-            f.Click("cmdNext"); // a new tag list and a new first sample
-        };
-        f.window->SampleValues();
-        QCOMPARE(f.window->CurrentPage(), 1);
-        QCOMPARE(f.window->Tags().Count(), 2);
-        FlexGrid* grid = f.Grid("SamplingGrid");
-        QCOMPARE(grid->Rows(), 3);
-        QCOMPARE(grid->TextMatrix(1, 4), QStringLiteral("5"));
-        QCOMPARE(grid->TextMatrix(2, 4), QStringLiteral("6"));
-        QVERIFY(f.messages.shown.empty());
-    }
-
-    void aSampleLeftRunningByPreviousEndsQuietly() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.window->SetSampleYieldBudget(0);
-        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
-        f.hub.values = QStringLiteral("A,10\tB,20\tX,30"); // the last name no longer matches
-        bool once = false;
-        f.pump.onPump = [&] {
-            if (!once) {
-                once = true;
-                f.Click("cmdPrev");
-            }
-        };
-        f.window->SampleValues();
-        QCOMPARE(f.window->CurrentPage(), 0);
-        QCOMPARE(f.Tabs()->currentIndex(), 0);
-        QVERIFY(f.messages.shown.empty());
-        // The sample ran on to its end on the hidden grid.
-        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(2, 4), QStringLiteral("20"));
-    }
-
     // A long tag name (the demo hub has one) gives up width so that the value column and
     // its heading with the figures the user waits for fit without scrolling sideways.
     void valueHeadingFitsBesideLongNames() {
@@ -287,25 +238,6 @@ private slots:
         QVERIFY(grid->ColWidth(4) >=
                 grid->header()->fontMetrics().horizontalAdvance(Heading(grid)));
         QVERIFY(grid->ColWidth(0) >= grid->fontMetrics().horizontalAdvance("Tag Alias"));
-        f.window->grab().save(TestOutputFolder() + QStringLiteral("/sampling-long-names.png"));
-    }
-
-    void pictureOfTheSamplingPage() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        QStringList names, values;
-        for (int i = 1; i <= 30; ++i) {
-            names << QStringLiteral("Area%1.Flow Rate").arg(i);
-            values << names.last() + QStringLiteral(",%1").arg(i * 1.25);
-        }
-        f.ConnectDirect(names.join(','), values.join('\t'));
-        values[3] = names[3] + QStringLiteral(",RUNNING");
-        values[5] = names[5] + QStringLiteral(",-1234.567");
-        f.hub.values = values.join('\t');
-        f.clock.now += 4000;
-        f.window->SampleValues();
-        f.window->grab().save(TestOutputFolder() + QStringLiteral("/page1-sampling.png"));
-        QCOMPARE(f.Grid("SamplingGrid")->CellBackColor(4, 1), Cyan);
     }
 };
 

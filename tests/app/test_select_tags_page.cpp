@@ -10,13 +10,6 @@ const QString Names = QStringLiteral("Tank 12 Level,Main TANK Temp,Pump Speed,Va
 const QString Values = QStringLiteral("Tank 12 Level,1\tMain TANK Temp,2\tPump Speed,3\tValve 3,4");
 
 // A started window on the Select Tags page with the four tags above.
-void OnSelectTags(WizardFixture& f) {
-    QVERIFY(f.Start());
-    f.ConnectDirect(Names, Values);
-    f.Click("cmdNext");
-    QCOMPARE(f.window->CurrentPage(), 2);
-}
-
 QList<bool> Hidden(FlexGrid* g) {
     QList<bool> h;
     for (int r = 1; r < g->Rows(); ++r)
@@ -33,7 +26,7 @@ private slots:
     void everyRowStartsCheckedAndVisible() {
         WizardFixture f;
         f.settings.Write(QStringLiteral("Filter"), QStringLiteral("tank"));
-        OnSelectTags(f);
+        QVERIFY(f.StartOnPage(2, Names, Values));
         FlexGrid* g = f.Grid("SelectTagsGrid");
         QCOMPARE(g->Rows(), 5);
         QCOMPARE(g->Cols(), 6);
@@ -48,13 +41,11 @@ private slots:
         QCOMPARE(Hidden(g), (QList<bool>{false, false, false, false}));
         QCOMPARE(g->TextMatrix(3, 1), QStringLiteral("Pump Speed"));
         QCOMPARE(g->TextMatrix(3, 5), QStringLiteral("3"));
-        g->ToggleCheck(3, 0);
-        f.window->grab().save(TestOutputFolder() + QStringLiteral("/page2-select-tags.png"));
     }
 
     void filterHidesOnlyRowsNeitherMatchingNorChosen() {
         WizardFixture f;
-        OnSelectTags(f);
+        QVERIFY(f.StartOnPage(2, Names, Values));
         FlexGrid* g = f.Grid("SelectTagsGrid");
         g->ToggleCheck(3, 0); // Pump Speed cleared; Valve 3 stays checked
         QCOMPARE(g->CellChecked(3, 0), CellCheck::Cleared);
@@ -121,7 +112,7 @@ private slots:
 
     void selectAllReachesHiddenRows() {
         WizardFixture f;
-        OnSelectTags(f);
+        QVERIFY(f.StartOnPage(2, Names, Values));
         FlexGrid* g = f.Grid("SelectTagsGrid");
         g->ToggleCheck(3, 0);
         f.Box("txtFilter")->setText(QStringLiteral("tank"));
@@ -139,22 +130,9 @@ private slots:
         QCOMPARE(f.settings.Read("Filter").toString(), QStringLiteral("tank"));
     }
 
-    void theKeyboardTicksRows() {
-        WizardFixture f;
-        OnSelectTags(f);
-        QApplication::setActiveWindow(f.window.get());
-        FlexGrid* g = f.Grid("SelectTagsGrid");
-        g->setFocus();
-        QTest::keyClick(g->view(), Qt::Key_Down);
-        QTest::keyClick(g->view(), Qt::Key_Right); // the name cell of the second row
-        QTest::keyClick(g->view(), Qt::Key_Space);
-        QCOMPARE(g->CellChecked(2, 0), CellCheck::Cleared);
-        QCOMPARE(g->CellChecked(1, 0), CellCheck::Checked);
-    }
-
     void onlyTheCheckBoxesCanBeChanged() {
         WizardFixture f;
-        OnSelectTags(f);
+        QVERIFY(f.StartOnPage(2, Names, Values));
         FlexGrid* g = f.Grid("SelectTagsGrid");
         bool cancel = false;
         g->OnBeforeEdit(2, 1, cancel);
@@ -168,7 +146,7 @@ private slots:
 
     void noTagsSelectedIsRefused() {
         WizardFixture f;
-        OnSelectTags(f);
+        QVERIFY(f.StartOnPage(2, Names, Values));
         FlexGrid* g = f.Grid("SelectTagsGrid");
         g->ToggleCheck(0, 0);
         f.Box("txtFilter")->setText(QStringLiteral("pump"));
@@ -191,7 +169,7 @@ private slots:
 
     void previousKeepsTheFlagsAndReentryChecksEverything() {
         WizardFixture f;
-        OnSelectTags(f);
+        QVERIFY(f.StartOnPage(2, Names, Values));
         FlexGrid* g = f.Grid("SelectTagsGrid");
         g->ToggleCheck(1, 0);
         f.Box("txtFilter")->setText(QStringLiteral("valve"));

@@ -46,14 +46,6 @@ struct EmptyInstallTool : ToolObject {
     static inline QString emptyFolder;
 };
 
-void OnGenerate(WizardFixture& f) {
-    QVERIFY(f.Start());
-    f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,2"));
-    for (int i = 0; i < 3; ++i)
-        f.Click("cmdNext");
-    QCOMPARE(f.window->CurrentPage(), 4);
-}
-
 } // namespace
 
 class TestWorkstationTools : public QObject {
@@ -85,7 +77,7 @@ private slots:
     void previewBuildsRunsAndCleansUp() {
         QFETCH(QString, installDir);
         WizardFixture f;
-        OnGenerate(f);
+        QVERIFY(f.StartOnPage(4, "A,B", "A,1\tB,2"));
         QTemporaryDir temp;
         log.installDir = installDir;
         log.base = QDir::toNativeSeparators(temp.filePath(QStringLiteral("SV 0001")));
@@ -120,7 +112,7 @@ private slots:
 
     void previewOnAFullDiskStartsNothingAndLeavesNothing() {
         WizardFixture f;
-        OnGenerate(f);
+        QVERIFY(f.StartOnPage(4, "A,B", "A,1\tB,2"));
         QTemporaryDir temp;
         log.installDir = QStringLiteral("/opt/sv6");
         log.base = QDir::toNativeSeparators(temp.filePath(QStringLiteral("SV0002")));
@@ -141,7 +133,7 @@ private slots:
 
     void openButtonsPassTheFileUnquoted() {
         WizardFixture f;
-        OnGenerate(f);
+        QVERIFY(f.StartOnPage(4, "A,B", "A,1\tB,2"));
         QTemporaryDir temp;
         const QString file = QDir::toNativeSeparators(temp.filePath(QStringLiteral("Line 3.SVT")));
         f.saveDialog.answer = file;
@@ -167,7 +159,7 @@ private slots:
 
     void failuresComeBackAsMessages() {
         WizardFixture f;
-        OnGenerate(f);
+        QVERIFY(f.StartOnPage(4, "A,B", "A,1\tB,2"));
         log.failCreation = true;
         f.Click("cmdPreview");
         QCOMPARE(f.messages.shown.size(), size_t(1));

@@ -42,6 +42,19 @@ inline bool RestartHub(HubProcess& hub, QStringList arguments) {
     return hub.Start(arguments, port, name);
 }
 
+// Writes a tag file of three short tags into `dir`, so that every answer is a few dozen bytes,
+// and returns its path.
+inline QString WriteSmallTagFile(const QTemporaryDir& dir) {
+    const QString path = dir.filePath(QStringLiteral("small.tags"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n"
+               "Pump\tstate\tstates=ON|OFF period=1\n"
+               "Note\ttext\tok\n");
+    return path;
+}
+
 // Makes the wizard's real hub reader give up after timeoutMs instead of its 5 s, for as long
 // as it lives, so that tests of a hub that never answers need not wait the full time-out.
 class ShortReaderTimeout {

@@ -15,19 +15,6 @@
 
 namespace {
 
-const QString SmallTags = QStringLiteral("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n"
-                                         "Pump\tstate\tstates=ON|OFF period=1\n"
-                                         "Note\ttext\tok\n");
-
-QString WriteTagFile(const QTemporaryDir& dir) {
-    const QString path = dir.filePath(QStringLiteral("small.tags"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return {};
-    file.write(SmallTags.toUtf8());
-    return path;
-}
-
 // Runs `action` from whatever event loop is running once `ready` holds; polls every 10 ms.
 class WhenReady : public QObject {
 public:
@@ -108,7 +95,7 @@ private slots:
         if (syntheticTags > 0)
             arguments << QStringLiteral("--synthetic") << QString::number(syntheticTags);
         else
-            arguments << QStringLiteral("--tags") << WriteTagFile(dir);
+            arguments << QStringLiteral("--tags") << WriteSmallTagFile(dir);
         HubProcess hub;
         QVERIFY2(StartHubForWizard(hub, arguments), qPrintable(hub.Log()));
         E2eWizard w;
@@ -167,7 +154,7 @@ private slots:
         QFETCH(bool, duringSample);
 
         QTemporaryDir dir;
-        const QString tags = WriteTagFile(dir);
+        const QString tags = WriteSmallTagFile(dir);
         HubProcess hub;
         const QStringList stall{QStringLiteral("--fault"), QStringLiteral("stall"),
                                 QStringLiteral("--tags"), tags};
@@ -214,9 +201,10 @@ private slots:
         QVERIFY(!E2eWizard::BusyPointerShown());
         QTRY_VERIFY_WITH_TIMEOUT(!patient.HoldsSockets(), 5000);
         QCOMPARE(settingsText(), settingsBefore);
-        // Nothing samples any more.
+        // Nothing samples any more: three sampling periods go by without a tick.
         const qint32 samples = w.window->SampleCount();
-        QTest::qWait(300);
+        QSignalSpy ticks(w.Timer(), &QTimer::timeout);
+        QVERIFY(!ticks.wait(300));
         QCOMPARE(w.window->SampleCount(), samples);
     }
 
@@ -225,7 +213,7 @@ private slots:
     // sample, when it ends, says nothing about a changed list.
     void newFetchReplacesAWaitingSample() {
         QTemporaryDir dir;
-        const QString tags = WriteTagFile(dir);
+        const QString tags = WriteSmallTagFile(dir);
         HubProcess stalled;
         QVERIFY2(StartHubForWizard(stalled, {QStringLiteral("--tags"), tags}),
                  qPrintable(stalled.Log()));

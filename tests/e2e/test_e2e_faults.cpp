@@ -47,18 +47,6 @@ bool RestartFaultyHub(HubProcess& hub, QStringList arguments) {
     return RestartHub(hub, arguments);
 }
 
-// A tag file with three short tags, so that every answer is a few dozen bytes.
-QString WriteSmallTagFile(const QTemporaryDir& dir) {
-    const QString path = dir.filePath(QStringLiteral("small.tags"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return {};
-    file.write("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n"
-               "Pump\tstate\tstates=ON|OFF period=1\n"
-               "Note\ttext\tok\n");
-    return path;
-}
-
 } // namespace
 
 class TestE2eFaults : public QObject {
@@ -195,69 +183,6 @@ private slots:
         QCOMPARE(w.Box("txtTCPport")->text(), QString::number(hub.port()));
 
         recoverAfterFault(w, hub);
-    }
-
-    // Close while a slow hub keeps every sample busy: the window goes at once and nothing
-    // samples any more.
-    void closeWhileSamplingASlowHub() {
-        QTemporaryDir dir;
-        HubProcess hub;
-        QVERIFY2(StartFaultyHub(hub, {QStringLiteral("--fault"), QStringLiteral("drip"),
-                                      QStringLiteral("--tags"), WriteSmallTagFile(dir)}),
-                 qPrintable(hub.Log()));
-        const ShortReaderTimeout timeout(ReaderTimeoutMs);
-        E2eWizard w;
-        QVERIFY(w.Start());
-        QSignalSpy unloaded(w.window.get(), &frmSVCorblexAppGen::Unloaded);
-        w.FillConnectPage(hub.port(), 100);
-        QVERIFY(w.Click("cmdNext") < BoundMs);
-        QCOMPARE(w.window->CurrentPage(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(w.window->SampleCount() >= 2, 10000);
-        QVERIFY(w.Click("cmdClose") < BoundMs);
-        QCOMPARE(unloaded.size(), 1);
-        QVERIFY(!w.window->isVisible());
-        QVERIFY(!w.Timer()->isActive());
-        // No sample tick comes any more: three sampling periods go by without one.
-        const qint32 samples = w.window->SampleCount();
-        QSignalSpy ticks(w.Timer(), &QTimer::timeout);
-        QVERIFY(!ticks.wait(300));
-        QCOMPARE(w.window->SampleCount(), samples);
-        QCOMPARE(w.messages.Texts(), QStringList());
-    }
-
-    // Not a fault but the reason for the message: the hub's tag file changes while the
-    // wizard samples. The next sample sends the wizard back, and Next fetches the new list.
-    void tagListChangesWhileSampling() {
-        QTemporaryDir dir;
-        const QString tags = WriteSmallTagFile(dir);
-        HubProcess hub;
-        QVERIFY2(StartFaultyHub(hub, {QStringLiteral("--tags"), tags}), qPrintable(hub.Log()));
-        const ShortReaderTimeout timeout(ReaderTimeoutMs);
-        E2eWizard w;
-        w.KeepEventsRunningDuringMessages();
-        QVERIFY(w.Start());
-        w.FillConnectPage(hub.port(), 100);
-        QVERIFY(w.Click("cmdNext") < BoundMs);
-        QCOMPARE(w.window->CurrentPage(), 1);
-        QCOMPARE(w.window->Tags().Count(), 3);
-        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 2, 10000);
-
-        QFile file(tags);
-        QVERIFY(file.open(QIODevice::Append));
-        file.write("Level\tnumber\tbase=50 amplitude=5 decimals=2\n");
-        file.close();
-        QTRY_VERIFY_WITH_TIMEOUT(w.window->CurrentPage() == 0, 10000);
-        QCOMPARE(w.messages.Texts(), QStringList{ListChanged});
-        verifyBackOnConnect(w);
-
-        w.messages.shown.clear();
-        QVERIFY(w.Click("cmdNext") < BoundMs);
-        QCOMPARE(w.messages.Texts(), QStringList());
-        QCOMPARE(w.window->CurrentPage(), 1);
-        QCOMPARE(w.window->Tags().Count(), 4);
-        QCOMPARE(w.window->SampleCount(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 2, 10000);
-        QCOMPARE(w.messages.Texts(), QStringList());
     }
 
     // The hub goes away and comes back by itself every fault period.

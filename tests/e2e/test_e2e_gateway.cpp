@@ -8,8 +8,6 @@
 #include "generate/Application.h"
 #include "hub/servers/test_servers.h"
 
-#include <QSaveFile>
-
 namespace {
 
 int RowOf(const FlexGrid* grid, int col, const QString& text) {
@@ -54,29 +52,22 @@ private slots:
                       {"table", "holding"}, {"address", 2}, {"type", "uint16"}, {"value", 2105}},
                   QVariantMap{{"table", "coil"}, {"address", 0}, {"value", true}}}}}));
 
-        QTemporaryDir files;
-        QVERIFY(files.isValid());
-        const QString tags = files.filePath(QStringLiteral("plant.tags"));
-        {
-            QSaveFile file(tags);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("site\tbroker\tport=" + QByteArray::number(broker.port()) +
-                       "\n"
-                       "plc1\tdevice\tport=" +
-                       QByteArray::number(plc.port()) +
-                       " poll=0.2\n"
-                       "Boiler Drum Pressure\tmqtt\tbroker=site topic=plant/boiler/pressure "
-                       "decimals=2\n"
-                       "Boiler Steam Temperature\tmqtt\tbroker=site topic=plant/boiler "
-                       "json=steam.temp decimals=1\n"
-                       "Boiler State\tmqtt\tbroker=site topic=plant/boiler json=state\n"
-                       "Kiln Speed\tmodbus\tdevice=plc1 address=0 type=float32 decimals=2\n"
-                       "Kiln Feed Rate t/h\tmodbus\tdevice=plc1 address=2 scale=0.1 "
-                       "decimals=1\n"
-                       "Kiln Main Drive\tmodbus\tdevice=plc1 table=coil address=0\n");
-            QVERIFY(file.commit());
-        }
         HubProcess hub;
+        const QString tags =
+            hub.WriteTags("site\tbroker\tport=" + QByteArray::number(broker.port()) +
+                          "\n"
+                          "plc1\tdevice\tport=" +
+                          QByteArray::number(plc.port()) +
+                          " poll=0.2\n"
+                          "Boiler Drum Pressure\tmqtt\tbroker=site topic=plant/boiler/pressure "
+                          "decimals=2\n"
+                          "Boiler Steam Temperature\tmqtt\tbroker=site topic=plant/boiler "
+                          "json=steam.temp decimals=1\n"
+                          "Boiler State\tmqtt\tbroker=site topic=plant/boiler json=state\n"
+                          "Kiln Speed\tmodbus\tdevice=plc1 address=0 type=float32 decimals=2\n"
+                          "Kiln Feed Rate t/h\tmodbus\tdevice=plc1 address=2 scale=0.1 "
+                          "decimals=1\n"
+                          "Kiln Main Drive\tmodbus\tdevice=plc1 table=coil address=0\n");
         QVERIFY2(StartHubForWizard(hub, {QStringLiteral("--tags"), tags}), qPrintable(hub.Log()));
 
         E2eWizard w;
@@ -110,6 +101,7 @@ private slots:
         QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
         QCOMPARE(window->CurrentPage(), 4);
         E2eWizard::Type(w.Box("txtTitle"), QStringLiteral("Live Plant"));
+        QTemporaryDir files;
         const QString path =
             QDir::toNativeSeparators(files.filePath(QStringLiteral("Live Plant.SVT")));
         w.saveDialog.answer = path;

@@ -6,9 +6,17 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
+
+// Writes a file the way an editor does: a new file renamed over the old one.
+inline bool WriteFile(const QString& path, const QByteArray& text) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+}
 
 class HubProcess {
 public:
@@ -46,13 +54,20 @@ public:
                 break;
             out += process_.readAllStandardOutput();
         }
-        firstLine_ = QString::fromLocal8Bit(out.left(out.indexOf('\n')));
+        const QString firstLine = QString::fromLocal8Bit(out.left(out.indexOf('\n')));
         static const QRegularExpression where(QStringLiteral(":(\\d+) and local endpoint "));
-        const auto match = where.match(firstLine_);
+        const auto match = where.match(firstLine);
         if (!match.hasMatch())
             return false;
         port_ = quint16(match.captured(1).toUInt());
         return true;
+    }
+
+    // Writes `text` to a tag file of this hub's own and returns its path ("" when it cannot
+    // be written); written again while the hub runs, the hub reloads it.
+    QString WriteTags(const QByteArray& text) {
+        const QString path = tagDir_.filePath(QStringLiteral("plant.tags"));
+        return WriteFile(path, text) ? path : QString();
     }
 
     // Ends the hub the way a user would (SIGTERM) and returns its exit code.
@@ -83,15 +98,14 @@ public:
     qint64 pid() const { return process_.processId(); }
     quint16 port() const { return port_; }
     const QString& name() const { return name_; }
-    const QString& firstLine() const { return firstLine_; }
     QString TcpPrefix(const QString& host = QStringLiteral("127.0.0.1")) const {
         return QStringLiteral("TCP:%1:%2!").arg(host).arg(port_);
     }
 
 private:
+    QTemporaryDir tagDir_;
     QProcess process_;
     QString name_;
-    QString firstLine_;
     QString log_;
     quint16 port_ = 0;
 };

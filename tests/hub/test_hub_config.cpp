@@ -198,6 +198,8 @@ void TestHubConfig::groupsReads() {
     QCOMPARE(served, std::vector<int>(list.size(), 1));
 }
 
+// Every type in every word order is decoded against a real device in test_hub_sources; these
+// rows are the cases a device there does not give: NaN, rounding, a value past 2^53.
 void TestHubConfig::decodesRegisters_data() {
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("order");
@@ -211,13 +213,10 @@ void TestHubConfig::decodesRegisters_data() {
                   const char* text) {
         QTest::newRow(name) << int(type) << int(order) << words << decimals << QByteArray(text);
     };
-    row("int16 BADC", T::Int16, O::BADC, {0xFEFF}, 0, "-2");
     row("int32 DCBA", T::Int32, O::DCBA, {0xEB32, 0xA4F8}, 0, "-123456789");
-    row("uint32 ABCD", T::Uint32, O::ABCD, {0xEE6B, 0x2800}, 0, "4000000000");
     row("float32 CDAB", T::Float32, O::CDAB, {0x0000, 0xC148}, 1, "-12.5");
     row("int64 past 2^53 ABCD", T::Int64, O::ABCD, {0xFFDF, 0xFFFF, 0xFFFF, 0xFFFF}, 0,
         "-9007199254740993");
-    row("int64 DCBA", T::Int64, O::DCBA, {0xFFFF, 0xFFFF, 0xFFFF, 0xDFFF}, 0, "-9007199254740993");
     row("float64 DCBA", T::Float64, O::DCBA, {0, 0, 0, 0xF83F}, 0, "2"); // 1.5 rounds up
     row("float32 NaN is empty", T::Float32, O::ABCD, {0x7FC0, 0x0000}, 1, "");
     row("bool", T::Bool, O::ABCD, {1}, 0, "1");

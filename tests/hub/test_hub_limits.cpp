@@ -211,21 +211,15 @@ private slots:
         QTest::addColumn<QString>("runtime"); // XDG_RUNTIME_DIR; "-" unset
         QTest::addColumn<QString>("squat");   // what another user left in the temporary folder
         QTest::addColumn<QString>("refusal"); // empty: the hub starts and the reader finds it
-        QTest::newRow("runtime folder") << "runtime"
-                                        << ""
-                                        << "";
-        QTest::newRow("runtime folder wins over a squatter") << "runtime"
-                                                             << "open"
-                                                             << "";
-        QTest::newRow("private temporary folder") << "-"
-                                                  << ""
-                                                  << "";
-        QTest::newRow("temporary folder open to others") << "-"
-                                                         << "open"
-                                                         << "is open to other users";
-        QTest::newRow("temporary folder of another user") << "-"
-                                                          << "other"
-                                                          << "belongs to another user";
+        const auto row = [](const char* name, const char* runtime, const char* squat,
+                            const char* refusal) {
+            QTest::newRow(name) << runtime << squat << refusal;
+        };
+        row("runtime folder", "runtime", "", "");
+        row("runtime folder wins over a squatter", "runtime", "open", "");
+        row("private temporary folder", "-", "", "");
+        row("temporary folder open to others", "-", "open", "is open to other users");
+        row("temporary folder of another user", "-", "other", "belongs to another user");
     }
     void localEndpointIsPrivate() {
         QFETCH(QString, runtime);

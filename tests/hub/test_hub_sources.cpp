@@ -8,17 +8,11 @@
 #include "servers/test_servers.h"
 
 #include <QElapsedTimer>
-#include <QSaveFile>
 
 using testservers::ModbusDevice;
 using testservers::Mosquitto;
 
 namespace {
-
-bool WriteFile(const QString& path, const QByteArray& text) {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
-}
 
 // The GETVALUES answer as name -> value.
 QMap<QString, QString> Values(SVComSrvClass& reader) {
@@ -57,19 +51,17 @@ void TestHubSources::mqttTagsFollowTheBroker() {
     QVERIFY(broker.Publish(QStringLiteral("site/boiler"), R"({"data": {"temp": 71.26}})", true));
     QVERIFY(broker.Publish(QStringLiteral("site/state"), "RUNNING, line 3", true));
 
-    QTemporaryDir dir;
-    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
-    QVERIFY(
-        WriteFile(tags, "plant\tbroker\thost=127.0.0.1 port=" + QByteArray::number(broker.port()) +
-                            " keepalive=5\n"
-                            "Boiler Temp\tmqtt\tbroker=plant topic=site/boiler "
-                            "json=data.temp decimals=1\n"
-                            "Boiler Temp F\tmqtt\tbroker=plant topic=site/boiler "
-                            "json=data.temp decimals=0 scale=1.8 offset=32\n"
-                            "Line State\tmqtt\tbroker=plant topic=site/state\n"
-                            "Bags\tmqtt\tbroker=plant topic=site/bags decimals=0 stale=2\n"
-                            "Sim\ttext\tsimulated\n"));
     HubProcess hub;
+    const QString tags =
+        hub.WriteTags("plant\tbroker\thost=127.0.0.1 port=" + QByteArray::number(broker.port()) +
+                      " keepalive=5\n"
+                      "Boiler Temp\tmqtt\tbroker=plant topic=site/boiler "
+                      "json=data.temp decimals=1\n"
+                      "Boiler Temp F\tmqtt\tbroker=plant topic=site/boiler "
+                      "json=data.temp decimals=0 scale=1.8 offset=32\n"
+                      "Line State\tmqtt\tbroker=plant topic=site/state\n"
+                      "Bags\tmqtt\tbroker=plant topic=site/bags decimals=0 stale=2\n"
+                      "Sim\ttext\tsimulated\n");
     QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
     SVComSrvClass reader(hub.name());
 
@@ -120,18 +112,16 @@ void TestHubSources::mqttWrongPasswordIsLogged() {
                            {QStringLiteral("-u"), QStringLiteral("plant"), QStringLiteral("-P"),
                             QStringLiteral("Right-Horse-7")}));
 
-    QTemporaryDir dir;
-    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
-    const QByteArray port = QByteArray::number(broker.port());
-    QVERIFY(WriteFile(tags, "wrong\tbroker\tport=" + port +
-                                " user=plant password=Xyzzy-42\n"
-                                "right\tbroker\tport=" +
-                                port +
-                                " user=plant passwordenv=SVC_TEST_BROKER_PASSWORD\n"
-                                "Refused\tmqtt\tbroker=wrong topic=t\n"
-                                "Accepted\tmqtt\tbroker=right topic=t\n"));
-    qputenv("SVC_TEST_BROKER_PASSWORD", "Right-Horse-7");
     HubProcess hub;
+    const QByteArray port = QByteArray::number(broker.port());
+    const QString tags = hub.WriteTags("wrong\tbroker\tport=" + port +
+                                       " user=plant password=Xyzzy-42\n"
+                                       "right\tbroker\tport=" +
+                                       port +
+                                       " user=plant passwordenv=SVC_TEST_BROKER_PASSWORD\n"
+                                       "Refused\tmqtt\tbroker=wrong topic=t\n"
+                                       "Accepted\tmqtt\tbroker=right topic=t\n");
+    qputenv("SVC_TEST_BROKER_PASSWORD", "Right-Horse-7");
     QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
     qunsetenv("SVC_TEST_BROKER_PASSWORD");
     SVComSrvClass reader(hub.name());
@@ -157,20 +147,19 @@ void TestHubSources::mqttOverTls() {
     QVERIFY(broker.Start());
     QVERIFY(broker.Publish(QStringLiteral("secure/t"), "7.5", true));
 
-    QTemporaryDir dir;
-    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
+    HubProcess hub;
     const QByteArray port = QByteArray::number(broker.port());
     // The same broker through TLS with its CA; with a file that vouches for no CA; and
     // without TLS, which it does not speak.
-    QVERIFY(WriteFile(
-        tags, "tls\tbroker\tport=" + port + " cafile=" + QFile::encodeName(broker.CaFile()) +
-                  "\nwrongca\tbroker\tport=" + port + " cafile=" +
-                  QFile::encodeName(broker.ServerCertificate()) + "\nplain\tbroker\tport=" + port +
-                  "\n"
-                  "Secure\tmqtt\tbroker=tls topic=secure/t decimals=1\n"
-                  "Untrusted\tmqtt\tbroker=wrongca topic=secure/t decimals=1\n"
-                  "Plain\tmqtt\tbroker=plain topic=secure/t decimals=1\n"));
-    HubProcess hub;
+    const QString tags = hub.WriteTags("tls\tbroker\tport=" + port +
+                                       " cafile=" + QFile::encodeName(broker.CaFile()) +
+                                       "\nwrongca\tbroker\tport=" + port +
+                                       " cafile=" + QFile::encodeName(broker.ServerCertificate()) +
+                                       "\nplain\tbroker\tport=" + port +
+                                       "\n"
+                                       "Secure\tmqtt\tbroker=tls topic=secure/t decimals=1\n"
+                                       "Untrusted\tmqtt\tbroker=wrongca topic=secure/t decimals=1\n"
+                                       "Plain\tmqtt\tbroker=plain topic=secure/t decimals=1\n");
     QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
     SVComSrvClass reader(hub.name());
     QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Secure")), QStringLiteral("7.5"),
@@ -242,10 +231,8 @@ void TestHubSources::modbusDecodesEveryTypeAndOrder() {
 
     ModbusDevice device;
     QVERIFY(device.Start({{QStringLiteral("3"), entries}}));
-    QTemporaryDir dir;
-    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
-    QVERIFY(WriteFile(tags, file.replace("%PORT%", QByteArray::number(device.port()))));
     HubProcess hub;
+    const QString tags = hub.WriteTags(file.replace("%PORT%", QByteArray::number(device.port())));
     QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
     SVComSrvClass reader(hub.name());
     QTRY_COMPARE_WITH_TIMEOUT(Values(reader), expected, 20000);
@@ -261,20 +248,18 @@ void TestHubSources::deadDeviceGoesEmptyOthersKeepUpdating() {
     ModbusDevice living;
     QVERIFY(dying.Start({{QStringLiteral("1"), entries}}));
     QVERIFY(living.Start({{QStringLiteral("1"), entries}}));
-    QTemporaryDir dir;
-    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
-    const int timeoutMs = 1500;
-    QVERIFY(WriteFile(tags, "dying\tdevice\tport=" + QByteArray::number(dying.port()) +
-                                " poll=0.1 timeout=1.5\n"
-                                "living\tdevice\tport=" +
-                                QByteArray::number(living.port()) +
-                                // a long time-out: a busy machine must not make it look dead
-                                " poll=0.1 timeout=10\n"
-                                "Dying Value\tmodbus\tdevice=dying address=0\n"
-                                "Dying Tick\tmodbus\tdevice=dying address=9000\n"
-                                "Living Value\tmodbus\tdevice=living address=0\n"
-                                "Living Tick\tmodbus\tdevice=living address=9000\n"));
     HubProcess hub;
+    const int timeoutMs = 1500;
+    const QString tags = hub.WriteTags("dying\tdevice\tport=" + QByteArray::number(dying.port()) +
+                                       " poll=0.1 timeout=1.5\n"
+                                       "living\tdevice\tport=" +
+                                       QByteArray::number(living.port()) +
+                                       // a long time-out: a busy machine must not make it look dead
+                                       " poll=0.1 timeout=10\n"
+                                       "Dying Value\tmodbus\tdevice=dying address=0\n"
+                                       "Dying Tick\tmodbus\tdevice=dying address=9000\n"
+                                       "Living Value\tmodbus\tdevice=living address=0\n"
+                                       "Living Tick\tmodbus\tdevice=living address=9000\n");
     QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
     SVComSrvClass reader(hub.name());
     QTRY_VERIFY_WITH_TIMEOUT(!Values(reader).value(QStringLiteral("Dying Tick")).isEmpty() &&
@@ -334,22 +319,22 @@ void TestHubSources::reloadReplacesSources() {
                                "\nplc\tdevice\tport=" + QByteArray::number(device.port()) +
                                " poll=0.1\n";
 
-    QTemporaryDir dir;
-    const QString tags = dir.filePath(QStringLiteral("plant.tags"));
-    QVERIFY(WriteFile(tags, sources + "A\tmqtt\tbroker=site topic=a\n"));
     HubProcess hub;
+    const QString tags = hub.WriteTags(sources + "A\tmqtt\tbroker=site topic=a\n");
     QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
     SVComSrvClass reader(hub.name());
     using Map = QMap<QString, QString>;
     QTRY_COMPARE_WITH_TIMEOUT(Values(reader), (Map{{"A", "1"}}), 20000);
 
     // The running sources are stopped and the new file's started.
-    QVERIFY(WriteFile(tags, sources + "B\tmqtt\tbroker=site topic=b\n"
-                                      "P\tmodbus\tdevice=plc address=0 type=int16\n"));
+    QVERIFY(!hub.WriteTags(sources + "B\tmqtt\tbroker=site topic=b\n"
+                                     "P\tmodbus\tdevice=plc address=0 type=int16\n")
+                 .isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(Values(reader), (Map{{"B", "2"}, {"P", "-7"}}), 20000);
 
     // A faulty file changes nothing: the sources keep feeding the last good tags.
-    QVERIFY(WriteFile(tags, sources + "B\tmqtt\tbroker=site topic=b\nP\tmodbus\tdevice=plc9\n"));
+    QVERIFY(!hub.WriteTags(sources + "B\tmqtt\tbroker=site topic=b\nP\tmodbus\tdevice=plc9\n")
+                 .isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("refused; keeping the tags")),
                              20000);
     QVERIFY(broker.Publish(QStringLiteral("b"), "3", true));

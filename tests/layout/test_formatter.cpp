@@ -1,131 +1,13 @@
-// The heading-line formatter: worked names, edge cases, and a slow reference formatter that
-// tries every line width the obvious way, which the fast one must match exactly.
+// The heading-line formatter: worked names, edge cases, and the slow reference formatter
+// (layout/ReferenceFormatter.h), which the fast one must match exactly.
 
+#include "layout/ReferenceFormatter.h"
 #include "layout/modSVCorblexAppGen.h"
 
 #include <QRandomGenerator>
 #include <QTest>
 
 using namespace modSVCorblexAppGen;
-
-namespace reference {
-
-// Everything here is written the plain way, 1-based, copying strings freely and trying every
-// width; it is slow and obviously right.
-
-QString MidFrom(const QString& s, qint32 pos, qint32 count = -1) {
-    if (pos > s.size())
-        return QString();
-    return count < 0 ? s.mid(pos - 1) : s.mid(pos - 1, count);
-}
-
-QString TrimSpaces(QString s) {
-    while (s.startsWith(u' '))
-        s.remove(0, 1);
-    while (s.endsWith(u' '))
-        s.chop(1);
-    return s;
-}
-
-QString CollapseSpaces(const QString& s) {
-    const QString t = TrimSpaces(s);
-    QString out;
-    for (qsizetype i = 0; i < t.size(); ++i)
-        if (t[i] != u' ' || (i > 0 && t[i - 1] != u' '))
-            out += t[i];
-    return out;
-}
-
-qint32 LastSpacePos(const QString& p) {
-    for (qint32 i = qint32(p.size()); i >= 1; --i)
-        if (p[i - 1] == u' ')
-            return i;
-    return 0;
-}
-
-qint32 LongestWordLength(const QString& s) {
-    qint32 longest = 0;
-    for (const QString& piece : s.split(u' '))
-        longest = std::max(longest, qint32(piece.size()));
-    return longest;
-}
-
-std::vector<QString> SplitAtWidth(const QString& s, qint32 n, qint32 w, qint32& score) {
-    std::vector<QString> lines(size_t(n) + 1); // 1-based
-    const qint32 len = qint32(s.size());
-    qint32 pos = 1;
-    for (qint32 k = 1; k <= n; ++k) {
-        if (k == n) {
-            lines[size_t(k)] = MidFrom(s, pos);
-            break;
-        }
-        const QString piece = MidFrom(s, pos, w);
-        qint32 advance = 0;
-        if (piece.size() < w) {
-            lines[size_t(k)] = piece;
-            advance = qint32(piece.size());
-        } else if (const qint32 p = LastSpacePos(piece); p != 0) {
-            lines[size_t(k)] = TrimSpaces(piece.left(p));
-            advance = p;
-        } else {
-            const qint32 after = pos + qint32(piece.size()); // 1-based position after piece
-            const bool spaceAfter = after <= len && s[after - 1] == u' ';
-            const bool endsAtEnd = pos + qint32(piece.size()) - 1 == len;
-            if (spaceAfter || endsAtEnd) {
-                lines[size_t(k)] = piece;
-                advance = qint32(piece.size()) + 1;
-            } else {
-                lines[size_t(k)] = QString();
-                advance = 0;
-            }
-        }
-        pos += advance;
-    }
-    score = 0;
-    for (qint32 k = 1; k <= n; ++k) {
-        if (lines[size_t(k)].size() > w) {
-            score = -9999;
-            break;
-        }
-        score -= w - qint32(lines[size_t(k)].size());
-    }
-    lines.erase(lines.begin());
-    return lines;
-}
-
-QString WrapWords(const QString& s, qint32 breaks, const QString& sep) {
-    const qint32 n = breaks + 1;
-    const qint32 start = std::max(qint32(s.size()) / n, LongestWordLength(s));
-    qint32 best = -9999;
-    qint32 bestWidth = 0;
-    for (qint32 w = start; w <= s.size(); ++w) {
-        qint32 score = 0;
-        SplitAtWidth(s, n, w, score);
-        if (score > best) {
-            best = score;
-            bestWidth = w;
-        }
-    }
-    qint32 score = 0;
-    QString result;
-    for (const QString& line : SplitAtWidth(s, n, bestWidth, score))
-        if (!line.isEmpty())
-            result += line + sep;
-    if (result.endsWith(sep))
-        result.chop(sep.size());
-    return result;
-}
-
-QString FormatVariableName(const QString& name, qint32 breaks) {
-    QString s = CollapseSpaces(name);
-    if (breaks == -1)
-        return s.replace(u'.', u'_');
-    if (s.count(u'_') >= breaks)
-        return s;
-    return WrapWords(s, breaks, QStringLiteral("_"));
-}
-
-} // namespace reference
 
 namespace {
 
@@ -228,11 +110,13 @@ void TestFormatter::splitAtWidthMatchesReference() {
         const QString s = RandomName(rng, rng.bounded(0, 30), 6);
         for (qint32 n = 1; n <= 9; ++n) {
             for (qint32 w = 0; w <= s.size() + 2; ++w) {
-                qint32 expectedScore = 0;
+                qint64 expectedScore = 0;
                 qint32 score = 0;
                 const auto expected = reference::SplitAtWidth(s, n, w, expectedScore);
                 const auto actual = SplitAtWidth(s, n, w, score);
-                if (actual != expected || score != expectedScore)
+                const bool same = actual.size() + 1 == expected.size() &&
+                                  std::equal(actual.begin(), actual.end(), expected.begin() + 1);
+                if (!same || score != expectedScore)
                     QFAIL(qPrintable(QStringLiteral("\"%1\" n=%2 w=%3").arg(s).arg(n).arg(w)));
             }
         }
@@ -244,7 +128,7 @@ void TestFormatter::wrapWordsMatchesReference() {
     for (int round = 0; round < 1000; ++round) {
         const QString s = RandomName(rng, rng.bounded(0, 60), round % 2 ? 4 : 12);
         for (qint32 breaks = 1; breaks <= 8; ++breaks) {
-            const QString expected = reference::WrapWords(s, breaks, QStringLiteral("_"));
+            const QString expected = reference::WrapWords(s, breaks);
             const QString actual = WrapWords(s, breaks, QStringLiteral("_"));
             if (actual != expected)
                 QFAIL(qPrintable(QStringLiteral("\"%1\" breaks=%2: \"%3\", expected \"%4\"")

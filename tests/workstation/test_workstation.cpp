@@ -3,17 +3,14 @@
 
 #include "Workstation.h"
 #include "generate/Application.h"
-#include "hub/HubReader.h"
 #include "hub/IHubReader.h"
 #include "hub/hub_process.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 using OptionalText = std::optional<QString>;
 Q_DECLARE_METATYPE(OptionalText)
@@ -97,23 +94,16 @@ private slots:
     void checkVariables();
     void adminCheck_data();
     void adminCheck();
-    void sheetPollsAndExits();
     void sheetStopsOnTerminate();
     void sheetRefusesMissingOrBadFile_data();
     void sheetRefusesMissingOrBadFile();
-    void stalledHubHoldsUpNoRow();
     void sheetKeepsPollingBesideAStalledHub();
 
 private:
     // Two demo hubs publishing one tag "Flow": one answers, the other takes requests and
     // never answers. The application shows Flow from both.
     bool StartGoodAndStalledHubs(HubProcess& good, HubProcess& stalled, Application& app) {
-        const QString tags = QDir(dir_.path()).filePath(QStringLiteral("flow.tags"));
-        QFile file(tags);
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n");
-        file.close();
+        const QString tags = good.WriteTags("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n");
         if (!good.Start({QStringLiteral("--tags"), tags, QStringLiteral("--quiet")}) ||
             !stalled.Start({QStringLiteral("--tags"), tags, QStringLiteral("--fault"),
                             QStringLiteral("stall"), QStringLiteral("--quiet")}))
@@ -220,10 +210,6 @@ void TestWorkstation::checkVariables_data() {
     QTest::newRow("length 1, no decimals")
         << QStringLiteral("x") << n << 1 << 0 << OptionalText(QStringLiteral("HUB:x"))
         << QStringList();
-    QTest::newRow("empty name") << QString() << n << 6 << 0 << OptionalText()
-                                << QStringList{QStringLiteral("the name is empty")};
-    QTest::newRow("length 0") << QStringLiteral("x") << n << 0 << 0 << OptionalText()
-                              << QStringList{QStringLiteral("the length 0 is below 1")};
     QTest::newRow("decimals equal to length")
         << QStringLiteral("x") << n << 3 << 3 << OptionalText()
         << QStringList{QStringLiteral("the decimals 3 are not below the length 3")};
@@ -290,74 +276,6 @@ void TestWorkstation::adminCheck() {
                                        "variable 4 \"Bad\": the link \"Tank2\" has no \"HUB:\" "
                                        "or \"TCP:address:port!\" prefix\n"));
     }
-}
-
-void TestWorkstation::sheetPollsAndExits() {
-    Application app = WithClock();
-    Add(app, QStringLiteral("Tank1_Level"), QStringLiteral("N"), 6, 2,
-        QStringLiteral("HUB:Tank1.Level"));
-    const QString path = Save(app, QStringLiteral("Line 3.SVT"));
-    // The wizard's form (the file as the only argument, settings by environment) is run by
-    // the end-to-end road test.
-    const Run printed = RunProgram(QStringLiteral("sv6.exe"),
-                                   {QStringLiteral("--exit-after-polls"), QStringLiteral("2"),
-                                    QStringLiteral("--poll-interval-ms"), QStringLiteral("20"),
-                                    QStringLiteral("--print-rows"), path});
-    QVERIFY2(printed.exitCode == 0, qPrintable(printed.err));
-    const QStringList rows = printed.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(rows.size(), 2);
-    for (const QString& row : rows) // date, time and an empty value from the silent hub
-        QVERIFY2(
-            QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d\t\\d\\d:\\d\\d:\\d\\d\t$"))
-                .match(row)
-                .hasMatch(),
-            qPrintable(row));
-}
-
-// The poller asks each hub on its own connection without waiting: rows keep coming at the
-// poll rate with the answering hub's values, the stalled hub's cells stay empty, and the
-// state says since when it has not answered. The readers wait two minutes for an answer,
-// so a poller that waited for the stalled hub would give no row in this test's time.
-void TestWorkstation::stalledHubHoldsUpNoRow() {
-    HubProcess good;
-    HubProcess stalled;
-    Application app;
-    QVERIFY2(StartGoodAndStalledHubs(good, stalled, app), qPrintable(good.Log() + stalled.Log()));
-    const workstation::LogSheet sheet(app);
-    QCOMPARE(sheet.HubCount(), 2);
-    workstation::SheetPoller poller(sheet, [] {
-        auto reader = std::make_unique<SVComSrvClass>();
-        reader->SetSilent(true);
-        reader->SetTimeoutMs(120'000);
-        return reader;
-    });
-    QCOMPARE(poller.StatusText(),
-             good.TcpPrefix() + " answers | " + stalled.TcpPrefix() + " answers | no row yet");
-    QSignalSpy rows(&poller, &workstation::SheetPoller::RowReady);
-    QTimer ticks;
-    QObject::connect(&ticks, &QTimer::timeout, &poller,
-                     [&poller] { poller.Poll(QDateTime::currentDateTime()); });
-    const QDateTime started = QDateTime::currentDateTime();
-    poller.Poll(started);
-    ticks.start(100);
-    QTRY_VERIFY_WITH_TIMEOUT(rows.size() >= 4, 20000);
-    ticks.stop();
-
-    for (const QList<QVariant>& signal : rows) {
-        const QStringList row = signal.at(0).toStringList();
-        QCOMPARE(row.size(), 4);
-        QVERIFY2(!row.at(2).isEmpty(), qPrintable(row.join(QLatin1Char('|'))));
-        QCOMPARE(row.at(3), QString());
-    }
-    const auto& hubs = poller.Hubs();
-    QVERIFY(hubs[0].answering);
-    QVERIFY(!hubs[1].answering);
-    QCOMPARE(hubs[1].silentSince, started);
-    QVERIFY(poller.LastRowTime() > started);
-    const QString status = poller.StatusText();
-    QVERIFY2(status.startsWith(good.TcpPrefix() + " answers | " + stalled.TcpPrefix() +
-                               " no answer since " + started.toString("hh:mm:ss") + " | last row "),
-             qPrintable(status));
 }
 
 // The program: three rows a fifth of a second apart beside a stalled hub come within the
