@@ -276,16 +276,16 @@ bool ModbusBench(const QTemporaryDir& dir) {
                            {text("type"), text("uint16")},
                            {text("value"), 1},
                            {text("words"), QVariantList(ModbusRegisters, 7)}};
-    const QByteArray spec =
+    const QByteArray contents =
         QJsonDocument::fromVariant(QVariantMap{{text("units"), QVariantMap{{text("1"), entries}}}})
             .toJson();
-    const QString specPath = dir.filePath(QStringLiteral("device.json"));
-    if (!WriteFile(specPath, spec))
+    const QString contentsPath = dir.filePath(QStringLiteral("device.json"));
+    if (!WriteFile(contentsPath, contents))
         return false;
     QProcess device;
     device.start(QStringLiteral("/usr/bin/python3"),
                  {QStringLiteral(SVC_SOURCE_DIR "/tests/hub/servers/modbus_server.py"),
-                  QString::number(port), specPath});
+                  QString::number(port), contentsPath});
     if (!WaitForPort(port, device)) {
         std::fprintf(stderr, "bench_gateway: the pymodbus device did not start "
                              "(python3-pymodbus, scripts/deps.sh)\n");

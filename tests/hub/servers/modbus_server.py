@@ -1,8 +1,8 @@
 """A Modbus TCP device for the hub's tests, served by pymodbus.
 
-    /usr/bin/python3 modbus_server.py PORT SPEC.json
+    /usr/bin/python3 modbus_server.py PORT CONTENTS.json
 
-SPEC holds, per unit id, values to place: {"units": {"1": [{"table": "holding",
+CONTENTS holds, per unit id, values to place: {"units": {"1": [{"table": "holding",
 "address": 0, "type": "float32", "order": "CDAB", "value": 1.5}, ...]}}. Values are encoded
 by pymodbus's own payload builder, so the hub's decoding is checked against an encoder it does
 not share. Addresses are as sent in requests (0-based). Every table holds 10,000 entries;
@@ -67,9 +67,9 @@ def unit_context(entries):
 
 def main():
     port = int(sys.argv[1])
-    with open(sys.argv[2], encoding="utf-8") as spec_file:
-        spec = json.load(spec_file)
-    slaves = {int(unit): unit_context(entries) for unit, entries in spec["units"].items()}
+    with open(sys.argv[2], encoding="utf-8") as contents_file:
+        contents = json.load(contents_file)
+    slaves = {int(unit): unit_context(entries) for unit, entries in contents["units"].items()}
     context = ModbusServerContext(slaves=slaves, single=False)
     asyncio.run(serve(context, slaves, port))
 

@@ -215,15 +215,15 @@ class ModbusDevice : public Server {
 public:
     // Starts a device holding `units` (see modbus_server.py for the shape).
     bool Start(const QVariantMap& units) {
-        const QString spec = dir_.filePath(QStringLiteral("device.json"));
-        QFile file(spec);
+        const QString contents = dir_.filePath(QStringLiteral("device.json"));
+        QFile file(contents);
         const QByteArray json =
             QJsonDocument::fromVariant(QVariantMap{{QStringLiteral("units"), units}}).toJson();
         if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
             return false;
         file.close();
         return Run(Python(), {QStringLiteral(SVC_TEST_SERVERS_DIR "/modbus_server.py"),
-                              QString::number(port_), spec});
+                              QString::number(port_), contents});
     }
 };
 
