@@ -101,7 +101,9 @@ void frmSVCorblexAppGen::FillLayoutGrid() {
             grid.SetCellAlignment(r, col, CellAlignment::LeftCenter);
         }
     }
-    grid.AutoSize(0, grid.Cols() - 1);
+    // The column widths are fitted once the headings are formatted: entering the page always
+    // formats right after filling, and a fit here would be undone at once (a million columns
+    // take most of a second to fit).
     grid.SetBackColor(QColor(0, 168, 168));
     grid.SetBackColorFixed(QColor(165, 210, 210));
     grid.SetRedraw(true);
