@@ -1,7 +1,7 @@
 #pragma once
-// Pieces the benchmarks share: statistics, the UI thread's processor time, the process's
-// memory, a message box that reports instead of waiting, a paint counter, and settings kept
-// in a folder of the benchmark's own.
+// Pieces the benchmarks share: printing a figure, statistics, a steady clock, the UI
+// thread's processor time, the process's memory, a message box that reports instead of
+// waiting, a paint counter, and settings kept in a folder of the benchmark's own.
 
 #include "ui/Platform.h"
 
@@ -12,11 +12,25 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <vector>
 
 namespace bench {
+
+// One "name value unit" line on standard output.
+inline void Print(const QString& name, double value, const char* unit) {
+    std::printf("%s %.3f %s\n", qPrintable(name), value, unit);
+    std::fflush(stdout);
+}
+
+// Nanoseconds of the steady clock.
+inline qint64 NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 inline double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());

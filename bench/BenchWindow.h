@@ -1,11 +1,13 @@
 #pragma once
 // The wizard window as the window benchmarks open it: the program's own services, except a
-// message box that reports on standard error instead of waiting for a user.
+// message box that reports on standard error instead of waiting for a user; and key presses
+// that measure how long the window takes to answer them.
 
 #include "BenchSupport.h"
 #include "app/frmSVCorblexAppGen.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <memory>
 
 namespace bench {
@@ -29,6 +31,32 @@ public:
 
     CountingMessageBox messages;
     std::unique_ptr<frmSVCorblexAppGen> window;
+};
+
+// A key press that carries the time it was posted.
+class StampedKey : public QKeyEvent {
+public:
+    StampedKey(qint64 posted, const QInputDevice* keyboard)
+        : QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::ShiftModifier, 0, 0, 0, QString(), false,
+                    1, keyboard),
+          postedNs(posted) {}
+    qint64 postedNs;
+};
+
+// Records, for every StampedKey that reaches the watched widget, the time from posting to
+// delivery in milliseconds, and swallows the key.
+class LatencyRecorder : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::KeyPress) {
+            if (const auto* key = dynamic_cast<const StampedKey*>(e)) {
+                latencies.push_back(double(NowNs() - key->postedNs) / 1e6);
+                return true;
+            }
+        }
+        return false;
+    }
+    std::vector<double> latencies;
 };
 
 } // namespace bench

@@ -49,10 +49,7 @@ namespace {
 constexpr int kSelected = 2'000;
 constexpr int kMillion = 1'000'000;
 
-void Print(const QString& name, double value, const char* unit) {
-    std::printf("%s %.3f %s\n", qPrintable(name), value, unit);
-    std::fflush(stdout);
-}
+using bench::Print;
 
 // Tag names as a plant names them: area, unit, measuring point, and now and then a range
 // or instance number after a "." or "_", which the formatter treats specially.

@@ -19,6 +19,7 @@
 // hub is the demo hub executable beside this one.
 
 #include "BenchSupport.h"
+#include "BenchWindow.h"
 #include "app/frmSVCorblexAppGen.h"
 #include "component/CreateObject.h"
 #include "hub/Framing.h"
@@ -48,16 +49,9 @@
 
 namespace {
 
-void Print(const QString& name, double value, const char* unit) {
-    std::printf("%s %.3f %s\n", qPrintable(name), value, unit);
-    std::fflush(stdout);
-}
+using bench::Print;
 
-qint64 NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+using bench::NowNs;
 
 // A hub that answers "GETTAGS" with three tags and the first "GETVALUES" with their values
 // when told to, and otherwise takes requests and never answers.
@@ -184,28 +178,8 @@ bool MeasureClose(bool duringSample) {
     return true;
 }
 
-// A key press that carries the time it was posted.
-class StampedKey : public QKeyEvent {
-public:
-    StampedKey(qint64 posted, const QInputDevice* keyboard)
-        : QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::ShiftModifier, 0, 0, 0, QString(), false,
-                    1, keyboard),
-          postedNs(posted) {}
-    qint64 postedNs;
-};
-
-class LatencyRecorder : public QObject {
-public:
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::KeyPress)
-            if (const auto* key = dynamic_cast<const StampedKey*>(e)) {
-                latencies.push_back(double(NowNs() - key->postedNs) / 1e6);
-                return true;
-            }
-        return false;
-    }
-    std::vector<double> latencies;
-};
+using bench::LatencyRecorder;
+using bench::StampedKey;
 
 bool MeasureRoundTripLatency() {
     constexpr int kTags = 100'000;
@@ -230,15 +204,13 @@ bool MeasureRoundTripLatency() {
     ScopedComponent registration(QLatin1String(HubReaderClassName), [&name] {
         return std::unique_ptr<ComponentBase>(std::make_unique<SVComSrvClass>(name));
     });
-    bench::CountingMessageBox messages("bench_responsive");
-    PlatformServices services;
-    services.messageBox = &messages;
-    frmSVCorblexAppGen window(services);
-    if (!window.Form_Load()) {
+    bench::BenchWindow opened("bench_responsive");
+    if (!opened.Open()) {
         stopHub();
         return false;
     }
-    window.show();
+    frmSVCorblexAppGen& window = *opened.window;
+    const bench::CountingMessageBox& messages = opened.messages;
     window.findChild<QRadioButton*>(QStringLiteral("optConnectMethod(0)"))->setChecked(true);
     window.findChild<QLineEdit*>(QStringLiteral("txtSampleRate"))->setText(QStringLiteral("100"));
     window.findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();

@@ -83,16 +83,9 @@ int WarmUpPassesFor(int tags) {
     return tags >= kMillion ? 2 : kWarmUpPasses;
 }
 
-void Print(const QString& name, double value, const char* unit) {
-    std::printf("%s %.3f %s\n", qPrintable(name), value, unit);
-    std::fflush(stdout);
-}
+using bench::Print;
 
-qint64 NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+using bench::NowNs;
 
 // --- The plant ------------------------------------------------------------------------
 
@@ -397,29 +390,8 @@ bool MeasureNaivePasses(int tags) {
     return true;
 }
 
-// A key press that carries the time it was posted.
-class StampedKey : public QKeyEvent {
-public:
-    StampedKey(qint64 posted, const QInputDevice* keyboard)
-        : QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::ShiftModifier, 0, 0, 0, QString(), false,
-                    1, keyboard),
-          postedNs(posted) {}
-    qint64 postedNs;
-};
-
-class LatencyRecorder : public QObject {
-public:
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::KeyPress) {
-            if (const auto* key = dynamic_cast<const StampedKey*>(e)) {
-                latencies.push_back(double(NowNs() - key->postedNs) / 1e6);
-                return true;
-            }
-        }
-        return false;
-    }
-    std::vector<double> latencies;
-};
+using bench::LatencyRecorder;
+using bench::StampedKey;
 
 // Key presses posted from another thread every 7 ms for `seconds` while the timer samples
 // `tags` tags every `rateMs`; the delay from posting to delivery is what the user feels.
