@@ -47,27 +47,22 @@ private slots:
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<Order>("order");
         QTest::addColumn<QStringList>("tagCalls"); // what follows Date and Time
+        // The calls that add one tag column.
+        const auto column = [](const QString& fields, const QString& link) {
+            return QStringList{"GetVariables", "AddVariable(" + fields + ")",
+                               "SetLink(" + link + ")", "SetCode(P)"};
+        };
         const QString tcp = QStringLiteral("TCP:10.1.2.3:6000.0!");
         QTest::newRow("third tag dragged first, remote")
-            << "Line 3" << tcp << Order{3, 1, 2} << QStringList{"GetVariables",
-                                                                "AddVariable(Valve_State,T,7,0)",
-                                                                "SetLink(" + tcp + "Valve State)",
-                                                                "SetCode(P)",
-                                                                "GetVariables",
-                                                                "AddVariable(Tank1_Level,N,12,3)",
-                                                                "SetLink(" + tcp + "Tank1.Level)",
-                                                                "SetCode(P)",
-                                                                "GetVariables",
-                                                                "AddVariable(Pump Speed,N,4,0)",
-                                                                "SetLink(" + tcp + "Pump Speed)",
-                                                                "SetCode(P)"};
+            << "Line 3" << tcp << Order{3, 1, 2}
+            << column("Valve_State,T,7,0", tcp + "Valve State") +
+                   column("Tank1_Level,N,12,3", tcp + "Tank1.Level") +
+                   column("Pump Speed,N,4,0", tcp + "Pump Speed");
         QTest::newRow("only the fixed columns, empty title") << ""
                                                              << "HUB:" << Order{} << QStringList{};
         QTest::newRow("direct link")
             << "t"
-            << "HUB:" << Order{1}
-            << QStringList{"GetVariables", "AddVariable(Tank1_Level,N,12,3)",
-                           "SetLink(HUB:Tank1.Level)", "SetCode(P)"};
+            << "HUB:" << Order{1} << column("Tank1_Level,N,12,3", "HUB:Tank1.Level");
     }
     void variablesFollowTheColumns() {
         QFETCH(QString, title);
