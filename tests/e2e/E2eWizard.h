@@ -42,33 +42,40 @@ inline bool RestartHub(HubProcess& hub, QStringList arguments) {
     return hub.Start(arguments, port, name);
 }
 
-// Writes a tag file of three short tags into `dir`, so that every answer is a few dozen bytes,
+// Writes a tag file of three short tags for `hub`, so that every answer is a few dozen bytes,
 // and returns its path.
-inline QString WriteSmallTagFile(const QTemporaryDir& dir) {
-    const QString path = dir.filePath(QStringLiteral("small.tags"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return {};
-    file.write("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n"
-               "Pump\tstate\tstates=ON|OFF period=1\n"
-               "Note\ttext\tok\n");
-    return path;
+inline QString WriteSmallTags(HubProcess& hub) {
+    return hub.WriteTags("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n"
+                         "Pump\tstate\tstates=ON|OFF period=1\n"
+                         "Note\ttext\tok\n");
 }
 
 // Makes the wizard's real hub reader give up after timeoutMs instead of its 5 s, for as long
-// as it lives, so that tests of a hub that never answers need not wait the full time-out.
-class ShortReaderTimeout {
+// as it lives: a short time-out spares tests of a hub that never answers the full wait, a long
+// one makes a request that is not given up when it should be show as a test out of time.
+class ReaderTimeout {
 public:
-    explicit ShortReaderTimeout(int timeoutMs)
-        : reader_(QLatin1String(HubReaderClassName), [timeoutMs] {
-              auto reader = std::make_unique<SVComSrvClass>();
-              reader->SetTimeoutMs(timeoutMs);
-              return reader;
+    explicit ReaderTimeout(int timeoutMs)
+        : registration_(QLatin1String(HubReaderClassName), [this, timeoutMs] {
+              auto made = std::make_unique<SVComSrvClass>();
+              made->SetTimeoutMs(timeoutMs);
+              reader = made.get();
+              return std::unique_ptr<ComponentBase>(std::move(made));
           }) {}
 
+    SVComSrvClass* reader = nullptr; // the last one made
+
 private:
-    ScopedComponent reader_;
+    ScopedComponent registration_;
 };
+
+// The row of the grid whose column `col` holds `text`, or -1.
+inline int RowOf(const FlexGrid* grid, int col, const QString& text) {
+    for (int r = 1; r < grid->Rows(); ++r)
+        if (grid->TextMatrix(r, col) == text)
+            return r;
+    return -1;
+}
 
 class E2eWizard : public WindowControls {
 public:

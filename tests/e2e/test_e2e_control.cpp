@@ -49,23 +49,15 @@ public:
     int paints = 0;
 };
 
-// The window's hub reader, made with a time-out far beyond any wait of these tests: a
-// request that is not given up when it should be shows as a test that runs out of time.
-struct PatientReader {
-    PatientReader()
-        : registration(QLatin1String(HubReaderClassName), [this] {
-              auto made = std::make_unique<SVComSrvClass>();
-              made->SetTimeoutMs(120'000);
-              reader = made.get();
-              return std::unique_ptr<ComponentBase>(std::move(made));
-          }) {}
-    bool HoldsSockets() const {
-        return !reader->findChildren<QTcpSocket*>().isEmpty() ||
-               !reader->findChildren<QLocalSocket*>().isEmpty();
-    }
-    SVComSrvClass* reader = nullptr;
-    ScopedComponent registration;
-};
+// Whether the reader still holds a connection to a hub.
+bool HoldsSockets(const SVComSrvClass* reader) {
+    return !reader->findChildren<QTcpSocket*>().isEmpty() ||
+           !reader->findChildren<QLocalSocket*>().isEmpty();
+}
+
+// A time-out far beyond any wait of these tests: a request that is not given up when it should
+// be shows as a test that runs out of time.
+constexpr int PatientTimeoutMs = 120'000;
 
 } // namespace
 
@@ -90,13 +82,12 @@ private slots:
         QFETCH(int, syntheticTags);
         QFETCH(int, expectedPage);
 
-        QTemporaryDir dir;
+        HubProcess hub;
         QStringList arguments{QStringLiteral("--fault"), QStringLiteral("slow")};
         if (syntheticTags > 0)
             arguments << QStringLiteral("--synthetic") << QString::number(syntheticTags);
         else
-            arguments << QStringLiteral("--tags") << WriteSmallTagFile(dir);
-        HubProcess hub;
+            arguments << QStringLiteral("--tags") << WriteSmallTags(hub);
         QVERIFY2(StartHubForWizard(hub, arguments), qPrintable(hub.Log()));
         E2eWizard w;
         QVERIFY(w.Start());
@@ -153,15 +144,14 @@ private slots:
     void closeWhileRequestWaits() {
         QFETCH(bool, duringSample);
 
-        QTemporaryDir dir;
-        const QString tags = WriteSmallTagFile(dir);
         HubProcess hub;
+        const QString tags = WriteSmallTags(hub);
         const QStringList stall{QStringLiteral("--fault"), QStringLiteral("stall"),
                                 QStringLiteral("--tags"), tags};
         QVERIFY2(StartHubForWizard(hub, duringSample ? QStringList{QStringLiteral("--tags"), tags}
                                                      : stall),
                  qPrintable(hub.Log()));
-        PatientReader patient;
+        ReaderTimeout patient(PatientTimeoutMs);
         E2eWizard w;
         QVERIFY(w.Start());
         QSignalSpy unloaded(w.window.get(), &frmSVCorblexAppGen::Unloaded);
@@ -199,7 +189,7 @@ private slots:
         QVERIFY(!w.Timer()->isActive());
         QCOMPARE(w.messages.Texts(), QStringList());
         QVERIFY(!E2eWizard::BusyPointerShown());
-        QTRY_VERIFY_WITH_TIMEOUT(!patient.HoldsSockets(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!HoldsSockets(patient.reader), 5000);
         QCOMPARE(settingsText(), settingsBefore);
         // Nothing samples any more: three sampling periods go by without a tick.
         const qint32 samples = w.window->SampleCount();
@@ -212,12 +202,11 @@ private slots:
     // tag-list fetch replaces the waiting request instead of failing beside it, and the old
     // sample, when it ends, says nothing about a changed list.
     void newFetchReplacesAWaitingSample() {
-        QTemporaryDir dir;
-        const QString tags = WriteSmallTagFile(dir);
         HubProcess stalled;
+        const QString tags = WriteSmallTags(stalled);
         QVERIFY2(StartHubForWizard(stalled, {QStringLiteral("--tags"), tags}),
                  qPrintable(stalled.Log()));
-        PatientReader patient;
+        ReaderTimeout patient(PatientTimeoutMs);
         E2eWizard w;
         QVERIFY(w.Start());
         w.FillConnectPage(stalled.port(), 100);

@@ -37,14 +37,9 @@ constexpr int FaultPeriodMs = 200;
 // the sanitizers.
 constexpr qint64 BoundMs = ReaderTimeoutMs + 3000;
 
-// Starts the hub with the short fault period.
-bool StartFaultyHub(HubProcess& hub, QStringList arguments) {
-    arguments << QStringLiteral("--fault-period") << QString::number(FaultPeriodMs);
-    return StartHubForWizard(hub, arguments);
-}
-bool RestartFaultyHub(HubProcess& hub, QStringList arguments) {
-    arguments << QStringLiteral("--fault-period") << QString::number(FaultPeriodMs);
-    return RestartHub(hub, arguments);
+// The hub's arguments with the short fault period.
+QStringList WithPeriod(QStringList arguments) {
+    return arguments << QStringLiteral("--fault-period") << QString::number(FaultPeriodMs);
 }
 
 } // namespace
@@ -53,6 +48,8 @@ class TestE2eFaults : public QObject {
     Q_OBJECT
 
 private:
+    ReaderTimeout timeout_{ReaderTimeoutMs};
+
     // Leaves the wizard on the Connect page, restarts the hub without a fault on the same
     // port and checks that Next reaches the Sampling page with the plant's tags and that
     // sampling goes on without a complaint.
@@ -60,7 +57,7 @@ private:
         if (w.window->CurrentPage() == 1)
             QVERIFY(w.Click("cmdPrev") < BoundMs);
         QCOMPARE(w.window->CurrentPage(), 0);
-        QVERIFY2(RestartFaultyHub(hub, {}), qPrintable(hub.Log()));
+        QVERIFY2(RestartHub(hub, WithPeriod({})), qPrintable(hub.Log()));
         w.messages.shown.clear();
         QVERIFY(w.Click("cmdNext") < BoundMs);
         QCOMPARE(w.messages.Texts(), QStringList());
@@ -104,15 +101,13 @@ private slots:
         QFETCH(bool, smallTags);
         QFETCH(QString, message);
 
-        QTemporaryDir dir;
+        HubProcess hub;
         QStringList arguments{QStringLiteral("--seed"), QStringLiteral("3"),
                               QStringLiteral("--fault"), fault};
         if (smallTags)
-            arguments << QStringLiteral("--tags") << WriteSmallTagFile(dir);
-        HubProcess hub;
-        QVERIFY2(StartFaultyHub(hub, arguments), qPrintable(hub.Log()));
+            arguments << QStringLiteral("--tags") << WriteSmallTags(hub);
+        QVERIFY2(StartHubForWizard(hub, WithPeriod(arguments)), qPrintable(hub.Log()));
 
-        const ShortReaderTimeout timeout(ReaderTimeoutMs);
         E2eWizard w;
         w.KeepEventsRunningDuringMessages();
         QVERIFY(w.Start());
@@ -159,9 +154,9 @@ private slots:
         QFETCH(QString, fault);
 
         HubProcess hub;
-        QVERIFY2(StartFaultyHub(hub, {QStringLiteral("--seed"), QStringLiteral("3")}),
-                 qPrintable(hub.Log()));
-        const ShortReaderTimeout timeout(ReaderTimeoutMs);
+        QVERIFY2(
+            StartHubForWizard(hub, WithPeriod({QStringLiteral("--seed"), QStringLiteral("3")})),
+            qPrintable(hub.Log()));
         E2eWizard w;
         w.KeepEventsRunningDuringMessages();
         QVERIFY(w.Start());
@@ -172,7 +167,8 @@ private slots:
         QVERIFY(w.Click("cmdNext") < BoundMs);
         QCOMPARE(w.window->CurrentPage(), 2);
 
-        QVERIFY2(RestartFaultyHub(hub, {QStringLiteral("--fault"), fault}), qPrintable(hub.Log()));
+        QVERIFY2(RestartHub(hub, WithPeriod({QStringLiteral("--fault"), fault})),
+                 qPrintable(hub.Log()));
         const qint64 ms = w.Click("cmdPrev");
         QVERIFY2(ms < BoundMs, qPrintable(QStringLiteral("Previous took %1 ms").arg(ms)));
         QCOMPARE(w.messages.Texts(), QStringList{ListChanged});
@@ -188,9 +184,9 @@ private slots:
     // The hub goes away and comes back by itself every fault period.
     void flap() {
         HubProcess hub;
-        QVERIFY2(StartFaultyHub(hub, {QStringLiteral("--fault"), QStringLiteral("flap")}),
-                 qPrintable(hub.Log()));
-        const ShortReaderTimeout timeout(ReaderTimeoutMs);
+        QVERIFY2(
+            StartHubForWizard(hub, WithPeriod({QStringLiteral("--fault"), QStringLiteral("flap")})),
+            qPrintable(hub.Log()));
         E2eWizard w;
         w.KeepEventsRunningDuringMessages();
         QVERIFY(w.Start());

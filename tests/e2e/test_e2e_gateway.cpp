@@ -10,13 +10,6 @@
 
 namespace {
 
-int RowOf(const FlexGrid* grid, int col, const QString& text) {
-    for (int r = 1; r < grid->Rows(); ++r)
-        if (grid->TextMatrix(r, col) == text)
-            return r;
-    return -1;
-}
-
 // Tag name -> the value every source publishes for it in this test.
 const QList<QPair<QString, QString>> Published = {
     {QStringLiteral("Boiler Drum Pressure"), QStringLiteral("42.13")},

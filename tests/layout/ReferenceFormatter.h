@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QStringTokenizer>
 #include <QStringView>
 
 #include <algorithm>
@@ -14,20 +16,7 @@ namespace reference {
 
 // Blanks trimmed at both ends, inner runs reduced to one.
 inline QString Collapsed(const QString& s) {
-    QString out;
-    out.reserve(s.size());
-    bool pendingBlank = false;
-    for (const QChar c : s) {
-        if (c == QLatin1Char(' ')) {
-            pendingBlank = !out.isEmpty();
-            continue;
-        }
-        if (pendingBlank)
-            out += QLatin1Char(' ');
-        pendingBlank = false;
-        out += c;
-    }
-    return out;
+    return s.split(QLatin1Char(' '), Qt::SkipEmptyParts).join(QLatin1Char(' '));
 }
 
 inline QStringView Mid(QStringView s, qint64 pos, qint64 count) { // pos 1-based
@@ -45,26 +34,17 @@ inline QStringView TrimBlanks(QStringView s) {
     return s.sliced(b, e - b);
 }
 
+// The 1-based position of the last space, 0 when there is none.
 inline qint64 LastSpacePos(QStringView p) {
-    for (qint64 i = p.size(); i >= 1; --i)
-        if (p[i - 1] == QLatin1Char(' '))
-            return i;
-    return 0;
+    return p.lastIndexOf(QLatin1Char(' ')) + 1;
 }
 
 // The longest piece between single spaces.
 inline qint64 LongestWord(QStringView s) {
     qint64 longest = 0;
-    qsizetype begin = 0;
-    for (;;) {
-        qsizetype space = s.indexOf(QLatin1Char(' '), begin);
-        if (space < 0)
-            space = s.size();
-        longest = std::max<qint64>(longest, space - begin);
-        if (space == s.size())
-            return longest;
-        begin = space + 1;
-    }
+    for (const QStringView word : s.tokenize(QLatin1Char(' ')))
+        longest = std::max<qint64>(longest, word.size());
+    return longest;
 }
 
 // The n lines of s at width w in slots 1..n (slot 0 stays empty), and their score.

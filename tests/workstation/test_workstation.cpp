@@ -51,22 +51,23 @@ Application WithClock() {
     return app;
 }
 
+// Starts a program of the bin folder without a screen.
+void Start(QProcess& p, const QString& program, const QStringList& args) {
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(e);
+    p.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + program, args);
+}
+
 struct Run {
     int exitCode = -1;
     QString out;
     QString err;
 };
 
-Run RunProgram(const QString& program, const QStringList& args,
-               const QStringList& env = QStringList()) {
+Run RunProgram(const QString& program, const QStringList& args) {
     QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    for (const QString& kv : env)
-        if (!kv.isEmpty())
-            e.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
-    p.setProcessEnvironment(e);
-    p.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + program, args);
+    Start(p, program, args);
     Run r;
     if (!p.waitForFinished(60000)) {
         p.kill();
@@ -86,35 +87,232 @@ class TestWorkstation : public QObject {
     Q_OBJECT
 
 private slots:
-    void splitLink_data();
-    void splitLink();
-    void logSheetColumnsAndHeadings();
-    void pollSendsOneRequestPerHubAndMatchesNames();
-    void checkVariables_data();
-    void checkVariables();
-    void adminCheck_data();
-    void adminCheck();
-    void sheetStopsOnTerminate();
-    void sheetRefusesMissingOrBadFile_data();
-    void sheetRefusesMissingOrBadFile();
-    void sheetKeepsPollingBesideAStalledHub();
+    void splitLink_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QStringList>("parts"); // prefix and tag; none: not a link
+        QTest::newRow("local hub") << "HUB:Tank1.Level" << QStringList{"HUB:", "Tank1.Level"};
+        QTest::newRow("tcp hub") << "TCP:10.0.0.5:6000!Tank1.Level"
+                                 << QStringList{"TCP:10.0.0.5:6000!", "Tank1.Level"};
+        QTest::newRow("tag holding !") << "TCP:h:1!a!b" << QStringList{"TCP:h:1!", "a!b"};
+        QTest::newRow("empty tag") << "HUB:" << QStringList{"HUB:", ""};
+        QTest::newRow("no prefix") << "Tank1.Level" << QStringList();
+        QTest::newRow("tcp without !") << "TCP:h:1" << QStringList();
+        QTest::newRow("tcp with empty address") << "TCP:!x" << QStringList();
+        QTest::newRow("lower-case prefix") << "hub:x" << QStringList();
+    }
 
-private:
-    // Two demo hubs publishing one tag "Flow": one answers, the other takes requests and
-    // never answers. The application shows Flow from both.
-    bool StartGoodAndStalledHubs(HubProcess& good, HubProcess& stalled, Application& app) {
+    void splitLink() {
+        QFETCH(QString, link);
+        QFETCH(QStringList, parts);
+        const auto split = workstation::SplitLink(link);
+        QCOMPARE((split ? QStringList{split->prefix, split->tag} : QStringList()), parts);
+    }
+
+    void logSheetColumnsAndHeadings() {
+        Application app = WithClock();
+        Add(app, QStringLiteral("Tank1_Level_%"), QStringLiteral("N"), 6, 2,
+            QStringLiteral("HUB:Tank1.Level"));
+        Add(app, QStringLiteral("Note"), QStringLiteral("T"), 10, 0, {});
+        Add(app, QStringLiteral("Time"), QStringLiteral("N"), 4, 0, QStringLiteral("HUB:Time"));
+        const workstation::LogSheet sheet(app);
+        // An unlinked Date or Time variable is the clock column; a linked one is a tag.
+        QCOMPARE(sheet.Headings(), (QStringList{QStringLiteral("Date"), QStringLiteral("Time"),
+                                                QStringLiteral("Tank1\nLevel\n%"),
+                                                QStringLiteral("Note"), QStringLiteral("Time")}));
+        QCOMPARE(sheet.HubCount(), 1);
+    }
+
+    void pollSendsOneRequestPerHubAndMatchesNames() {
+        Application app = WithClock();
+        Add(app, QStringLiteral("A"), QStringLiteral("N"), 6, 2, QStringLiteral("HUB:Tank1.Level"));
+        Add(app, QStringLiteral("B"), QStringLiteral("T"), 20, 0,
+            QStringLiteral("TCP:h:6000!Text"));
+        Add(app, QStringLiteral("C"), QStringLiteral("N"), 6, 0, QStringLiteral("HUB:missing"));
+        Add(app, QStringLiteral("D"), QStringLiteral("N"), 6, 0, QStringLiteral("HUB:NoComma"));
+        Add(app, QStringLiteral("E"), QStringLiteral("N"), 6, 0, QStringLiteral("HUB:twice"));
+        Add(app, QStringLiteral("F"), QStringLiteral("N"), 6, 0, QStringLiteral("bad link"));
+        FakeHubReader reader;
+        reader.answers.insert(QStringLiteral("HUB:GETVALUES"),
+                              QStringLiteral("TANK1.LEVEL,12.5\tNoComma\tTwice,1\ttwice,2\tx,9"));
+        reader.answers.insert(QStringLiteral("TCP:h:6000!GETVALUES"),
+                              QStringLiteral("text,a,b, c"));
+        const workstation::LogSheet sheet(app);
+        const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7));
+        const QStringList row = sheet.Poll(reader, now);
+        QCOMPARE(row, (QStringList{QStringLiteral("2026-03-04"), QStringLiteral("05:06:07"),
+                                   QStringLiteral("12.5"), QStringLiteral("a,b, c"), QString(),
+                                   QString(), QStringLiteral("1"), QString()}));
+        QCOMPARE(reader.requests, (QStringList{QStringLiteral("HUB:GETVALUES"),
+                                               QStringLiteral("TCP:h:6000!GETVALUES")}));
+    }
+
+    void checkVariables_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("decimals");
+        QTest::addColumn<OptionalText>("link");
+        QTest::addColumn<QStringList>("problems");
+        const QString n = QStringLiteral("N");
+        const QString x = QStringLiteral("x");
+        QTest::newRow("clock variable") << "Date"
+                                        << "T" << 8 << 0 << OptionalText() << QStringList();
+        QTest::newRow("numeric tag")
+            << "Tank1_Level" << n << 6 << 2 << OptionalText("TCP:h:1!x") << QStringList();
+        QTest::newRow("length 1, no decimals")
+            << x << n << 1 << 0 << OptionalText("HUB:x") << QStringList();
+        QTest::newRow("decimals equal to length")
+            << x << n << 3 << 3 << OptionalText()
+            << QStringList{"the decimals 3 are not below the length 3"};
+        QTest::newRow("negative decimals")
+            << x << n << 3 << -1 << OptionalText() << QStringList{"the decimals -1 are below 0"};
+        QTest::newRow("unknown type")
+            << x << "X" << 3 << 0 << OptionalText()
+            << QStringList{"the field type \"X\" is neither \"N\" nor \"T\""};
+        QTest::newRow("link without prefix")
+            << x << n << 3 << 0 << OptionalText("Tank1")
+            << QStringList{"the link \"Tank1\" has no \"HUB:\" or \"TCP:address:port!\" prefix"};
+        QTest::newRow("several faults at once")
+            << QString() << n << 0 << 0 << OptionalText()
+            << QStringList{"the name is empty", "the length 0 is below 1"};
+    }
+
+    void checkVariables() {
+        QFETCH(QString, name);
+        QFETCH(QString, type);
+        QFETCH(int, length);
+        QFETCH(int, decimals);
+        QFETCH(OptionalText, link);
+        QFETCH(QStringList, problems);
+        Application app = WithClock();
+        Add(app, name, type, qint16(length), qint16(decimals), link);
+        QStringList found;
+        for (const workstation::VariableProblem& p : workstation::CheckVariables(app)) {
+            QCOMPARE(p.index, 2);
+            found << p.text;
+        }
+        QCOMPARE(found, problems);
+    }
+
+    void adminCheck_data() {
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("valid file") << true;
+        QTest::newRow("invalid file") << false;
+    }
+
+    void adminCheck() {
+        QFETCH(bool, valid);
+        Application app = WithClock();
+        Add(app, QStringLiteral("Tank1_Level"), QStringLiteral("N"), 6, 2,
+            QStringLiteral("HUB:Tank1.Level"));
+        if (!valid)
+            Add(app, QStringLiteral("Bad"), QStringLiteral("N"), 2, 2, QStringLiteral("Tank2"));
+        const QString path = Save(app, QStringLiteral("Line 3; $(x) 'q' %2.SVT"));
+        const QString arg = QLatin1Char('@') + path;
+        const Run r = RunProgram(QStringLiteral("sv6admin.exe"), {QStringLiteral("--check"), arg});
+        // The window, as the wizard starts it, is opened by the end-to-end road test.
+        if (valid) {
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(r.out, path + QStringLiteral(": all 3 variables are valid.\n"));
+        } else {
+            QCOMPARE(r.exitCode, 2);
+            QCOMPARE(r.out,
+                     path + QStringLiteral(": 1 of 4 variables are invalid.\n"
+                                           "variable 4 \"Bad\": the decimals 2 are not below the "
+                                           "length 2\n"
+                                           "variable 4 \"Bad\": the link \"Tank2\" has no \"HUB:\" "
+                                           "or \"TCP:address:port!\" prefix\n"));
+        }
+    }
+
+    // The program: three rows a fifth of a second apart beside a stalled hub come within the
+    // hub reader's time-out of 5 s; each row holds the answering hub's value, and the status
+    // names the hub that does not answer.
+    void sheetKeepsPollingBesideAStalledHub() {
+        // Two demo hubs publish one tag "Flow": one answers, the other takes requests and never
+        // answers. The application shows Flow from both.
+        HubProcess good;
+        HubProcess stalled;
         const QString tags = good.WriteTags("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n");
-        if (!good.Start({QStringLiteral("--tags"), tags, QStringLiteral("--quiet")}) ||
-            !stalled.Start({QStringLiteral("--tags"), tags, QStringLiteral("--fault"),
-                            QStringLiteral("stall"), QStringLiteral("--quiet")}))
-            return false;
-        app = WithClock();
+        QVERIFY2(good.Start({QStringLiteral("--tags"), tags, QStringLiteral("--quiet")}),
+                 qPrintable(good.Log()));
+        QVERIFY2(stalled.Start({QStringLiteral("--tags"), tags, QStringLiteral("--fault"),
+                                QStringLiteral("stall"), QStringLiteral("--quiet")}),
+                 qPrintable(stalled.Log()));
+        Application app = WithClock();
         Add(app, QStringLiteral("Good"), QStringLiteral("N"), 6, 2, good.TcpPrefix() + "Flow");
         Add(app, QStringLiteral("Stalled"), QStringLiteral("N"), 6, 2,
             stalled.TcpPrefix() + "Flow");
-        return true;
+        const QString path = Save(app, QStringLiteral("two hubs.SVT"));
+        const Run r = RunProgram(QStringLiteral("sv6.exe"),
+                                 {QStringLiteral("--exit-after-polls"), QStringLiteral("3"),
+                                  QStringLiteral("--poll-interval-ms"), QStringLiteral("200"),
+                                  QStringLiteral("--print-rows"), path});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const QStringList rows = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 3);
+        QList<QDateTime> times;
+        for (const QString& row : rows) {
+            const QStringList cells = row.split(QLatin1Char('\t'));
+            QCOMPARE(cells.size(), 4);
+            QVERIFY2(!cells.at(2).isEmpty(), qPrintable(row));
+            QCOMPARE(cells.at(3), QString());
+            times << QDateTime::fromString(cells.at(0) + ' ' + cells.at(1), "yyyy-MM-dd hh:mm:ss");
+        }
+        QVERIFY2(times.front().secsTo(times.back()) < 5, qPrintable(r.out));
+        const QStringList statuses =
+            r.err.split(QLatin1Char('\n')).filter(QStringLiteral("status: "));
+        QCOMPARE(statuses.size(), 3);
+        QVERIFY2(statuses.back().contains(good.TcpPrefix() + " answers | " + stalled.TcpPrefix() +
+                                          " no answer since "),
+                 qPrintable(statuses.back()));
     }
 
+    void sheetStopsOnTerminate() {
+        const QString path = Save(WithClock(), QStringLiteral("clock.SVT"));
+        QProcess p;
+        Start(p, QStringLiteral("sv6.exe"), {QStringLiteral("--print-rows"), path});
+        QVERIFY(p.waitForStarted());
+        QVERIFY(p.waitForReadyRead(30000)); // the first row: the window is up
+        p.terminate();
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+    }
+
+    void sheetRefusesMissingOrBadFile_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("contents"); // none: the file does not exist
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << QStringLiteral("none.SVT") << QByteArray()
+                                 << QStringLiteral("the file does not exist.");
+        QTest::newRow("truncated")
+            << QStringLiteral("cut.SVT") << QByteArray("[application]\nformat=SVT\nversion=1\n")
+            << QStringLiteral("without the end marker");
+    }
+
+    void sheetRefusesMissingOrBadFile() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, message);
+        const QString path = QDir(dir_.path()).filePath(name);
+        if (!contents.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(contents);
+        }
+        const Run sheet =
+            RunProgram(QStringLiteral("sv6.exe"),
+                       {QStringLiteral("--exit-after-polls"), QStringLiteral("1"), path});
+        QCOMPARE(sheet.exitCode, 1);
+        QVERIFY2(sheet.err.contains(message), qPrintable(sheet.err));
+        const Run admin = RunProgram(QStringLiteral("sv6admin.exe"),
+                                     {QStringLiteral("--check"), QLatin1Char('@') + path});
+        QCOMPARE(admin.exitCode, 1);
+        QVERIFY2(admin.err.contains(message), qPrintable(admin.err));
+    }
+
+private:
     QTemporaryDir dir_;
     QString Save(const Application& app, const QString& name) {
         const QString path = QDir(dir_.path()).filePath(name);
@@ -123,239 +321,6 @@ private:
         return path;
     }
 };
-
-void TestWorkstation::splitLink_data() {
-    QTest::addColumn<QString>("link");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("prefix");
-    QTest::addColumn<QString>("tag");
-    QTest::newRow("local hub") << QStringLiteral("HUB:Tank1.Level") << true
-                               << QStringLiteral("HUB:") << QStringLiteral("Tank1.Level");
-    QTest::newRow("tcp hub") << QStringLiteral("TCP:10.0.0.5:6000!Tank1.Level") << true
-                             << QStringLiteral("TCP:10.0.0.5:6000!")
-                             << QStringLiteral("Tank1.Level");
-    QTest::newRow("tag holding !") << QStringLiteral("TCP:h:1!a!b") << true
-                                   << QStringLiteral("TCP:h:1!") << QStringLiteral("a!b");
-    QTest::newRow("empty tag") << QStringLiteral("HUB:") << true << QStringLiteral("HUB:")
-                               << QString();
-    QTest::newRow("no prefix") << QStringLiteral("Tank1.Level") << false << QString() << QString();
-    QTest::newRow("tcp without !") << QStringLiteral("TCP:h:1") << false << QString() << QString();
-    QTest::newRow("tcp with empty address")
-        << QStringLiteral("TCP:!x") << false << QString() << QString();
-    QTest::newRow("lower-case prefix")
-        << QStringLiteral("hub:x") << false << QString() << QString();
-}
-
-void TestWorkstation::splitLink() {
-    QFETCH(QString, link);
-    QFETCH(bool, valid);
-    QFETCH(QString, prefix);
-    QFETCH(QString, tag);
-    const auto split = workstation::SplitLink(link);
-    QCOMPARE(split.has_value(), valid);
-    if (split) {
-        QCOMPARE(split->prefix, prefix);
-        QCOMPARE(split->tag, tag);
-    }
-}
-
-void TestWorkstation::logSheetColumnsAndHeadings() {
-    Application app = WithClock();
-    Add(app, QStringLiteral("Tank1_Level_%"), QStringLiteral("N"), 6, 2,
-        QStringLiteral("HUB:Tank1.Level"));
-    Add(app, QStringLiteral("Note"), QStringLiteral("T"), 10, 0, {});
-    Add(app, QStringLiteral("Time"), QStringLiteral("N"), 4, 0, QStringLiteral("HUB:Time"));
-    const workstation::LogSheet sheet(app);
-    // An unlinked Date or Time variable is the clock column; a linked one is a tag.
-    QCOMPARE(sheet.Headings(), (QStringList{QStringLiteral("Date"), QStringLiteral("Time"),
-                                            QStringLiteral("Tank1\nLevel\n%"),
-                                            QStringLiteral("Note"), QStringLiteral("Time")}));
-    QCOMPARE(sheet.HubCount(), 1);
-}
-
-void TestWorkstation::pollSendsOneRequestPerHubAndMatchesNames() {
-    Application app = WithClock();
-    Add(app, QStringLiteral("A"), QStringLiteral("N"), 6, 2, QStringLiteral("HUB:Tank1.Level"));
-    Add(app, QStringLiteral("B"), QStringLiteral("T"), 20, 0, QStringLiteral("TCP:h:6000!Text"));
-    Add(app, QStringLiteral("C"), QStringLiteral("N"), 6, 0, QStringLiteral("HUB:missing"));
-    Add(app, QStringLiteral("D"), QStringLiteral("N"), 6, 0, QStringLiteral("HUB:NoComma"));
-    Add(app, QStringLiteral("E"), QStringLiteral("N"), 6, 0, QStringLiteral("HUB:twice"));
-    Add(app, QStringLiteral("F"), QStringLiteral("N"), 6, 0, QStringLiteral("bad link"));
-    FakeHubReader reader;
-    reader.answers.insert(QStringLiteral("HUB:GETVALUES"),
-                          QStringLiteral("TANK1.LEVEL,12.5\tNoComma\tTwice,1\ttwice,2\tx,9"));
-    reader.answers.insert(QStringLiteral("TCP:h:6000!GETVALUES"), QStringLiteral("text,a,b, c"));
-    const workstation::LogSheet sheet(app);
-    const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7));
-    const QStringList row = sheet.Poll(reader, now);
-    QCOMPARE(row, (QStringList{QStringLiteral("2026-03-04"), QStringLiteral("05:06:07"),
-                               QStringLiteral("12.5"), QStringLiteral("a,b, c"), QString(),
-                               QString(), QStringLiteral("1"), QString()}));
-    QCOMPARE(reader.requests, (QStringList{QStringLiteral("HUB:GETVALUES"),
-                                           QStringLiteral("TCP:h:6000!GETVALUES")}));
-}
-
-void TestWorkstation::checkVariables_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<int>("decimals");
-    QTest::addColumn<OptionalText>("link");
-    QTest::addColumn<QStringList>("problems");
-    const QString n = QStringLiteral("N");
-    QTest::newRow("clock variable") << QStringLiteral("Date") << QStringLiteral("T") << 8 << 0
-                                    << OptionalText() << QStringList();
-    QTest::newRow("numeric tag") << QStringLiteral("Tank1_Level") << n << 6 << 2
-                                 << OptionalText(QStringLiteral("TCP:h:1!x")) << QStringList();
-    QTest::newRow("length 1, no decimals")
-        << QStringLiteral("x") << n << 1 << 0 << OptionalText(QStringLiteral("HUB:x"))
-        << QStringList();
-    QTest::newRow("decimals equal to length")
-        << QStringLiteral("x") << n << 3 << 3 << OptionalText()
-        << QStringList{QStringLiteral("the decimals 3 are not below the length 3")};
-    QTest::newRow("negative decimals")
-        << QStringLiteral("x") << n << 3 << -1 << OptionalText()
-        << QStringList{QStringLiteral("the decimals -1 are below 0")};
-    QTest::newRow("unknown type") << QStringLiteral("x") << QStringLiteral("X") << 3 << 0
-                                  << OptionalText()
-                                  << QStringList{QStringLiteral(
-                                         "the field type \"X\" is neither \"N\" nor \"T\"")};
-    QTest::newRow("link without prefix")
-        << QStringLiteral("x") << n << 3 << 0 << OptionalText(QStringLiteral("Tank1"))
-        << QStringList{QStringLiteral(
-               "the link \"Tank1\" has no \"HUB:\" or \"TCP:address:port!\" prefix")};
-    QTest::newRow("several faults at once")
-        << QString() << n << 0 << 0 << OptionalText()
-        << QStringList{QStringLiteral("the name is empty"),
-                       QStringLiteral("the length 0 is below 1")};
-}
-
-void TestWorkstation::checkVariables() {
-    QFETCH(QString, name);
-    QFETCH(QString, type);
-    QFETCH(int, length);
-    QFETCH(int, decimals);
-    QFETCH(OptionalText, link);
-    QFETCH(QStringList, problems);
-    Application app = WithClock();
-    Add(app, name, type, qint16(length), qint16(decimals), link);
-    QStringList found;
-    for (const workstation::VariableProblem& p : workstation::CheckVariables(app)) {
-        QCOMPARE(p.index, 2);
-        found << p.text;
-    }
-    QCOMPARE(found, problems);
-}
-
-void TestWorkstation::adminCheck_data() {
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("valid file") << true;
-    QTest::newRow("invalid file") << false;
-}
-
-void TestWorkstation::adminCheck() {
-    QFETCH(bool, valid);
-    Application app = WithClock();
-    Add(app, QStringLiteral("Tank1_Level"), QStringLiteral("N"), 6, 2,
-        QStringLiteral("HUB:Tank1.Level"));
-    if (!valid)
-        Add(app, QStringLiteral("Bad"), QStringLiteral("N"), 2, 2, QStringLiteral("Tank2"));
-    const QString path = Save(app, QStringLiteral("Line 3; $(x) 'q' %2.SVT"));
-    const QString arg = QLatin1Char('@') + path;
-    const Run r = RunProgram(QStringLiteral("sv6admin.exe"), {QStringLiteral("--check"), arg});
-    // The window, as the wizard starts it, is opened by the end-to-end road test.
-    if (valid) {
-        QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, path + QStringLiteral(": all 3 variables are valid.\n"));
-    } else {
-        QCOMPARE(r.exitCode, 2);
-        QCOMPARE(r.out,
-                 path + QStringLiteral(": 1 of 4 variables are invalid.\n"
-                                       "variable 4 \"Bad\": the decimals 2 are not below the "
-                                       "length 2\n"
-                                       "variable 4 \"Bad\": the link \"Tank2\" has no \"HUB:\" "
-                                       "or \"TCP:address:port!\" prefix\n"));
-    }
-}
-
-// The program: three rows a fifth of a second apart beside a stalled hub come within the
-// hub reader's time-out of 5 s; each row holds the answering hub's value, and the status
-// names the hub that does not answer.
-void TestWorkstation::sheetKeepsPollingBesideAStalledHub() {
-    HubProcess good;
-    HubProcess stalled;
-    Application app;
-    QVERIFY2(StartGoodAndStalledHubs(good, stalled, app), qPrintable(good.Log() + stalled.Log()));
-    const QString path = Save(app, QStringLiteral("two hubs.SVT"));
-    const Run r = RunProgram(QStringLiteral("sv6.exe"),
-                             {QStringLiteral("--exit-after-polls"), QStringLiteral("3"),
-                              QStringLiteral("--poll-interval-ms"), QStringLiteral("200"),
-                              QStringLiteral("--print-rows"), path});
-    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-    const QStringList rows = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(rows.size(), 3);
-    QList<QDateTime> times;
-    for (const QString& row : rows) {
-        const QStringList cells = row.split(QLatin1Char('\t'));
-        QCOMPARE(cells.size(), 4);
-        QVERIFY2(!cells.at(2).isEmpty(), qPrintable(row));
-        QCOMPARE(cells.at(3), QString());
-        times << QDateTime::fromString(cells.at(0) + ' ' + cells.at(1), "yyyy-MM-dd hh:mm:ss");
-    }
-    QVERIFY2(times.front().secsTo(times.back()) < 5, qPrintable(r.out));
-    const QStringList statuses = r.err.split(QLatin1Char('\n')).filter(QStringLiteral("status: "));
-    QCOMPARE(statuses.size(), 3);
-    QVERIFY2(statuses.back().contains(good.TcpPrefix() + " answers | " + stalled.TcpPrefix() +
-                                      " no answer since "),
-             qPrintable(statuses.back()));
-}
-
-void TestWorkstation::sheetStopsOnTerminate() {
-    const QString path = Save(WithClock(), QStringLiteral("clock.SVT"));
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    p.setProcessEnvironment(e);
-    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/sv6.exe"),
-            {QStringLiteral("--print-rows"), path});
-    QVERIFY(p.waitForStarted());
-    QVERIFY(p.waitForReadyRead(30000)); // the first row: the window is up
-    p.terminate();
-    QVERIFY(p.waitForFinished(30000));
-    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(p.exitCode(), 0);
-}
-
-void TestWorkstation::sheetRefusesMissingOrBadFile_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("contents"); // none: the file does not exist
-    QTest::addColumn<QString>("message");
-    QTest::newRow("missing") << QStringLiteral("none.SVT") << QByteArray()
-                             << QStringLiteral("the file does not exist.");
-    QTest::newRow("truncated") << QStringLiteral("cut.SVT")
-                               << QByteArray("[application]\nformat=SVT\nversion=1\n")
-                               << QStringLiteral("without the end marker");
-}
-
-void TestWorkstation::sheetRefusesMissingOrBadFile() {
-    QFETCH(QString, name);
-    QFETCH(QByteArray, contents);
-    QFETCH(QString, message);
-    const QString path = QDir(dir_.path()).filePath(name);
-    if (!contents.isEmpty()) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(contents);
-    }
-    const QStringList env{QStringLiteral("SV6_EXIT_AFTER_POLLS=1")};
-    const Run sheet = RunProgram(QStringLiteral("sv6.exe"), {path}, env);
-    QCOMPARE(sheet.exitCode, 1);
-    QVERIFY2(sheet.err.contains(message), qPrintable(sheet.err));
-    const Run admin = RunProgram(QStringLiteral("sv6admin.exe"),
-                                 {QStringLiteral("--check"), QLatin1Char('@') + path});
-    QCOMPARE(admin.exitCode, 1);
-    QVERIFY2(admin.err.contains(message), qPrintable(admin.err));
-}
 
 QTEST_GUILESS_MAIN(TestWorkstation)
 #include "test_workstation.moc"
