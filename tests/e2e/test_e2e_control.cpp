@@ -66,21 +66,19 @@ class TestE2eControl : public QObject {
 
 private slots:
     void secondClickDuringTransitionIsDropped_data() {
-        QTest::addColumn<QString>("button");
+        QTest::addColumn<QByteArray>("button");
         QTest::addColumn<int>("syntheticTags"); // 0: three small tags
-        QTest::addColumn<int>("expectedPage");
-
-        QTest::newRow("Next on Connect, 3 tags") << "cmdNext" << 0 << 1;
-        QTest::newRow("Next on Connect, 20,000 tags") << "cmdNext" << 20000 << 1;
-        QTest::newRow("Previous on Select Tags") << "cmdPrev" << 0 << 1;
+        QTest::newRow("Next on Connect, 3 tags") << QByteArray("cmdNext") << 0;
+        QTest::newRow("Next on Connect, 20,000 tags") << QByteArray("cmdNext") << 20000;
+        QTest::newRow("Previous on Select Tags") << QByteArray("cmdPrev") << 0;
     }
 
     // A hub that answers every request a second late; the user clicks the same button again
-    // 0.3 s after the first click. The wizard moves one page only.
+    // 0.3 s after the first click. The wizard moves one page only, either way to the Sampling
+    // page.
     void secondClickDuringTransitionIsDropped() {
-        QFETCH(QString, button);
+        QFETCH(QByteArray, button);
         QFETCH(int, syntheticTags);
-        QFETCH(int, expectedPage);
 
         HubProcess hub;
         QStringList arguments{QStringLiteral("--fault"), QStringLiteral("slow")};
@@ -92,8 +90,8 @@ private slots:
         E2eWizard w;
         QVERIFY(w.Start());
         w.FillConnectPage(hub.port(), 1000);
-        const QByteArray name = button.toLatin1();
-        if (button == QLatin1String("cmdPrev")) {
+        const char* name = button.constData();
+        if (button == "cmdPrev") {
             w.Click("cmdNext");
             QCOMPARE(w.window->CurrentPage(), 1);
             w.Click("cmdNext");
@@ -103,30 +101,30 @@ private slots:
         QCOMPARE(w.messages.Texts(), QStringList());
 
         // The second click, as the user makes it while the first is still being handled.
-        PaintCount buttonPaints(w.Button(name.constData()));
+        PaintCount buttonPaints(w.Button(name));
         int paintsAtSecondClick = 0;
         int pageAtSecondClick = -1;
         bool buttonEnabledAtSecondClick = true;
         bool busyAtSecondClick = false;
         QTimer::singleShot(300, w.window.get(), [&] {
             pageAtSecondClick = w.window->CurrentPage();
-            buttonEnabledAtSecondClick = w.Button(name.constData())->isEnabled();
+            buttonEnabledAtSecondClick = w.Button(name)->isEnabled();
             busyAtSecondClick = E2eWizard::BusyPointerShown();
             paintsAtSecondClick = buttonPaints.paints;
-            QTest::mouseClick(w.Button(name.constData()), Qt::LeftButton);
+            QTest::mouseClick(w.Button(name), Qt::LeftButton);
         });
-        w.Click(name.constData());
+        w.Click(name);
         QTRY_VERIFY_WITH_TIMEOUT(pageAtSecondClick >= 0, 10000);
 
         // The second click came while the first transition was still running ...
-        QCOMPARE(pageAtSecondClick, from + (button == QLatin1String("cmdPrev") ? -1 : 0));
+        QCOMPARE(pageAtSecondClick, from + (button == "cmdPrev" ? -1 : 0));
         QVERIFY(!buttonEnabledAtSecondClick);
         // ... after the window had drawn the button disabled ...
         QVERIFY(paintsAtSecondClick > 0);
         // ... with the busy pointer over the window while the tag list was fetched.
         QCOMPARE(busyAtSecondClick, from == 0);
         // ... and found the button disabled.
-        QCOMPARE(w.window->CurrentPage(), expectedPage);
+        QCOMPARE(w.window->CurrentPage(), 1);
         QCOMPARE(w.messages.Texts(), QStringList());
         QVERIFY(w.Timer()->isActive());
         QVERIFY(!E2eWizard::BusyPointerShown());

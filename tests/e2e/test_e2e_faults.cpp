@@ -79,41 +79,60 @@ private:
     }
 
 private slots:
-    void faultOnConnect_data() {
+    void fault_data() {
         QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("whileSampling");
         QTest::addColumn<bool>("smallTags");
         QTest::addColumn<QString>("message");
 
-        QTest::newRow("stall") << "stall" << false << ConnectionFailed;
+        QTest::newRow("stall") << "stall" << false << false << ConnectionFailed;
         QTest::newRow("drip, plant too long to arrive in time")
-            << "drip" << false << ConnectionFailed;
-        QTest::newRow("drip, small answers arrive") << "drip" << true << QString();
-        QTest::newRow("close mid-answer") << "close" << false << ConnectionFailed;
-        QTest::newRow("garbage header") << "garbage" << false << ConnectionFailed;
-        QTest::newRow("oversized length") << "oversize" << false << ConnectionFailed;
-        QTest::newRow("values of another list") << "mismatch" << false << ListChanged;
+            << "drip" << false << false << ConnectionFailed;
+        QTest::newRow("drip, small answers arrive") << "drip" << false << true << QString();
+        QTest::newRow("close mid-answer") << "close" << false << false << ConnectionFailed;
+        QTest::newRow("garbage header") << "garbage" << false << false << ConnectionFailed;
+        QTest::newRow("oversized length") << "oversize" << false << false << ConnectionFailed;
+        QTest::newRow("values of another list") << "mismatch" << false << false << ListChanged;
+        QTest::newRow("stall while sampling") << "stall" << true << false << ListChanged;
+        QTest::newRow("close while sampling") << "close" << true << false << ListChanged;
+        QTest::newRow("garbage while sampling") << "garbage" << true << false << ListChanged;
+        QTest::newRow("oversize while sampling") << "oversize" << true << false << ListChanged;
     }
 
-    // The hub misbehaves from the start: Next on the Connect page fetches the tag list and,
-    // when that works, takes the first sample.
-    void faultOnConnect() {
+    // The hub misbehaves from the start, and Next on the Connect page fetches the tag list and,
+    // when that works, takes the first sample. Or it starts to misbehave after the tags were
+    // fetched, when the user has gone on to Select Tags, and Previous takes a sample at once on
+    // entering the Sampling page.
+    void fault() {
         QFETCH(QString, fault);
+        QFETCH(bool, whileSampling);
         QFETCH(bool, smallTags);
         QFETCH(QString, message);
 
         HubProcess hub;
-        QStringList arguments{QStringLiteral("--seed"), QStringLiteral("3"),
-                              QStringLiteral("--fault"), fault};
+        QStringList arguments{QStringLiteral("--seed"), QStringLiteral("3")};
         if (smallTags)
             arguments << QStringLiteral("--tags") << WriteSmallTags(hub);
-        QVERIFY2(StartHubForWizard(hub, WithPeriod(arguments)), qPrintable(hub.Log()));
+        const QStringList faulty = arguments + QStringList{QStringLiteral("--fault"), fault};
+        QVERIFY2(StartHubForWizard(hub, WithPeriod(whileSampling ? arguments : faulty)),
+                 qPrintable(hub.Log()));
 
         E2eWizard w;
         w.KeepEventsRunningDuringMessages();
         QVERIFY(w.Start());
         w.FillConnectPage(hub.port(), 100);
-        const qint64 ms = w.Click("cmdNext");
-        QVERIFY2(ms < BoundMs, qPrintable(QStringLiteral("Next took %1 ms").arg(ms)));
+        if (whileSampling) {
+            QVERIFY(w.Click("cmdNext") < BoundMs);
+            QCOMPARE(w.window->CurrentPage(), 1);
+            QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 2, 10000);
+            QVERIFY(w.Click("cmdNext") < BoundMs);
+            QCOMPARE(w.window->CurrentPage(), 2);
+            QVERIFY2(RestartHub(hub, WithPeriod(faulty)), qPrintable(hub.Log()));
+        }
+        const char* button = whileSampling ? "cmdPrev" : "cmdNext";
+        const qint64 ms = w.Click(button);
+        QVERIFY2(ms < BoundMs,
+                 qPrintable(QStringLiteral("%1 took %2 ms").arg(QLatin1String(button)).arg(ms)));
 
         if (message.isEmpty()) {
             // Slow, but whole: the wizard samples as usual.
@@ -134,50 +153,11 @@ private slots:
             verifyBackOnConnect(w);
             // A failed fetch leaves no tags; a changed list keeps the one that was fetched.
             QCOMPARE(w.window->Tags().Count(), message == ConnectionFailed ? 0 : PlantTags);
-            // The Connect page still shows what the user typed.
+            // The Connect page still shows what the user typed, or what the successful Next
+            // stored.
+            QVERIFY(w.Find<QRadioButton>("optConnectMethod(1)")->isChecked());
             QCOMPARE(w.Box("txtTCPport")->text(), QString::number(hub.port()));
         }
-        recoverAfterFault(w, hub);
-    }
-
-    void faultWhileSampling_data() {
-        QTest::addColumn<QString>("fault");
-        QTest::newRow("stall") << "stall";
-        QTest::newRow("close mid-answer") << "close";
-        QTest::newRow("garbage header") << "garbage";
-        QTest::newRow("oversized length") << "oversize";
-    }
-
-    // The hub starts to misbehave after the tags were fetched: the user has gone on to Select
-    // Tags, and Previous takes a sample at once on entering the Sampling page.
-    void faultWhileSampling() {
-        QFETCH(QString, fault);
-
-        HubProcess hub;
-        QVERIFY2(
-            StartHubForWizard(hub, WithPeriod({QStringLiteral("--seed"), QStringLiteral("3")})),
-            qPrintable(hub.Log()));
-        E2eWizard w;
-        w.KeepEventsRunningDuringMessages();
-        QVERIFY(w.Start());
-        w.FillConnectPage(hub.port(), 100);
-        QVERIFY(w.Click("cmdNext") < BoundMs);
-        QCOMPARE(w.window->CurrentPage(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 2, 10000);
-        QVERIFY(w.Click("cmdNext") < BoundMs);
-        QCOMPARE(w.window->CurrentPage(), 2);
-
-        QVERIFY2(RestartHub(hub, WithPeriod({QStringLiteral("--fault"), fault})),
-                 qPrintable(hub.Log()));
-        const qint64 ms = w.Click("cmdPrev");
-        QVERIFY2(ms < BoundMs, qPrintable(QStringLiteral("Previous took %1 ms").arg(ms)));
-        QCOMPARE(w.messages.Texts(), QStringList{ListChanged});
-        QCOMPARE(w.messages.shown.front().icon, MessageIcon::Stop);
-        verifyBackOnConnect(w);
-        // Back on Connect the boxes hold the settings stored by the successful Next.
-        QVERIFY(w.Find<QRadioButton>("optConnectMethod(1)")->isChecked());
-        QCOMPARE(w.Box("txtTCPport")->text(), QString::number(hub.port()));
-
         recoverAfterFault(w, hub);
     }
 
