@@ -48,25 +48,19 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("program");
         QTest::addColumn<OptionalText>("argument");
-        QTest::newRow("windows paths") << QStringLiteral("C:\\SV6\\sv6.exe C:\\Temp\\SV0001.SVT")
-                                       << QStringLiteral("C:\\SV6\\sv6.exe")
-                                       << OptionalText(QStringLiteral("C:\\Temp\\SV0001.SVT"));
-        QTest::newRow("only the first blank separates")
-            << QStringLiteral("sv6.EXE   a  b  ") << QStringLiteral("sv6.EXE")
-            << OptionalText(QStringLiteral("  a  b  "));
-        QTest::newRow("later .exe belongs to the argument")
-            << QStringLiteral("a.exe b.exe c") << QStringLiteral("a.exe")
-            << OptionalText(QStringLiteral("b.exe c"));
-        QTest::newRow(".exe inside a folder name")
-            << QStringLiteral("/x/my.exec/sv6.exe f") << QStringLiteral("/x/my.exec/sv6.exe")
-            << OptionalText(QStringLiteral("f"));
-        QTest::newRow("blank in the program folder")
-            << QStringLiteral("/Program Files/sv6.exe f")
-            << QStringLiteral("/Program Files/sv6.exe") << OptionalText(QStringLiteral("f"));
-        QTest::newRow("nothing follows")
-            << QStringLiteral("sv6.exe") << QStringLiteral("sv6.exe") << OptionalText();
-        QTest::newRow("only the blank follows")
-            << QStringLiteral("sv6.exe ") << QStringLiteral("sv6.exe") << OptionalText();
+        const auto row = [](const char* name, const char* line, const char* program,
+                            const OptionalText& argument) {
+            QTest::newRow(name) << QString(line) << QString(program) << argument;
+        };
+        row("windows paths", "C:\\SV6\\sv6.exe C:\\Temp\\SV0001.SVT", "C:\\SV6\\sv6.exe",
+            "C:\\Temp\\SV0001.SVT");
+        row("only the first blank separates", "sv6.EXE   a  b  ", "sv6.EXE", "  a  b  ");
+        row("later .exe belongs to the argument", "a.exe b.exe c", "a.exe", "b.exe c");
+        row(".exe inside a folder name", "/x/my.exec/sv6.exe f", "/x/my.exec/sv6.exe", "f");
+        row("blank in the program folder", "/Program Files/sv6.exe f", "/Program Files/sv6.exe",
+            "f");
+        row("nothing follows", "sv6.exe", "sv6.exe", {});
+        row("only the blank follows", "sv6.exe ", "sv6.exe", {});
     }
 
     void splitCommandLine() {

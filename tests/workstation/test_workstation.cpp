@@ -69,9 +69,7 @@ Run RunProgram(const QString& program, const QStringList& args) {
     QProcess p;
     Start(p, program, args);
     Run r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
+    if (!p.waitForFinished(60000)) { // the process is killed with p
         r.err = QStringLiteral("did not finish");
         return r;
     }
