@@ -2,6 +2,7 @@
 // truncated files, and saves that fail without harming an earlier file.
 
 #include "generate/Application.h"
+#include "generate/ErrorOf.h"
 #include "generate/FailingSaveFile.h"
 #include "generate/SvtFormat.h"
 
@@ -63,15 +64,6 @@ void WriteAll(const QString& path, const QByteArray& data) {
 QStringList Entries(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
                                   QDir::NoDotAndDotDot);
-}
-
-QString ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ComponentError& e) {
-        return e.message();
-    }
-    return QStringLiteral("<no error>");
 }
 
 } // namespace

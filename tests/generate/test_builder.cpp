@@ -2,6 +2,7 @@
 // the layouts it refuses before the model is touched.
 
 #include "generate/ApplicationBuilder.h"
+#include "generate/ErrorOf.h"
 #include "generate/RecordingApplication.h"
 #include "model/TagItem.h"
 
@@ -119,15 +120,12 @@ private slots:
         const TagItems tags = MakeTags(specs);
         QStringList calls;
         RecordingApplication app(calls);
-        QString error;
-        try {
+        const QString error = ErrorOf([&] {
             BuildApplicationFile(app, {"t", "HUB:", &tags, order, current},
                                  QStringLiteral("a.SVT"));
-        } catch (const ComponentError& e) {
-            error = e.message();
-        }
+        });
         if (message.isEmpty()) {
-            QCOMPARE(error, QString());
+            QCOMPARE(error, QStringLiteral("<no error>"));
             QCOMPARE(calls.size(), 6 + 4 * qsizetype(order.size()) + 2);
         } else {
             QVERIFY2(error.contains(message), qPrintable(error));

@@ -1,6 +1,7 @@
 // The tool object: splitting command lines, starting a program with exactly one unchanged
 // argument and nothing else, waiting for it, and unique temporary names.
 
+#include "generate/ErrorOf.h"
 #include "generate/ToolObject.h"
 
 #include <QCoreApplication>
@@ -14,15 +15,6 @@ using OptionalText = std::optional<QString>;
 Q_DECLARE_METATYPE(OptionalText)
 
 namespace {
-
-QString ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ComponentError& e) {
-        return e.message();
-    }
-    return QStringLiteral("<no error>");
-}
 
 QString BinDir() {
     return QCoreApplication::applicationDirPath();
