@@ -4,25 +4,18 @@
 // test, the hub answers from a script, and the settings live in a temporary folder.
 
 #include "WindowControls.h"
-#include "app/frmSVCorblexAppGen.h"
 #include "component/CreateObject.h"
 #include "hub/IHubReader.h"
-#include "ui/FlexGrid.h"
 #include "ui/Platform.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <functional>
-#include <memory>
 
 struct ShownMessage {
     MessageIcon icon;
@@ -159,7 +152,10 @@ public:
         return ok;
     }
 
-    void Click(const char* name) { Button(name)->click(); }
+    void Click(const char* name, int times = 1) {
+        for (int i = 0; i < times; ++i)
+            Button(name)->click();
+    }
 
     // Connects directly to the scripted hub and lands on the Sampling page.
     void ConnectDirect(const QString& tags, const QString& values, const QString& rate = "1000") {
@@ -176,8 +172,7 @@ public:
         if (!Start())
             return false;
         ConnectDirect(tags, values);
-        for (int shown = 1; shown < page; ++shown)
-            Click("cmdNext");
+        Click("cmdNext", page - 1);
         return window->CurrentPage() == page;
     }
 
@@ -204,6 +199,14 @@ private:
     };
     ScopedComponent hubRegistration;
 };
+
+// The texts of one row of a grid, from column `first` on.
+inline QStringList RowTexts(const FlexGrid* grid, int row, int first = 0) {
+    QStringList texts;
+    for (int c = first; c < grid->Cols(); ++c)
+        texts << grid->TextMatrix(row, c);
+    return texts;
+}
 
 // The folder for PNGs and other output of the tests.
 inline QString TestOutputFolder() {

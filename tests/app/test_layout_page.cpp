@@ -38,19 +38,17 @@ private slots:
         f.Click("cmdNext");
         FlexGrid* g = f.Grid("LayoutGrid");
         QCOMPARE(g->Rows(), 11);
-        QCOMPARE(g->Cols(), 5);
-        QCOMPARE(g->TextMatrix(0, 0), QStringLiteral("Date"));
-        QCOMPARE(g->TextMatrix(0, 1), QStringLiteral("Time"));
         QCOMPARE(ColumnTags(g), (QList<int>{1, 3, 4}));
+        // No stored entry: list entry "0", names untouched but dots become line breaks.
+        QCOMPARE(list->currentIndex(), 0);
+        QCOMPARE(RowTexts(g, 0), (QStringList{"Date", "Time", "Kiln Inlet Temperature",
+                                              "Pump Discharge PV", "Tank1\r\nLevel"}));
         const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
         for (int r = 1; r <= 10; ++r) {
             QCOMPARE(g->TextMatrix(r, 0), today);
             QVERIFY(QTime::fromString(g->TextMatrix(r, 1), QStringLiteral("hh:mm:ss")).isValid());
             QCOMPARE(g->TextMatrix(r, 3), QStringLiteral("3.5"));
         }
-        // No stored entry: list entry "0", names untouched but dots become line breaks.
-        QCOMPARE(list->currentIndex(), 0);
-        QCOMPARE(g->TextMatrix(0, 4), QStringLiteral("Tank1\r\nLevel"));
         QCOMPARE(f.window->Tags().At(4).Variable(), QStringLiteral("Tank1_Level"));
         QCOMPARE(f.window->Tags().At(2).Variable(), QString()); // not selected, not formatted
     }
@@ -93,9 +91,12 @@ private slots:
         QVERIFY(f.StartOnPage(3, Names, Values));
         FlexGrid* g = f.Grid("LayoutGrid");
         g->MoveColumn(col, to);
-        QCOMPARE(g->TextMatrix(0, 0), QStringLiteral("Date"));
-        QCOMPARE(g->TextMatrix(0, 1), QStringLiteral("Time"));
+        QCOMPARE(RowTexts(g, 0).mid(0, 2), (QStringList{"Date", "Time"}));
         QCOMPARE(ColumnTags(g), order);
+        // Back to the Select Tags page and forward again, the columns are built afresh.
+        f.Click("cmdPrev");
+        f.Click("cmdNext");
+        QCOMPARE(ColumnTags(g), (QList<int>{1, 2, 3, 4}));
     }
 
     void reformattingKeepsTheOrderAndFindsEachTag() {
@@ -135,16 +136,6 @@ private slots:
         f.Click("cmdNext");
         QCOMPARE(f.window->CurrentPage(), 4);
         QCOMPARE(f.settings.Read("MaxLines").toString(), QString::number(index));
-    }
-
-    void backToSelectTagsRebuildsTheColumns() {
-        WizardFixture f;
-        QVERIFY(f.StartOnPage(3, Names, Values));
-        FlexGrid* g = f.Grid("LayoutGrid");
-        g->MoveColumn(5, 2);
-        f.Click("cmdPrev");
-        f.Click("cmdNext");
-        QCOMPARE(ColumnTags(g), (QList<int>{1, 2, 3, 4}));
     }
 };
 

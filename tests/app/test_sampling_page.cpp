@@ -37,24 +37,16 @@ private slots:
         f.ConnectDirect(QString(), QString());
         QCOMPARE(f.window->CurrentPage(), 1);
         QCOMPARE(headingDuringFirstSample, QStringLiteral("Sample Value #0"));
-        QCOMPARE(Heading(grid), QStringLiteral("Sample Value #1, No property changes for 0 secs"));
         QCOMPARE(grid->Rows(), 4);
-        QCOMPARE(grid->Cols(), 5);
-        const QStringList headings{"Tag Alias", "Type", "Length", "Decimals"};
-        for (int c = 0; c < 4; ++c)
-            QCOMPARE(grid->TextMatrix(0, c), headings.at(c));
-        // Names match ignoring case; a value keeps every comma after the first.
-        QCOMPARE(grid->TextMatrix(1, 0), QStringLiteral("Tank1"));
-        QCOMPARE(grid->TextMatrix(1, 1), QStringLiteral("N"));
-        QCOMPARE(grid->TextMatrix(1, 2), QStringLiteral("4"));
-        QCOMPARE(grid->TextMatrix(1, 3), QStringLiteral("1"));
-        QCOMPARE(grid->TextMatrix(1, 4), QStringLiteral("12.5"));
-        QCOMPARE(grid->TextMatrix(2, 1), QStringLiteral("T"));
-        QCOMPARE(grid->TextMatrix(2, 2), QStringLiteral("5"));
-        QCOMPARE(grid->TextMatrix(2, 4), QStringLiteral("a,b,c"));
+        QCOMPARE(RowTexts(grid, 0),
+                 (QStringList{"Tag Alias", "Type", "Length", "Decimals",
+                              "Sample Value #1, No property changes for 0 secs"}));
+        // Names match ignoring case; a value keeps every comma after the first; an empty value
+        // changes nothing and paints the row white.
+        QCOMPARE(RowTexts(grid, 1), (QStringList{"Tank1", "N", "4", "1", "12.5"}));
+        QCOMPARE(RowTexts(grid, 2), (QStringList{"Msg", "T", "5", "0", "a,b,c"}));
+        QCOMPARE(RowTexts(grid, 3), (QStringList{"Pump", "N", "1", "0", ""}));
         QCOMPARE(f.window->Tags().At(2).Value(), QStringLiteral("a,b,c"));
-        // An empty value changes nothing and paints the row white.
-        QCOMPARE(grid->TextMatrix(3, 1), QStringLiteral("N"));
         QCOMPARE(grid->CellBackColor(1, 1), Cyan);
         QCOMPARE(grid->CellBackColor(1, 3), Cyan);
         QCOMPARE(grid->CellBackColor(3, 2), White);
@@ -76,9 +68,8 @@ private slots:
         QFETCH(quint32, elapsed);
         QFETCH(int, seconds);
         WizardFixture f;
-        QVERIFY(f.Start());
         f.clock.now = start;
-        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,OFF"));
+        QVERIFY(f.StartOnPage(1, QStringLiteral("A,B"), QStringLiteral("A,1\tB,OFF")));
         f.clock.now = start + elapsed; // wraps around for the last row
         f.window->SampleValues();
         QCOMPARE(Heading(f.Grid("SamplingGrid")),
@@ -102,9 +93,7 @@ private slots:
         QFETCH(QString, values);
         QFETCH(QString, rowOneAfter);
         WizardFixture f;
-        QVERIFY(f.Start());
-        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,2"));
-        QCOMPARE(f.window->CurrentPage(), 1);
+        QVERIFY(f.StartOnPage(1, QStringLiteral("A,B"), QStringLiteral("A,1\tB,2")));
         f.hub.values = values;
         f.window->SampleValues();
         QCOMPARE(f.messages.Texts(), QStringList{ChangedList});
@@ -137,62 +126,57 @@ private slots:
         QFETCH(QString, values);
         QFETCH(bool, matches);
         WizardFixture f;
-        QVERIFY(f.Start());
-        f.ConnectDirect(tags, values);
+        QCOMPARE(f.StartOnPage(1, tags, values), matches);
         QCOMPARE(f.messages.Texts(), matches ? QStringList() : QStringList{ChangedList});
-        QCOMPARE(f.window->CurrentPage(), matches ? 1 : 0);
         QCOMPARE(f.Tabs()->currentIndex(), matches ? 1 : 0);
         QCOMPARE(f.Timer()->isActive(), matches);
         QCOMPARE(f.Button("cmdPrev")->isEnabled(), matches);
     }
 
-    void nextDuringASampleLeavesTheHeadingAsItWas() {
+    // Next or Close pressed while a sample runs (the event pump is called between rows): the
+    // sample ends after that row, the timer stops and the heading keeps the last whole sample.
+    void buttonDuringASampleEndsItAfterTheRow_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("row"); // the row during which it is pressed
+        QTest::addColumn<QStringList>("values");
+        QTest::newRow("Next") << "cmdNext" << 1 << QStringList{"10", "2", "3"};
+        QTest::newRow("Close") << "cmdClose" << 2 << QStringList{"10", "20", "3"};
+    }
+    void buttonDuringASampleEndsItAfterTheRow() {
+        QFETCH(QString, button);
+        QFETCH(int, row);
+        QFETCH(QStringList, values);
+        const bool close = button == QLatin1String("cmdClose");
         WizardFixture f;
-        QVERIFY(f.Start());
+        QVERIFY(f.StartOnPage(1, QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3")));
         f.window->SetSampleYieldBudget(0);
-        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
+        QSignalSpy unloaded(f.window.get(), &frmSVCorblexAppGen::Unloaded);
         FlexGrid* grid = f.Grid("SamplingGrid");
         const QString before = Heading(grid);
         f.hub.values = QStringLiteral("A,10\tB,20\tC,30");
-        int row = 0;
+        int pumped = 0;
         f.pump.onPump = [&] {
-            if (++row == 1)
-                f.Click("cmdNext");
+            if (++pumped == row)
+                f.Click(qPrintable(button));
         };
         f.window->SampleValues();
-        QCOMPARE(f.window->CurrentPage(), 2);
-        QCOMPARE(Heading(grid), before);
-        QCOMPARE(grid->TextMatrix(1, 4), QStringLiteral("10"));
-        QCOMPARE(grid->TextMatrix(2, 4), QStringLiteral("2")); // never reached
-        QVERIFY(!f.Timer()->isActive());
-    }
-
-    void closeDuringASampleEndsItAfterTheRow() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.window->SetSampleYieldBudget(0);
-        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
-        QSignalSpy unloaded(f.window.get(), &frmSVCorblexAppGen::Unloaded);
-        f.hub.values = QStringLiteral("A,10\tB,20\tC,30");
-        int row = 0;
-        f.pump.onPump = [&] {
-            if (++row == 2)
-                f.Click("cmdClose");
-        };
-        f.window->SampleValues();
-        QCOMPARE(unloaded.count(), 1);
+        QCOMPARE(unloaded.count(), close ? 1 : 0);
         QVERIFY(f.window->StopSampling());
+        if (!close)
+            QCOMPARE(f.window->CurrentPage(), 2);
+        QCOMPARE(Heading(grid), before);
+        QStringList shown;
+        for (int r = 1; r <= 3; ++r)
+            shown << grid->TextMatrix(r, 4);
+        QCOMPARE(shown, values);
         QVERIFY(!f.Timer()->isActive());
-        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(2, 4), QStringLiteral("20"));
-        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(3, 4), QStringLiteral("3"));
         QVERIFY(!f.window->SamplingInProgress());
     }
 
     void ticksDuringASampleAreSkipped() {
         WizardFixture f;
-        QVERIFY(f.Start());
+        QVERIFY(f.StartOnPage(1, QStringLiteral("A,B"), QStringLiteral("A,1\tB,2")));
         f.window->SetSampleYieldBudget(0);
-        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,2"), QStringLiteral("100"));
         f.Timer()->setInterval(1);
         const qsizetype requests = f.hub.requests.size();
         qsizetype duringSample = -1;
@@ -213,14 +197,13 @@ private slots:
     // its heading with the figures the user waits for fit without scrolling sideways.
     void valueHeadingFitsBesideLongNames() {
         WizardFixture f;
-        QVERIFY(f.Start());
         const QStringList names{
             QStringLiteral("Very Long Tag Name Used To Test The Heading Line Layout Of Columns"),
             QStringLiteral("Compressor1.Discharge.Pressure"), QStringLiteral("Batch Description"),
             QStringLiteral("PV")};
         const QString values = names[0] + ",12.5\t" + names[1] + ",7.52\t" + names[2] +
                                ",Batch 17, grade A, silo 3\t" + names[3] + ",1";
-        f.ConnectDirect(names.join(','), values);
+        QVERIFY(f.StartOnPage(1, names.join(','), values));
         for (int i = 0; i < 120; ++i) // three-digit sample count
             f.window->SampleValues();
         f.clock.now += 45'000;

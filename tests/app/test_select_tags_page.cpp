@@ -9,12 +9,19 @@ namespace {
 const QString Names = QStringLiteral("Tank 12 Level,Main TANK Temp,Pump Speed,Valve 3");
 const QString Values = QStringLiteral("Tank 12 Level,1\tMain TANK Temp,2\tPump Speed,3\tValve 3,4");
 
-// A started window on the Select Tags page with the four tags above.
 QList<bool> Hidden(FlexGrid* g) {
     QList<bool> h;
     for (int r = 1; r < g->Rows(); ++r)
         h << g->RowHidden(r);
     return h;
+}
+
+// The check boxes of the column, the select-all box in the heading first.
+QList<CellCheck> Checks(FlexGrid* g) {
+    QList<CellCheck> checks;
+    for (int r = 0; r < g->Rows(); ++r)
+        checks << g->CellChecked(r, 0);
+    return checks;
 }
 
 } // namespace
@@ -28,19 +35,13 @@ private slots:
         f.settings.Write(QStringLiteral("Filter"), QStringLiteral("tank"));
         QVERIFY(f.StartOnPage(2, Names, Values));
         FlexGrid* g = f.Grid("SelectTagsGrid");
-        QCOMPARE(g->Rows(), 5);
-        QCOMPARE(g->Cols(), 6);
-        const QStringList headings{"", "Tag ALias", "Type", "Length", "Decimals", "Value"};
-        for (int c = 0; c < 6; ++c)
-            QCOMPARE(g->TextMatrix(0, c), headings.at(c));
-        QCOMPARE(g->CellChecked(0, 0), CellCheck::Checked);
-        for (int r = 1; r <= 4; ++r)
-            QCOMPARE(g->CellChecked(r, 0), CellCheck::Checked);
+        QCOMPARE(RowTexts(g, 0),
+                 (QStringList{"", "Tag ALias", "Type", "Length", "Decimals", "Value"}));
+        QCOMPARE(Checks(g), QList<CellCheck>(5, CellCheck::Checked));
         // The stored filter is back in the box but hides nothing: every row is chosen.
         QCOMPARE(f.Box("txtFilter")->text(), QStringLiteral("tank"));
         QCOMPARE(Hidden(g), (QList<bool>{false, false, false, false}));
-        QCOMPARE(g->TextMatrix(3, 1), QStringLiteral("Pump Speed"));
-        QCOMPARE(g->TextMatrix(3, 5), QStringLiteral("3"));
+        QCOMPARE(RowTexts(g, 3), (QStringList{"", "Pump Speed", "N", "1", "0", "3"}));
     }
 
     void filterHidesOnlyRowsNeitherMatchingNorChosen() {
@@ -65,15 +66,12 @@ private slots:
     // the current row stays current, as long as the filter still shows them.
     void filterKeepsTheCurrentRowAndTheScrollPosition() {
         WizardFixture f;
-        QVERIFY(f.Start());
         QStringList names, values;
         for (int i = 1; i <= 300; ++i) {
             names << QStringLiteral("Tag %1").arg(i);
             values << names.last() + QStringLiteral(",1");
         }
-        f.ConnectDirect(names.join(','), values.join('\t'));
-        f.Click("cmdNext");
-        QCOMPARE(f.window->CurrentPage(), 2);
+        QVERIFY(f.StartOnPage(2, names.join(','), values.join('\t')));
         FlexGrid* g = f.Grid("SelectTagsGrid");
         g->ToggleCheck(0, 0); // nothing chosen: the filter hides every row that does not match
         QTableView* view = g->view();
@@ -118,11 +116,9 @@ private slots:
         f.Box("txtFilter")->setText(QStringLiteral("tank"));
         QVERIFY(g->RowHidden(3));
         g->ToggleCheck(0, 0); // clear all
-        for (int r = 1; r <= 4; ++r)
-            QCOMPARE(g->CellChecked(r, 0), CellCheck::Cleared);
+        QCOMPARE(Checks(g), QList<CellCheck>(5, CellCheck::Cleared));
         g->ToggleCheck(0, 0); // check all, the hidden row too
-        for (int r = 1; r <= 4; ++r)
-            QCOMPARE(g->CellChecked(r, 0), CellCheck::Checked);
+        QCOMPARE(Checks(g), QList<CellCheck>(5, CellCheck::Checked));
         f.Click("cmdNext");
         QCOMPARE(f.window->CurrentPage(), 3);
         for (const TagItems::Ptr& t : f.window->Tags())
