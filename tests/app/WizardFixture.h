@@ -82,22 +82,30 @@ public:
     QStringList opened;
 };
 
-// A hub reader whose answers the test sets; it records every request.
-class ScriptedHubReader : public IHubReader {
-public:
-    void SetSilent(bool s) override { silent = s; }
-    bool Silent() const override { return silent; }
-    QString ReadInputFile(const QString& request) override {
-        requests << request;
-        if (answerFor)
-            return answerFor(request);
-        return request.endsWith(QLatin1String("GETTAGS")) ? tags : values;
-    }
+// What the hub answers, set by the test, and every request it was sent.
+struct HubScript {
     bool silent = false;
     QString tags;
     QString values;
     QStringList requests;
     std::function<QString(const QString&)> answerFor;
+};
+
+// A hub reader answering from a script; the window owns the reader, the fixture the script.
+class ScriptedHubReader : public IHubReader {
+public:
+    explicit ScriptedHubReader(HubScript* script) : script_(script) {}
+    void SetSilent(bool s) override { script_->silent = s; }
+    bool Silent() const override { return script_->silent; }
+    QString ReadInputFile(const QString& request) override {
+        script_->requests << request;
+        if (script_->answerFor)
+            return script_->answerFor(request);
+        return request.endsWith(QLatin1String("GETTAGS")) ? script_->tags : script_->values;
+    }
+
+private:
+    HubScript* script_;
 };
 
 // Isolated settings for one test case: the user-scope INI files go to a temporary folder.
@@ -126,14 +134,12 @@ public:
     QTemporaryDir dir;
 };
 
-// A window wired to the doubles above. The hub reader created by the window is `hub`.
+// A window wired to the doubles above. The hub reader the window creates answers from `hub`.
 class WizardFixture : public WindowControls {
 public:
     WizardFixture()
-        : hubRegistration(QLatin1String(HubReaderClassName), [this] {
-              auto reader = std::make_unique<ForwardingReader>(&hub);
-              return std::unique_ptr<ComponentBase>(std::move(reader));
-          }) {
+        : hubRegistration(QLatin1String(HubReaderClassName),
+                          [this] { return std::make_unique<ScriptedHubReader>(&hub); }) {
         PlatformServices services;
         services.messageBox = &messages;
         services.busyPointer = &busy;
@@ -183,20 +189,9 @@ public:
     ScriptedPump pump;
     FakeSaveDialog saveDialog;
     RecordingShell shell;
-    ScriptedHubReader hub;
+    HubScript hub;
 
 private:
-    // The window owns its reader; this one forwards to the fixture's scripted reader.
-    class ForwardingReader : public IHubReader {
-    public:
-        explicit ForwardingReader(ScriptedHubReader* target) : target_(target) {}
-        void SetSilent(bool s) override { target_->SetSilent(s); }
-        bool Silent() const override { return target_->Silent(); }
-        QString ReadInputFile(const QString& r) override { return target_->ReadInputFile(r); }
-
-    private:
-        ScriptedHubReader* target_;
-    };
     ScopedComponent hubRegistration;
 };
 
