@@ -35,49 +35,47 @@ private slots:
         QVERIFY(!f.settings.Exists());
     }
 
-    void firstStartShowsDefaultsAndWritesNothing() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        QVERIFY(f.hub.silent);
-        QCOMPARE(f.window->CurrentPage(), 0);
-        QCOMPARE(f.Tabs()->currentIndex(), 0);
-        for (int i = 0; i < 5; ++i)
-            QCOMPARE(f.Tabs()->isTabEnabled(i), i == 0);
-        QVERIFY(f.Find<QRadioButton>("optConnectMethod(0)")->isChecked());
-        QCOMPARE(f.Box("txtTCPaddress")->text(), QHostInfo::localHostName());
-        QCOMPARE(f.Box("txtTCPport")->text(), QStringLiteral("6000"));
-        QCOMPARE(f.Box("txtSampleRate")->text(), QStringLiteral("0"));
-        QCOMPARE(f.Enabled({"lblTCPaddress", "txtTCPaddress", "lblTCPport", "txtTCPport", "cmdPrev",
-                            "cmdNext", "cmdFinish", "cmdHelp", "cmdClose"}),
-                 (QStringList{"cmdNext", "cmdHelp", "cmdClose"}));
-        QVERIFY(!f.Timer()->isActive());
-        QVERIFY(!f.settings.Exists());
-        QVERIFY(f.messages.shown.empty());
-    }
-
-    void storedMethodSelectsTheOption_data() {
-        QTest::addColumn<QString>("stored");
+    // At start-up the Connect page shows the defaults, and a first start writes nothing; or
+    // it shows what is stored, where a method other than 1 means direct.
+    void startShowsTheConnectPage_data() {
+        QTest::addColumn<QString>("stored"); // the method; null when nothing is stored
         QTest::addColumn<bool>("remote");
+        QTest::newRow("first start") << QString() << false;
         QTest::newRow("direct") << "0" << false;
         QTest::newRow("remote") << "1" << true;
         QTest::newRow("out of range") << "7" << false;
         QTest::newRow("garbage") << "abc" << false;
         QTest::newRow("empty") << "" << false;
     }
-    void storedMethodSelectsTheOption() {
+    void startShowsTheConnectPage() {
         QFETCH(QString, stored);
         QFETCH(bool, remote);
+        const bool first = stored.isNull();
         WizardFixture f;
-        f.settings.Write(QStringLiteral("Method"), stored);
-        f.settings.Write(QStringLiteral("Address"), QStringLiteral("plant-hub"));
-        f.settings.Write(QStringLiteral("Port"), QStringLiteral("6001"));
-        f.settings.Write(QStringLiteral("SampleRate"), QStringLiteral("250"));
+        if (!first) {
+            f.settings.Write(QStringLiteral("Method"), stored);
+            f.settings.Write(QStringLiteral("Address"), QStringLiteral("plant-hub"));
+            f.settings.Write(QStringLiteral("Port"), QStringLiteral("6001"));
+            f.settings.Write(QStringLiteral("SampleRate"), QStringLiteral("250"));
+        }
         QVERIFY(f.Start());
+        QVERIFY(f.hub.silent);
+        QCOMPARE(f.window->CurrentPage(), 0);
+        QCOMPARE(f.Tabs()->currentIndex(), 0);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(f.Tabs()->isTabEnabled(i), i == 0);
+        QCOMPARE(f.Find<QRadioButton>("optConnectMethod(0)")->isChecked(), !remote);
         QCOMPARE(f.Find<QRadioButton>("optConnectMethod(1)")->isChecked(), remote);
-        QCOMPARE(f.Enabled({"txtTCPaddress", "lblTCPport"}).size(), remote ? 2 : 0);
-        QCOMPARE(f.Box("txtTCPaddress")->text(), QStringLiteral("plant-hub"));
-        QCOMPARE(f.Box("txtTCPport")->text(), QStringLiteral("6001"));
-        QCOMPARE(f.Box("txtSampleRate")->text(), QStringLiteral("250"));
+        QCOMPARE(f.Box("txtTCPaddress")->text(), first ? QHostInfo::localHostName() : "plant-hub");
+        QCOMPARE(f.Box("txtTCPport")->text(), first ? "6000" : "6001");
+        QCOMPARE(f.Box("txtSampleRate")->text(), first ? "0" : "250");
+        QCOMPARE(f.Enabled({"lblTCPaddress", "txtTCPaddress", "lblTCPport", "txtTCPport"}).size(),
+                 remote ? 4 : 0);
+        QCOMPARE(f.Enabled({"cmdPrev", "cmdNext", "cmdFinish", "cmdHelp", "cmdClose"}),
+                 (QStringList{"cmdNext", "cmdHelp", "cmdClose"}));
+        QVERIFY(!f.Timer()->isActive());
+        QCOMPARE(f.settings.Exists(), !first);
+        QVERIFY(f.messages.shown.empty());
     }
 
     void walkForwardAndBackThroughEveryPage() {
