@@ -5,7 +5,6 @@
 #include "generate/FailingSaveFile.h"
 
 #include "generate/IToolObject.h"
-#include "generate/ToolObject.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -35,15 +34,6 @@ struct RecordingTool : IToolObject {
         if (tools->onShell)
             tools->onShell(line);
     }
-};
-
-// A real tool object whose install folder holds no programs.
-struct EmptyInstallTool : ToolObject {
-    QString SVInstallDir(const QString&) override { return emptyFolder; }
-    QString GetUniqueFilename(const QString&) override {
-        return emptyFolder + QDir::separator() + QStringLiteral("SVtest");
-    }
-    static inline QString emptyFolder;
 };
 
 } // namespace
@@ -134,9 +124,9 @@ private slots:
         QCOMPARE(f.Enabled({"cmdOpenSV", "cmdOpenSVAdmin"}).size(), 2);
     }
 
-    // A preview that fails starts nothing, says why in a Stop message and leaves the window as
-    // it was and no file behind: the tool object cannot be made, the disk fills, or the
-    // workstation program cannot be started.
+    // A preview that fails says why in a Stop message and leaves the window as it was and no
+    // file behind: the tool object cannot be made, the disk fills (and nothing is started), or
+    // the workstation program cannot be started (the tool object throws, as the real one does).
     void previewFailuresComeBackAsMessages_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("message"); // a part of it
@@ -163,13 +153,14 @@ private slots:
                     FailingSaveFile::Factory(SaveFault::DiskFull, 100));
             });
         } else if (fault == QLatin1String("program missing")) {
-            registration.reset();
-            EmptyInstallTool::emptyFolder = QDir::toNativeSeparators(temp.path());
-            replaced.emplace(QLatin1String(ToolObjectClassName),
-                             [] { return std::make_unique<EmptyInstallTool>(); });
+            log.onShell = [](const QString& line) {
+                throw ComponentError(QStringLiteral("Cannot start ") + line);
+            };
         }
         f.Click("cmdPreview");
-        QVERIFY(log.commands.filter(QStringLiteral(".exe")).isEmpty());
+        // Only the missing program was tried.
+        QCOMPARE(log.commands.filter(QStringLiteral(".exe")).size(),
+                 qsizetype(fault == "program missing"));
         QCOMPARE(f.messages.shown.size(), size_t(1));
         QCOMPARE(f.messages.shown.back().icon, MessageIcon::Stop);
         QVERIFY2(f.messages.shown.back().text.contains(message),
