@@ -163,6 +163,17 @@ public:
             Button(name)->click();
     }
 
+    // A file of the given name in the test's temporary folder, as the save dialog names it.
+    QString TempPath(const QString& name) const {
+        return QDir::toNativeSeparators(settings.dir.filePath(name));
+    }
+
+    // Clicks Save As and answers the dialog with `path`; an empty path cancels it.
+    void SaveAs(const QString& path) {
+        saveDialog.answer = path;
+        Click("cmdSaveAs");
+    }
+
     // Connects directly to the scripted hub and lands on the Sampling page.
     void ConnectDirect(const QString& tags, const QString& values, const QString& rate = "1000") {
         hub.tags = tags;

@@ -47,8 +47,7 @@ private slots:
         QVERIFY(f.StartOnPage(4, Names, Values));
         f.Box("txtTitle")->setText(title);
         f.Box("txtFilename")->setText(current);
-        f.saveDialog.answer = QString();
-        f.Click("cmdSaveAs");
+        f.SaveAs(QString());
         QCOMPARE(f.saveDialog.requests.size(), size_t(1));
         const SaveDialogRequest& r = f.saveDialog.requests.front();
         QCOMPARE(r.title, QStringLiteral("Save File As ..."));
@@ -78,11 +77,8 @@ private slots:
         QFETCH(bool, accepted);
         WizardFixture f;
         QVERIFY(f.StartOnPage(4, Names, Values));
-        const QString path = fileName.isEmpty()
-                                 ? QString()
-                                 : QDir::toNativeSeparators(f.settings.dir.filePath(fileName));
-        f.saveDialog.answer = path.isEmpty() ? QStringLiteral("x.svt") : path;
-        f.Click("cmdSaveAs");
+        const QString path = fileName.isEmpty() ? QString() : f.TempPath(fileName);
+        f.SaveAs(path.isEmpty() ? QStringLiteral("x.svt") : path);
         f.Box("txtFilename")->setText(path);
         f.Button("cmdFinish")->setEnabled(true);
         f.Box("txtTitle")->setText(QStringLiteral("Line 3"));
@@ -124,7 +120,7 @@ private slots:
         WizardFixture f;
         QVERIFY(f.StartOnPage(4, Names, Values));
         QVERIFY(QDir(f.settings.dir.path()).mkdir(QStringLiteral("afolder.SVT")));
-        const QString path = QDir::toNativeSeparators(f.settings.dir.filePath(target));
+        const QString path = f.TempPath(target);
         QFile old(path);
         std::optional<ScopedComponent> fullDisk;
         if (diskFull) {
@@ -136,8 +132,7 @@ private slots:
                     FailingSaveFile::Factory(SaveFault::DiskFull, 100));
             });
         }
-        f.saveDialog.answer = path;
-        f.Click("cmdSaveAs");
+        f.SaveAs(path);
         f.Click("cmdFinish");
         QCOMPARE(f.messages.shown.size(), size_t(1));
         QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
@@ -168,8 +163,7 @@ private slots:
         QCOMPARE(
             f.Enabled({"txtFilename", "cmdFinish", "cmdOpenSV", "cmdOpenSVAdmin", "cmdPreview"}),
             QStringList{"cmdPreview"});
-        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("new.svt"));
-        f.Click("cmdSaveAs");
+        f.SaveAs(f.TempPath("new.svt"));
         QVERIFY(f.Button("cmdFinish")->isEnabled());
         f.Click("cmdPrev");
         QVERIFY(f.Button("cmdFinish")->isEnabled());
@@ -180,8 +174,7 @@ private slots:
         f.Click("cmdFinish");
         QCOMPARE(f.messages.Texts(),
                  QStringList{QStringLiteral("Invalid Solvane file specified.")});
-        f.saveDialog.answer.clear();
-        f.Click("cmdSaveAs");
+        f.SaveAs(QString());
         QVERIFY(!f.Button("cmdFinish")->isEnabled());
     }
 
@@ -201,8 +194,7 @@ private slots:
         f.Grid("LayoutGrid")->MoveColumn(4, 2); // the third tag first
         f.Click("cmdNext");
         f.Box("txtTitle")->setText(QString());
-        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("b.SVT"));
-        f.Click("cmdSaveAs");
+        f.SaveAs(f.TempPath("b.SVT"));
         f.Click("cmdFinish");
         // The builder itself is tested on its own; here: the order shown and the typed prefix.
         QCOMPARE(calls.filter(QStringLiteral("AddVariable(")),
@@ -224,8 +216,7 @@ private slots:
         QFETCH(QString, values);
         WizardFixture f;
         QVERIFY(f.StartOnPage(4, Names, Values));
-        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("stale.SVT"));
-        f.Click("cmdSaveAs");
+        f.SaveAs(f.TempPath("stale.SVT"));
         f.Click("cmdPrev", 4);
         f.ConnectDirect(names, values);
         QCOMPARE(f.window->CurrentPage(), 1);
@@ -242,8 +233,7 @@ private slots:
         // Laid out again, the same Finish builds a file whose every variable has a name.
         f.Click("cmdNext", 3);
         QCOMPARE(f.window->CurrentPage(), 4);
-        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("fresh.SVT"));
-        f.Click("cmdSaveAs");
+        f.SaveAs(f.TempPath("fresh.SVT"));
         f.Click("cmdFinish");
         QCOMPARE(f.messages.shown.back().icon, MessageIcon::Information);
         const Application saved = Application::LoadFromFile(f.saveDialog.answer);
