@@ -36,6 +36,10 @@ public:
             t << m.text;
         return t;
     }
+    // Whether exactly one message was shown, with this icon and a text holding `part`.
+    bool OnlyOne(MessageIcon icon, const QString& part) const {
+        return shown.size() == 1 && shown.front().icon == icon && shown.front().text.contains(part);
+    }
     std::vector<ShownMessage> shown;
     std::function<void(const ShownMessage&)> onShow;
 };

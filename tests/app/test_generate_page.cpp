@@ -134,10 +134,8 @@ private slots:
         }
         f.SaveAs(path);
         f.Click("cmdFinish");
-        QCOMPARE(f.messages.shown.size(), size_t(1));
-        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
-        QVERIFY2(f.messages.shown.front().text.contains(QFileInfo(path).fileName()),
-                 qPrintable(f.messages.shown.front().text));
+        QVERIFY2(f.messages.OnlyOne(MessageIcon::Stop, QFileInfo(path).fileName()),
+                 qPrintable(f.messages.Texts().join('|')));
         QVERIFY(!f.busy.busy);
         QCOMPARE(f.window->CurrentPage(), 4);
         QCOMPARE(f.window->AppFileName(), QString());
@@ -222,10 +220,8 @@ private slots:
         QCOMPARE(f.window->CurrentPage(), 1);
         QVERIFY(f.Button("cmdFinish")->isEnabled());
         f.Click("cmdFinish");
-        QCOMPARE(f.messages.shown.size(), size_t(1));
-        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
-        QVERIFY2(f.messages.shown.front().text.contains(QStringLiteral("Layout page again")),
-                 qPrintable(f.messages.shown.front().text));
+        QVERIFY2(f.messages.OnlyOne(MessageIcon::Stop, QStringLiteral("Layout page again")),
+                 qPrintable(f.messages.Texts().join('|')));
         QVERIFY(!QFile::exists(f.saveDialog.answer));
         QVERIFY(!f.busy.busy);
         QVERIFY(!f.Button("cmdOpenSV")->isEnabled());

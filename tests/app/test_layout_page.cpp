@@ -43,6 +43,8 @@ private slots:
         QCOMPARE(list->currentIndex(), 0);
         QCOMPARE(RowTexts(g, 0), (QStringList{"Date", "Time", "Kiln Inlet Temperature",
                                               "Pump Discharge PV", "Tank1\r\nLevel"}));
+        // The heading row is as tall as the tallest heading, of two lines here.
+        QCOMPARE(g->RowHeight(0), (g->RowHeight(1) - 15) * 2);
         const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
         for (int r = 1; r <= 10; ++r) {
             QCOMPARE(g->TextMatrix(r, 0), today);
@@ -51,25 +53,6 @@ private slots:
         }
         QCOMPARE(f.window->Tags().At(4).Variable(), QStringLiteral("Tank1_Level"));
         QCOMPARE(f.window->Tags().At(2).Variable(), QString()); // not selected, not formatted
-    }
-
-    void headingRowHeightFollowsTheTallestHeading_data() {
-        QTest::addColumn<int>("entry");
-        QTest::addColumn<int>("lines");
-        QTest::newRow("one line") << 1 << 1;
-        QTest::newRow("two lines") << 2 << 2;
-        QTest::newRow("three lines") << 3 << 3;
-        QTest::newRow("untouched, dots break") << 0 << 2;
-    }
-    void headingRowHeightFollowsTheTallestHeading() {
-        QFETCH(int, entry);
-        QFETCH(int, lines);
-        WizardFixture f;
-        QVERIFY(f.StartOnPage(3, Names, Values));
-        FlexGrid* g = f.Grid("LayoutGrid");
-        f.Find<QComboBox>("cboMaxLines")->setCurrentIndex(entry);
-        QCOMPARE(f.window->MaxHeadingBreaks(), lines - 1);
-        QCOMPARE(g->RowHeight(0), (g->RowHeight(1) - 15) * lines);
     }
 
     void columnMoveRule_data() {
@@ -99,6 +82,8 @@ private slots:
         QCOMPARE(ColumnTags(g), (QList<int>{1, 2, 3, 4}));
     }
 
+    // Choosing another entry formats the headings again: the columns keep their order, each
+    // heading is found by its tag, and the heading row is as tall as the tallest heading.
     void reformattingKeepsTheOrderAndFindsEachTag() {
         WizardFixture f;
         QVERIFY(f.StartOnPage(3, Names, Values));
@@ -106,14 +91,19 @@ private slots:
         g->MoveColumn(5, 2);
         g->MoveColumn(5, 3);
         QCOMPARE(ColumnTags(g), (QList<int>{4, 3, 1, 2}));
+        f.Find<QComboBox>("cboMaxLines")->setCurrentIndex(1);
+        QCOMPARE(g->TextMatrix(0, 5), QStringLiteral("Boiler Feed Water Flow"));
+        QCOMPARE(g->RowHeight(0), g->RowHeight(1) - 15);
         f.Find<QComboBox>("cboMaxLines")->setCurrentIndex(2);
         QCOMPARE(ColumnTags(g), (QList<int>{4, 3, 1, 2}));
+        QCOMPARE(g->RowHeight(0), (g->RowHeight(1) - 15) * 2);
         QCOMPARE(g->TextMatrix(0, 2), QStringLiteral("Tank1.Level"));
         QCOMPARE(g->TextMatrix(0, 3), QStringLiteral("Pump\r\nDischarge PV"));
         QCOMPARE(g->TextMatrix(0, 4), QStringLiteral("Kiln Inlet\r\nTemperature"));
         QCOMPARE(g->TextMatrix(1, 2), QStringLiteral("77")); // values travel with the column
         f.Find<QComboBox>("cboMaxLines")->setCurrentIndex(3);
         QCOMPARE(g->TextMatrix(0, 5), QStringLiteral("Boiler\r\nFeed\r\nWater Flow"));
+        QCOMPARE(g->RowHeight(0), (g->RowHeight(1) - 15) * 3);
     }
 
     void storedMaxLines_data() {

@@ -159,10 +159,8 @@ private slots:
         // Only the missing program was tried.
         QCOMPARE(log.commands.filter(QStringLiteral(".exe")).size(),
                  qsizetype(fault == "program missing"));
-        QCOMPARE(f.messages.shown.size(), size_t(1));
-        QCOMPARE(f.messages.shown.back().icon, MessageIcon::Stop);
-        QVERIFY2(f.messages.shown.back().text.contains(message),
-                 qPrintable(f.messages.shown.back().text));
+        QVERIFY2(f.messages.OnlyOne(MessageIcon::Stop, message),
+                 qPrintable(f.messages.Texts().join('|')));
         QVERIFY(f.window->isVisible());
         QVERIFY(f.Button("cmdPreview")->isEnabled());
         QVERIFY(!f.busy.busy);
