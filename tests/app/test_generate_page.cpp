@@ -62,33 +62,64 @@ private slots:
         QCOMPARE(f.Button("cmdFinish")->isEnabled(), !current.isEmpty());
     }
 
-    void finishChecksTheExtension_data() {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("lower case") << "line3.svt" << true;
-        QTest::newRow("upper case") << "Line 3.SVT" << true;
-        QTest::newRow("mixed case") << "x.SvT" << true;
-        QTest::newRow("other extension") << "line3.txt" << false;
-        QTest::newRow("no name") << "" << false;
-        QTest::newRow("shorter than the extension") << "SVT" << false;
+    // Finish builds the application when the name ends in .svt, in any case. A bad name is
+    // refused with a warning, a file that cannot be written with an error; either way nothing
+    // is stored, nothing half written is left and an old file stays as it was.
+    void finishBuildsOrChangesNothing_data() {
+        QTest::addColumn<QString>("fileName"); // in the test's folder
+        QTest::addColumn<bool>("diskFull");
+        QTest::addColumn<QString>("refusal"); // a part of the message; empty when built
+        const QString invalid = QStringLiteral("Invalid Solvane file specified.");
+        QTest::newRow("lower case") << "line3.svt" << false << "";
+        QTest::newRow("upper case") << "Line 3.SVT" << false << "";
+        QTest::newRow("mixed case") << "x.SvT" << false << "";
+        QTest::newRow("other extension") << "line3.txt" << false << invalid;
+        QTest::newRow("no name") << "" << false << invalid;
+        QTest::newRow("shorter than the extension") << "SVT" << false << invalid;
+        QTest::newRow("missing folder") << "no/such/folder/app.SVT" << false << "app.SVT";
+        QTest::newRow("name is a folder") << "afolder.SVT" << false << "afolder.SVT";
+        QTest::newRow("disk fills") << "full.SVT" << true << "full.SVT";
     }
-    void finishChecksTheExtension() {
+    void finishBuildsOrChangesNothing() {
         QFETCH(QString, fileName);
-        QFETCH(bool, accepted);
+        QFETCH(bool, diskFull);
+        QFETCH(QString, refusal);
         WizardFixture f;
         QVERIFY(f.StartOnPage(4, Names, Values));
+        QVERIFY(QDir(f.settings.dir.path()).mkdir(QStringLiteral("afolder.SVT")));
         const QString path = fileName.isEmpty() ? QString() : f.TempPath(fileName);
-        f.SaveAs(path.isEmpty() ? QStringLiteral("x.svt") : path);
+        QFile old(path);
+        std::optional<ScopedComponent> fullDisk;
+        if (diskFull) {
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("previous content");
+            old.close();
+            fullDisk.emplace(QLatin1String(ApplicationClassName), [] {
+                return std::make_unique<Application>(
+                    FailingSaveFile::Factory(SaveFault::DiskFull, 100));
+            });
+        }
+        f.SaveAs(path.isEmpty() ? f.TempPath("x.svt") : path);
         f.Box("txtFilename")->setText(path);
-        f.Button("cmdFinish")->setEnabled(true);
         f.Box("txtTitle")->setText(QStringLiteral("Line 3"));
         f.Click("cmdFinish");
-        if (!accepted) {
-            QCOMPARE(f.messages.Texts(),
-                     QStringList{QStringLiteral("Invalid Solvane file specified.")});
-            QCOMPARE(f.messages.shown.front().icon, MessageIcon::Exclamation);
-            QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
+        if (!refusal.isEmpty()) {
+            const bool badName = refusal.startsWith(QLatin1String("Invalid"));
+            QVERIFY2(
+                f.messages.OnlyOne(badName ? MessageIcon::Exclamation : MessageIcon::Stop, refusal),
+                qPrintable(f.messages.Texts().join('|')));
+            QVERIFY(!f.busy.busy);
+            QCOMPARE(f.window->CurrentPage(), 4);
+            QCOMPARE(f.window->AppFileName(), QString());
             QVERIFY(!f.settings.Read("Title").isValid());
+            QVERIFY(!f.settings.Read("FileName").isValid());
+            QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
+            if (diskFull) {
+                QVERIFY(old.open(QIODevice::ReadOnly));
+                QCOMPARE(old.readAll(), QByteArray("previous content"));
+            }
+            QCOMPARE(QDir(f.settings.dir.path()).entryList(QDir::Files),
+                     diskFull ? QStringList{QStringLiteral("full.SVT")} : QStringList{});
             return;
         }
         QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("SV Application '") + path +
@@ -105,50 +136,6 @@ private slots:
         f.Click("cmdNext");
         QCOMPARE(f.Box("txtTitle")->text(), QStringLiteral("Line 3"));
         QCOMPARE(f.Box("txtFilename")->text(), path);
-    }
-
-    void unwritableTargetsLoseNothing_data() {
-        QTest::addColumn<QString>("target"); // relative to a temporary folder
-        QTest::addColumn<bool>("diskFull");
-        QTest::newRow("missing folder") << "no/such/folder/app.SVT" << false;
-        QTest::newRow("name is a folder") << "afolder.SVT" << false;
-        QTest::newRow("disk fills") << "full.SVT" << true;
-    }
-    void unwritableTargetsLoseNothing() {
-        QFETCH(QString, target);
-        QFETCH(bool, diskFull);
-        WizardFixture f;
-        QVERIFY(f.StartOnPage(4, Names, Values));
-        QVERIFY(QDir(f.settings.dir.path()).mkdir(QStringLiteral("afolder.SVT")));
-        const QString path = f.TempPath(target);
-        QFile old(path);
-        std::optional<ScopedComponent> fullDisk;
-        if (diskFull) {
-            QVERIFY(old.open(QIODevice::WriteOnly));
-            old.write("previous content");
-            old.close();
-            fullDisk.emplace(QLatin1String(ApplicationClassName), [] {
-                return std::make_unique<Application>(
-                    FailingSaveFile::Factory(SaveFault::DiskFull, 100));
-            });
-        }
-        f.SaveAs(path);
-        f.Click("cmdFinish");
-        QVERIFY2(f.messages.OnlyOne(MessageIcon::Stop, QFileInfo(path).fileName()),
-                 qPrintable(f.messages.Texts().join('|')));
-        QVERIFY(!f.busy.busy);
-        QCOMPARE(f.window->CurrentPage(), 4);
-        QCOMPARE(f.window->AppFileName(), QString());
-        QVERIFY(!f.settings.Read("Title").isValid());
-        QVERIFY(!f.settings.Read("FileName").isValid());
-        QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
-        if (diskFull) {
-            QVERIFY(old.open(QIODevice::ReadOnly));
-            QCOMPARE(old.readAll(), QByteArray("previous content"));
-        }
-        // Nothing half written is left beside the target.
-        const QStringList left = QDir(QFileInfo(path).path()).entryList(QDir::Files);
-        QCOMPARE(left, diskFull ? QStringList{QStringLiteral("full.SVT")} : QStringList{});
     }
 
     // The first visit of the page shows the defaults; after a Save As, Finish stays enabled

@@ -77,60 +77,53 @@ private slots:
         QCOMPARE(f.Grid("SamplingGrid")->CellBackColor(1, 1), White);
     }
 
-    void changedTagListGoesBackToConnect_data() {
-        QTest::addColumn<QString>("values");
-        QTest::addColumn<QString>("rowOneAfter");
-        QTest::newRow("trailing tab") << "A,1\tB,2\t"
-                                      << "";
-        QTest::newRow("one entry short") << "A,1"
-                                         << "";
-        QTest::newRow("empty answer") << ""
-                                      << "";
-        QTest::newRow("name differs") << "A,7\tC,2"
-                                      << "7";
-    }
-    void changedTagListGoesBackToConnect() {
-        QFETCH(QString, values);
-        QFETCH(QString, rowOneAfter);
-        WizardFixture f;
-        QVERIFY(f.StartOnPage(1, QStringLiteral("A,B"), QStringLiteral("A,1\tB,2")));
-        f.hub.values = values;
-        f.window->SampleValues();
-        QCOMPARE(f.messages.Texts(), QStringList{ChangedList});
-        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
-        QCOMPARE(f.window->CurrentPage(), 0);
-        QVERIFY(!f.Timer()->isActive());
-        QVERIFY(f.Button("cmdNext")->isEnabled());
-        // Rows before the mismatch keep what this sample wrote.
-        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(1, 4),
-                 rowOneAfter.isEmpty() ? "1" : rowOneAfter);
-    }
-
-    // The first sample's entries are matched with the names of the tag list: an empty entry
-    // matches an empty name only. A list that does not match never starts the timer.
-    void firstSampleMatchesTheNames_data() {
+    // Each sample's entries are matched with the names of the tag list; an empty entry
+    // matches an empty name only. When the first sample or a later one does not match, the
+    // wizard says the list changed and is back on Connect with the timer stopped; rows before
+    // the mismatch keep what that sample wrote.
+    void samplesMatchTheNames_data() {
         QTest::addColumn<QString>("tags");
-        QTest::addColumn<QString>("values");
+        QTest::addColumn<QString>("first"); // the first sample's answer
+        QTest::addColumn<QString>("later"); // a later sample's answer; null when none
         QTest::addColumn<bool>("matches");
-        QTest::newRow("empty names, empty entries") << ","
-                                                    << "\t" << true;
-        QTest::newRow("empty entry for an empty name") << "A,,B"
-                                                       << "A,1\t\tB,2" << true;
-        QTest::newRow("entry without comma for an empty name") << "A,,B"
-                                                               << "A,1\tX\tB,2" << false;
-        QTest::newRow("one entry short") << "A,B"
-                                         << "A,1" << false;
+        QTest::addColumn<QString>("rowOne"); // the first row's value after a later sample
+        const auto row = [](const char* name, const char* tags, const char* first,
+                            const char* later, bool matches, const char* rowOne) {
+            QTest::newRow(name) << QString(tags) << QString(first) << QString(later) << matches
+                                << QString(rowOne);
+        };
+        row("empty names, empty entries", ",", "\t", nullptr, true, nullptr);
+        row("empty entry for an empty name", "A,,B", "A,1\t\tB,2", nullptr, true, nullptr);
+        row("entry without comma for an empty name", "A,,B", "A,1\tX\tB,2", nullptr, false,
+            nullptr);
+        row("first one entry short", "A,B", "A,1", nullptr, false, nullptr);
+        row("later trailing tab", "A,B", "A,1\tB,2", "A,1\tB,2\t", false, "1");
+        row("later one entry short", "A,B", "A,1\tB,2", "A,1", false, "1");
+        row("later empty answer", "A,B", "A,1\tB,2", "", false, "1");
+        row("later name differs", "A,B", "A,1\tB,2", "A,7\tC,2", false, "7");
     }
-    void firstSampleMatchesTheNames() {
+    void samplesMatchTheNames() {
         QFETCH(QString, tags);
-        QFETCH(QString, values);
+        QFETCH(QString, first);
+        QFETCH(QString, later);
         QFETCH(bool, matches);
+        QFETCH(QString, rowOne);
         WizardFixture f;
-        QCOMPARE(f.StartOnPage(1, tags, values), matches);
+        QCOMPARE(f.StartOnPage(1, tags, first), matches || !later.isNull());
+        if (!later.isNull()) {
+            f.hub.values = later;
+            f.window->SampleValues();
+        }
         QCOMPARE(f.messages.Texts(), matches ? QStringList() : QStringList{ChangedList});
+        if (!matches)
+            QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
+        QCOMPARE(f.window->CurrentPage(), matches ? 1 : 0);
         QCOMPARE(f.Tabs()->currentIndex(), matches ? 1 : 0);
         QCOMPARE(f.Timer()->isActive(), matches);
-        QCOMPARE(f.Button("cmdPrev")->isEnabled(), matches);
+        QCOMPARE(f.Enabled({"cmdPrev", "cmdNext"}),
+                 (matches ? QStringList{"cmdPrev", "cmdNext"} : QStringList{"cmdNext"}));
+        if (!later.isNull())
+            QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(1, 4), rowOne);
     }
 
     // Next or Close pressed while a sample runs (the event pump is called between rows): the
