@@ -141,20 +141,6 @@ private slots:
         QVERIFY(!f.busy.busy);
         QCOMPARE(f.busy.timesBusy, 2);
     }
-
-    void everyPieceOfTheTagListIsATag() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.ConnectDirect(QStringLiteral("Tank1,,Pump"), QStringLiteral("Tank1,1\t,\tPump,2"));
-        const TagItems& tags = f.window->Tags();
-        QCOMPARE(tags.Count(), 3);
-        QCOMPARE(tags.At(2).Name(), QString());
-        for (const TagItems::Ptr& t : tags) {
-            QCOMPARE(t->Length() >= 1, true);
-            QVERIFY(!t->Selected());
-        }
-        QCOMPARE(f.window->SampleCount(), 1);
-    }
 };
 
 QTEST_MAIN(TestConnectPage)

@@ -94,6 +94,7 @@ private slots:
         };
         row("empty names, empty entries", ",", "\t", nullptr, true, nullptr);
         row("empty entry for an empty name", "A,,B", "A,1\t\tB,2", nullptr, true, nullptr);
+        row("comma for an empty name", "A,,B", "A,1\t,\tB,2", nullptr, true, nullptr);
         row("entry without comma for an empty name", "A,,B", "A,1\tX\tB,2", nullptr, false,
             nullptr);
         row("first one entry short", "A,B", "A,1", nullptr, false, nullptr);

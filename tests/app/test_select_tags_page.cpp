@@ -42,14 +42,24 @@ private slots:
         QCOMPARE(f.Box("txtFilter")->text(), QStringLiteral("tank"));
         QCOMPARE(Hidden(g), (QList<bool>{false, false, false, false}));
         QCOMPARE(RowTexts(g, 3), (QStringList{"", "Pump Speed", "N", "1", "0", "3"}));
+        // Only the check boxes can be changed, and no column resized.
+        bool cancel = false;
+        g->OnBeforeEdit(2, 1, cancel);
+        QVERIFY(cancel);
+        cancel = false;
+        g->OnBeforeEdit(2, 0, cancel);
+        QVERIFY(!cancel);
+        g->OnBeforeUserResize(0, 0, cancel);
+        QVERIFY(cancel);
     }
 
+    // The filter, when typed, hides the rows that neither match nor are chosen; the select-all
+    // box reaches hidden rows too.
     void filterHidesOnlyRowsNeitherMatchingNorChosen() {
         WizardFixture f;
         QVERIFY(f.StartOnPage(2, Names, Values));
         FlexGrid* g = f.Grid("SelectTagsGrid");
         g->ToggleCheck(3, 0); // Pump Speed cleared; Valve 3 stays checked
-        QCOMPARE(g->CellChecked(3, 0), CellCheck::Cleared);
         f.Box("txtFilter")->setText(QStringLiteral("tank"));
         QCOMPARE(Hidden(g), (QList<bool>{false, false, true, false}));
         // Clearing a box after filtering does not filter again.
@@ -60,6 +70,19 @@ private slots:
         QCOMPARE(Hidden(g), (QList<bool>{false, false, true, true}));
         f.Box("txtFilter")->setText(QString());
         QCOMPARE(Hidden(g), (QList<bool>{false, false, false, false}));
+
+        // The select-all box reaches hidden rows too.
+        f.Box("txtFilter")->setText(QStringLiteral("tank"));
+        QCOMPARE(Hidden(g), (QList<bool>{false, false, true, true}));
+        g->ToggleCheck(0, 0); // clear all
+        QCOMPARE(Checks(g), QList<CellCheck>(5, CellCheck::Cleared));
+        g->ToggleCheck(0, 0); // check all
+        QCOMPARE(Checks(g), QList<CellCheck>(5, CellCheck::Checked));
+        f.Click("cmdNext");
+        QCOMPARE(f.window->CurrentPage(), 3);
+        for (const TagItems::Ptr& t : f.window->Tags())
+            QVERIFY(t->Selected());
+        QCOMPARE(f.settings.Read("Filter").toString(), QStringLiteral("tank"));
     }
 
     // Typing in the filter keeps the user's place: the row at the top stays at the top and
@@ -96,38 +119,6 @@ private slots:
             QCOMPARE(currentName(), QStringLiteral("Tag 155"));
             QVERIFY(view->visualRect(view->currentIndex()).intersects(view->viewport()->rect()));
         }
-    }
-
-    void selectAllReachesHiddenRows() {
-        WizardFixture f;
-        QVERIFY(f.StartOnPage(2, Names, Values));
-        FlexGrid* g = f.Grid("SelectTagsGrid");
-        g->ToggleCheck(3, 0);
-        f.Box("txtFilter")->setText(QStringLiteral("tank"));
-        QVERIFY(g->RowHidden(3));
-        g->ToggleCheck(0, 0); // clear all
-        QCOMPARE(Checks(g), QList<CellCheck>(5, CellCheck::Cleared));
-        g->ToggleCheck(0, 0); // check all, the hidden row too
-        QCOMPARE(Checks(g), QList<CellCheck>(5, CellCheck::Checked));
-        f.Click("cmdNext");
-        QCOMPARE(f.window->CurrentPage(), 3);
-        for (const TagItems::Ptr& t : f.window->Tags())
-            QVERIFY(t->Selected());
-        QCOMPARE(f.settings.Read("Filter").toString(), QStringLiteral("tank"));
-    }
-
-    void onlyTheCheckBoxesCanBeChanged() {
-        WizardFixture f;
-        QVERIFY(f.StartOnPage(2, Names, Values));
-        FlexGrid* g = f.Grid("SelectTagsGrid");
-        bool cancel = false;
-        g->OnBeforeEdit(2, 1, cancel);
-        QVERIFY(cancel);
-        cancel = false;
-        g->OnBeforeEdit(2, 0, cancel);
-        QVERIFY(!cancel);
-        g->OnBeforeUserResize(0, 0, cancel);
-        QVERIFY(cancel);
     }
 
     void noTagsSelectedIsRefused() {
