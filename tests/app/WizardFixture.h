@@ -189,10 +189,11 @@ public:
 
     // Starts the window, connects directly to the scripted hub and clicks Next until `page`
     // is on show; false when the window stops short of it.
-    bool StartOnPage(int page, const QString& tags, const QString& values) {
+    bool StartOnPage(int page, const QString& tags, const QString& values,
+                     const QString& rate = "1000") {
         if (!Start())
             return false;
-        ConnectDirect(tags, values);
+        ConnectDirect(tags, values, rate);
         Click("cmdNext", page - 1);
         return window->CurrentPage() == page;
     }

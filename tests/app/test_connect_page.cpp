@@ -109,9 +109,8 @@ private slots:
 
     void letteredRateKeepsTheRateInForce() {
         WizardFixture f;
-        QVERIFY(f.Start());
-        f.ConnectDirect(QStringLiteral("A"), QStringLiteral("A,1"), QStringLiteral("250"));
-        QCOMPARE(f.window->CurrentPage(), 1);
+        QVERIFY(
+            f.StartOnPage(1, QStringLiteral("A"), QStringLiteral("A,1"), QStringLiteral("250")));
         f.Click("cmdPrev");
         f.Box("txtSampleRate")->setText(QStringLiteral("quick"));
         f.Click("cmdNext");
@@ -123,9 +122,7 @@ private slots:
 
     void failedFetchLeavesAnEmptyTagListAndTheNewPrefix() {
         WizardFixture f;
-        QVERIFY(f.Start());
-        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,2"));
-        QCOMPARE(f.window->Tags().Count(), 2);
+        QVERIFY(f.StartOnPage(1, QStringLiteral("A,B"), QStringLiteral("A,1\tB,2")));
         f.Click("cmdPrev");
         f.hub.tags.clear();
         f.Find<QRadioButton>("optConnectMethod(1)")->setChecked(true);

@@ -50,10 +50,8 @@ private slots:
         f.SaveAs(QString());
         QCOMPARE(f.saveDialog.requests.size(), size_t(1));
         const SaveDialogRequest& r = f.saveDialog.requests.front();
-        QCOMPARE(r.title, QStringLiteral("Save File As ..."));
-        QCOMPARE(r.filterName, QStringLiteral("Solvane Files (*.SVT)"));
-        QCOMPARE(r.filterPattern, QStringLiteral("*.svt"));
-        QCOMPARE(r.defaultSuffix, QStringLiteral("svt"));
+        QCOMPARE((QStringList{r.title, r.filterName, r.filterPattern, r.defaultSuffix}),
+                 (QStringList{"Save File As ...", "Solvane Files (*.SVT)", "*.svt", "svt"}));
         QVERIFY(r.confirmOverwrite);
         QCOMPARE(r.initialFolder, QDir::toNativeSeparators(folder));
         QCOMPARE(r.initialName, name);
