@@ -368,7 +368,7 @@ private slots:
         QCOMPARE(changed.at(0).at(0).toModelIndex(), model->index(lastShown + 9, 2));
     }
 
-    void headingRowAndRowHeights() {
+    void headingRowHeightsAndColours() {
         FlexGrid grid;
         grid.SetRows(2);
         grid.SetCols(2);
@@ -390,6 +390,16 @@ private slots:
         showGrid(grid);
         grid.SetRowHeight(0, 900);
         QTRY_COMPARE(grid.view()->horizontalHeader()->height(), 60);
+        // Fewer rows and columns than fit: right of the last column and below the last row the
+        // outside colour shows; the headings have their own.
+        grid.SetCellBackColor(1, 0, 1, kCyan);
+        grid.SetBackColor(QColor(0, 168, 168));
+        grid.SetBackColorFixed(QColor(165, 210, 210));
+        const QImage image = grid.grab().toImage();
+        QCOMPARE(image.pixelColor(image.width() - 30, image.height() / 2), QColor(0, 168, 168));
+        QCOMPARE(image.pixelColor(5, image.height() - 10), QColor(0, 168, 168));
+        QCOMPARE(image.pixelColor(grid.header()->sectionViewportPosition(1) + 4, 4),
+                 QColor(165, 210, 210));
         // The heading stays in view while the rows scroll.
         grid.SetRows(2000);
         const int top = grid.view()->horizontalHeader()->y();
@@ -575,25 +585,6 @@ private slots:
                      qPrintable(QString::number(grid.ColWidth(c + 1))));
             QVERIFY(grid.ColWidth(c + 1) < cell + 40);
         }
-    }
-
-    // Fewer rows and columns than fit: right of the last column and below the last row the
-    // outside colour shows; the headings have their own.
-    void outsideAndHeadingColours() {
-        FlexGrid grid;
-        grid.SetCols(3);
-        grid.SetRows(4);
-        grid.SetTextMatrix(0, 1, QStringLiteral("Tank\r\nLevel"));
-        grid.SetCellBackColor(1, 1, 2, kCyan);
-        grid.SetBackColor(QColor(0, 168, 168));
-        grid.SetBackColorFixed(QColor(165, 210, 210));
-        grid.AutoSize(0, 2);
-        showGrid(grid);
-        const QImage image = grid.grab().toImage();
-        QCOMPARE(image.pixelColor(image.width() - 30, image.height() / 2), QColor(0, 168, 168));
-        QCOMPARE(image.pixelColor(5, image.height() - 10), QColor(0, 168, 168));
-        QCOMPARE(image.pixelColor(grid.header()->sectionViewportPosition(1) + 4, 4),
-                 QColor(165, 210, 210));
     }
 };
 
