@@ -23,8 +23,7 @@ struct ShownMessage {
     QString title;
 };
 
-class RecordingMessageBox : public IMessageBox {
-public:
+struct RecordingMessageBox : IMessageBox {
     void Show(MessageIcon icon, const QString& text, const QString& title) override {
         shown.push_back({icon, text, title});
         if (onShow)
@@ -44,8 +43,7 @@ public:
     std::function<void(const ShownMessage&)> onShow;
 };
 
-class RecordingBusyPointer : public IBusyPointer {
-public:
+struct RecordingBusyPointer : IBusyPointer {
     void SetBusy(bool b) override {
         busy = b;
         if (b)
@@ -55,14 +53,12 @@ public:
     int timesBusy = 0;
 };
 
-class FakeClock : public ITickCounter {
-public:
+struct FakeClock : ITickCounter {
     quint32 GetTickCount() override { return now; }
     quint32 now = 1000;
 };
 
-class ScriptedPump : public IEventPump {
-public:
+struct ScriptedPump : IEventPump {
     void ProcessPendingEvents() override {
         if (onPump)
             onPump();
@@ -70,8 +66,7 @@ public:
     std::function<void()> onPump;
 };
 
-class FakeSaveDialog : public ISaveDialog {
-public:
+struct FakeSaveDialog : ISaveDialog {
     QString GetSaveFileName(QWidget*, const SaveDialogRequest& request) override {
         requests.push_back(request);
         return answer;
@@ -80,8 +75,7 @@ public:
     std::vector<SaveDialogRequest> requests;
 };
 
-class RecordingShell : public IShell {
-public:
+struct RecordingShell : IShell {
     void OpenDocument(const QString& path) override { opened << path; }
     QStringList opened;
 };
@@ -113,8 +107,7 @@ private:
 };
 
 // Isolated settings for one test case: the user-scope INI files go to a temporary folder.
-class TemporarySettings {
-public:
+struct TemporarySettings {
     TemporarySettings() {
         QStandardPaths::setTestModeEnabled(true);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
