@@ -181,7 +181,6 @@ private slots:
                               "AddVariable(Valve State,T,4,0)", "AddVariable(Tank1_Level,N,6,3)",
                               "AddVariable(Pump Speed,N,4,0)"}));
         QVERIFY(calls.contains(QStringLiteral("SetLink(TCP:10.1.2.3:6000.0!Valve State)")));
-        QCOMPARE(calls.last(), QStringLiteral("CloseApplication"));
     }
 
     void aLayoutOlderThanTheTagListIsRefused_data() {

@@ -149,17 +149,6 @@ private slots:
         QCOMPARE(Checks(g), QList<CellCheck>(5, CellCheck::Checked));
         QCOMPARE(Hidden(g), QList<bool>(4, false));
     }
-
-    void noTagsAtAll() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.window->EnterSelectTagsPage();
-        QCOMPARE(f.Grid("SelectTagsGrid")->Rows(), 1);
-        bool ok = true;
-        f.window->LeaveSelectTagsPage(ok);
-        QVERIFY(!ok);
-        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("No tags selected!")});
-    }
 };
 
 QTEST_MAIN(TestSelectTagsPage)
