@@ -107,10 +107,8 @@ private slots:
                 f.messages.OnlyOne(badName ? MessageIcon::Exclamation : MessageIcon::Stop, refusal),
                 qPrintable(f.messages.Texts().join('|')));
             QVERIFY(!f.busy.busy);
-            QCOMPARE(f.window->CurrentPage(), 4);
             QCOMPARE(f.window->AppFileName(), QString());
             QVERIFY(!f.settings.Read("Title").isValid());
-            QVERIFY(!f.settings.Read("FileName").isValid());
             QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
             if (diskFull) {
                 QVERIFY(old.open(QIODevice::ReadOnly));

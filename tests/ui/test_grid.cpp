@@ -85,10 +85,12 @@ void verifyColumnsIntact(FlexGrid& grid) {
     }
 }
 
-QPoint sectionCentre(FlexGrid& grid, int col) {
+// A point halfway down a heading: at its centre, or on its right edge.
+QPoint onHeading(FlexGrid& grid, int col, bool edge = false) {
     GridHeader* header = grid.header();
-    return {header->sectionViewportPosition(col) + header->sectionSize(col) / 2,
-            header->viewport()->height() / 2};
+    const int left = header->sectionViewportPosition(col);
+    const int x = edge ? left + header->sectionSize(col) - 1 : left + header->sectionSize(col) / 2;
+    return {x, header->viewport()->height() / 2};
 }
 
 void showGrid(FlexGrid& grid) {
@@ -160,7 +162,7 @@ private slots:
         QCOMPARE(colData(grid), (QList<int>{10, 30, 40, 20}));
 
         // Pressing a heading makes its column the one the keys move.
-        QTest::mouseClick(grid.header()->viewport(), Qt::LeftButton, {}, sectionCentre(grid, 1));
+        QTest::mouseClick(grid.header()->viewport(), Qt::LeftButton, {}, onHeading(grid, 1));
         QTest::keyClick(view, Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(colData(grid), (QList<int>{30, 10, 40, 20}));
     }
@@ -183,9 +185,7 @@ private slots:
         QWidget* viewport = grid.header()->viewport();
 
         // Dragging the right edge of a heading.
-        const int edge =
-            grid.header()->sectionViewportPosition(0) + grid.header()->sectionSize(0) - 1;
-        const QPoint grip(edge, viewport->height() / 2);
+        const QPoint grip = onHeading(grid, 0, true);
         QTest::mousePress(viewport, Qt::LeftButton, {}, grip);
         QTest::mouseMove(viewport, grip + QPoint(30, 0));
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, grip + QPoint(30, 0));
@@ -195,9 +195,7 @@ private slots:
 
         // Double-clicking the edge fits the column to its contents.
         recorder.events.clear();
-        const int edge1 =
-            grid.header()->sectionViewportPosition(1) + grid.header()->sectionSize(1) - 1;
-        QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(edge1, viewport->height() / 2));
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, onHeading(grid, 1, true));
         QVERIFY(recorder.events.contains(QStringLiteral("resize 0,1")));
         const int wide = grid.view()->fontMetrics().horizontalAdvance(grid.TextMatrix(1, 1));
         QCOMPARE(grid.ColWidth(1) > wide, !refuse);
