@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <initializer_list>
 #include <memory>
 
 class WindowControls {
@@ -23,6 +24,15 @@ public:
     FlexGrid* Grid(const char* name) const { return Find<FlexGrid>(name); }
     QTimer* Timer() const { return Find<QTimer>("tmrSample"); }
     QTabWidget* Tabs() const { return Find<QTabWidget>("MenuTab"); }
+
+    // Those of the named controls that are enabled.
+    QStringList Enabled(std::initializer_list<const char*> names) const {
+        QStringList enabled;
+        for (const char* name : names)
+            if (Find(name)->isEnabled())
+                enabled << QLatin1String(name);
+        return enabled;
+    }
 
     std::unique_ptr<frmSVCorblexAppGen> window;
 };

@@ -4,25 +4,18 @@
 // test, the hub answers from a script, and the settings live in a temporary folder.
 
 #include "WindowControls.h"
-#include "app/frmSVCorblexAppGen.h"
 #include "component/CreateObject.h"
 #include "hub/IHubReader.h"
-#include "ui/FlexGrid.h"
 #include "ui/Platform.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <functional>
-#include <memory>
 
 struct ShownMessage {
     MessageIcon icon;
@@ -30,8 +23,7 @@ struct ShownMessage {
     QString title;
 };
 
-class RecordingMessageBox : public IMessageBox {
-public:
+struct RecordingMessageBox : IMessageBox {
     void Show(MessageIcon icon, const QString& text, const QString& title) override {
         shown.push_back({icon, text, title});
         if (onShow)
@@ -43,12 +35,15 @@ public:
             t << m.text;
         return t;
     }
+    // Whether exactly one message was shown, with this icon and a text holding `part`.
+    bool OnlyOne(MessageIcon icon, const QString& part) const {
+        return shown.size() == 1 && shown.front().icon == icon && shown.front().text.contains(part);
+    }
     std::vector<ShownMessage> shown;
     std::function<void(const ShownMessage&)> onShow;
 };
 
-class RecordingBusyPointer : public IBusyPointer {
-public:
+struct RecordingBusyPointer : IBusyPointer {
     void SetBusy(bool b) override {
         busy = b;
         if (b)
@@ -58,14 +53,12 @@ public:
     int timesBusy = 0;
 };
 
-class FakeClock : public ITickCounter {
-public:
+struct FakeClock : ITickCounter {
     quint32 GetTickCount() override { return now; }
     quint32 now = 1000;
 };
 
-class ScriptedPump : public IEventPump {
-public:
+struct ScriptedPump : IEventPump {
     void ProcessPendingEvents() override {
         if (onPump)
             onPump();
@@ -73,8 +66,7 @@ public:
     std::function<void()> onPump;
 };
 
-class FakeSaveDialog : public ISaveDialog {
-public:
+struct FakeSaveDialog : ISaveDialog {
     QString GetSaveFileName(QWidget*, const SaveDialogRequest& request) override {
         requests.push_back(request);
         return answer;
@@ -83,23 +75,13 @@ public:
     std::vector<SaveDialogRequest> requests;
 };
 
-class RecordingShell : public IShell {
-public:
+struct RecordingShell : IShell {
     void OpenDocument(const QString& path) override { opened << path; }
     QStringList opened;
 };
 
-// A hub reader whose answers the test sets; it records every request.
-class ScriptedHubReader : public IHubReader {
-public:
-    void SetSilent(bool s) override { silent = s; }
-    bool Silent() const override { return silent; }
-    QString ReadInputFile(const QString& request) override {
-        requests << request;
-        if (answerFor)
-            return answerFor(request);
-        return request.endsWith(QLatin1String("GETTAGS")) ? tags : values;
-    }
+// What the hub answers, set by the test, and every request it was sent.
+struct HubScript {
     bool silent = false;
     QString tags;
     QString values;
@@ -107,9 +89,25 @@ public:
     std::function<QString(const QString&)> answerFor;
 };
 
-// Isolated settings for one test case: the user-scope INI files go to a temporary folder.
-class TemporarySettings {
+// A hub reader answering from a script; the window owns the reader, the fixture the script.
+class ScriptedHubReader : public IHubReader {
 public:
+    explicit ScriptedHubReader(HubScript* script) : script_(script) {}
+    void SetSilent(bool s) override { script_->silent = s; }
+    bool Silent() const override { return script_->silent; }
+    QString ReadInputFile(const QString& request) override {
+        script_->requests << request;
+        if (script_->answerFor)
+            return script_->answerFor(request);
+        return request.endsWith(QLatin1String("GETTAGS")) ? script_->tags : script_->values;
+    }
+
+private:
+    HubScript* script_;
+};
+
+// Isolated settings for one test case: the user-scope INI files go to a temporary folder.
+struct TemporarySettings {
     TemporarySettings() {
         QStandardPaths::setTestModeEnabled(true);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
@@ -133,14 +131,12 @@ public:
     QTemporaryDir dir;
 };
 
-// A window wired to the doubles above. The hub reader created by the window is `hub`.
+// A window wired to the doubles above. The hub reader the window creates answers from `hub`.
 class WizardFixture : public WindowControls {
 public:
     WizardFixture()
-        : hubRegistration(QLatin1String(HubReaderClassName), [this] {
-              auto reader = std::make_unique<ForwardingReader>(&hub);
-              return std::unique_ptr<ComponentBase>(std::move(reader));
-          }) {
+        : hubRegistration(QLatin1String(HubReaderClassName),
+                          [this] { return std::make_unique<ScriptedHubReader>(&hub); }) {
         PlatformServices services;
         services.messageBox = &messages;
         services.busyPointer = &busy;
@@ -159,7 +155,21 @@ public:
         return ok;
     }
 
-    void Click(const char* name) { Button(name)->click(); }
+    void Click(const char* name, int times = 1) {
+        for (int i = 0; i < times; ++i)
+            Button(name)->click();
+    }
+
+    // A file of the given name in the test's temporary folder, as the save dialog names it.
+    QString TempPath(const QString& name) const {
+        return QDir::toNativeSeparators(settings.dir.filePath(name));
+    }
+
+    // Clicks Save As and answers the dialog with `path`; an empty path cancels it.
+    void SaveAs(const QString& path) {
+        saveDialog.answer = path;
+        Click("cmdSaveAs");
+    }
 
     // Connects directly to the scripted hub and lands on the Sampling page.
     void ConnectDirect(const QString& tags, const QString& values, const QString& rate = "1000") {
@@ -172,12 +182,12 @@ public:
 
     // Starts the window, connects directly to the scripted hub and clicks Next until `page`
     // is on show; false when the window stops short of it.
-    bool StartOnPage(int page, const QString& tags, const QString& values) {
+    bool StartOnPage(int page, const QString& tags, const QString& values,
+                     const QString& rate = "1000") {
         if (!Start())
             return false;
-        ConnectDirect(tags, values);
-        for (int shown = 1; shown < page; ++shown)
-            Click("cmdNext");
+        ConnectDirect(tags, values, rate);
+        Click("cmdNext", page - 1);
         return window->CurrentPage() == page;
     }
 
@@ -188,22 +198,19 @@ public:
     ScriptedPump pump;
     FakeSaveDialog saveDialog;
     RecordingShell shell;
-    ScriptedHubReader hub;
+    HubScript hub;
 
 private:
-    // The window owns its reader; this one forwards to the fixture's scripted reader.
-    class ForwardingReader : public IHubReader {
-    public:
-        explicit ForwardingReader(ScriptedHubReader* target) : target_(target) {}
-        void SetSilent(bool s) override { target_->SetSilent(s); }
-        bool Silent() const override { return target_->Silent(); }
-        QString ReadInputFile(const QString& r) override { return target_->ReadInputFile(r); }
-
-    private:
-        ScriptedHubReader* target_;
-    };
     ScopedComponent hubRegistration;
 };
+
+// The texts of one row of a grid, from column `first` on.
+inline QStringList RowTexts(const FlexGrid* grid, int row, int first = 0) {
+    QStringList texts;
+    for (int c = first; c < grid->Cols(); ++c)
+        texts << grid->TextMatrix(row, c);
+    return texts;
+}
 
 // The folder for PNGs and other output of the tests.
 inline QString TestOutputFolder() {

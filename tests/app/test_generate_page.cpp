@@ -23,18 +23,6 @@ class TestGeneratePage : public QObject {
     Q_OBJECT
 
 private slots:
-    void firstRunDefaults() {
-        WizardFixture f;
-        QVERIFY(f.StartOnPage(4, Names, Values));
-        QCOMPARE(f.Box("txtTitle")->text(), QStringLiteral("SVCorblex Generated Application"));
-        QCOMPARE(f.Box("txtFilename")->text(), QString());
-        QVERIFY(!f.Box("txtFilename")->isEnabled());
-        QVERIFY(!f.Button("cmdFinish")->isEnabled());
-        QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
-        QVERIFY(!f.Button("cmdOpenSVAdmin")->isEnabled());
-        QVERIFY(f.Button("cmdPreview")->isEnabled());
-    }
-
     void saveAsProposals_data() {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("current");
@@ -59,14 +47,11 @@ private slots:
         QVERIFY(f.StartOnPage(4, Names, Values));
         f.Box("txtTitle")->setText(title);
         f.Box("txtFilename")->setText(current);
-        f.saveDialog.answer = QString();
-        f.Click("cmdSaveAs");
+        f.SaveAs(QString());
         QCOMPARE(f.saveDialog.requests.size(), size_t(1));
         const SaveDialogRequest& r = f.saveDialog.requests.front();
-        QCOMPARE(r.title, QStringLiteral("Save File As ..."));
-        QCOMPARE(r.filterName, QStringLiteral("Solvane Files (*.SVT)"));
-        QCOMPARE(r.filterPattern, QStringLiteral("*.svt"));
-        QCOMPARE(r.defaultSuffix, QStringLiteral("svt"));
+        QCOMPARE((QStringList{r.title, r.filterName, r.filterPattern, r.defaultSuffix}),
+                 (QStringList{"Save File As ...", "Solvane Files (*.SVT)", "*.svt", "svt"}));
         QVERIFY(r.confirmOverwrite);
         QCOMPARE(r.initialFolder, QDir::toNativeSeparators(folder));
         QCOMPARE(r.initialName, name);
@@ -75,75 +60,32 @@ private slots:
         QCOMPARE(f.Button("cmdFinish")->isEnabled(), !current.isEmpty());
     }
 
-    void finishChecksTheExtension_data() {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("lower case") << "line3.svt" << true;
-        QTest::newRow("upper case") << "Line 3.SVT" << true;
-        QTest::newRow("mixed case") << "x.SvT" << true;
-        QTest::newRow("other extension") << "line3.txt" << false;
-        QTest::newRow("no name") << "" << false;
-        QTest::newRow("shorter than the extension") << "SVT" << false;
-    }
-    void finishChecksTheExtension() {
-        QFETCH(QString, fileName);
-        QFETCH(bool, accepted);
-        WizardFixture f;
-        QVERIFY(f.StartOnPage(4, Names, Values));
-        const QString path = fileName.isEmpty()
-                                 ? QString()
-                                 : QDir::toNativeSeparators(f.settings.dir.filePath(fileName));
-        f.saveDialog.answer = path.isEmpty() ? QStringLiteral("x.svt") : path;
-        f.Click("cmdSaveAs");
-        f.Box("txtFilename")->setText(path);
-        f.Button("cmdFinish")->setEnabled(true);
-        f.Box("txtTitle")->setText(QStringLiteral("Line 3"));
-        f.Click("cmdFinish");
-        if (!accepted) {
-            QCOMPARE(f.messages.Texts(),
-                     QStringList{QStringLiteral("Invalid Solvane file specified.")});
-            QCOMPARE(f.messages.shown.front().icon, MessageIcon::Exclamation);
-            QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
-            QVERIFY(!f.settings.Read("Title").isValid());
-            return;
-        }
-        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("SV Application '") + path +
-                                                 QStringLiteral("' has been created.")});
-        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Information);
-        QCOMPARE(f.window->AppFileName(), path);
-        QCOMPARE(f.settings.Read("Title").toString(), QStringLiteral("Line 3"));
-        QCOMPARE(f.settings.Read("FileName").toString(), path);
-        QVERIFY(f.Button("cmdOpenSV")->isEnabled());
-        QVERIFY(f.Button("cmdOpenSVAdmin")->isEnabled());
-        QVERIFY(!f.busy.busy);
-
-        // The file is there; what it holds is the builder's and the end-to-end road's to check.
-        const Application app = Application::LoadFromFile(path);
-        QCOMPARE(app.Title(), QStringLiteral("Line 3"));
-        QCOMPARE(app.Variables().size(), size_t(5));
-
-        // The next visit of the page shows what was built.
-        f.Click("cmdPrev");
-        f.Box("txtTitle")->setText(QStringLiteral("typed, never built"));
-        f.Click("cmdNext");
-        QCOMPARE(f.Box("txtTitle")->text(), QStringLiteral("Line 3"));
-        QCOMPARE(f.Box("txtFilename")->text(), path);
-    }
-
-    void unwritableTargetsLoseNothing_data() {
-        QTest::addColumn<QString>("target"); // relative to a temporary folder
+    // Finish builds the application when the name ends in .svt, in any case. A bad name is
+    // refused with a warning, a file that cannot be written with an error; either way nothing
+    // is stored, nothing half written is left and an old file stays as it was.
+    void finishBuildsOrChangesNothing_data() {
+        QTest::addColumn<QString>("fileName"); // in the test's folder
         QTest::addColumn<bool>("diskFull");
-        QTest::newRow("missing folder") << "no/such/folder/app.SVT" << false;
-        QTest::newRow("name is a folder") << "afolder.SVT" << false;
-        QTest::newRow("disk fills") << "full.SVT" << true;
+        QTest::addColumn<QString>("refusal"); // a part of the message; empty when built
+        const QString invalid = QStringLiteral("Invalid Solvane file specified.");
+        QTest::newRow("lower case") << "line3.svt" << false << "";
+        QTest::newRow("upper case") << "Line 3.SVT" << false << "";
+        QTest::newRow("mixed case") << "x.SvT" << false << "";
+        QTest::newRow("other extension") << "line3.txt" << false << invalid;
+        QTest::newRow("no name") << "" << false << invalid;
+        QTest::newRow("shorter than the extension") << "SVT" << false << invalid;
+        QTest::newRow("missing folder") << "no/such/folder/app.SVT" << false << "app.SVT";
+        QTest::newRow("name is a folder") << "afolder.SVT" << false << "afolder.SVT";
+        QTest::newRow("disk fills") << "full.SVT" << true << "full.SVT";
     }
-    void unwritableTargetsLoseNothing() {
-        QFETCH(QString, target);
+    void finishBuildsOrChangesNothing() {
+        QFETCH(QString, fileName);
         QFETCH(bool, diskFull);
+        QFETCH(QString, refusal);
         WizardFixture f;
         QVERIFY(f.StartOnPage(4, Names, Values));
         QVERIFY(QDir(f.settings.dir.path()).mkdir(QStringLiteral("afolder.SVT")));
-        const QString path = QDir::toNativeSeparators(f.settings.dir.filePath(target));
+        const QString path = fileName.isEmpty() ? QString() : f.TempPath(fileName);
         QFile old(path);
         std::optional<ScopedComponent> fullDisk;
         if (diskFull) {
@@ -155,45 +97,61 @@ private slots:
                     FailingSaveFile::Factory(SaveFault::DiskFull, 100));
             });
         }
-        f.saveDialog.answer = path;
-        f.Click("cmdSaveAs");
+        f.SaveAs(path.isEmpty() ? f.TempPath("x.svt") : path);
+        f.Box("txtFilename")->setText(path);
+        f.Box("txtTitle")->setText(QStringLiteral("Line 3"));
         f.Click("cmdFinish");
-        QCOMPARE(f.messages.shown.size(), size_t(1));
-        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
-        QVERIFY2(f.messages.shown.front().text.contains(QFileInfo(path).fileName()),
-                 qPrintable(f.messages.shown.front().text));
-        QVERIFY(!f.busy.busy);
-        QCOMPARE(f.window->CurrentPage(), 4);
-        QCOMPARE(f.window->AppFileName(), QString());
-        QVERIFY(!f.settings.Read("Title").isValid());
-        QVERIFY(!f.settings.Read("FileName").isValid());
-        QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
-        if (diskFull) {
-            QVERIFY(old.open(QIODevice::ReadOnly));
-            QCOMPARE(old.readAll(), QByteArray("previous content"));
+        if (!refusal.isEmpty()) {
+            const bool badName = refusal.startsWith(QLatin1String("Invalid"));
+            QVERIFY2(
+                f.messages.OnlyOne(badName ? MessageIcon::Exclamation : MessageIcon::Stop, refusal),
+                qPrintable(f.messages.Texts().join('|')));
+            QVERIFY(!f.busy.busy);
+            QCOMPARE(f.window->AppFileName(), QString());
+            QVERIFY(!f.settings.Read("Title").isValid());
+            QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
+            if (diskFull) {
+                QVERIFY(old.open(QIODevice::ReadOnly));
+                QCOMPARE(old.readAll(), QByteArray("previous content"));
+            }
+            QCOMPARE(QDir(f.settings.dir.path()).entryList(QDir::Files),
+                     diskFull ? QStringList{QStringLiteral("full.SVT")} : QStringList{});
+            return;
         }
-        // Nothing half written is left beside the target.
-        const QStringList left = QDir(QFileInfo(path).path()).entryList(QDir::Files);
-        QCOMPARE(left, diskFull ? QStringList{QStringLiteral("full.SVT")} : QStringList{});
+        QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("SV Application '") + path +
+                                                 QStringLiteral("' has been created.")});
+        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Information);
+        QCOMPARE(f.window->AppFileName(), path);
+        QCOMPARE(f.Enabled({"cmdOpenSV", "cmdOpenSVAdmin"}).size(), 2);
+        // The file is there; what it holds is the builder's and the end-to-end road's to check.
+        QCOMPARE(Application::LoadFromFile(path).Title(), QStringLiteral("Line 3"));
+
+        // The next visit of the page shows what was built, read back from the settings.
+        f.Click("cmdPrev");
+        f.Box("txtTitle")->setText(QStringLiteral("typed, never built"));
+        f.Click("cmdNext");
+        QCOMPARE(f.Box("txtTitle")->text(), QStringLiteral("Line 3"));
+        QCOMPARE(f.Box("txtFilename")->text(), path);
     }
 
+    // The first visit of the page shows the defaults; after a Save As, Finish stays enabled
+    // across pages until a Save As is cancelled with an empty name.
     void finishStaysEnabledAcrossPagesUntilAnEmptySaveAs() {
         WizardFixture f;
         QVERIFY(f.StartOnPage(4, Names, Values));
-        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("new.svt"));
-        f.Click("cmdSaveAs");
-        QVERIFY(f.Button("cmdFinish")->isEnabled());
+        QCOMPARE(f.Box("txtTitle")->text(), QStringLiteral("SVCorblex Generated Application"));
+        QCOMPARE(f.Box("txtFilename")->text(), QString());
+        QCOMPARE(
+            f.Enabled({"txtFilename", "cmdFinish", "cmdOpenSV", "cmdOpenSVAdmin", "cmdPreview"}),
+            QStringList{"cmdPreview"});
+        f.SaveAs(f.TempPath("new.svt"));
         f.Click("cmdPrev");
         QVERIFY(f.Button("cmdFinish")->isEnabled());
         f.Click("cmdNext");
-        // The box shows the stored name again, empty on a first run; Finish refuses it.
+        // The box shows the stored name again, empty on a first run; Finish stays enabled.
         QCOMPARE(f.Box("txtFilename")->text(), QString());
         QVERIFY(f.Button("cmdFinish")->isEnabled());
-        f.Click("cmdFinish");
-        QCOMPARE(f.messages.Texts(),
-                 QStringList{QStringLiteral("Invalid Solvane file specified.")});
-        f.saveDialog.answer.clear();
-        f.Click("cmdSaveAs");
+        f.SaveAs(QString());
         QVERIFY(!f.Button("cmdFinish")->isEnabled());
     }
 
@@ -209,14 +167,11 @@ private slots:
         f.hub.tags = Names;
         f.hub.values = Values;
         f.Box("txtSampleRate")->setText(QStringLiteral("500"));
-        f.Click("cmdNext");
-        f.Click("cmdNext");
-        f.Click("cmdNext");
+        f.Click("cmdNext", 3);
         f.Grid("LayoutGrid")->MoveColumn(4, 2); // the third tag first
         f.Click("cmdNext");
         f.Box("txtTitle")->setText(QString());
-        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("b.SVT"));
-        f.Click("cmdSaveAs");
+        f.SaveAs(f.TempPath("b.SVT"));
         f.Click("cmdFinish");
         // The builder itself is tested on its own; here: the order shown and the typed prefix.
         QCOMPARE(calls.filter(QStringLiteral("AddVariable(")),
@@ -224,7 +179,6 @@ private slots:
                               "AddVariable(Valve State,T,4,0)", "AddVariable(Tank1_Level,N,6,3)",
                               "AddVariable(Pump Speed,N,4,0)"}));
         QVERIFY(calls.contains(QStringLiteral("SetLink(TCP:10.1.2.3:6000.0!Valve State)")));
-        QCOMPARE(calls.last(), QStringLiteral("CloseApplication"));
     }
 
     void aLayoutOlderThanTheTagListIsRefused_data() {
@@ -238,29 +192,22 @@ private slots:
         QFETCH(QString, values);
         WizardFixture f;
         QVERIFY(f.StartOnPage(4, Names, Values));
-        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("stale.SVT"));
-        f.Click("cmdSaveAs");
-        for (int i = 0; i < 4; ++i)
-            f.Click("cmdPrev");
+        f.SaveAs(f.TempPath("stale.SVT"));
+        f.Click("cmdPrev", 4);
         f.ConnectDirect(names, values);
         QCOMPARE(f.window->CurrentPage(), 1);
         QVERIFY(f.Button("cmdFinish")->isEnabled());
         f.Click("cmdFinish");
-        QCOMPARE(f.messages.shown.size(), size_t(1));
-        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
-        QVERIFY2(f.messages.shown.front().text.contains(QStringLiteral("Layout page again")),
-                 qPrintable(f.messages.shown.front().text));
+        QVERIFY2(f.messages.OnlyOne(MessageIcon::Stop, QStringLiteral("Layout page again")),
+                 qPrintable(f.messages.Texts().join('|')));
         QVERIFY(!QFile::exists(f.saveDialog.answer));
         QVERIFY(!f.busy.busy);
         QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
 
         // Laid out again, the same Finish builds a file whose every variable has a name.
-        f.Click("cmdNext");
-        f.Click("cmdNext");
-        f.Click("cmdNext");
+        f.Click("cmdNext", 3);
         QCOMPARE(f.window->CurrentPage(), 4);
-        f.saveDialog.answer = QDir::toNativeSeparators(f.settings.dir.filePath("fresh.SVT"));
-        f.Click("cmdSaveAs");
+        f.SaveAs(f.TempPath("fresh.SVT"));
         f.Click("cmdFinish");
         QCOMPARE(f.messages.shown.back().icon, MessageIcon::Information);
         const Application saved = Application::LoadFromFile(f.saveDialog.answer);

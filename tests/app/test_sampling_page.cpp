@@ -37,24 +37,16 @@ private slots:
         f.ConnectDirect(QString(), QString());
         QCOMPARE(f.window->CurrentPage(), 1);
         QCOMPARE(headingDuringFirstSample, QStringLiteral("Sample Value #0"));
-        QCOMPARE(Heading(grid), QStringLiteral("Sample Value #1, No property changes for 0 secs"));
         QCOMPARE(grid->Rows(), 4);
-        QCOMPARE(grid->Cols(), 5);
-        const QStringList headings{"Tag Alias", "Type", "Length", "Decimals"};
-        for (int c = 0; c < 4; ++c)
-            QCOMPARE(grid->TextMatrix(0, c), headings.at(c));
-        // Names match ignoring case; a value keeps every comma after the first.
-        QCOMPARE(grid->TextMatrix(1, 0), QStringLiteral("Tank1"));
-        QCOMPARE(grid->TextMatrix(1, 1), QStringLiteral("N"));
-        QCOMPARE(grid->TextMatrix(1, 2), QStringLiteral("4"));
-        QCOMPARE(grid->TextMatrix(1, 3), QStringLiteral("1"));
-        QCOMPARE(grid->TextMatrix(1, 4), QStringLiteral("12.5"));
-        QCOMPARE(grid->TextMatrix(2, 1), QStringLiteral("T"));
-        QCOMPARE(grid->TextMatrix(2, 2), QStringLiteral("5"));
-        QCOMPARE(grid->TextMatrix(2, 4), QStringLiteral("a,b,c"));
+        QCOMPARE(RowTexts(grid, 0),
+                 (QStringList{"Tag Alias", "Type", "Length", "Decimals",
+                              "Sample Value #1, No property changes for 0 secs"}));
+        // Names match ignoring case; a value keeps every comma after the first; an empty value
+        // changes nothing and paints the row white.
+        QCOMPARE(RowTexts(grid, 1), (QStringList{"Tank1", "N", "4", "1", "12.5"}));
+        QCOMPARE(RowTexts(grid, 2), (QStringList{"Msg", "T", "5", "0", "a,b,c"}));
+        QCOMPARE(RowTexts(grid, 3), (QStringList{"Pump", "N", "1", "0", ""}));
         QCOMPARE(f.window->Tags().At(2).Value(), QStringLiteral("a,b,c"));
-        // An empty value changes nothing and paints the row white.
-        QCOMPARE(grid->TextMatrix(3, 1), QStringLiteral("N"));
         QCOMPARE(grid->CellBackColor(1, 1), Cyan);
         QCOMPARE(grid->CellBackColor(1, 3), Cyan);
         QCOMPARE(grid->CellBackColor(3, 2), White);
@@ -76,9 +68,8 @@ private slots:
         QFETCH(quint32, elapsed);
         QFETCH(int, seconds);
         WizardFixture f;
-        QVERIFY(f.Start());
         f.clock.now = start;
-        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,OFF"));
+        QVERIFY(f.StartOnPage(1, QStringLiteral("A,B"), QStringLiteral("A,1\tB,OFF")));
         f.clock.now = start + elapsed; // wraps around for the last row
         f.window->SampleValues();
         QCOMPARE(Heading(f.Grid("SamplingGrid")),
@@ -86,113 +77,100 @@ private slots:
         QCOMPARE(f.Grid("SamplingGrid")->CellBackColor(1, 1), White);
     }
 
-    void changedTagListGoesBackToConnect_data() {
-        QTest::addColumn<QString>("values");
-        QTest::addColumn<QString>("rowOneAfter");
-        QTest::newRow("trailing tab") << "A,1\tB,2\t"
-                                      << "";
-        QTest::newRow("one entry short") << "A,1"
-                                         << "";
-        QTest::newRow("empty answer") << ""
-                                      << "";
-        QTest::newRow("name differs") << "A,7\tC,2"
-                                      << "7";
-    }
-    void changedTagListGoesBackToConnect() {
-        QFETCH(QString, values);
-        QFETCH(QString, rowOneAfter);
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,2"));
-        QCOMPARE(f.window->CurrentPage(), 1);
-        f.hub.values = values;
-        f.window->SampleValues();
-        QCOMPARE(f.messages.Texts(), QStringList{ChangedList});
-        QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
-        QCOMPARE(f.window->CurrentPage(), 0);
-        QVERIFY(!f.Timer()->isActive());
-        QVERIFY(f.Button("cmdNext")->isEnabled());
-        // Rows before the mismatch keep what this sample wrote.
-        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(1, 4),
-                 rowOneAfter.isEmpty() ? "1" : rowOneAfter);
-    }
-
-    // The first sample's entries are matched with the names of the tag list: an empty entry
-    // matches an empty name only. A list that does not match never starts the timer.
-    void firstSampleMatchesTheNames_data() {
+    // Each sample's entries are matched with the names of the tag list; an empty entry
+    // matches an empty name only. When the first sample or a later one does not match, the
+    // wizard says the list changed and is back on Connect with the timer stopped; rows before
+    // the mismatch keep what that sample wrote.
+    void samplesMatchTheNames_data() {
         QTest::addColumn<QString>("tags");
-        QTest::addColumn<QString>("values");
+        QTest::addColumn<QString>("first"); // the first sample's answer
+        QTest::addColumn<QString>("later"); // a later sample's answer; null when none
         QTest::addColumn<bool>("matches");
-        QTest::newRow("empty names, empty entries") << ","
-                                                    << "\t" << true;
-        QTest::newRow("empty entry for an empty name") << "A,,B"
-                                                       << "A,1\t\tB,2" << true;
-        QTest::newRow("entry without comma for an empty name") << "A,,B"
-                                                               << "A,1\tX\tB,2" << false;
-        QTest::newRow("one entry short") << "A,B"
-                                         << "A,1" << false;
+        QTest::addColumn<QString>("rowOne"); // the first row's value after a later sample
+        const auto row = [](const char* name, const char* tags, const char* first,
+                            const char* later, bool matches, const char* rowOne) {
+            QTest::newRow(name) << QString(tags) << QString(first) << QString(later) << matches
+                                << QString(rowOne);
+        };
+        row("empty names, empty entries", ",", "\t", nullptr, true, nullptr);
+        row("empty entry for an empty name", "A,,B", "A,1\t\tB,2", nullptr, true, nullptr);
+        row("comma for an empty name", "A,,B", "A,1\t,\tB,2", nullptr, true, nullptr);
+        row("entry without comma for an empty name", "A,,B", "A,1\tX\tB,2", nullptr, false,
+            nullptr);
+        row("first one entry short", "A,B", "A,1", nullptr, false, nullptr);
+        row("later trailing tab", "A,B", "A,1\tB,2", "A,1\tB,2\t", false, "1");
+        row("later one entry short", "A,B", "A,1\tB,2", "A,1", false, "1");
+        row("later empty answer", "A,B", "A,1\tB,2", "", false, "1");
+        row("later name differs", "A,B", "A,1\tB,2", "A,7\tC,2", false, "7");
     }
-    void firstSampleMatchesTheNames() {
+    void samplesMatchTheNames() {
         QFETCH(QString, tags);
-        QFETCH(QString, values);
+        QFETCH(QString, first);
+        QFETCH(QString, later);
         QFETCH(bool, matches);
+        QFETCH(QString, rowOne);
         WizardFixture f;
-        QVERIFY(f.Start());
-        f.ConnectDirect(tags, values);
+        QCOMPARE(f.StartOnPage(1, tags, first), matches || !later.isNull());
+        if (!later.isNull()) {
+            f.hub.values = later;
+            f.window->SampleValues();
+        }
         QCOMPARE(f.messages.Texts(), matches ? QStringList() : QStringList{ChangedList});
+        if (!matches)
+            QCOMPARE(f.messages.shown.front().icon, MessageIcon::Stop);
         QCOMPARE(f.window->CurrentPage(), matches ? 1 : 0);
         QCOMPARE(f.Tabs()->currentIndex(), matches ? 1 : 0);
         QCOMPARE(f.Timer()->isActive(), matches);
-        QCOMPARE(f.Button("cmdPrev")->isEnabled(), matches);
+        QCOMPARE(f.Enabled({"cmdPrev", "cmdNext"}),
+                 (matches ? QStringList{"cmdPrev", "cmdNext"} : QStringList{"cmdNext"}));
+        if (!later.isNull())
+            QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(1, 4), rowOne);
     }
 
-    void nextDuringASampleLeavesTheHeadingAsItWas() {
+    // Next or Close pressed while a sample runs (the event pump is called between rows): the
+    // sample ends after that row, the timer stops and the heading keeps the last whole sample.
+    void buttonDuringASampleEndsItAfterTheRow_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("row"); // the row during which it is pressed
+        QTest::addColumn<QStringList>("values");
+        QTest::newRow("Next") << "cmdNext" << 1 << QStringList{"10", "2", "3"};
+        QTest::newRow("Close") << "cmdClose" << 2 << QStringList{"10", "20", "3"};
+    }
+    void buttonDuringASampleEndsItAfterTheRow() {
+        QFETCH(QString, button);
+        QFETCH(int, row);
+        QFETCH(QStringList, values);
+        const bool close = button == QLatin1String("cmdClose");
         WizardFixture f;
-        QVERIFY(f.Start());
+        QVERIFY(f.StartOnPage(1, QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3")));
         f.window->SetSampleYieldBudget(0);
-        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
+        QSignalSpy unloaded(f.window.get(), &frmSVCorblexAppGen::Unloaded);
         FlexGrid* grid = f.Grid("SamplingGrid");
         const QString before = Heading(grid);
         f.hub.values = QStringLiteral("A,10\tB,20\tC,30");
-        int row = 0;
+        int pumped = 0;
         f.pump.onPump = [&] {
-            if (++row == 1)
-                f.Click("cmdNext");
+            if (++pumped == row)
+                f.Click(qPrintable(button));
         };
         f.window->SampleValues();
-        QCOMPARE(f.window->CurrentPage(), 2);
-        QCOMPARE(Heading(grid), before);
-        QCOMPARE(grid->TextMatrix(1, 4), QStringLiteral("10"));
-        QCOMPARE(grid->TextMatrix(2, 4), QStringLiteral("2")); // never reached
-        QVERIFY(!f.Timer()->isActive());
-    }
-
-    void closeDuringASampleEndsItAfterTheRow() {
-        WizardFixture f;
-        QVERIFY(f.Start());
-        f.window->SetSampleYieldBudget(0);
-        f.ConnectDirect(QStringLiteral("A,B,C"), QStringLiteral("A,1\tB,2\tC,3"));
-        QSignalSpy unloaded(f.window.get(), &frmSVCorblexAppGen::Unloaded);
-        f.hub.values = QStringLiteral("A,10\tB,20\tC,30");
-        int row = 0;
-        f.pump.onPump = [&] {
-            if (++row == 2)
-                f.Click("cmdClose");
-        };
-        f.window->SampleValues();
-        QCOMPARE(unloaded.count(), 1);
+        QCOMPARE(unloaded.count(), close ? 1 : 0);
         QVERIFY(f.window->StopSampling());
+        if (!close)
+            QCOMPARE(f.window->CurrentPage(), 2);
+        QCOMPARE(Heading(grid), before);
+        QStringList shown;
+        for (int r = 1; r <= 3; ++r)
+            shown << grid->TextMatrix(r, 4);
+        QCOMPARE(shown, values);
         QVERIFY(!f.Timer()->isActive());
-        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(2, 4), QStringLiteral("20"));
-        QCOMPARE(f.Grid("SamplingGrid")->TextMatrix(3, 4), QStringLiteral("3"));
         QVERIFY(!f.window->SamplingInProgress());
     }
 
     void ticksDuringASampleAreSkipped() {
         WizardFixture f;
-        QVERIFY(f.Start());
+        QVERIFY(f.StartOnPage(1, QStringLiteral("A,B"), QStringLiteral("A,1\tB,2")));
         f.window->SetSampleYieldBudget(0);
-        f.ConnectDirect(QStringLiteral("A,B"), QStringLiteral("A,1\tB,2"), QStringLiteral("100"));
         f.Timer()->setInterval(1);
         const qsizetype requests = f.hub.requests.size();
         qsizetype duringSample = -1;
@@ -213,14 +191,13 @@ private slots:
     // its heading with the figures the user waits for fit without scrolling sideways.
     void valueHeadingFitsBesideLongNames() {
         WizardFixture f;
-        QVERIFY(f.Start());
         const QStringList names{
             QStringLiteral("Very Long Tag Name Used To Test The Heading Line Layout Of Columns"),
             QStringLiteral("Compressor1.Discharge.Pressure"), QStringLiteral("Batch Description"),
             QStringLiteral("PV")};
         const QString values = names[0] + ",12.5\t" + names[1] + ",7.52\t" + names[2] +
                                ",Batch 17, grade A, silo 3\t" + names[3] + ",1";
-        f.ConnectDirect(names.join(','), values);
+        QVERIFY(f.StartOnPage(1, names.join(','), values));
         for (int i = 0; i < 120; ++i) // three-digit sample count
             f.window->SampleValues();
         f.clock.now += 45'000;

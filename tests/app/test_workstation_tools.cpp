@@ -5,7 +5,6 @@
 #include "generate/FailingSaveFile.h"
 
 #include "generate/IToolObject.h"
-#include "generate/ToolObject.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -35,15 +34,6 @@ struct RecordingTool : IToolObject {
         if (tools->onShell)
             tools->onShell(line);
     }
-};
-
-// A real tool object whose install folder holds no programs.
-struct EmptyInstallTool : ToolObject {
-    QString SVInstallDir(const QString&) override { return emptyFolder; }
-    QString GetUniqueFilename(const QString&) override {
-        return emptyFolder + QDir::separator() + QStringLiteral("SVtest");
-    }
-    static inline QString emptyFolder;
 };
 
 } // namespace
@@ -104,42 +94,19 @@ private slots:
         QCOMPARE(QDir(temp.path()).entryList(QDir::Files), QStringList{"SV 00012.SVT"});
         // Preview changes nothing else.
         QCOMPARE(f.window->AppFileName(), QString());
-        QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
-        QVERIFY(!f.Button("cmdOpenSVAdmin")->isEnabled());
+        QCOMPARE(f.Enabled({"cmdOpenSV", "cmdOpenSVAdmin"}), QStringList());
         QVERIFY(!f.settings.Read("FileName").isValid());
         QVERIFY(f.messages.shown.empty());
     }
 
-    void previewOnAFullDiskStartsNothingAndLeavesNothing() {
+    // The Open buttons pass the file unquoted to the workstation programs; Help opens the
+    // manual.
+    void openButtonsAndHelp() {
         WizardFixture f;
         QVERIFY(f.StartOnPage(4, "A,B", "A,1\tB,2"));
-        QTemporaryDir temp;
-        log.installDir = QStringLiteral("/opt/sv6");
-        log.base = QDir::toNativeSeparators(temp.filePath(QStringLiteral("SV0002")));
-        ScopedComponent fullDisk(QLatin1String(ApplicationClassName), [] {
-            return std::make_unique<Application>(
-                FailingSaveFile::Factory(SaveFault::DiskFull, 100));
-        });
-        f.Click("cmdPreview");
-        QCOMPARE(log.commands, (QStringList{"SVInstallDir(SV6)", "GetUniqueFilename(SV)"}));
-        QCOMPARE(f.messages.shown.size(), size_t(1));
-        QCOMPARE(f.messages.shown.back().icon, MessageIcon::Stop);
-        QVERIFY2(f.messages.shown.back().text.contains(QStringLiteral("No space left")),
-                 qPrintable(f.messages.shown.back().text));
-        QVERIFY(f.window->isVisible());
-        QVERIFY(!f.busy.busy);
-        QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
-    }
-
-    void openButtonsPassTheFileUnquoted() {
-        WizardFixture f;
-        QVERIFY(f.StartOnPage(4, "A,B", "A,1\tB,2"));
-        QTemporaryDir temp;
-        const QString file = QDir::toNativeSeparators(temp.filePath(QStringLiteral("Line 3.SVT")));
-        f.saveDialog.answer = file;
-        f.Click("cmdSaveAs");
+        const QString file = f.TempPath(QStringLiteral("Line 3.SVT"));
+        f.SaveAs(file);
         f.Click("cmdFinish");
-        QVERIFY(f.Button("cmdOpenSV")->isEnabled());
         log.installDir = QStringLiteral("inst");
         bool disabledWhileRunning = false;
         log.onShell = [&](const QString&) {
@@ -153,43 +120,58 @@ private slots:
         QCOMPARE(log.commands.filter(QStringLiteral(".exe")),
                  (QStringList{d + "sv6.exe " + file, d + "sv6admin.exe @" + file}));
         QVERIFY(f.window->isVisible());
-        QVERIFY(f.Button("cmdOpenSV")->isEnabled());
-        QVERIFY(f.Button("cmdOpenSVAdmin")->isEnabled());
-    }
+        QCOMPARE(f.Enabled({"cmdOpenSV", "cmdOpenSVAdmin"}).size(), 2);
 
-    void failuresComeBackAsMessages() {
-        WizardFixture f;
-        QVERIFY(f.StartOnPage(4, "A,B", "A,1\tB,2"));
-        log.failCreation = true;
-        f.Click("cmdPreview");
-        QCOMPARE(f.messages.shown.size(), size_t(1));
-        QCOMPARE(f.messages.shown.back().icon, MessageIcon::Stop);
-        QVERIFY(f.window->isVisible());
-        QVERIFY(f.Button("cmdPreview")->isEnabled());
-
-        // A workstation program that cannot be started.
-        registration.reset();
-        QTemporaryDir empty;
-        EmptyInstallTool::emptyFolder = QDir::toNativeSeparators(empty.path());
-        ScopedComponent real(QLatin1String(ToolObjectClassName),
-                             [] { return std::make_unique<EmptyInstallTool>(); });
-        f.Click("cmdPreview");
-        QCOMPARE(f.messages.shown.size(), size_t(2));
-        QVERIFY2(f.messages.shown.back().text.contains(QStringLiteral("sv6.exe")),
-                 qPrintable(f.messages.shown.back().text));
-        QVERIFY(f.window->isVisible());
-        QVERIFY(f.Button("cmdPreview")->isEnabled());
-        // The temporary application built for the preview is gone again.
-        QCOMPARE(QDir(empty.path()).entryList(QDir::Files), QStringList{});
-    }
-
-    void helpOpensTheManualBesideTheProgram() {
-        WizardFixture f;
-        QVERIFY(f.Start());
+        // Help opens the manual beside the program.
         f.Click("cmdHelp");
         QCOMPARE(f.shell.opened,
                  QStringList{QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) +
                              QDir::separator() + ProgramName() + QStringLiteral(".pdf")});
+    }
+
+    // A preview that fails says why in a Stop message and leaves the window as it was and no
+    // file behind: the tool object cannot be made, the disk fills (and nothing is started), or
+    // the workstation program cannot be started (the tool object throws, as the real one does).
+    void previewFailuresComeBackAsMessages_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message"); // a part of it
+        QTest::newRow("no tool object") << "no tool object"
+                                        << "";
+        QTest::newRow("disk full") << "disk full"
+                                   << "No space left";
+        QTest::newRow("program missing") << "program missing"
+                                         << "sv6.exe";
+    }
+    void previewFailuresComeBackAsMessages() {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        WizardFixture f;
+        QVERIFY(f.StartOnPage(4, "A,B", "A,1\tB,2"));
+        QTemporaryDir temp;
+        log.installDir = QStringLiteral("/opt/sv6");
+        log.base = QDir::toNativeSeparators(temp.filePath(QStringLiteral("SV0002")));
+        log.failCreation = fault == QLatin1String("no tool object");
+        std::optional<ScopedComponent> replaced;
+        if (fault == QLatin1String("disk full")) {
+            replaced.emplace(QLatin1String(ApplicationClassName), [] {
+                return std::make_unique<Application>(
+                    FailingSaveFile::Factory(SaveFault::DiskFull, 100));
+            });
+        } else if (fault == QLatin1String("program missing")) {
+            log.onShell = [](const QString& line) {
+                throw ComponentError(QStringLiteral("Cannot start ") + line);
+            };
+        }
+        f.Click("cmdPreview");
+        // Only the missing program was tried.
+        QCOMPARE(log.commands.filter(QStringLiteral(".exe")).size(),
+                 qsizetype(fault == "program missing"));
+        QVERIFY2(f.messages.OnlyOne(MessageIcon::Stop, message),
+                 qPrintable(f.messages.Texts().join('|')));
+        QVERIFY(f.window->isVisible());
+        QVERIFY(f.Button("cmdPreview")->isEnabled());
+        QVERIFY(!f.busy.busy);
+        QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
     }
 };
 
