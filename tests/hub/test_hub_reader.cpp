@@ -1,5 +1,5 @@
 // The hub reader: request parsing, the real demo hub on both transports, and hubs that
-// misbehave (a fake server on its own thread that answers exactly what a test tells it).
+// misbehave (a fake server that answers exactly what a test tells it).
 
 #include "hub/HubReader.h"
 #include "hub/LocalEndpoint.h"
@@ -8,72 +8,51 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
-
-#include <atomic>
 
 namespace {
 
 // A hub that answers every command line with `reply` (nothing at all when reply is null) and
-// then closes the connection if asked, on TCP and on a local endpoint.
-class FakeHub : public QThread {
+// then closes the connection if asked, on TCP and on a local endpoint. It serves from the
+// test's event loop, which the reader keeps running while it waits.
+class FakeHub {
 public:
     FakeHub(QByteArray reply, bool closeAfter)
-        : reply_(std::move(reply)), closeAfter_(closeAfter), name_(HubProcess::UniqueName()) {}
-    ~FakeHub() override {
-        quit();
-        wait();
+        : reply_(std::move(reply)), closeAfter_(closeAfter), name_(HubProcess::UniqueName()) {
+        Accept(tcp_, &QTcpSocket::disconnectFromHost);
+        Accept(local_, &QLocalSocket::disconnectFromServer);
     }
 
     bool Begin() {
-        start();
-        ready_.acquire();
-        return port_ != 0;
+        return tcp_.listen(QHostAddress::LocalHost, 0) &&
+               local_.listen(hubwire::LocalEndpoint(name_));
     }
-    quint16 port() const { return port_; }
+    quint16 port() const { return tcp_.serverPort(); }
     const QString& name() const { return name_; }
     int connections() const { return connections_; }
     // Connections the hub has closed completely.
     int closed() const { return closed_; }
 
-protected:
-    void run() override {
-        QTcpServer tcp;
-        QLocalServer local;
-        if (tcp.listen(QHostAddress::LocalHost, 0) && local.listen(hubwire::LocalEndpoint(name_)))
-            port_ = tcp.serverPort();
-        QObject::connect(&tcp, &QTcpServer::newConnection, &tcp, [&] {
-            while (QTcpSocket* socket = tcp.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::disconnected, [this] { ++closed_; });
-                Serve(socket, [socket] { socket->disconnectFromHost(); });
-            }
-        });
-        QObject::connect(&local, &QLocalServer::newConnection, &local, [&] {
-            while (QLocalSocket* socket = local.nextPendingConnection()) {
-                QObject::connect(socket, &QLocalSocket::disconnected, [this] { ++closed_; });
-                Serve(socket, [socket] { socket->disconnectFromServer(); });
-            }
-        });
-        ready_.release();
-        exec();
-    }
-
 private:
-    void Serve(QIODevice* socket, std::function<void()> close) {
-        ++connections_;
-        QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket, close] {
-            while (socket->canReadLine()) {
-                socket->readLine();
-                if (reply_.isNull())
-                    continue;
-                socket->write(reply_);
-                if (closeAfter_)
-                    close();
+    template <typename Server, typename Socket>
+    void Accept(Server& server, void (Socket::*close)()) {
+        QObject::connect(&server, &Server::newConnection, &server, [this, &server, close] {
+            while (Socket* socket = server.nextPendingConnection()) {
+                ++connections_;
+                QObject::connect(socket, &Socket::disconnected, [this] { ++closed_; });
+                QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket, close] {
+                    while (socket->canReadLine()) {
+                        socket->readLine();
+                        if (reply_.isNull())
+                            continue;
+                        socket->write(reply_);
+                        if (closeAfter_)
+                            (socket->*close)();
+                    }
+                });
             }
         });
     }
@@ -81,10 +60,10 @@ private:
     QByteArray reply_;
     bool closeAfter_;
     QString name_;
-    quint16 port_ = 0;
-    std::atomic<int> connections_ = 0;
-    std::atomic<int> closed_ = 0;
-    QSemaphore ready_;
+    int connections_ = 0;
+    int closed_ = 0;
+    QTcpServer tcp_;
+    QLocalServer local_;
 };
 
 QString Prefix(bool tcp, quint16 port) {
