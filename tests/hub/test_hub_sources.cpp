@@ -115,7 +115,7 @@ void TestHubSources::mqttTagsFollowTheBroker() {
 }
 
 // One broker that takes TLS only and one user with a password. Reached with the right CA and
-// password the tags fill; a wrong password, a file that vouches for no CA, or no TLS at all
+// password the tags fill; a wrong password, trusting another CA only, or no TLS at all
 // (each with the right password) leave them empty, and the log says why without the password.
 void TestHubSources::mqttCredentialsAndTls() {
     REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
@@ -135,7 +135,7 @@ void TestHubSources::mqttCredentialsAndTls() {
     QVERIFY(hub.StartOn("right\tbroker\t" + at + ca + right + "wrong\tbroker\t" + at + ca +
                         " password=Xyzzy-42\n"
                         "wrongca\tbroker\t" +
-                        at + "cafile=" + QFile::encodeName(broker.ServerCertificate()) + right +
+                        at + "cafile=" + QFile::encodeName(broker.OtherCaFile()) + right +
                         "plain\tbroker\t" + at + right +
                         "Accepted\tmqtt\tbroker=right topic=t decimals=1\n"
                         "Refused\tmqtt\tbroker=wrong topic=t\n"
