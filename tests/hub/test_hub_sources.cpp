@@ -254,14 +254,14 @@ void TestHubSources::deadDeviceGoesEmptyOthersKeepUpdating() {
     QVERIFY2(clock.elapsed() < timeoutMs + 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(hub.Value("Dying Tick"), QString());
     const QString tick = hub.Value("Living Tick");
-    QTRY_VERIFY_WITH_TIMEOUT(hub.Value("Living Tick") != tick, 5000);
+    QTRY_VERIFY(hub.Value("Living Tick") != tick);
     QCOMPARE(hub.Value("Living Value"), QStringLiteral("11"));
     dying.Thaw();
     QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Dying Value"), QStringLiteral("11"), 30000);
 
     // A device that dies closes its connection; its tags go empty as well.
     dying.Stop(true);
-    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Dying Value"), QString(), 5000);
+    QTRY_COMPARE(hub.Value("Dying Value"), QString());
     // The device comes back on its port: its tags fill again, one line each way.
     QVERIFY(dying.Start(units));
     QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Dying Value"), QStringLiteral("11"), 30000);
