@@ -82,40 +82,46 @@ void TestHubConfig::exampleFileReads() {
 void TestHubConfig::refusesFaults_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("error");
-    // Each faulty line comes after a good broker and device.
+    // Each faulty line comes after a comment, a good broker and a good device.
     const auto row = [](const char* name, const char* lines, const char* error) {
-        QTest::newRow(name) << "b\tbroker\thost=127.0.0.1\nd\tdevice\thost=127.0.0.1\n" +
+        QTest::newRow(name) << "# plant\nb\tbroker\thost=127.0.0.1\nd\tdevice\thost=127.0.0.1\n" +
                                    QByteArray(lines)
                             << QString::fromUtf8(error);
     };
-    row("unknown kind", "A\tanalog\tbase=1", "line 3: unknown kind");
-    row("unknown key", "A\tmqtt\tbroker=b topic=t qos=1", "line 3: unknown parameter \"qos\"");
+    row("unknown kind", "A\tanalog\tbase=1", "line 4: unknown kind");
+    row("no kind", "Just a name", "line 4: expected name<TAB>kind<TAB>parameters");
+    row("tab in text", "A\ttext\tone\ttwo", "line 4: too many tabs");
+    row("unknown key of a number", "A\tnumber\tbsae=1", "line 4: unknown parameter \"bsae\"");
+    row("not a number", "A\tnumber\tbase=lots", "line 4: \"base=lots\" is not a number");
+    row("state without states", "A\tstate\tperiod=3", "line 4: a state tag needs states=A|B|...");
+    row("too many decimals", "A\tnumber\tdecimals=12", "line 4: decimals must be 0 to 9");
+    row("unknown key", "A\tmqtt\tbroker=b topic=t qos=1", "line 4: unknown parameter \"qos\"");
     row("bad number", "A\tmodbus\tdevice=d address=ten",
-        "line 3: \"address=ten\" must be a whole number");
+        "line 4: \"address=ten\" must be a whole number");
     row("duplicate tag", "A\tnumber\nB\tnumber\nA\ttext\tx",
-        "line 5: duplicate tag name \"A\" (first on line 3)");
-    row("comma in name", "A,B\tmqtt\tbroker=b topic=t", "line 3: a tag name cannot hold \",\"");
-    row("unknown device", "A\tmodbus\tdevice=plc9 address=1", "line 3: unknown device \"plc9\"");
-    row("unknown broker", "A\tmqtt\tbroker=nowhere topic=t", "line 3: unknown broker \"nowhere\"");
-    row("port out of range", "c\tbroker\tport=70000", "line 3: \"port=70000\"");
-    row("poll of zero", "e\tdevice\tpoll=0", "line 3: \"poll=0\" must be seconds");
+        "line 6: duplicate tag name \"A\" (first on line 4)");
+    row("comma in name", "A,B\tmqtt\tbroker=b topic=t", "line 4: a tag name cannot hold \",\"");
+    row("unknown device", "A\tmodbus\tdevice=plc9 address=1", "line 4: unknown device \"plc9\"");
+    row("unknown broker", "A\tmqtt\tbroker=nowhere topic=t", "line 4: unknown broker \"nowhere\"");
+    row("port out of range", "c\tbroker\tport=70000", "line 4: \"port=70000\"");
+    row("poll of zero", "e\tdevice\tpoll=0", "line 4: \"poll=0\" must be seconds");
     row("wildcard topic", "A\tmqtt\tbroker=b topic=site/+/temp",
-        "line 3: a topic cannot hold the wildcards");
+        "line 4: a topic cannot hold the wildcards");
     row("bool in a register", "A\tmodbus\tdevice=d type=bool",
-        "line 3: type bool belongs to coils");
+        "line 4: type bool belongs to coils");
     row("unknown order", "A\tmodbus\tdevice=d order=ABDC",
-        "line 3: order must be ABCD, DCBA, BADC or CDAB");
+        "line 4: order must be ABCD, DCBA, BADC or CDAB");
     row("past the last address", "A\tmodbus\tdevice=d address=65535 type=float32",
-        "line 3: the value runs past address 65535");
+        "line 4: the value runs past address 65535");
     row("unset password variable", "c\tbroker\tpasswordenv=SVC_TEST_UNSET_VARIABLE",
-        "line 3: environment variable SVC_TEST_UNSET_VARIABLE is not set");
+        "line 4: environment variable SVC_TEST_UNSET_VARIABLE is not set");
     // Whatever goes wrong on a broker line, the password stays out of the message.
     row("password and a bad port", "c\tbroker\tpassword=Hunter2 port=x",
-        "line 3: \"port=x\" must be a whole number");
+        "line 4: \"port=x\" must be a whole number");
     row("password and an unknown key", "c\tbroker\tpassword=Hunter2 bogus=1",
-        "line 3: unknown parameter \"bogus\"");
+        "line 4: unknown parameter \"bogus\"");
     row("password and a loose word", "c\tbroker\tloose password=Hunter2",
-        "line 3: parameters must be key=value pairs");
+        "line 4: parameters must be key=value pairs");
 }
 
 void TestHubConfig::refusesFaults() {
