@@ -174,46 +174,40 @@ void TestHubSources::modbusDecodesEveryTypeAndOrder() {
         {"int64", -9007199254740993LL, 0, "-9007199254740993"},
         {"float64", 1234.5678, 3, "1234.568"},
     };
-    QVariantList entries;
-    QByteArray file = "plc\tdevice\tport=%PORT% unit=3 poll=0.2 timeout=2\n";
-    Map expected;
+    // Scaling, a coil, a coil never written and a discrete input; then every type in every
+    // word order, alternating the two register tables so that both are read.
+    QVariantList entries{
+        QVariantMap{{"table", "holding"}, {"address", 500}, {"type", "uint16"}, {"value", 1000}},
+        QVariantMap{{"table", "coil"}, {"address", 7}, {"value", true}},
+        QVariantMap{{"table", "discrete"}, {"address", 9}, {"value", true}}};
+    ModbusDevice device;
+    QByteArray file = "plc\tdevice\tport=" + QByteArray::number(device.port()) +
+                      " unit=3 poll=0.2 timeout=2\n"
+                      "Scaled\tmodbus\tdevice=plc address=500 scale=0.1 offset=-5 decimals=1\n"
+                      "Coil 7\tmodbus\tdevice=plc table=coil address=7\n"
+                      "Coil 8\tmodbus\tdevice=plc table=coil address=8\n"
+                      "Input 9\tmodbus\tdevice=plc table=discrete address=9\n";
+    Map expected{{"Scaled", "95.0"}, {"Coil 7", "1"}, {"Coil 8", "0"}, {"Input 9", "1"}};
     int address = 0;
     for (const Kind& kind : kinds)
         for (const char* order : {"ABCD", "DCBA", "BADC", "CDAB"}) {
-            // Alternate tables so both register tables are read.
-            const QString table = address % 8 ? QStringLiteral("holding") : QStringLiteral("input");
+            const QByteArray table = address % 8 ? "holding" : "input";
             entries << QVariantMap{{"table", table},
                                    {"address", address},
                                    {"type", kind.type},
                                    {"order", order},
                                    {"value", kind.value}};
-            const QString name = QStringLiteral("%1 %2").arg(kind.type, order);
-            file += QStringLiteral("%1\tmodbus\tdevice=plc table=%2 address=%3 type=%4 order=%5 "
-                                   "decimals=%6\n")
-                        .arg(name, table)
-                        .arg(address)
-                        .arg(kind.type, order)
-                        .arg(kind.decimals)
-                        .toUtf8();
-            expected.insert(name, QString::fromLatin1(kind.text));
+            const QByteArray name = kind.type + QByteArray(" ") + order;
+            file += name + "\tmodbus\tdevice=plc table=" + table +
+                    " address=" + QByteArray::number(address) + " type=" + kind.type +
+                    " order=" + order + " decimals=" + QByteArray::number(kind.decimals) + '\n';
+            expected.insert(QString::fromLatin1(name), QString::fromLatin1(kind.text));
             address += 4;
         }
-    entries << QVariantMap{{"table", "holding"},
-                           {"address", 500},
-                           {"type", "uint16"},
-                           {"value", 1000}}
-            << QVariantMap{{"table", "coil"}, {"address", 7}, {"value", true}}
-            << QVariantMap{{"table", "discrete"}, {"address", 9}, {"value", true}};
-    file += "Scaled\tmodbus\tdevice=plc address=500 scale=0.1 offset=-5 decimals=1\n"
-            "Coil 7\tmodbus\tdevice=plc table=coil address=7\n"
-            "Coil 8\tmodbus\tdevice=plc table=coil address=8\n"
-            "Input 9\tmodbus\tdevice=plc table=discrete address=9\n";
-    expected.insert(Map{{"Scaled", "95.0"}, {"Coil 7", "1"}, {"Coil 8", "0"}, {"Input 9", "1"}});
 
-    ModbusDevice device;
     QVERIFY(device.Start({{QStringLiteral("3"), entries}}));
     TagHub hub;
-    QVERIFY(hub.StartOn(file.replace("%PORT%", QByteArray::number(device.port()))));
+    QVERIFY(hub.StartOn(file));
     QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), expected, Wait);
     QCOMPARE(hub.Stop(), 0);
     QVERIFY2(!hub.Log().contains(QStringLiteral("cannot read")), qPrintable(hub.Log()));
