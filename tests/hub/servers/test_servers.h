@@ -2,6 +2,8 @@
 // Real third-party servers for the hub's tests: the Mosquitto broker and a pymodbus device,
 // each started on a free loopback port with generated configuration and stopped again.
 
+#include "../hub_process.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -25,29 +27,24 @@ inline quint16 FreePort() {
     return probe.serverPort();
 }
 
-inline bool Accepts(quint16 port) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(200);
-}
-
 inline QString Program(const QString& name) {
     return QStandardPaths::findExecutable(
         name, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin")});
 }
 
-inline QString Python() {
-    return QStringLiteral("/usr/bin/python3");
+// Runs a command-line tool to its end; true when it succeeded.
+inline bool RunTool(const QString& program, const QStringList& arguments) {
+    QProcess tool;
+    tool.start(program, arguments);
+    return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit &&
+           tool.exitCode() == 0;
 }
+
+inline const QString Python = QStringLiteral("/usr/bin/python3");
 
 // True when Debian's python has pymodbus.
 inline bool HasPymodbus() {
-    if (!QFile::exists(Python()))
-        return false;
-    QProcess probe;
-    probe.start(Python(), {QStringLiteral("-c"), QStringLiteral("import pymodbus.server")});
-    return probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit &&
-           probe.exitCode() == 0;
+    return RunTool(Python, {QStringLiteral("-c"), QStringLiteral("import pymodbus.server")});
 }
 
 // A server process that listens on `port` once started.
@@ -59,7 +56,6 @@ public:
     ~Server() { Stop(); }
 
     quint16 port() const { return port_; }
-    const QTemporaryDir& dir() const { return dir_; }
 
     // Starts `program` and waits until it accepts connections on port().
     bool Run(const QString& program, const QStringList& arguments) {
@@ -76,7 +72,9 @@ public:
                 qWarning("%s", qPrintable(Output()));
                 return false;
             }
-            if (Accepts(port_))
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port_);
+            if (probe.waitForConnected(200))
                 return true;
             process_.waitForReadyRead(100);
         }
@@ -117,13 +115,12 @@ public:
     // nothing; the next Start() then serves TLS only. Returns false when openssl fails.
     bool MakeTls() {
         for (const char* name : {"server", "other"}) {
-            QProcess tool;
-            tool.start(Program(QStringLiteral("openssl")),
-                       {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                        "-nodes", "-keyout", Path(name) + ".key", "-out", Path(name) + ".pem",
-                        "-days", "2", "-subj", QStringLiteral("/CN=svc-test-%1").arg(name),
-                        "-addext", "subjectAltName=IP:127.0.0.1"});
-            if (!tool.waitForFinished(30000) || tool.exitCode() != 0)
+            if (!RunTool(Program(QStringLiteral("openssl")),
+                         {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                          "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", Path(name) + ".key",
+                          "-out", Path(name) + ".pem", "-days", "2", "-subj",
+                          QStringLiteral("/CN=svc-test-%1").arg(name), "-addext",
+                          "subjectAltName=IP:127.0.0.1"}))
                 return false;
         }
         tls_ = true;
@@ -153,18 +150,13 @@ public:
             config += "allow_anonymous true\n";
         } else {
             const QString passwords = dir_.filePath(QStringLiteral("passwords"));
-            QProcess tool;
-            tool.start(Program(QStringLiteral("mosquitto_passwd")),
-                       {QStringLiteral("-c"), QStringLiteral("-b"), passwords, user, password});
-            if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
+            if (!RunTool(Program(QStringLiteral("mosquitto_passwd")),
+                         {QStringLiteral("-c"), QStringLiteral("-b"), passwords, user, password}))
                 return false;
             config += "allow_anonymous false\npassword_file " + QFile::encodeName(passwords) + '\n';
         }
-        QFile file(dir_.filePath(QStringLiteral("mosquitto.conf")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size())
-            return false;
-        file.close();
-        return Run(Binary(), {QStringLiteral("-c"), file.fileName()});
+        const QString path = dir_.filePath(QStringLiteral("mosquitto.conf"));
+        return WriteFile(path, config) && Run(Binary(), {QStringLiteral("-c"), path});
     }
 
     // The broker's log file; it logs each subscription as "CLIENT QOS TOPIC".
@@ -185,10 +177,7 @@ public:
             arguments << QStringLiteral("-r");
         if (tls_)
             arguments << QStringLiteral("--cafile") << CaFile();
-        QProcess client;
-        client.start(Program(QStringLiteral("mosquitto_pub")), arguments + extra);
-        return client.waitForFinished(20000) && client.exitStatus() == QProcess::NormalExit &&
-               client.exitCode() == 0;
+        return RunTool(Program(QStringLiteral("mosquitto_pub")), arguments + extra);
     }
 
 private:
@@ -201,14 +190,10 @@ public:
     // Starts a device holding `units` (see modbus_server.py for the shape).
     bool Start(const QVariantMap& units) {
         const QString contents = dir_.filePath(QStringLiteral("device.json"));
-        QFile file(contents);
-        const QByteArray json =
-            QJsonDocument::fromVariant(QVariantMap{{QStringLiteral("units"), units}}).toJson();
-        if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
-            return false;
-        file.close();
-        return Run(Python(), {QStringLiteral(SVC_TEST_SERVERS_DIR "/modbus_server.py"),
-                              QString::number(port_), contents});
+        const QVariantMap json{{QStringLiteral("units"), units}};
+        return WriteFile(contents, QJsonDocument::fromVariant(json).toJson()) &&
+               Run(Python, {QStringLiteral(SVC_TEST_SERVERS_DIR "/modbus_server.py"),
+                            QString::number(port_), contents});
     }
 };
 
