@@ -204,7 +204,7 @@ private slots:
     }
 
     void localEndpointIsPrivate_data() {
-        QTest::addColumn<QString>("runtime"); // XDG_RUNTIME_DIR; "-" unset
+        QTest::addColumn<QString>("runtime"); // XDG_RUNTIME_DIR; "-" none
         QTest::addColumn<QString>("squat");   // what another user left in the temporary folder
         QTest::addColumn<QString>("refusal"); // empty: the hub starts and the reader finds it
         const auto row = [](const char* name, const char* runtime, const char* squat,
@@ -228,37 +228,31 @@ private slots:
         QVERIFY(QDir().mkpath(tmp));
         const QString folder = tmp + QStringLiteral("/svcorblex-%1").arg(::geteuid());
         if (!squat.isEmpty()) {
+            const QByteArray native = QFile::encodeName(folder);
             QVERIFY(QDir().mkpath(folder));
-            if (squat == QLatin1String("open")) {
-                QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
-            } else {
+            QCOMPARE(::chmod(native.constData(), squat == QLatin1String("open") ? 0777 : 0700), 0);
+            if (squat == QLatin1String("other")) {
                 if (::geteuid() != 0)
                     QSKIP("only the superuser can make a folder another user's");
-                QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0700), 0);
-                QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+                QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
             }
         }
         // The hub and this process (the reader) look in the same place.
         const QByteArray oldTmp = qgetenv("TMPDIR");
         const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        // An empty variable counts as none, so putting back an unset one as empty is harmless.
         qputenv("TMPDIR", QFile::encodeName(tmp));
-        if (runtime == QLatin1String("-"))
-            qunsetenv("XDG_RUNTIME_DIR");
-        else
-            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir));
+        qputenv("XDG_RUNTIME_DIR",
+                runtime == QLatin1String("-") ? QByteArray() : QFile::encodeName(runtimeDir));
         const auto restore = qScopeGuard([&] {
             qputenv("TMPDIR", oldTmp);
-            if (oldRuntime.isNull())
-                qunsetenv("XDG_RUNTIME_DIR");
-            else
-                qputenv("XDG_RUNTIME_DIR", oldRuntime);
+            qputenv("XDG_RUNTIME_DIR", oldRuntime);
         });
 
         const QString name = HubProcess::UniqueName();
         QString why;
         const QString path = hubwire::LocalEndpoint(name, &why);
         HubProcess hub;
-        hub.SetEnvironment(QProcessEnvironment::systemEnvironment());
         const bool started = hub.Start({}, 0, name);
         if (!refusal.isEmpty()) {
             QVERIFY(path.isEmpty());
