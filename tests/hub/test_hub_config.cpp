@@ -74,9 +74,8 @@ void TestHubConfig::exampleFileReads() {
     QStringList errors;
     const HubConfig config = ParseHubConfig(file.readAll(), &errors);
     QCOMPARE(errors, QStringList());
-    QCOMPARE(config.brokers.size(), size_t(1));
-    QCOMPARE(config.devices.size(), size_t(1));
-    QVERIFY(!config.mqttTags.empty() && !config.modbusTags.empty());
+    QVERIFY(config.brokers.size() == 1 && config.devices.size() == 1 && !config.mqttTags.empty() &&
+            !config.modbusTags.empty());
 }
 
 void TestHubConfig::refusesFaults_data() {

@@ -31,6 +31,11 @@ public:
                local_.listen(hubwire::LocalEndpoint(name_));
     }
     quint16 port() const { return tcp_.serverPort(); }
+    // A GETTAGS request to this hub over TCP or its local endpoint.
+    QString GetTags(bool tcp = true) const {
+        return (tcp ? QStringLiteral("TCP:127.0.0.1:%1!").arg(port()) : QStringLiteral("HUB:")) +
+               QStringLiteral("GETTAGS");
+    }
     const QString& name() const { return name_; }
     int connections() const { return connections_; }
     // Connections the hub has closed completely.
@@ -65,10 +70,6 @@ private:
     QTcpServer tcp_;
     QLocalServer local_;
 };
-
-QString Prefix(bool tcp, quint16 port) {
-    return tcp ? QStringLiteral("TCP:127.0.0.1:%1!").arg(port) : QStringLiteral("HUB:");
-}
 
 } // namespace
 
@@ -193,7 +194,7 @@ void TestHubReader::brokenHubs() {
     reader.SetSilent(true);
     reader.SetTimeoutMs(500);
     for (int i = 1; i <= 2; ++i) {
-        QCOMPARE(reader.ReadInputFile(Prefix(tcp, hub.port()) + QStringLiteral("GETTAGS")), answer);
+        QCOMPARE(reader.ReadInputFile(hub.GetTags(tcp)), answer);
         // The hub has closed, so the next request really meets a dead connection.
         if (closeAfter)
             QTRY_COMPARE(hub.closed(), i);
@@ -210,7 +211,7 @@ void TestHubReader::nothingListening() {
     }
     SVComSrvClass reader(HubProcess::UniqueName());
     reader.SetTimeoutMs(2000);
-    QCOMPARE(reader.ReadInputFile(Prefix(true, port) + QStringLiteral("GETTAGS")), QString());
+    QCOMPARE(reader.ReadInputFile(QStringLiteral("TCP:127.0.0.1:%1!GETTAGS").arg(port)), QString());
     QCOMPARE(reader.ReadInputFile(QStringLiteral("HUB:GETTAGS")), QString());
     QCOMPARE(reader.ReadInputFile(QStringLiteral("NOPE:GETTAGS")), QString());
 }
@@ -228,17 +229,15 @@ void TestHubReader::waitingKeepsEventsRunning() {
     QString nested = QStringLiteral("not asked");
     QTimer::singleShot(100, [&] {
         QVERIFY(reader.Busy());
-        nested = reader.ReadInputFile(Prefix(true, good.port()) + QStringLiteral("GETTAGS"));
+        nested = reader.ReadInputFile(good.GetTags());
         reader.Abandon();
     });
-    QCOMPARE(reader.ReadInputFile(Prefix(true, silent.port()) + QStringLiteral("GETTAGS")),
-             QString());
+    QCOMPARE(reader.ReadInputFile(silent.GetTags()), QString());
     QCOMPARE(nested, QString());
     QVERIFY(!reader.Busy());
     QCOMPARE(good.connections(), 0);
     // The next request starts afresh.
-    QCOMPARE(reader.ReadInputFile(Prefix(true, good.port()) + QStringLiteral("GETTAGS")),
-             QStringLiteral("ok"));
+    QCOMPARE(reader.ReadInputFile(good.GetTags()), QStringLiteral("ok"));
 }
 
 void TestHubReader::abandonEndsTheRequest_data() {
