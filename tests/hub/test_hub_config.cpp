@@ -168,11 +168,9 @@ void TestHubConfig::groupsReads() {
     std::vector<ModbusTag> list;
     for (const QString& item : tags.split(QLatin1Char(' '))) {
         const QStringList parts = item.split(QLatin1Char(':'));
-        ModbusTag tag;
-        tag.table = ModbusTable(tables.indexOf(parts[0]));
-        tag.address = parts[1].toInt();
-        tag.type = ModbusType(types.indexOf(parts[2]));
-        list.push_back(tag);
+        list.push_back({.table = ModbusTable(tables.indexOf(parts[0])),
+                        .address = parts[1].toInt(),
+                        .type = ModbusType(types.indexOf(parts[2]))});
     }
     QStringList got;
     std::vector<int> served(list.size(), 0);
@@ -221,10 +219,7 @@ void TestHubConfig::decodesRegisters() {
     QFETCH(QList<quint16>, words);
     QFETCH(int, decimals);
     QFETCH(QByteArray, text);
-    ModbusTag tag;
-    tag.type = ModbusType(type);
-    tag.order = WordOrder(order);
-    tag.decimals = decimals;
+    const ModbusTag tag{.type = ModbusType(type), .order = WordOrder(order), .decimals = decimals};
     QCOMPARE(ModbusValueText(tag, DecodeRegisters(words.constData(), tag.type, tag.order)), text);
 }
 

@@ -54,6 +54,11 @@ double CpuSeconds(qint64 pid) {
            double(::sysconf(_SC_CLK_TCK));
 }
 
+// How much processor time was used in how much wall time, for a failure message.
+QString Used(double cpu, const QElapsedTimer& wall) {
+    return QStringLiteral("%1 s of processor time in %2 ms").arg(cpu).arg(wall.elapsed());
+}
+
 } // namespace
 
 class TestHubLimits : public QObject {
@@ -145,10 +150,7 @@ private slots:
         };
         QTRY_COMPARE_WITH_TIMEOUT(closed(), qsizetype(100 - 32), 10000);
         const double cpu = CpuSeconds(hub.pid()) - cpuBefore;
-        QVERIFY2(
-            cpu < 0.5 * double(wall.elapsed()) / 1000.0 + 0.5,
-            qPrintable(
-                QStringLiteral("%1 s of processor time in %2 ms").arg(cpu).arg(wall.elapsed())));
+        QVERIFY2(cpu < 0.5 * double(wall.elapsed()) / 1000.0 + 0.5, qPrintable(Used(cpu, wall)));
 
         idle.clear();
         local.abort();
@@ -190,10 +192,7 @@ private slots:
         const double cpuBefore = CpuSeconds(hub.pid());
         QTRY_VERIFY_WITH_TIMEOUT(hub.Log().count(failed) >= before + 2, 10000);
         const double cpu = CpuSeconds(hub.pid()) - cpuBefore;
-        QVERIFY2(
-            cpu < 0.5 * double(wall.elapsed()) / 1000.0,
-            qPrintable(
-                QStringLiteral("%1 s of processor time in %2 ms").arg(cpu).arg(wall.elapsed())));
+        QVERIFY2(cpu < 0.5 * double(wall.elapsed()) / 1000.0, qPrintable(Used(cpu, wall)));
 
         QVERIFY(setLimit(1024));
         QTRY_VERIFY_WITH_TIMEOUT(
