@@ -28,6 +28,17 @@ std::unique_ptr<QTcpSocket> Connect(quint16 port) {
     return socket->waitForConnected(5000) ? std::move(socket) : nullptr;
 }
 
+// `count` clients connected over TCP; fewer when one could not connect.
+Sockets Connect(quint16 port, int count) {
+    Sockets sockets;
+    for (int i = 0; i < count; ++i) {
+        sockets.push_back(Connect(port));
+        if (!sockets.back())
+            return {};
+    }
+    return sockets;
+}
+
 // True when the hub closes the connection within five seconds.
 bool ClosedByHub(QTcpSocket& socket) {
     if (socket.state() == QAbstractSocket::UnconnectedState)
@@ -68,11 +79,8 @@ private slots:
     void clientCapClosesNewcomersAndServesTheRest() {
         HubProcess hub;
         QVERIFY(hub.Start({QStringLiteral("--max-clients"), QStringLiteral("3")}));
-        Sockets held;
-        for (int i = 0; i < 3; ++i) {
-            held.push_back(Connect(hub.port()));
-            QVERIFY(held.back());
-        }
+        const Sockets held = Connect(hub.port(), 3);
+        QCOMPARE(held.size(), size_t(3));
         QTRY_COMPARE(hub.Log().count(QStringLiteral(" connected (")), 3);
 
         // One more, on either transport, is closed at once instead of waiting to time out.
@@ -107,16 +115,15 @@ private slots:
         QVERIFY(hub.Start());
         // Eight clients each send a flood of requests and never read an answer.
         const QByteArray flood = QByteArray("GETVALUES\n").repeated(20000);
-        Sockets greedy;
-        for (int i = 0; i < 8; ++i) {
-            greedy.push_back(Connect(hub.port()));
-            QVERIFY(greedy.back());
-            greedy.back()->write(flood);
-            greedy.back()->flush();
+        const Sockets greedy = Connect(hub.port(), 8);
+        QCOMPARE(greedy.size(), size_t(8));
+        for (const auto& socket : greedy) {
+            socket->write(flood);
+            socket->flush();
         }
         // A normal request meanwhile is answered within a second.
         QVERIFY(!Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS"), 1000).isEmpty());
-        for (auto& socket : greedy)
+        for (const auto& socket : greedy)
             QVERIFY(ClosedByHub(*socket));
         QTRY_COMPARE(hub.Log().count(QStringLiteral("does not read its answers")), 8);
     }
@@ -135,11 +142,8 @@ private slots:
         const double cpuBefore = CpuSeconds(hub.pid());
         QElapsedTimer wall;
         wall.start();
-        Sockets idle;
-        for (int i = 0; i < 100; ++i) {
-            idle.push_back(Connect(hub.port()));
-            QVERIFY(idle.back());
-        }
+        Sockets idle = Connect(hub.port(), 100);
+        QCOMPARE(idle.size(), size_t(100));
         QLocalSocket local;
         local.connectToServer(hubwire::LocalEndpoint(hub.name()));
         // The ones past the cap are closed at once; the others are held.
@@ -176,11 +180,8 @@ private slots:
         };
         const auto raise = qScopeGuard([&] { setLimit(1024); });
         QVERIFY(setLimit(48));
-        Sockets idle;
-        for (int i = 0; i < 60; ++i) {
-            idle.push_back(Connect(hub.port()));
-            QVERIFY(idle.back());
-        }
+        Sockets idle = Connect(hub.port(), 60);
+        QCOMPARE(idle.size(), size_t(60));
         QLocalSocket local;
         local.connectToServer(hubwire::LocalEndpoint(hub.name()));
         // The hub says so, and tries again a second later.
