@@ -47,10 +47,14 @@ public:
         process_.start(Executable(), all);
         if (!process_.waitForStarted(20000))
             return false;
+        QByteArray out;
         const QDeadlineTimer deadline(20000);
-        while (!process_.canReadLine() && process_.waitForReadyRead(int(deadline.remainingTime())))
-            continue;
-        const QString firstLine = QString::fromLocal8Bit(process_.readLine());
+        while (!out.contains('\n') && !deadline.hasExpired()) {
+            if (!process_.waitForReadyRead(int(deadline.remainingTime())))
+                break;
+            out += process_.readAllStandardOutput();
+        }
+        const QString firstLine = QString::fromLocal8Bit(out.left(out.indexOf('\n')));
         static const QRegularExpression where(QStringLiteral(":(\\d+) and local endpoint "));
         const auto match = where.match(firstLine);
         if (!match.hasMatch())

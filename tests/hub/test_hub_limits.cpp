@@ -41,9 +41,8 @@ Sockets Connect(quint16 port, int count) {
 
 // True when the hub closes the connection within five seconds.
 bool ClosedByHub(QTcpSocket& socket) {
-    if (socket.state() == QAbstractSocket::UnconnectedState)
-        return true;
-    return socket.waitForDisconnected(5000) || socket.state() == QAbstractSocket::UnconnectedState;
+    const auto closed = [&socket] { return socket.state() == QAbstractSocket::UnconnectedState; };
+    return closed() || socket.waitForDisconnected(5000) || closed();
 }
 
 QString Ask(const QString& name, const QString& request, int timeoutMs = 5000) {

@@ -24,13 +24,12 @@ class TagHub : public HubProcess {
 public:
     // Starts the hub on `tags`; false when it did not start.
     bool StartOn(const QByteArray& tags) {
-        path_ = WriteTags(tags);
-        if (path_.isEmpty() || !Start({QStringLiteral("--tags"), path_}))
+        const QString path = WriteTags(tags);
+        if (path.isEmpty() || !Start({QStringLiteral("--tags"), path}))
             return false;
         reader_ = std::make_unique<SVComSrvClass>(name());
         return true;
     }
-    const QString& TagFile() const { return path_; }
 
     // The GETVALUES answer as name -> value.
     Map Values() {
@@ -45,7 +44,6 @@ public:
     QString Value(const char* tag) { return Values().value(QLatin1String(tag)); }
 
 private:
-    QString path_;
     std::unique_ptr<SVComSrvClass> reader_;
 };
 
@@ -296,14 +294,14 @@ void TestHubSources::reloadReplacesSources() {
     QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"B", "2"}, {"P", "-7"}}), Wait);
 
     // A faulty file changes nothing: the sources keep feeding the last good tags.
-    QVERIFY(!hub.WriteTags(b + "P\tmodbus\tdevice=plc9\n").isEmpty());
+    const QString tags = hub.WriteTags(b + "P\tmodbus\tdevice=plc9\n");
+    QVERIFY(!tags.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("refused; keeping the tags")), Wait);
     QVERIFY(broker.Publish(QStringLiteral("b"), "3", true));
     QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"B", "3"}, {"P", "-7"}}), Wait);
     QCOMPARE(hub.Stop(), 0);
-    QVERIFY2(
-        hub.Log().contains(hub.TagFile() + QStringLiteral(": line 4: unknown device \"plc9\"")),
-        qPrintable(hub.Log()));
+    QVERIFY2(hub.Log().contains(tags + QStringLiteral(": line 4: unknown device \"plc9\"")),
+             qPrintable(hub.Log()));
 }
 
 QTEST_GUILESS_MAIN(TestHubSources)

@@ -4,7 +4,7 @@
 
 #include "../hub_process.h"
 
-#include <QDir>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
@@ -12,7 +12,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <csignal>
 #include <unistd.h>
