@@ -92,9 +92,6 @@ public:
     void SetChildSetup(std::function<void()> setup) {
         process_.setChildProcessModifier(std::move(setup));
     }
-    void SetEnvironment(const QProcessEnvironment& environment) {
-        process_.setProcessEnvironment(environment);
-    }
     qint64 pid() const { return process_.processId(); }
     quint16 port() const { return port_; }
     const QString& name() const { return name_; }

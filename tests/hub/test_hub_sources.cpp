@@ -14,16 +14,38 @@ using testservers::Mosquitto;
 
 namespace {
 
-// The GETVALUES answer as name -> value.
-QMap<QString, QString> Values(SVComSrvClass& reader) {
-    QMap<QString, QString> values;
-    const QString answer = reader.ReadInputFile(QStringLiteral("HUB:GETVALUES"));
-    for (const QString& entry : answer.split(QLatin1Char('\t'), Qt::SkipEmptyParts)) {
-        const qsizetype comma = entry.indexOf(QLatin1Char(','));
-        values.insert(entry.left(comma), entry.mid(comma + 1));
+using Map = QMap<QString, QString>;
+
+// Long enough for a server or the hub to start or reconnect on a loaded machine.
+constexpr int Wait = 20000;
+
+// The hub on a tag file of its own, read over the wire as the wizard does.
+class TagHub : public HubProcess {
+public:
+    // Starts the hub on `tags`; false when it did not start.
+    bool StartOn(const QByteArray& tags) {
+        const QString path = WriteTags(tags);
+        if (path.isEmpty() || !Start({QStringLiteral("--tags"), path}))
+            return false;
+        reader_ = std::make_unique<SVComSrvClass>(name());
+        return true;
     }
-    return values;
-}
+
+    // The GETVALUES answer as name -> value.
+    Map Values() {
+        Map values;
+        const QString answer = reader_->ReadInputFile(QStringLiteral("HUB:GETVALUES"));
+        for (const QString& entry : answer.split(QLatin1Char('\t'), Qt::SkipEmptyParts)) {
+            const qsizetype comma = entry.indexOf(QLatin1Char(','));
+            values.insert(entry.left(comma), entry.mid(comma + 1));
+        }
+        return values;
+    }
+    QString Value(const char* tag) { return Values().value(QLatin1String(tag)); }
+
+private:
+    std::unique_ptr<SVComSrvClass> reader_;
+};
 
 #define REQUIRE_PROGRAM(found, what)                                                               \
     if (!(found))                                                                                  \
@@ -36,8 +58,7 @@ class TestHubSources : public QObject {
 
 private slots:
     void mqttTagsFollowTheBroker();
-    void mqttWrongPasswordIsLogged();
-    void mqttOverTls();
+    void mqttCredentialsAndTls();
     void modbusDecodesEveryTypeAndOrder();
     void deadDeviceGoesEmptyOthersKeepUpdating();
     void reloadReplacesSources();
@@ -51,52 +72,39 @@ void TestHubSources::mqttTagsFollowTheBroker() {
     QVERIFY(broker.Publish(QStringLiteral("site/boiler"), R"({"data": {"temp": 71.26}})", true));
     QVERIFY(broker.Publish(QStringLiteral("site/state"), "RUNNING, line 3", true));
 
-    HubProcess hub;
-    const QString tags =
-        hub.WriteTags("plant\tbroker\thost=127.0.0.1 port=" + QByteArray::number(broker.port()) +
-                      " keepalive=5\n"
-                      "Boiler Temp\tmqtt\tbroker=plant topic=site/boiler "
-                      "json=data.temp decimals=1\n"
-                      "Boiler Temp F\tmqtt\tbroker=plant topic=site/boiler "
-                      "json=data.temp decimals=0 scale=1.8 offset=32\n"
-                      "Line State\tmqtt\tbroker=plant topic=site/state\n"
-                      "Bags\tmqtt\tbroker=plant topic=site/bags decimals=0 stale=2\n"
-                      "Sim\ttext\tsimulated\n");
-    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
-    SVComSrvClass reader(hub.name());
-
-    using Map = QMap<QString, QString>;
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader),
-                              (Map{{"Boiler Temp", "71.3"},
-                                   {"Boiler Temp F", "160"},
-                                   {"Line State", "RUNNING, line 3"},
-                                   {"Bags", ""},
-                                   {"Sim", "simulated"}}),
-                              20000);
+    TagHub hub;
+    QVERIFY(hub.StartOn("plant\tbroker\thost=127.0.0.1 port=" + QByteArray::number(broker.port()) +
+                        " keepalive=5\n"
+                        "Boiler Temp\tmqtt\tbroker=plant topic=site/boiler "
+                        "json=data.temp decimals=1\n"
+                        "Boiler Temp F\tmqtt\tbroker=plant topic=site/boiler "
+                        "json=data.temp decimals=0 scale=1.8 offset=32\n"
+                        "Line State\tmqtt\tbroker=plant topic=site/state\n"
+                        "Bags\tmqtt\tbroker=plant topic=site/bags decimals=0 stale=2\n"
+                        "Sim\ttext\tsimulated\n"));
+    Map expected{{"Boiler Temp", "71.3"},
+                 {"Boiler Temp F", "160"},
+                 {"Line State", "RUNNING, line 3"},
+                 {"Bags", ""},
+                 {"Sim", "simulated"}};
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), expected, Wait);
     // Two tags read one topic; the hub subscribes to it once.
     QCOMPARE(broker.Log().count(QStringLiteral(" 0 site/boiler\n")), 1);
     QVERIFY(broker.Publish(QStringLiteral("site/bags"), "41.6"));
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Bags")), QStringLiteral("42"),
-                              20000);
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Bags"), QStringLiteral("42"), Wait);
     // Not updated for longer than its 2 s staleness time: empty, while the others stay.
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Bags")), QString(), 20000);
-    QCOMPARE(Values(reader).value(QStringLiteral("Boiler Temp")), QStringLiteral("71.3"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), expected, Wait);
 
     // The broker goes away: its tags go empty, the hub keeps answering.
     broker.Stop();
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader),
-                              (Map{{"Boiler Temp", ""},
-                                   {"Boiler Temp F", ""},
-                                   {"Line State", ""},
-                                   {"Bags", ""},
-                                   {"Sim", "simulated"}}),
-                              20000);
+    for (const char* tag : {"Boiler Temp", "Boiler Temp F", "Line State"})
+        expected[QLatin1String(tag)].clear();
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), expected, Wait);
     // ... and comes back on the same port: the hub reconnects and subscribes again.
     QVERIFY(broker.Start());
-    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral(" is back")), 40000);
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral(" is back")), 2 * Wait);
     QVERIFY(broker.Publish(QStringLiteral("site/boiler"), R"({"data": {"temp": -3}})", true));
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Boiler Temp")),
-                              QStringLiteral("-3.0"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Boiler Temp"), QStringLiteral("-3.0"), Wait);
 
     QCOMPARE(hub.Stop(), 0);
     const QString log = hub.Log();
@@ -104,73 +112,47 @@ void TestHubSources::mqttTagsFollowTheBroker() {
     QCOMPARE(log.count(QStringLiteral(" is back")), 1);
 }
 
-void TestHubSources::mqttWrongPasswordIsLogged() {
-    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
-    Mosquitto broker;
-    QVERIFY(broker.Start(QStringLiteral("plant"), QStringLiteral("Right-Horse-7")));
-    QVERIFY(broker.Publish(QStringLiteral("t"), "5", true,
-                           {QStringLiteral("-u"), QStringLiteral("plant"), QStringLiteral("-P"),
-                            QStringLiteral("Right-Horse-7")}));
-
-    HubProcess hub;
-    const QByteArray port = QByteArray::number(broker.port());
-    const QString tags = hub.WriteTags("wrong\tbroker\tport=" + port +
-                                       " user=plant password=Xyzzy-42\n"
-                                       "right\tbroker\tport=" +
-                                       port +
-                                       " user=plant passwordenv=SVC_TEST_BROKER_PASSWORD\n"
-                                       "Refused\tmqtt\tbroker=wrong topic=t\n"
-                                       "Accepted\tmqtt\tbroker=right topic=t\n");
-    qputenv("SVC_TEST_BROKER_PASSWORD", "Right-Horse-7");
-    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
-    qunsetenv("SVC_TEST_BROKER_PASSWORD");
-    SVComSrvClass reader(hub.name());
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Accepted")), QStringLiteral("5"),
-                              20000);
-    QCOMPARE(Values(reader).value(QStringLiteral("Refused")), QString());
-    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("refused the connection")), 20000);
-    QCOMPARE(hub.Stop(), 0);
-    const QString log = hub.Log();
-    QVERIFY2(log.contains(QStringLiteral("broker wrong (127.0.0.1:%1) refused the connection: "
-                                         "Connection Refused: not authorised.")
-                              .arg(broker.port())),
-             qPrintable(log));
-    QVERIFY2(!log.contains(QStringLiteral("Xyzzy")) && !log.contains(QStringLiteral("Horse")),
-             qPrintable(log));
-}
-
-void TestHubSources::mqttOverTls() {
+// One broker that takes TLS only and one user with a password. Reached with the right CA and
+// password the tags fill; a wrong password, trusting another CA only, or no TLS at all
+// (each with the right password) leave them empty, and the log says why without the password.
+void TestHubSources::mqttCredentialsAndTls() {
     REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
     REQUIRE_PROGRAM(!testservers::Program(QStringLiteral("openssl")).isEmpty(), "openssl");
     Mosquitto broker;
     QVERIFY(broker.MakeTls());
-    QVERIFY(broker.Start());
-    QVERIFY(broker.Publish(QStringLiteral("secure/t"), "7.5", true));
+    QVERIFY(broker.Start(QStringLiteral("plant"), QStringLiteral("Right-Horse-7")));
+    QVERIFY(broker.Publish(QStringLiteral("t"), "7.5", true,
+                           {QStringLiteral("-u"), QStringLiteral("plant"), QStringLiteral("-P"),
+                            QStringLiteral("Right-Horse-7")}));
 
-    HubProcess hub;
-    const QByteArray port = QByteArray::number(broker.port());
-    // The same broker through TLS with its CA; with a file that vouches for no CA; and
-    // without TLS, which it does not speak.
-    const QString tags = hub.WriteTags("tls\tbroker\tport=" + port +
-                                       " cafile=" + QFile::encodeName(broker.CaFile()) +
-                                       "\nwrongca\tbroker\tport=" + port +
-                                       " cafile=" + QFile::encodeName(broker.ServerCertificate()) +
-                                       "\nplain\tbroker\tport=" + port +
-                                       "\n"
-                                       "Secure\tmqtt\tbroker=tls topic=secure/t decimals=1\n"
-                                       "Untrusted\tmqtt\tbroker=wrongca topic=secure/t decimals=1\n"
-                                       "Plain\tmqtt\tbroker=plain topic=secure/t decimals=1\n");
-    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
-    SVComSrvClass reader(hub.name());
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Secure")), QStringLiteral("7.5"),
-                              20000);
-    const QString untrusted = QStringLiteral("broker wrongca (127.0.0.1:%1): ").arg(broker.port());
-    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(untrusted), 20000);
-    QCOMPARE(Values(reader).value(QStringLiteral("Untrusted")), QString());
-    QCOMPARE(Values(reader).value(QStringLiteral("Plain")), QString());
+    TagHub hub;
+    const QByteArray at = " port=" + QByteArray::number(broker.port()) + " user=plant ";
+    const QByteArray ca = "cafile=" + QFile::encodeName(broker.CaFile());
+    const QByteArray right = " passwordenv=SVC_TEST_BROKER_PASSWORD\n";
+    qputenv("SVC_TEST_BROKER_PASSWORD", "Right-Horse-7");
+    QVERIFY(hub.StartOn("right\tbroker\t" + at + ca + right + "wrong\tbroker\t" + at + ca +
+                        " password=Xyzzy-42\n"
+                        "wrongca\tbroker\t" +
+                        at + "cafile=" + QFile::encodeName(broker.OtherCaFile()) + right +
+                        "plain\tbroker\t" + at + right +
+                        "Accepted\tmqtt\tbroker=right topic=t decimals=1\n"
+                        "Refused\tmqtt\tbroker=wrong topic=t\n"
+                        "Untrusted\tmqtt\tbroker=wrongca topic=t\n"
+                        "Plain\tmqtt\tbroker=plain topic=t\n"));
+    qunsetenv("SVC_TEST_BROKER_PASSWORD");
+    const QString refused = QStringLiteral("broker wrong (127.0.0.1:%1) refused the connection: "
+                                           "Connection Refused: not authorised.")
+                                .arg(broker.port());
+    const QString untrusted =
+        QStringLiteral("broker wrongca (127.0.0.1:%1): OpenSSL Error").arg(broker.port());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(refused) && hub.Log().contains(untrusted), Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        hub.Values(), (Map{{"Accepted", "7.5"}, {"Refused", ""}, {"Untrusted", ""}, {"Plain", ""}}),
+        Wait);
     QCOMPARE(hub.Stop(), 0);
-    QVERIFY2(hub.Log().contains(untrusted + QStringLiteral("OpenSSL Error")),
-             qPrintable(hub.Log()));
+    const QString log = hub.Log();
+    QVERIFY2(!log.contains(QStringLiteral("Xyzzy")) && !log.contains(QStringLiteral("Horse")),
+             qPrintable(log));
 }
 
 void TestHubSources::modbusDecodesEveryTypeAndOrder() {
@@ -190,112 +172,95 @@ void TestHubSources::modbusDecodesEveryTypeAndOrder() {
         {"int64", -9007199254740993LL, 0, "-9007199254740993"},
         {"float64", 1234.5678, 3, "1234.568"},
     };
-    QVariantList entries;
-    QByteArray file = "plc\tdevice\tport=%PORT% unit=3 poll=0.2 timeout=2\n";
-    QMap<QString, QString> expected;
+    // Scaling, a coil, a coil never written and a discrete input; then every type in every
+    // word order, alternating the two register tables so that both are read.
+    QVariantList entries{
+        QVariantMap{{"table", "holding"}, {"address", 500}, {"type", "uint16"}, {"value", 1000}},
+        QVariantMap{{"table", "coil"}, {"address", 7}, {"value", true}},
+        QVariantMap{{"table", "discrete"}, {"address", 9}, {"value", true}}};
+    ModbusDevice device;
+    QByteArray file = "plc\tdevice\tport=" + QByteArray::number(device.port()) +
+                      " unit=3 poll=0.2 timeout=2\n"
+                      "Scaled\tmodbus\tdevice=plc address=500 scale=0.1 offset=-5 decimals=1\n"
+                      "Coil 7\tmodbus\tdevice=plc table=coil address=7\n"
+                      "Coil 8\tmodbus\tdevice=plc table=coil address=8\n"
+                      "Input 9\tmodbus\tdevice=plc table=discrete address=9\n";
+    Map expected{{"Scaled", "95.0"}, {"Coil 7", "1"}, {"Coil 8", "0"}, {"Input 9", "1"}};
     int address = 0;
     for (const Kind& kind : kinds)
         for (const char* order : {"ABCD", "DCBA", "BADC", "CDAB"}) {
-            // Alternate tables so both register tables are read.
-            const QString table = address % 8 ? QStringLiteral("holding") : QStringLiteral("input");
+            const QByteArray table = address % 8 ? "holding" : "input";
             entries << QVariantMap{{"table", table},
                                    {"address", address},
                                    {"type", kind.type},
                                    {"order", order},
                                    {"value", kind.value}};
-            const QString name = QStringLiteral("%1 %2").arg(kind.type, order);
-            file += QStringLiteral("%1\tmodbus\tdevice=plc table=%2 address=%3 type=%4 order=%5 "
-                                   "decimals=%6\n")
-                        .arg(name, table)
-                        .arg(address)
-                        .arg(kind.type, order)
-                        .arg(kind.decimals)
-                        .toUtf8();
-            expected.insert(name, QString::fromLatin1(kind.text));
+            const QByteArray name = kind.type + QByteArray(" ") + order;
+            file += name + "\tmodbus\tdevice=plc table=" + table +
+                    " address=" + QByteArray::number(address) + " type=" + kind.type +
+                    " order=" + order + " decimals=" + QByteArray::number(kind.decimals) + '\n';
+            expected.insert(QString::fromLatin1(name), QString::fromLatin1(kind.text));
             address += 4;
         }
-    entries << QVariantMap{{"table", "holding"},
-                           {"address", 500},
-                           {"type", "uint16"},
-                           {"value", 1000}}
-            << QVariantMap{{"table", "coil"}, {"address", 7}, {"value", true}}
-            << QVariantMap{{"table", "discrete"}, {"address", 9}, {"value", true}};
-    file += "Scaled\tmodbus\tdevice=plc address=500 scale=0.1 offset=-5 decimals=1\n"
-            "Coil 7\tmodbus\tdevice=plc table=coil address=7\n"
-            "Coil 8\tmodbus\tdevice=plc table=coil address=8\n"
-            "Input 9\tmodbus\tdevice=plc table=discrete address=9\n";
-    expected.insert(QStringLiteral("Scaled"), QStringLiteral("95.0"));
-    expected.insert(QStringLiteral("Coil 7"), QStringLiteral("1"));
-    expected.insert(QStringLiteral("Coil 8"), QStringLiteral("0"));
-    expected.insert(QStringLiteral("Input 9"), QStringLiteral("1"));
 
-    ModbusDevice device;
     QVERIFY(device.Start({{QStringLiteral("3"), entries}}));
-    HubProcess hub;
-    const QString tags = hub.WriteTags(file.replace("%PORT%", QByteArray::number(device.port())));
-    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
-    SVComSrvClass reader(hub.name());
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), expected, 20000);
+    TagHub hub;
+    QVERIFY(hub.StartOn(file));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), expected, Wait);
     QCOMPARE(hub.Stop(), 0);
     QVERIFY2(!hub.Log().contains(QStringLiteral("cannot read")), qPrintable(hub.Log()));
 }
 
 void TestHubSources::deadDeviceGoesEmptyOthersKeepUpdating() {
     REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
-    const QVariantList entries{
-        QVariantMap{{"table", "holding"}, {"address", 0}, {"type", "uint16"}, {"value", 11}}};
+    const QVariantMap units{
+        {QStringLiteral("1"),
+         QVariantList{QVariantMap{
+             {"table", "holding"}, {"address", 0}, {"type", "uint16"}, {"value", 11}}}}};
     ModbusDevice dying;
     ModbusDevice living;
-    QVERIFY(dying.Start({{QStringLiteral("1"), entries}}));
-    QVERIFY(living.Start({{QStringLiteral("1"), entries}}));
-    HubProcess hub;
-    const int timeoutMs = 1500;
-    const QString tags = hub.WriteTags("dying\tdevice\tport=" + QByteArray::number(dying.port()) +
-                                       " poll=0.1 timeout=1.5\n"
-                                       "living\tdevice\tport=" +
-                                       QByteArray::number(living.port()) +
-                                       // a long time-out: a busy machine must not make it look dead
-                                       " poll=0.1 timeout=10\n"
-                                       "Dying Value\tmodbus\tdevice=dying address=0\n"
-                                       "Dying Tick\tmodbus\tdevice=dying address=9000\n"
-                                       "Living Value\tmodbus\tdevice=living address=0\n"
-                                       "Living Tick\tmodbus\tdevice=living address=9000\n");
-    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
-    SVComSrvClass reader(hub.name());
-    QTRY_VERIFY_WITH_TIMEOUT(!Values(reader).value(QStringLiteral("Dying Tick")).isEmpty() &&
-                                 !Values(reader).value(QStringLiteral("Living Tick")).isEmpty(),
-                             20000);
+    QVERIFY(dying.Start(units));
+    QVERIFY(living.Start(units));
+    TagHub hub;
+    QVERIFY(hub.StartOn("dying\tdevice\tport=" + QByteArray::number(dying.port()) +
+                        " poll=0.1 timeout=1.5\n"
+                        "living\tdevice\tport=" +
+                        QByteArray::number(living.port()) +
+                        // a long time-out: a busy machine must not make it look dead
+                        " poll=0.1 timeout=10\n"
+                        "Dying Value\tmodbus\tdevice=dying address=0\n"
+                        "Dying Tick\tmodbus\tdevice=dying address=9000\n"
+                        "Living Value\tmodbus\tdevice=living address=0\n"
+                        "Living Tick\tmodbus\tdevice=living address=9000\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !hub.Value("Dying Tick").isEmpty() && !hub.Value("Living Tick").isEmpty(), Wait);
 
     // A hung device: the connection stays, the answers stop. Its tags go empty within its
-    // time-out (plus a poll, the round trip and room for a loaded machine), the other
+    // 1.5 s time-out (plus a poll, the round trip and room for a loaded machine), the other
     // device's go on.
     dying.Freeze();
     QElapsedTimer clock;
     clock.start();
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")), QString(),
-                              20000);
-    QVERIFY2(clock.elapsed() < timeoutMs + 1000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(Values(reader).value(QStringLiteral("Dying Tick")), QString());
-    const QString tick = Values(reader).value(QStringLiteral("Living Tick"));
-    QTRY_VERIFY_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Living Tick")) != tick, 5000);
-    QCOMPARE(Values(reader).value(QStringLiteral("Living Value")), QStringLiteral("11"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Dying Value"), QString(), Wait);
+    QVERIFY2(clock.elapsed() < 1500 + 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(hub.Value("Dying Tick"), QString());
+    const QString tick = hub.Value("Living Tick");
+    QTRY_VERIFY(hub.Value("Living Tick") != tick);
+    QCOMPARE(hub.Value("Living Value"), QStringLiteral("11"));
     dying.Thaw();
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")),
-                              QStringLiteral("11"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Dying Value"), QStringLiteral("11"), 30000);
 
     // A device that dies closes its connection; its tags go empty as well.
     dying.Stop(true);
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")), QString(), 5000);
+    QTRY_COMPARE(hub.Value("Dying Value"), QString());
     // The device comes back on its port: its tags fill again, one line each way.
-    QVERIFY(dying.Start({{QStringLiteral("1"), entries}}));
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader).value(QStringLiteral("Dying Value")),
-                              QStringLiteral("11"), 30000);
+    QVERIFY(dying.Start(units));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Dying Value"), QStringLiteral("11"), 30000);
     QCOMPARE(hub.Stop(), 0);
     const QString log = hub.Log();
-    QCOMPARE(
-        log.count(QStringLiteral("device dying (127.0.0.1:%1) is unreachable").arg(dying.port())),
-        2);
-    QCOMPARE(log.count(QStringLiteral("device dying (127.0.0.1:%1) is back").arg(dying.port())), 2);
+    const QString dyingAt = QStringLiteral("device dying (127.0.0.1:%1) ").arg(dying.port());
+    QCOMPARE(log.count(dyingAt + QStringLiteral("is unreachable")), 2);
+    QCOMPARE(log.count(dyingAt + QStringLiteral("is back")), 2);
     // The living device only ever connected.
     QCOMPARE(log.count(QStringLiteral("device living")), 1);
     QVERIFY2(
@@ -319,26 +284,21 @@ void TestHubSources::reloadReplacesSources() {
                                "\nplc\tdevice\tport=" + QByteArray::number(device.port()) +
                                " poll=0.1\n";
 
-    HubProcess hub;
-    const QString tags = hub.WriteTags(sources + "A\tmqtt\tbroker=site topic=a\n");
-    QVERIFY(hub.Start({QStringLiteral("--tags"), tags}));
-    SVComSrvClass reader(hub.name());
-    using Map = QMap<QString, QString>;
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), (Map{{"A", "1"}}), 20000);
+    TagHub hub;
+    QVERIFY(hub.StartOn(sources + "A\tmqtt\tbroker=site topic=a\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"A", "1"}}), Wait);
 
     // The running sources are stopped and the new file's started.
-    QVERIFY(!hub.WriteTags(sources + "B\tmqtt\tbroker=site topic=b\n"
-                                     "P\tmodbus\tdevice=plc address=0 type=int16\n")
-                 .isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), (Map{{"B", "2"}, {"P", "-7"}}), 20000);
+    const QByteArray b = sources + "B\tmqtt\tbroker=site topic=b\n";
+    QVERIFY(!hub.WriteTags(b + "P\tmodbus\tdevice=plc address=0 type=int16\n").isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"B", "2"}, {"P", "-7"}}), Wait);
 
     // A faulty file changes nothing: the sources keep feeding the last good tags.
-    QVERIFY(!hub.WriteTags(sources + "B\tmqtt\tbroker=site topic=b\nP\tmodbus\tdevice=plc9\n")
-                 .isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("refused; keeping the tags")),
-                             20000);
+    const QString tags = hub.WriteTags(b + "P\tmodbus\tdevice=plc9\n");
+    QVERIFY(!tags.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("refused; keeping the tags")), Wait);
     QVERIFY(broker.Publish(QStringLiteral("b"), "3", true));
-    QTRY_COMPARE_WITH_TIMEOUT(Values(reader), (Map{{"B", "3"}, {"P", "-7"}}), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"B", "3"}, {"P", "-7"}}), Wait);
     QCOMPARE(hub.Stop(), 0);
     QVERIFY2(hub.Log().contains(tags + QStringLiteral(": line 4: unknown device \"plc9\"")),
              qPrintable(hub.Log()));

@@ -2,7 +2,9 @@
 // Real third-party servers for the hub's tests: the Mosquitto broker and a pymodbus device,
 // each started on a free loopback port with generated configuration and stopped again.
 
-#include <QDir>
+#include "../hub_process.h"
+
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
@@ -10,7 +12,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <csignal>
 #include <unistd.h>
@@ -25,29 +26,24 @@ inline quint16 FreePort() {
     return probe.serverPort();
 }
 
-inline bool Accepts(quint16 port) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(200);
-}
-
 inline QString Program(const QString& name) {
     return QStandardPaths::findExecutable(
         name, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin")});
 }
 
-inline QString Python() {
-    return QStringLiteral("/usr/bin/python3");
+// Runs a command-line tool to its end; true when it succeeded.
+inline bool RunTool(const QString& program, const QStringList& arguments) {
+    QProcess tool;
+    tool.start(program, arguments);
+    return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit &&
+           tool.exitCode() == 0;
 }
+
+inline const QString Python = QStringLiteral("/usr/bin/python3");
 
 // True when Debian's python has pymodbus.
 inline bool HasPymodbus() {
-    if (!QFile::exists(Python()))
-        return false;
-    QProcess probe;
-    probe.start(Python(), {QStringLiteral("-c"), QStringLiteral("import pymodbus.server")});
-    return probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit &&
-           probe.exitCode() == 0;
+    return RunTool(Python, {QStringLiteral("-c"), QStringLiteral("import pymodbus.server")});
 }
 
 // A server process that listens on `port` once started.
@@ -59,7 +55,6 @@ public:
     ~Server() { Stop(); }
 
     quint16 port() const { return port_; }
-    const QTemporaryDir& dir() const { return dir_; }
 
     // Starts `program` and waits until it accepts connections on port().
     bool Run(const QString& program, const QStringList& arguments) {
@@ -76,7 +71,9 @@ public:
                 qWarning("%s", qPrintable(Output()));
                 return false;
             }
-            if (Accepts(port_))
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port_);
+            if (probe.waitForConnected(200))
                 return true;
             process_.waitForReadyRead(100);
         }
@@ -113,40 +110,24 @@ class Mosquitto : public Server {
 public:
     static QString Binary() { return Program(QStringLiteral("mosquitto")); }
 
-    // Makes a CA and a certificate for 127.0.0.1 signed by it; the next Start() then serves
-    // TLS only. Returns false when openssl fails.
+    // Makes a certificate for 127.0.0.1 that is its own CA, and another CA that has signed
+    // nothing; the next Start() then serves TLS only. Returns false when openssl fails.
     bool MakeTls() {
-        const QString ext = dir_.filePath(QStringLiteral("server.ext"));
-        QFile file(ext);
-        if (!file.open(QIODevice::WriteOnly) || file.write("subjectAltName=IP:127.0.0.1\n") < 0)
-            return false;
-        file.close();
-        const QString openssl = Program(QStringLiteral("openssl"));
-        const QStringList ec{
-            QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-        const QList<QStringList> steps{
-            QStringList{"req", "-x509"} + ec +
-                QStringList{"-keyout", Path("ca.key"), "-out", CaFile(), "-days", "2", "-subj",
-                            "/CN=svc-test-ca"},
-            QStringList{"req"} + ec +
-                QStringList{"-keyout", Path("server.key"), "-out", Path("server.csr"), "-subj",
-                            "/CN=127.0.0.1"},
-            QStringList{"x509", "-req", "-in", Path("server.csr"), "-CA", CaFile(), "-CAkey",
-                        Path("ca.key"), "-CAcreateserial", "-out", Path("server.pem"), "-days", "2",
-                        "-extfile", ext}};
-        for (const QStringList& step : steps) {
-            QProcess tool;
-            tool.start(openssl, step);
-            if (!tool.waitForFinished(30000) || tool.exitCode() != 0)
+        for (const char* name : {"server", "other"}) {
+            if (!RunTool(Program(QStringLiteral("openssl")),
+                         {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                          "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", Path(name) + ".key",
+                          "-out", Path(name) + ".pem", "-days", "2", "-subj",
+                          QStringLiteral("/CN=svc-test-%1").arg(name), "-addext",
+                          "subjectAltName=IP:127.0.0.1"}))
                 return false;
         }
         tls_ = true;
         return true;
     }
-    QString CaFile() const { return Path("ca.pem"); }
-    // The broker's own certificate: no CA, so a client that trusts only it must refuse.
-    QString ServerCertificate() const { return Path("server.pem"); }
+    QString CaFile() const { return Path("server.pem"); }
+    // Another CA's certificate: a client that trusts only it must refuse the broker.
+    QString OtherCaFile() const { return Path("other.pem"); }
 
     // Starts the broker; with a user, only that user and password may connect.
     bool Start(const QString& user = {}, const QString& password = {}) {
@@ -162,24 +143,19 @@ public:
             config += "user root\n";
         if (tls_)
             config += "cafile " + QFile::encodeName(CaFile()) + "\ncertfile " +
-                      QFile::encodeName(Path("server.pem")) + "\nkeyfile " +
+                      QFile::encodeName(CaFile()) + "\nkeyfile " +
                       QFile::encodeName(Path("server.key")) + "\n";
         if (user.isEmpty()) {
             config += "allow_anonymous true\n";
         } else {
             const QString passwords = dir_.filePath(QStringLiteral("passwords"));
-            QProcess tool;
-            tool.start(Program(QStringLiteral("mosquitto_passwd")),
-                       {QStringLiteral("-c"), QStringLiteral("-b"), passwords, user, password});
-            if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
+            if (!RunTool(Program(QStringLiteral("mosquitto_passwd")),
+                         {QStringLiteral("-c"), QStringLiteral("-b"), passwords, user, password}))
                 return false;
             config += "allow_anonymous false\npassword_file " + QFile::encodeName(passwords) + '\n';
         }
-        QFile file(dir_.filePath(QStringLiteral("mosquitto.conf")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size())
-            return false;
-        file.close();
-        return Run(Binary(), {QStringLiteral("-c"), file.fileName()});
+        const QString path = dir_.filePath(QStringLiteral("mosquitto.conf"));
+        return WriteFile(path, config) && Run(Binary(), {QStringLiteral("-c"), path});
     }
 
     // The broker's log file; it logs each subscription as "CLIENT QOS TOPIC".
@@ -200,10 +176,7 @@ public:
             arguments << QStringLiteral("-r");
         if (tls_)
             arguments << QStringLiteral("--cafile") << CaFile();
-        QProcess client;
-        client.start(Program(QStringLiteral("mosquitto_pub")), arguments + extra);
-        return client.waitForFinished(20000) && client.exitStatus() == QProcess::NormalExit &&
-               client.exitCode() == 0;
+        return RunTool(Program(QStringLiteral("mosquitto_pub")), arguments + extra);
     }
 
 private:
@@ -216,14 +189,10 @@ public:
     // Starts a device holding `units` (see modbus_server.py for the shape).
     bool Start(const QVariantMap& units) {
         const QString contents = dir_.filePath(QStringLiteral("device.json"));
-        QFile file(contents);
-        const QByteArray json =
-            QJsonDocument::fromVariant(QVariantMap{{QStringLiteral("units"), units}}).toJson();
-        if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
-            return false;
-        file.close();
-        return Run(Python(), {QStringLiteral(SVC_TEST_SERVERS_DIR "/modbus_server.py"),
-                              QString::number(port_), contents});
+        const QVariantMap json{{QStringLiteral("units"), units}};
+        return WriteFile(contents, QJsonDocument::fromVariant(json).toJson()) &&
+               Run(Python, {QStringLiteral(SVC_TEST_SERVERS_DIR "/modbus_server.py"),
+                            QString::number(port_), contents});
     }
 };
 
