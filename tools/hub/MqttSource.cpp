@@ -88,12 +88,18 @@ MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, LiveValues&
 }
 
 MqttSource::~MqttSource() {
-    if (mosq_) {
-        mosquitto_disconnect(mosq_);
-        if (looping_)
-            mosquitto_loop_stop(mosq_, false);
-        mosquitto_destroy(mosq_);
+    if (!mosq_)
+        return;
+    {
+        std::lock_guard lock(stopMutex_);
+        stopping_ = true;
     }
+    stopWake_.notify_all();
+    // Sends DISCONNECT when connected, which also wakes the network loop at once.
+    mosquitto_disconnect(mosq_);
+    if (network_.joinable())
+        network_.join();
+    mosquitto_destroy(mosq_);
 }
 
 QString MqttSource::Where() const {
@@ -117,7 +123,6 @@ void MqttSource::Start() {
     mosquitto_disconnect_callback_set(mosq_, &MqttSource::OnDisconnect);
     mosquitto_message_callback_set(mosq_, &MqttSource::OnMessage);
     mosquitto_log_callback_set(mosq_, &MqttSource::OnLog);
-    mosquitto_reconnect_delay_set(mosq_, 1, 30, true);
     if (!broker_.user.isEmpty() || !broker_.password.isEmpty())
         mosquitto_username_pw_set(
             mosq_, broker_.user.toUtf8().constData(),
@@ -135,24 +140,57 @@ void MqttSource::Start() {
             return;
         }
     }
-    const int rc = mosquitto_connect_async(mosq_, broker_.host.toUtf8().constData(), broker_.port,
-                                           broker_.keepAliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        online_ = false;
-        const QString why = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno))
-                                                 : QString::fromUtf8(mosquitto_strerror(rc));
-        lastProblem_ = why;
-        log_(Where() + QStringLiteral(" is unreachable: ") + why);
+    // The packets this thread queues (the DISCONNECT at the end) are sent by the network thread.
+    mosquitto_threaded_set(mosq_, true);
+    network_ = std::thread([this] { NetworkLoop(); });
+}
+
+// The library's own loop gives up for good after some failures: a TLS handshake that fails, a
+// host name that does not resolve, a reply that is not MQTT. A plant's broker recovers from
+// each of these (a certificate is renewed, the name server comes back), so this loop tries
+// again after every failure, waiting 1 s, 2 s, 4 s and so on up to 30 s. Connecting is
+// asynchronous, so a broker that accepts the connection and then says nothing holds up
+// neither this loop nor the hub's shutdown; the keep-alive time ends such an attempt.
+void MqttSource::NetworkLoop() {
+    int rc = Connect(true);
+    while (!stopping_) {
+        if (rc != MOSQ_ERR_SUCCESS) {
+            // The attempt failed at once: the name does not resolve, or nothing listens.
+            Post({Event::Kind::Unreachable, rc, nullptr,
+                  rc == MOSQ_ERR_ERRNO ? QByteArray(strerror(errno))
+                                       : QByteArray(mosquitto_strerror(rc))});
+        } else if (mosquitto_loop(mosq_, 100, 1) == MOSQ_ERR_SUCCESS) {
+            // 100 ms at most, so a stop is seen in time even while a connection is pending.
+            continue;
+        }
+        if (WaitOrStop(retryDelay_))
+            break;
+        retryDelay_ = std::min(retryDelay_ * 2, std::chrono::seconds(30));
+        rc = Connect(false);
     }
-    // The loop thread connects (again) with back-off until the client is destroyed.
-    looping_ = mosquitto_loop_start(mosq_) == MOSQ_ERR_SUCCESS;
-    if (!looping_)
-        log_(Where() + QStringLiteral(": cannot start the network thread"));
+}
+
+int MqttSource::Connect(bool first) {
+    // libmosquitto sets up its TLS state the first time a TLS client connects, and not safely
+    // for two threads at once, so TLS clients connect one at a time.
+    static std::mutex tlsConnect;
+    std::unique_lock lock(tlsConnect, std::defer_lock);
+    if (!broker_.caFile.isEmpty())
+        lock.lock();
+    return first ? mosquitto_connect_async(mosq_, broker_.host.toUtf8().constData(), broker_.port,
+                                           broker_.keepAliveSeconds)
+                 : mosquitto_reconnect_async(mosq_);
+}
+
+bool MqttSource::WaitOrStop(std::chrono::seconds delay) {
+    std::unique_lock lock(stopMutex_);
+    return stopWake_.wait_for(lock, delay, [this] { return stopping_.load(); });
 }
 
 void MqttSource::OnConnect(mosquitto* mosq, void* self, int code) {
     auto* source = static_cast<MqttSource*>(self);
     if (code == 0) {
+        source->retryDelay_ = std::chrono::seconds(1);
         // Subscribed on every (re)connection: a clean session forgets subscriptions.
         std::vector<char*> topics;
         for (const QByteArray& topic : source->topics_)
@@ -240,6 +278,14 @@ void MqttSource::Handle(const Event& event) {
         online_ = false;
         return;
     }
+    case Event::Kind::Unreachable:
+        // Reported for the first attempt only; later ones fail alike until the broker is back.
+        if (!online_.has_value()) {
+            lastProblem_ = QString::fromLocal8Bit(event.payload);
+            log_(Where() + QStringLiteral(" is unreachable: ") + lastProblem_);
+        }
+        online_ = false;
+        return;
     case Event::Kind::Disconnected:
         ClearAll();
         if (online_ == true)

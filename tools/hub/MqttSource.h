@@ -1,15 +1,19 @@
 #pragma once
-// Reads the tags of one MQTT broker through libmosquitto. The library's network loop runs on
-// its own thread (it also reconnects, with back-off); what it receives is handed over in
+// Reads the tags of one MQTT broker through libmosquitto. The network loop runs on a thread of
+// its own, which connects and reconnects with back-off; what it receives is handed over in
 // batches to the hub's event loop, where the values are stored.
 
 #include "TagFile.h"
 
 #include <QHash>
 #include <QObject>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -37,12 +41,16 @@ public:
 
 private:
     struct Event {
-        enum class Kind { Message, Connected, Refused, Disconnected, Failed } kind;
+        enum class Kind { Message, Connected, Refused, Disconnected, Failed, Unreachable } kind;
         int code = 0;
         const std::vector<size_t>* tags = nullptr; // of the message's topic
-        QByteArray payload;                        // Failed: the library's message
+        QByteArray payload;                        // Failed, Unreachable: the reason
     };
-    // Called on the library's thread.
+    // Called on the network thread.
+    void NetworkLoop();
+    int Connect(bool first);
+    // Waits `delay`, or less when the source is being stopped; true when it is.
+    bool WaitOrStop(std::chrono::seconds delay);
     static void OnConnect(mosquitto*, void* self, int code);
     static void OnDisconnect(mosquitto*, void* self, int code);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
@@ -63,7 +71,12 @@ private:
     LiveValues& values_;
     Logger log_;
     mosquitto* mosq_ = nullptr;
-    bool looping_ = false;
+
+    std::thread network_;
+    std::mutex stopMutex_;
+    std::condition_variable stopWake_;
+    std::atomic<bool> stopping_ = false;
+    std::chrono::seconds retryDelay_{1}; // network thread only
 
     std::mutex mutex_;
     std::vector<Event> pending_;
