@@ -120,10 +120,15 @@ void TestHubSources::mqttCredentialsAndTls() {
     REQUIRE_PROGRAM(!testservers::Program(QStringLiteral("openssl")).isEmpty(), "openssl");
     Mosquitto broker;
     QVERIFY(broker.MakeTls());
-    QVERIFY(broker.Start(QStringLiteral("plant"), QStringLiteral("Right-Horse-7")));
-    QVERIFY(broker.Publish(QStringLiteral("t"), "7.5", true,
-                           {QStringLiteral("-u"), QStringLiteral("plant"), QStringLiteral("-P"),
-                            QStringLiteral("Right-Horse-7")}));
+    const auto startBroker = [&broker] {
+        return broker.Start(QStringLiteral("plant"), QStringLiteral("Right-Horse-7")) &&
+               broker.Publish(QStringLiteral("t"), "7.5", true,
+                              {QStringLiteral("-u"), QStringLiteral("plant"), QStringLiteral("-P"),
+                               QStringLiteral("Right-Horse-7")});
+    };
+    // At first the broker speaks plain MQTT, so every TLS client fails in the handshake.
+    broker.ServeTls(false);
+    QVERIFY(startBroker());
 
     TagHub hub;
     const QByteArray at = " port=" + QByteArray::number(broker.port()) + " user=plant ";
@@ -140,11 +145,24 @@ void TestHubSources::mqttCredentialsAndTls() {
                         "Untrusted\tmqtt\tbroker=wrongca topic=t\n"
                         "Plain\tmqtt\tbroker=plain topic=t\n"));
     qunsetenv("SVC_TEST_BROKER_PASSWORD");
-    const QString refused = QStringLiteral("broker wrong (127.0.0.1:%1) refused the connection: "
-                                           "Connection Refused: not authorised.")
-                                .arg(broker.port());
-    const QString untrusted =
-        QStringLiteral("broker wrongca (127.0.0.1:%1): OpenSSL Error").arg(broker.port());
+    const QString where = QStringLiteral("broker %2 (127.0.0.1:%1)").arg(broker.port());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        hub.Log().contains(where.arg(QStringLiteral("right")) + QStringLiteral(": OpenSSL Error")),
+        Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        hub.Values(), (Map{{"Accepted", ""}, {"Refused", ""}, {"Untrusted", ""}, {"Plain", "7.5"}}),
+        Wait);
+
+    // Then it speaks TLS on the same port: the hub tries again after a failed handshake too.
+    broker.Stop();
+    broker.ServeTls(true);
+    QVERIFY(startBroker());
+    const QString refused =
+        where.arg(QStringLiteral("wrong")) + QStringLiteral(" refused the connection: "
+                                                            "Connection Refused: not authorised.");
+    const QString untrusted = where.arg(QStringLiteral("wrongca")) +
+                              QStringLiteral(": OpenSSL Error[0]: error:0A000086:SSL "
+                                             "routines::certificate verify failed");
     QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(refused) && hub.Log().contains(untrusted), Wait);
     QTRY_COMPARE_WITH_TIMEOUT(
         hub.Values(), (Map{{"Accepted", "7.5"}, {"Refused", ""}, {"Untrusted", ""}, {"Plain", ""}}),

@@ -125,6 +125,8 @@ public:
         tls_ = true;
         return true;
     }
+    // Whether the next Start() serves TLS, once MakeTls has made the certificates.
+    void ServeTls(bool on) { tls_ = on; }
     QString CaFile() const { return Path("server.pem"); }
     // Another CA's certificate: a client that trusts only it must refuse the broker.
     QString OtherCaFile() const { return Path("other.pem"); }
