@@ -7,11 +7,14 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -37,6 +40,12 @@ public:
                QStringLiteral("GETTAGS");
     }
     const QString& name() const { return name_; }
+    // Sends `bytes` on every connection still open, unasked.
+    void SendToAll(const QByteArray& bytes) {
+        for (QIODevice* socket : sockets_)
+            if (socket && socket->isOpen())
+                socket->write(bytes);
+    }
     int connections() const { return connections_; }
     // Connections the hub has closed completely.
     int closed() const { return closed_; }
@@ -47,6 +56,7 @@ private:
         QObject::connect(&server, &Server::newConnection, &server, [this, &server, close] {
             while (Socket* socket = server.nextPendingConnection()) {
                 ++connections_;
+                sockets_.push_back(socket);
                 QObject::connect(socket, &Socket::disconnected, [this] { ++closed_; });
                 QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket, close] {
                     while (socket->canReadLine()) {
@@ -67,6 +77,7 @@ private:
     QString name_;
     int connections_ = 0;
     int closed_ = 0;
+    std::vector<QPointer<QIODevice>> sockets_;
     QTcpServer tcp_;
     QLocalServer local_;
 };
@@ -152,15 +163,16 @@ void TestHubReader::brokenHubs_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("closeAfter");
     QTest::addColumn<QString>("answer");
-    QTest::addColumn<int>("connections"); // made by two requests
+    QTest::addColumn<int>("connections");    // made by two requests
+    QTest::addColumn<QByteArray>("between"); // sent unasked between the requests
 
     for (const bool tcp : {true, false}) {
         // A null reply: the hub never answers.
         const auto row = [tcp](const char* name, const char* reply, bool closeAfter,
-                               const char* answer, int connections) {
+                               const char* answer, int connections, const char* between = "") {
             QTest::addRow("%s, %s", tcp ? "tcp" : "local", name)
                 << tcp << (reply ? QByteArray(reply) : QByteArray()) << closeAfter
-                << QString::fromUtf8(answer) << connections;
+                << QString::fromUtf8(answer) << connections << QByteArray(between);
         };
         row("good answer", "5\nhello", false, "hello", 1);
         row("UTF-8 answer", "6\nK\xc3\xbchl\n", false, "K\u00fchl\n", 1);
@@ -169,6 +181,7 @@ void TestHubReader::brokenHubs_data() {
         // asked for, is replaced instead of giving "" or the stray bytes.
         row("good answer, then closed", "2\nok", true, "ok", 2);
         row("bytes after the answer", "3\nabcXYZ", false, "abc", 2);
+        row("bytes between the requests", "2\nok", false, "ok", 2, "2\nno");
         row("closed mid-answer", "10\nhello", true, "", 2);
         row("closed in the header", "1", true, "", 2);
         row("closed without answer", "", true, "", 2);
@@ -185,6 +198,7 @@ void TestHubReader::brokenHubs() {
     QFETCH(bool, closeAfter);
     QFETCH(QString, answer);
     QFETCH(int, connections);
+    QFETCH(QByteArray, between);
 
     FakeHub hub(reply, closeAfter);
     QVERIFY(hub.Begin());
@@ -196,6 +210,12 @@ void TestHubReader::brokenHubs() {
         // The hub has closed, so the next request really meets a dead connection.
         if (closeAfter)
             QTRY_COMPARE(hub.closed(), i);
+        if (i == 1 && !between.isEmpty()) {
+            hub.SendToAll(between);
+            // They wait, unread, on the reader's side when the next request starts.
+            QTRY_VERIFY(std::ranges::any_of(reader.findChildren<QIODevice*>(),
+                                            [](QIODevice* d) { return d->bytesAvailable() > 0; }));
+        }
     }
     QCOMPARE(hub.connections(), connections);
 }
