@@ -195,10 +195,11 @@ private slots:
         QVERIFY2(cpu < 0.5 * double(wall.elapsed()) / 1000.0, qPrintable(Used(cpu, wall)));
 
         QVERIFY(setLimit(1024));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS"), 1000).isEmpty(), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(!Ask(hub.name(), QStringLiteral("HUB:GETTAGS"), 1000).isEmpty(),
-                                 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            !Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS"), 1000).isEmpty(),
+            qPrintable(hub.Log()), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(!Ask(hub.name(), QStringLiteral("HUB:GETTAGS"), 1000).isEmpty(),
+                                  qPrintable(hub.Log()), 10000);
         idle.clear();
     }
 

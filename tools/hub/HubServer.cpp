@@ -306,8 +306,9 @@ void HubServer::CheckListeners() {
                            "wait; trying again in 1 s"));
         return;
     }
-    if (acceptFailing_)
-        tcp_->resumeAccepting();
+    // Resumed whether or not a failure was noted since: a local client accepted meanwhile
+    // clears the note while the TCP server may still be paused.
+    tcp_->resumeAccepting();
     // A local server that fails to accept closes itself; it is opened again here.
     if (!local_->isListening()) {
         QLocalServer::removeServer(localPath_);
