@@ -7,8 +7,12 @@
 #include "app/frmSVCorblexAppGen.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace bench {
 
@@ -58,5 +62,26 @@ public:
     }
     std::vector<double> latencies;
 };
+
+// Runs the event loop for `ms` while another thread posts a StampedKey to `target` every
+// 7 ms, as a fast typist would; the keys still queued at the end are delivered afterwards.
+inline void TypeWhileRunning(QObject* target, qint64 ms) {
+    const QInputDevice* keyboard = QInputDevice::primaryKeyboard();
+    std::atomic<bool> posting{true};
+    std::thread poster([&] {
+        auto next = std::chrono::steady_clock::now();
+        while (posting.load()) {
+            next += std::chrono::milliseconds(7);
+            std::this_thread::sleep_until(next);
+            QCoreApplication::postEvent(target, new StampedKey(NowNs(), keyboard));
+        }
+    });
+    QElapsedTimer running;
+    running.start();
+    while (running.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    posting = false;
+    poster.join();
+}
 
 } // namespace bench

@@ -41,10 +41,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -179,7 +176,6 @@ bool MeasureClose(bool duringSample) {
 }
 
 using bench::LatencyRecorder;
-using bench::StampedKey;
 
 bool MeasureRoundTripLatency() {
     constexpr int kTags = 100'000;
@@ -223,7 +219,6 @@ bool MeasureRoundTripLatency() {
     target->setFocus();
     LatencyRecorder recorder;
     target->installEventFilter(&recorder);
-    const QInputDevice* keyboard = QInputDevice::primaryKeyboard();
 
     // A few passes warm up first.
     QElapsedTimer warm;
@@ -233,21 +228,7 @@ bool MeasureRoundTripLatency() {
     recorder.latencies.clear();
     const qint32 samplesBefore = window.SampleCount();
 
-    std::atomic<bool> posting{true};
-    std::thread poster([&] {
-        auto next = std::chrono::steady_clock::now();
-        while (posting.load()) {
-            next += std::chrono::milliseconds(7);
-            std::this_thread::sleep_until(next);
-            QCoreApplication::postEvent(target, new StampedKey(NowNs(), keyboard));
-        }
-    });
-    QElapsedTimer running;
-    running.start();
-    while (running.elapsed() < 5000)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    posting = false;
-    poster.join();
+    bench::TypeWhileRunning(target, 5000);
     QApplication::processEvents();
     const qint32 passes = window.SampleCount() - samplesBefore;
     window.close();

@@ -60,7 +60,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
@@ -391,7 +390,6 @@ bool MeasureNaivePasses(int tags) {
 }
 
 using bench::LatencyRecorder;
-using bench::StampedKey;
 
 // Key presses posted from another thread every 7 ms for `seconds` while the timer samples
 // `tags` tags every `rateMs`; the delay from posting to delivery is what the user feels.
@@ -430,25 +428,10 @@ bool MeasureInputLatency(int tags, int rateMs, int seconds) {
     QWidget* target = w.grid->view();
     LatencyRecorder recorder;
     target->installEventFilter(&recorder);
-    const QInputDevice* keyboard = QInputDevice::primaryKeyboard();
     const int answeredBefore = w.hub.answered.load();
 
     w.Timer()->start(rateMs);
-    std::atomic<bool> posting{true};
-    std::thread poster([&] {
-        auto next = std::chrono::steady_clock::now();
-        while (posting.load()) {
-            next += std::chrono::milliseconds(7);
-            std::this_thread::sleep_until(next);
-            QCoreApplication::postEvent(target, new StampedKey(NowNs(), keyboard));
-        }
-    });
-    QElapsedTimer running;
-    running.start();
-    while (running.elapsed() < seconds * 1000)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    posting = false;
-    poster.join();
+    bench::TypeWhileRunning(target, seconds * 1000);
     w.Timer()->stop();
     QApplication::processEvents(); // the last posted keys
     const int passes = w.hub.answered.load() - answeredBefore;
