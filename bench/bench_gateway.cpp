@@ -5,9 +5,10 @@
 //   Modbus: a pymodbus device with 2,000 holding registers, read by the hub's own Modbus
 //   source in this process every 100 ms. Prints the requests per poll and the poll time.
 
-#include "Gateway.h"
-#include "ModbusSource.h"
-#include "TagFile.h"
+#include "base/Log.h"
+#include "gateway/LiveSources.h"
+#include "gateway/ModbusSource.h"
+#include "gateway/TagFile.h"
 #include "hub/HubReader.h"
 
 #include <QCoreApplication>
@@ -284,7 +285,7 @@ bool ModbusBench(const QTemporaryDir& dir) {
         return false;
     QProcess device;
     device.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral(SVC_SOURCE_DIR "/tests/hub/servers/modbus_server.py"),
+                 {QStringLiteral(SVC_SOURCE_DIR "/tests/gateway/servers/modbus_server.py"),
                   QString::number(port), contentsPath});
     if (!WaitForPort(port, device)) {
         std::fprintf(stderr, "bench_gateway: the pymodbus device did not start "
@@ -296,14 +297,14 @@ bool ModbusBench(const QTemporaryDir& dir) {
         tags += "R" + QByteArray::number(i) +
                 "\tmodbus\tdevice=plc address=" + QByteArray::number(i) + "\n";
     QStringList errors;
-    const demohub::HubConfig config = demohub::ParseHubConfig(tags, &errors);
-    demohub::Gateway gateway(
-        [](const QString& line) { std::fprintf(stderr, "bench_gateway: %s\n", qPrintable(line)); });
-    gateway.Apply(config);
-    demohub::ModbusSource* source = gateway.devices().at(0);
+    const gateway::HubConfig config = gateway::ParseHubConfig(tags, &errors);
+    logging::SetProgram(QStringLiteral("bench_gateway"));
+    gateway::LiveSources sources;
+    sources.Apply(config);
+    gateway::ModbusSource* source = sources.devices().at(0);
     std::vector<double> polls;
     QElapsedTimer clock;
-    QObject::connect(source, &demohub::ModbusSource::PollDone, [&](qint64 ns) {
+    QObject::connect(source, &gateway::ModbusSource::PollDone, [&](qint64 ns) {
         if (!clock.isValid())
             clock.start();
         polls.push_back(double(ns) / 1e6);

@@ -3,8 +3,8 @@
 // prints the median and worst of the round trips, for 1,000, 100,000 and 1,000,000 tags:
 //   hub_getvalues_100000_tcp_median 12.0 ms
 
-#include "Plant.h"
-#include "TagFile.h"
+#include "gateway/TagFile.h"
+#include "gateway/TagTable.h"
 #include "hub/HubReader.h"
 
 #include <QCoreApplication>
@@ -91,8 +91,8 @@ bool RoundTrips(qsizetype tags) {
 
 // The hub's share of the round trip: building the answer text.
 void BuildValues(qsizetype tags) {
-    demohub::Plant plant;
-    plant.SetTags(demohub::SyntheticTags(tags), 1);
+    gateway::TagTable plant;
+    plant.SetTags(gateway::SyntheticTags(tags), 1);
     std::vector<double> ms;
     qsizetype bytes = 0;
     for (int i = 0; i < Requests; ++i) {

@@ -3,6 +3,8 @@
 #
 # Core: pure logic and the closed-component stand-ins, Qt Core and Network only.
 set(SVC_CORE_SOURCES
+    base/Log.cpp base/Log.h
+    base/ReadFile.cpp base/ReadFile.h
     component/Component.h
     component/CreateObject.cpp component/CreateObject.h
     settings/Config.cpp settings/Config.h
@@ -25,6 +27,27 @@ set(SVC_CORE_SOURCES
     generate/ApplicationBuilder.cpp generate/ApplicationBuilder.h
     generate/SvtFormat.cpp generate/SvtFormat.h
     generate/ToolObject.cpp generate/ToolObject.h)
+
+# Gateway: the hub as a library. Its pure logic (the tag file, numbers and text on the wire,
+# MQTT payloads, Modbus registers) needs Qt Core only and is fuzzed; the rest talks to brokers,
+# devices and clients.
+set(SVC_GATEWAY_PURE_SOURCES
+    gateway/NumberText.cpp gateway/NumberText.h
+    gateway/WireText.cpp gateway/WireText.h
+    gateway/TagTable.cpp gateway/TagTable.h
+    gateway/LiveValues.cpp gateway/LiveValues.h
+    gateway/TagFile.cpp gateway/TagFile.h
+    gateway/ModbusPlan.cpp gateway/ModbusPlan.h
+    gateway/MqttPayload.cpp gateway/MqttPayload.h)
+set(SVC_GATEWAY_SOURCES
+    ${SVC_GATEWAY_PURE_SOURCES}
+    gateway/LiveSources.cpp gateway/LiveSources.h
+    gateway/MqttSource.cpp gateway/MqttSource.h
+    gateway/ModbusSource.cpp gateway/ModbusSource.h
+    gateway/TagFileFollower.cpp gateway/TagFileFollower.h
+    gateway/Session.cpp gateway/Session.h
+    gateway/HubServer.cpp gateway/HubServer.h
+    gateway/Hub.cpp gateway/Hub.h)
 
 # GUI: the toolkit adapter and the wizard window, one source file per page.
 set(SVC_GUI_SOURCES

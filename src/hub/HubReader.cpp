@@ -1,5 +1,7 @@
 #include "hub/HubReader.h"
 
+#include "base/Log.h"
+
 #include "hub/Framing.h"
 #include "hub/LocalEndpoint.h"
 #include "model/Numeric.h"
@@ -11,7 +13,6 @@
 #include <QTimer>
 
 #include <cmath>
-#include <cstdio>
 
 namespace hubreader {
 
@@ -148,10 +149,7 @@ SVComSrvClass::~SVComSrvClass() {
 void SVComSrvClass::Explain(const QString& request, const QString& why) const {
     if (silent_)
         return;
-    const QByteArray line =
-        QStringLiteral("svcorblex hub reader: \"%1\" failed: %2\n").arg(request, why).toLocal8Bit();
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
+    logging::Warning(QStringLiteral("hub reader: \"%1\" failed: %2").arg(request, why));
 }
 
 QString SVComSrvClass::ReadInputFile(const QString& request) {

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <functional>
 
 // Writes a file the way an editor does: a new file renamed over the old one.
@@ -25,8 +26,11 @@ public:
     HubProcess& operator=(const HubProcess&) = delete;
     ~HubProcess() { Stop(); }
 
-    static QString Executable() {
-        return QCoreApplication::applicationDirPath() + QStringLiteral("/svcorblex-hub");
+    // The hub users install; with `faults`, the test build that can also misbehave on purpose.
+    static QString Executable(bool faults = false) {
+        return QCoreApplication::applicationDirPath() +
+               (faults ? QStringLiteral("/svcorblex-hub-faults")
+                       : QStringLiteral("/svcorblex-hub"));
     }
 
     static QString UniqueName() {
@@ -37,14 +41,18 @@ public:
     }
 
     // Starts the hub with `arguments` plus --port (0 unless given) and --name (a fresh one
-    // unless given). Returns false when it did not report where it listens within 20 s.
+    // unless given); the test build when the arguments hold a --fault option. Returns false when it
+    // did not report where it listens within 20 s.
     bool Start(const QStringList& arguments = {}, quint16 port = 0, const QString& name = {}) {
         Stop();
         name_ = name.isEmpty() ? UniqueName() : name;
         QStringList all = arguments;
         all << QStringLiteral("--port") << QString::number(port) << QStringLiteral("--name")
             << name_;
-        process_.start(Executable(), all);
+        const bool faults = std::any_of(arguments.begin(), arguments.end(), [](const QString& a) {
+            return a.startsWith(QLatin1String("--fault"));
+        });
+        process_.start(Executable(faults), all);
         if (!process_.waitForStarted(20000))
             return false;
         QByteArray out;

@@ -1,8 +1,17 @@
-// svcorblex-hub: a demo hub that publishes a simulated plant over wire protocol v1, on a
-// local endpoint and on TCP. See docs/demo-hub.md.
+// svcorblex-hub: publishes process values under tag names over wire protocol v1, on a local
+// endpoint and on TCP: simulated tags, or tags read from MQTT brokers and Modbus devices as a
+// tag file describes. See docs/demo-hub.md and docs/hub-config.md.
+//
+// Built twice from this file: svcorblex-hub, the hub users install, and svcorblex-hub-faults
+// (SVC_HUB_FAULTS), which can also misbehave on purpose for tests and the demo.
 
-#include "HubServer.h"
-#include "TagFile.h"
+#include "base/Log.h"
+#include "gateway/Hub.h"
+#include "gateway/TagFile.h"
+
+#ifdef SVC_HUB_FAULTS
+#include "Faults.h"
+#endif
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -15,15 +24,18 @@
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t reloadRequested = 0;
 
 extern "C" void RequestStop(int) {
     stopRequested = 1;
 }
 
+extern "C" void RequestReload(int) {
+    reloadRequested = 1;
+}
+
 int Fail(const QString& message) {
-    const QByteArray line =
-        (QStringLiteral("svcorblex-hub: ") + message + QLatin1Char('\n')).toLocal8Bit();
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    logging::Error(message);
     return 2;
 }
 
@@ -32,6 +44,7 @@ int Fail(const QString& message) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("svcorblex-hub"));
+    logging::SetProgram(QStringLiteral("svcorblex-hub"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -50,7 +63,8 @@ int main(int argc, char* argv[]) {
         QStringLiteral("NAME"), QStringLiteral("svcorblex-hub"));
     const QCommandLineOption tagsOption(
         QStringLiteral("tags"),
-        QStringLiteral("Publish the tags of FILE; follows changes to the file."),
+        QStringLiteral("Publish the tags of FILE; follows changes to the file, and reads it "
+                       "again on SIGHUP."),
         QStringLiteral("FILE"));
     const QCommandLineOption syntheticOption(QStringLiteral("synthetic"),
                                              QStringLiteral("Publish N generated tags."),
@@ -58,6 +72,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption seedOption(QStringLiteral("seed"),
                                         QStringLiteral("Seed of the simulation (default 1)."),
                                         QStringLiteral("N"), QStringLiteral("1"));
+#ifdef SVC_HUB_FAULTS
     const QCommandLineOption faultOption(
         QStringLiteral("fault"),
         QStringLiteral(
@@ -69,8 +84,10 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Time scale of the faults in ms (default 2000): flap goes down and up "
                        "again after this long, drip sends a byte every hundredth of it."),
         QStringLiteral("MS"), QStringLiteral("2000"));
-    const QCommandLineOption quietOption(QStringLiteral("quiet"),
-                                         QStringLiteral("Do not log connections."));
+    parser.addOptions({faultOption, faultPeriodOption});
+#endif
+    const QCommandLineOption quietOption(
+        QStringLiteral("quiet"), QStringLiteral("Do not log clients connecting and leaving."));
     const QCommandLineOption maxClientsOption(
         QStringLiteral("max-clients"),
         QStringLiteral("Most clients served at once (default 256); more are closed at once."),
@@ -80,14 +97,14 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Close a client idle for this many seconds (default 600)."),
         QStringLiteral("SECONDS"), QStringLiteral("600"));
     parser.addOptions({portOption, listenOption, nameOption, tagsOption, syntheticOption,
-                       seedOption, faultOption, faultPeriodOption, quietOption, maxClientsOption,
-                       idleOption});
+                       seedOption, quietOption, maxClientsOption, idleOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return Fail(QStringLiteral("unexpected argument \"%1\"; see --help")
                         .arg(parser.positionalArguments().front()));
 
-    demohub::ServerOptions options;
+    gateway::HubOptions hubOptions;
+    gateway::ServerOptions& options = hubOptions.server;
     bool ok = false;
     const uint port = parser.value(portOption).toUInt(&ok);
     if (!ok || port > 65535)
@@ -102,10 +119,10 @@ int main(int argc, char* argv[]) {
     options.localName = parser.value(nameOption);
     if (options.localName.isEmpty())
         return Fail(QStringLiteral("--name must not be empty"));
-    options.seed = parser.value(seedOption).toULongLong(&ok);
+    hubOptions.seed = parser.value(seedOption).toULongLong(&ok);
     if (!ok)
         return Fail(QStringLiteral("--seed must be a whole number"));
-    options.quiet = parser.isSet(quietOption);
+    logging::SetQuiet(parser.isSet(quietOption));
     const int maxClients = parser.value(maxClientsOption).toInt(&ok);
     if (!ok || maxClients < 1)
         return Fail(QStringLiteral("--max-clients must be a whole number from 1"));
@@ -114,42 +131,44 @@ int main(int argc, char* argv[]) {
     if (!ok || !(idleSeconds >= 0.01) || idleSeconds > 24 * 3600)
         return Fail(QStringLiteral("--idle-timeout must be 0.01 to 86400 seconds"));
     options.idleTimeoutMs = int(std::lround(idleSeconds * 1000));
+#ifdef SVC_HUB_FAULTS
+    auto fault = hubfaults::Fault::None;
     if (parser.isSet(faultOption)) {
-        const auto fault = demohub::ParseFault(parser.value(faultOption));
-        if (!fault)
+        const auto parsed = hubfaults::ParseFault(parser.value(faultOption));
+        if (!parsed)
             return Fail(QStringLiteral("unknown --fault \"%1\"").arg(parser.value(faultOption)));
-        options.fault = *fault;
+        fault = *parsed;
     }
-    options.faultPeriodMs = parser.value(faultPeriodOption).toInt(&ok);
-    if (!ok || options.faultPeriodMs < 100 || options.faultPeriodMs > 3600000)
+    const int faultPeriodMs = parser.value(faultPeriodOption).toInt(&ok);
+    if (!ok || faultPeriodMs < 100 || faultPeriodMs > 3600000)
         return Fail(QStringLiteral("--fault-period must be between 100 and 3600000 ms"));
+#endif
     if (parser.isSet(tagsOption) && parser.isSet(syntheticOption))
         return Fail(QStringLiteral("--tags and --synthetic exclude each other"));
 
-    demohub::HubServer server(options);
+    gateway::Hub hub(hubOptions);
+#ifdef SVC_HUB_FAULTS
+    hubfaults::Install(hub.server(), fault, faultPeriodMs);
+#endif
     QString error;
     if (parser.isSet(tagsOption)) {
-        if (!server.SetTagFile(parser.value(tagsOption), &error))
+        if (!hub.UseTagFile(parser.value(tagsOption), &error))
             return Fail(error);
     } else if (parser.isSet(syntheticOption)) {
         const qlonglong count = parser.value(syntheticOption).toLongLong(&ok);
         if (!ok || count < 0 || count > 10'000'000)
             return Fail(QStringLiteral("--synthetic must be 0 to 10000000"));
-        server.SetTags(demohub::SyntheticTags(count));
+        hub.UseTags(gateway::SyntheticTags(count));
     } else {
-        server.SetTags(demohub::BuiltInTags());
+        hub.UseTags(gateway::BuiltInTags());
     }
 
-    if (!options.address.isLoopback()) {
-        const QByteArray warning =
-            QStringLiteral("svcorblex-hub: warning: listening on %1, beyond this computer; wire "
-                           "protocol v1 has no authentication, so anyone who reaches this port "
-                           "can read every tag\n")
-                .arg(options.address.toString())
-                .toLocal8Bit();
-        std::fwrite(warning.constData(), 1, size_t(warning.size()), stderr);
-    }
-    if (!server.Start(&error))
+    if (!options.address.isLoopback())
+        logging::Warning(QStringLiteral("warning: listening on %1, beyond this computer; wire "
+                                        "protocol v1 has no authentication, so anyone who "
+                                        "reaches this port can read every tag")
+                             .arg(options.address.toString()));
+    if (!hub.Start(&error))
         return Fail(error);
 
 #ifdef SIGPIPE
@@ -158,20 +177,27 @@ int main(int argc, char* argv[]) {
 #endif
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
-    QTimer stopPoll;
-    QObject::connect(&stopPoll, &QTimer::timeout, &app, [] {
+#ifdef SIGHUP
+    std::signal(SIGHUP, RequestReload);
+#endif
+    QTimer signalPoll;
+    QObject::connect(&signalPoll, &QTimer::timeout, &app, [&hub] {
         if (stopRequested)
             QCoreApplication::quit();
+        if (reloadRequested) {
+            reloadRequested = 0;
+            hub.ReloadTagFile();
+        }
     });
-    stopPoll.start(100);
+    signalPoll.start(100);
 
     const QByteArray line =
-        (QStringLiteral("svcorblex-hub: ") + server.ListeningText() + QLatin1Char('\n'))
+        (QStringLiteral("svcorblex-hub: ") + hub.server().ListeningText() + QLatin1Char('\n'))
             .toLocal8Bit();
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);
 
     const int code = app.exec();
-    server.Log(QStringLiteral("svcorblex-hub: stopped"));
+    logging::Notice(QStringLiteral("stopped"));
     return code;
 }

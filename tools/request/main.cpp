@@ -2,6 +2,7 @@
 // the hub reader and prints the answer. Exit status 0 when the answer is not empty, 1 when it
 // is (the reader says why on standard error), 2 for bad options.
 
+#include "base/Log.h"
 #include "hub/HubReader.h"
 
 #include <QCommandLineParser>
@@ -21,6 +22,7 @@ void Print(std::FILE* stream, const QByteArray& bytes) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("svcorblex-request"));
+    logging::SetProgram(QStringLiteral("svcorblex-request"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -46,18 +48,18 @@ int main(int argc, char* argv[]) {
 
     const QStringList args = parser.positionalArguments();
     if (args.size() != 1) {
-        Print(stderr, "svcorblex-request: give exactly one request; see --help\n");
+        logging::Error(QStringLiteral("give exactly one request; see --help"));
         return 2;
     }
     bool ok = false;
     const int repeat = parser.value(repeatOption).toInt(&ok);
     if (!ok || repeat < 1) {
-        Print(stderr, "svcorblex-request: --repeat must be 1 or more\n");
+        logging::Error(QStringLiteral("--repeat must be 1 or more"));
         return 2;
     }
     const int timeout = parser.value(timeoutOption).toInt(&ok);
     if (!ok || timeout < 0) {
-        Print(stderr, "svcorblex-request: --timeout must be 0 or more\n");
+        logging::Error(QStringLiteral("--timeout must be 0 or more"));
         return 2;
     }
 
@@ -70,17 +72,16 @@ int main(int argc, char* argv[]) {
         clock.start();
         answer = reader.ReadInputFile(args.front());
         if (repeat > 1)
-            Print(stderr, QStringLiteral("request %1: %2 ms, %3 characters\n")
+            logging::Info(QStringLiteral("request %1: %2 ms, %3 characters")
                               .arg(i)
                               .arg(double(clock.nsecsElapsed()) / 1e6, 0, 'f', 2)
-                              .arg(answer.size())
-                              .toLocal8Bit());
+                              .arg(answer.size()));
     }
     if (answer.isEmpty()) {
         // A failed request was already explained by the reader; an empty answer from a hub
         // that works looks the same to callers, so say what it may mean.
-        Print(stderr, "svcorblex-request: empty answer (failed request, unknown command or a "
-                      "hub without tags)\n");
+        logging::Warning(QStringLiteral("empty answer (failed request, unknown command or a "
+                                        "hub without tags)"));
         return 1;
     }
     Print(stdout, answer.toLocal8Bit());

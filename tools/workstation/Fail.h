@@ -2,14 +2,15 @@
 // How both workstation programs give up: the reason on standard error and, when a user
 // started the program, in a message box. Returns the exit code 1.
 
+#include "base/Log.h"
+
 #include <QMessageBox>
 #include <QString>
-#include <cstdio>
 
 namespace workstation {
 
 inline int Fail(const QString& program, const QString& text, bool interactive) {
-    std::fprintf(stderr, "%s.exe: %s\n", qPrintable(program), qPrintable(text));
+    logging::Error(text);
     if (interactive)
         QMessageBox::critical(nullptr, program, text);
     return 1;

@@ -142,6 +142,7 @@ int Fail(const QString& text, bool interactive) {
 
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
+    logging::SetProgram(QStringLiteral("sv6.exe"));
     const Options options = ParseArguments(qtApp.arguments().mid(1));
     const bool interactive = options.exitAfterPolls == 0;
     if (!options.error.isEmpty())
@@ -201,8 +202,7 @@ int main(int argc, char** argv) {
             if (options.printRows) {
                 std::fprintf(stdout, "%s\n", row.join(QLatin1Char('\t')).toUtf8().constData());
                 std::fflush(stdout);
-                std::fprintf(stderr, "status: %s\n", poller.StatusText().toUtf8().constData());
-                std::fflush(stderr);
+                logging::Info(QStringLiteral("status: ") + poller.StatusText());
             }
             if (options.exitAfterPolls > 0 && ++rows >= options.exitAfterPolls) {
                 pollTimer.stop();

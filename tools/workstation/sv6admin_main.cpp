@@ -122,6 +122,7 @@ int Fail(const QString& text, bool interactive) {
 
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
+    logging::SetProgram(QStringLiteral("sv6admin.exe"));
     QStringList args = qtApp.arguments().mid(1);
     bool check = qEnvironmentVariable("SV6ADMIN_CHECK") == QLatin1String("1");
     if (args.size() == 2 && args.first() == QLatin1String("--check")) {

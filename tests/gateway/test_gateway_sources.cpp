@@ -3,9 +3,9 @@
 // on free loopback ports, writes a tag file for them and reads the hub's answers over the
 // wire like the wizard does.
 
+#include "gateway/servers/test_servers.h"
 #include "hub/HubReader.h"
-#include "hub_process.h"
-#include "servers/test_servers.h"
+#include "hub/hub_process.h"
 
 #include <QElapsedTimer>
 
@@ -53,7 +53,7 @@ private:
 
 } // namespace
 
-class TestHubSources : public QObject {
+class TestGatewaySources : public QObject {
     Q_OBJECT
 
 private slots:
@@ -64,7 +64,7 @@ private slots:
     void reloadReplacesSources();
 };
 
-void TestHubSources::mqttTagsFollowTheBroker() {
+void TestGatewaySources::mqttTagsFollowTheBroker() {
     REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
     Mosquitto broker;
     QVERIFY(broker.Start());
@@ -115,7 +115,7 @@ void TestHubSources::mqttTagsFollowTheBroker() {
 // One broker that takes TLS only and one user with a password. Reached with the right CA and
 // password the tags fill; a wrong password, trusting another CA only, or no TLS at all
 // (each with the right password) leave them empty, and the log says why without the password.
-void TestHubSources::mqttCredentialsAndTls() {
+void TestGatewaySources::mqttCredentialsAndTls() {
     REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
     REQUIRE_PROGRAM(!testservers::Program(QStringLiteral("openssl")).isEmpty(), "openssl");
     Mosquitto broker;
@@ -173,7 +173,7 @@ void TestHubSources::mqttCredentialsAndTls() {
              qPrintable(log));
 }
 
-void TestHubSources::modbusDecodesEveryTypeAndOrder() {
+void TestGatewaySources::modbusDecodesEveryTypeAndOrder() {
     REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
     struct Kind {
         const char* type;
@@ -229,7 +229,7 @@ void TestHubSources::modbusDecodesEveryTypeAndOrder() {
     QVERIFY2(!hub.Log().contains(QStringLiteral("cannot read")), qPrintable(hub.Log()));
 }
 
-void TestHubSources::deadDeviceGoesEmptyOthersKeepUpdating() {
+void TestGatewaySources::deadDeviceGoesEmptyOthersKeepUpdating() {
     REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
     const QVariantMap units{
         {QStringLiteral("1"),
@@ -286,7 +286,7 @@ void TestHubSources::deadDeviceGoesEmptyOthersKeepUpdating() {
         qPrintable(log));
 }
 
-void TestHubSources::reloadReplacesSources() {
+void TestGatewaySources::reloadReplacesSources() {
     REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
     REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
     Mosquitto broker;
@@ -322,5 +322,5 @@ void TestHubSources::reloadReplacesSources() {
              qPrintable(hub.Log()));
 }
 
-QTEST_GUILESS_MAIN(TestHubSources)
-#include "test_hub_sources.moc"
+QTEST_GUILESS_MAIN(TestGatewaySources)
+#include "test_gateway_sources.moc"

@@ -6,7 +6,7 @@
 #include <QElapsedTimer>
 #include <vector>
 
-namespace demohub {
+namespace gateway {
 
 class LiveValues {
 public:
@@ -33,4 +33,4 @@ private:
     qsizetype totalBytes_ = 0;
 };
 
-} // namespace demohub
+} // namespace gateway

@@ -2,26 +2,24 @@
 // Reads the tags of one Modbus TCP device: polls it on its own timer, asynchronously on the
 // hub's event loop, so a slow or dead device never delays other devices or the answers.
 
-#include "ModbusPlan.h"
+#include "gateway/ModbusPlan.h"
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <functional>
 #include <optional>
 
 class QModbusReply;
 class QModbusTcpClient;
 class QTimer;
 
-namespace demohub {
+namespace gateway {
 
 class LiveValues;
 
 class ModbusSource : public QObject {
     Q_OBJECT
 public:
-    using Logger = std::function<void(const QString&)>;
-    ModbusSource(ModbusDevice device, std::vector<ModbusTag> tags, LiveValues& values, Logger log,
+    ModbusSource(ModbusDevice device, std::vector<ModbusTag> tags, LiveValues& values,
                  QObject* parent = nullptr);
     ~ModbusSource() override;
 
@@ -44,7 +42,6 @@ private:
     std::vector<ModbusRead> reads_;
     std::vector<bool> readFailed_;
     LiveValues& values_;
-    Logger log_;
     QModbusTcpClient* client_ = nullptr;
     QTimer* timer_ = nullptr;
     QElapsedTimer pollClock_;
@@ -55,4 +52,4 @@ private:
     std::optional<bool> online_; // unknown until the first connection succeeds or fails
 };
 
-} // namespace demohub
+} // namespace gateway

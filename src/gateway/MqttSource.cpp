@@ -1,20 +1,18 @@
-#include "MqttSource.h"
+#include "gateway/MqttSource.h"
 
-#include "LiveValues.h"
-#include "ModbusPlan.h"
+#include "base/Log.h"
+#include "gateway/LiveValues.h"
+#include "gateway/MqttPayload.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <mosquitto.h>
 
 #include <atomic>
 #include <cstring>
 
-namespace demohub {
+namespace gateway {
 
 namespace {
 
@@ -27,58 +25,11 @@ void InitLibrary() {
     Q_UNUSED(once);
 }
 
-QByteArray JsonField(const QByteArray& payload, const QString& path) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
-    if (error.error != QJsonParseError::NoError)
-        return QByteArray();
-    QJsonValue value =
-        document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
-    for (const QString& step : path.split(QLatin1Char('.'))) {
-        bool isIndex = false;
-        const int index = step.toInt(&isIndex);
-        if (value.isArray() && isIndex)
-            value = value.toArray().at(index);
-        else if (value.isObject())
-            value = value.toObject().value(step);
-        else
-            return QByteArray();
-    }
-    switch (value.type()) {
-    case QJsonValue::Double:
-        return QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
-    case QJsonValue::String:
-        return value.toString().toUtf8();
-    case QJsonValue::Bool:
-        return value.toBool() ? QByteArrayLiteral("1") : QByteArrayLiteral("0");
-    default:
-        return QByteArray();
-    }
-}
-
 } // namespace
 
-QByteArray MqttValueText(const MqttTag& tag, const QByteArray& payload) {
-    QByteArray text = tag.jsonPath.isEmpty() ? payload : JsonField(payload, tag.jsonPath);
-    if (tag.decimals >= 0) {
-        bool ok = false;
-        const double number = text.trimmed().toDouble(&ok);
-        if (!ok)
-            return QByteArray();
-        return FormatNumber(static_cast<long double>(number) * tag.scale + tag.offset,
-                            tag.decimals);
-    }
-    // Tabs and line breaks would end the entry on the wire.
-    for (char& c : text)
-        if (c == '\t' || c == '\n' || c == '\r')
-            c = ' ';
-    return text;
-}
-
-MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, LiveValues& values, Logger log,
+MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, LiveValues& values,
                        QObject* parent)
-    : QObject(parent), broker_(std::move(broker)), tags_(std::move(tags)), values_(values),
-      log_(std::move(log)) {
+    : QObject(parent), broker_(std::move(broker)), tags_(std::move(tags)), values_(values) {
     for (size_t i = 0; i < tags_.size(); ++i) {
         auto& list = byTopic_[tags_[i].topic];
         if (list.empty())
@@ -116,7 +67,7 @@ void MqttSource::Start() {
                        .arg(++counter);
     mosq_ = mosquitto_new(clientId.toUtf8().constData(), true, this);
     if (!mosq_) {
-        log_(Where() + QStringLiteral(": cannot create a client"));
+        logging::Error(Where() + QStringLiteral(": cannot create a client"));
         return;
     }
     mosquitto_connect_callback_set(mosq_, &MqttSource::OnConnect);
@@ -129,13 +80,14 @@ void MqttSource::Start() {
             broker_.password.isEmpty() ? nullptr : broker_.password.toUtf8().constData());
     if (!broker_.caFile.isEmpty()) {
         if (!QFile::exists(broker_.caFile)) {
-            log_(Where() + QStringLiteral(": CA file %1 not found").arg(broker_.caFile));
+            logging::Error(Where() + QStringLiteral(": CA file %1 not found").arg(broker_.caFile));
             return;
         }
         const int rc = mosquitto_tls_set(mosq_, QFile::encodeName(broker_.caFile).constData(),
                                          nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            log_(Where() + QStringLiteral(": cannot use CA file %1: %2")
+            logging::Error(Where() +
+                           QStringLiteral(": cannot use CA file %1: %2")
                                .arg(broker_.caFile, QString::fromUtf8(mosquitto_strerror(rc))));
             return;
         }
@@ -255,8 +207,8 @@ void MqttSource::Handle(const Event& event) {
     }
     case Event::Kind::Connected:
         if (online_ != true)
-            log_(Where() +
-                 (online_.has_value() ? QStringLiteral(" is back") : QStringLiteral(" connected")));
+            logging::Notice(Where() + (online_.has_value() ? QStringLiteral(" is back")
+                                                           : QStringLiteral(" connected")));
         online_ = true;
         lastProblem_.clear();
         return;
@@ -264,7 +216,7 @@ void MqttSource::Handle(const Event& event) {
         ClearAll();
         const QString why = QString::fromUtf8(mosquitto_connack_string(event.code));
         if (why != lastProblem_)
-            log_(Where() + QStringLiteral(" refused the connection: ") + why);
+            logging::Warning(Where() + QStringLiteral(" refused the connection: ") + why);
         lastProblem_ = why;
         online_ = false;
         return;
@@ -273,7 +225,7 @@ void MqttSource::Handle(const Event& event) {
         ClearAll();
         const QString why = QString::fromUtf8(event.payload);
         if (why != lastProblem_)
-            log_(Where() + QStringLiteral(": ") + why);
+            logging::Warning(Where() + QStringLiteral(": ") + why);
         lastProblem_ = why;
         online_ = false;
         return;
@@ -282,14 +234,14 @@ void MqttSource::Handle(const Event& event) {
         // Reported for the first attempt only; later ones fail alike until the broker is back.
         if (!online_.has_value()) {
             lastProblem_ = QString::fromLocal8Bit(event.payload);
-            log_(Where() + QStringLiteral(" is unreachable: ") + lastProblem_);
+            logging::Warning(Where() + QStringLiteral(" is unreachable: ") + lastProblem_);
         }
         online_ = false;
         return;
     case Event::Kind::Disconnected:
         ClearAll();
         if (online_ == true)
-            log_(Where() + QStringLiteral(" went away; reconnecting"));
+            logging::Warning(Where() + QStringLiteral(" went away; reconnecting"));
         online_ = false;
         return;
     }
@@ -300,4 +252,4 @@ void MqttSource::ClearAll() {
         values_.Clear(tag.slot);
 }
 
-} // namespace demohub
+} // namespace gateway

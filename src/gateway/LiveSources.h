@@ -1,25 +1,23 @@
 #pragma once
-// The live sources of the hub: one client per MQTT broker and per Modbus device of the tag
-// file, all writing into one LiveValues that the plant reads its live tags from.
+// Building the sources: one client per MQTT broker and per Modbus device of the tag file, all
+// writing into one LiveValues that the tag table reads its live tags from.
 
-#include "LiveValues.h"
-#include "TagFile.h"
+#include "gateway/LiveValues.h"
+#include "gateway/TagFile.h"
 
 #include <QObject>
-#include <functional>
 #include <memory>
 
-namespace demohub {
+namespace gateway {
 
 class ModbusSource;
 class MqttSource;
 
-class Gateway : public QObject {
+class LiveSources : public QObject {
     Q_OBJECT
 public:
-    using Logger = std::function<void(const QString&)>;
-    explicit Gateway(Logger log, QObject* parent = nullptr);
-    ~Gateway() override;
+    explicit LiveSources(QObject* parent = nullptr);
+    ~LiveSources() override;
 
     // Stops the sources of the last configuration and starts those of `config`; its live
     // tags start empty.
@@ -31,10 +29,9 @@ public:
 private:
     void StopAll();
 
-    Logger log_;
     LiveValues values_;
     std::vector<MqttSource*> brokers_;
     std::vector<ModbusSource*> devices_;
 };
 
-} // namespace demohub
+} // namespace gateway

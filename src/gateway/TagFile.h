@@ -3,13 +3,13 @@
 // generated synthetic tags. A tag file describes simulated tags, MQTT tags and Modbus tags
 // side by side, plus the brokers and devices they are read from.
 
-#include "Plant.h"
+#include "gateway/TagTable.h"
 
 #include <QString>
 #include <QStringList>
 #include <vector>
 
-namespace demohub {
+namespace gateway {
 
 struct MqttBroker {
     QString name;
@@ -88,4 +88,4 @@ std::vector<TagDef> BuiltInTags();
 // `count` generated tags named "AreaNN.TagNNNNNN", mixing numbers, counters and states.
 std::vector<TagDef> SyntheticTags(qsizetype count);
 
-} // namespace demohub
+} // namespace gateway

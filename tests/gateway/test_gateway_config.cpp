@@ -2,16 +2,16 @@
 // Modbus reads are grouped into requests, how registers decode, and how MQTT payloads become
 // values.
 
-#include "ModbusPlan.h"
-#include "MqttSource.h"
-#include "TagFile.h"
+#include "gateway/ModbusPlan.h"
+#include "gateway/MqttPayload.h"
+#include "gateway/TagFile.h"
 
 #include <QFile>
 #include <QTest>
 
-using namespace demohub;
+using namespace gateway;
 
-class TestHubConfig : public QObject {
+class TestGatewayConfig : public QObject {
     Q_OBJECT
 
 private slots:
@@ -27,7 +27,7 @@ private slots:
     void takesMqttValues();
 };
 
-void TestHubConfig::readsEverySource() {
+void TestGatewayConfig::readsEverySource() {
     qputenv("SVC_TEST_MQTT_PASSWORD", "s3cret word");
     QStringList errors;
     const HubConfig config = ParseHubConfig(
@@ -68,7 +68,7 @@ void TestHubConfig::readsEverySource() {
     QCOMPARE(config.modbusTags[1].type, ModbusType::Bool); // a coil is a bit by default
 }
 
-void TestHubConfig::exampleFileReads() {
+void TestGatewayConfig::exampleFileReads() {
     QFile file(QStringLiteral(SVC_SOURCE_DIR "/data/plant-gateway.tags"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QStringList errors;
@@ -78,7 +78,7 @@ void TestHubConfig::exampleFileReads() {
             !config.modbusTags.empty());
 }
 
-void TestHubConfig::refusesFaults_data() {
+void TestGatewayConfig::refusesFaults_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("error");
     // Each faulty line comes after a comment, a good broker and a good device.
@@ -123,7 +123,7 @@ void TestHubConfig::refusesFaults_data() {
         "line 4: parameters must be key=value pairs");
 }
 
-void TestHubConfig::refusesFaults() {
+void TestGatewayConfig::refusesFaults() {
     QFETCH(QByteArray, text);
     QFETCH(QString, error);
     QStringList errors;
@@ -134,7 +134,7 @@ void TestHubConfig::refusesFaults() {
              qPrintable(errors.join(QLatin1Char('\n'))));
 }
 
-void TestHubConfig::groupsReads_data() {
+void TestGatewayConfig::groupsReads_data() {
     // Tags as "table:address:type ..."; requests as "table:start+count ...".
     QTest::addColumn<QString>("tags");
     QTest::addColumn<int>("maxGap");
@@ -158,7 +158,7 @@ void TestHubConfig::groupsReads_data() {
         << "coil:0:bool coil:1999:bool coil:2000:bool" << 2000 << "coil:0+2000 coil:2000+1";
 }
 
-void TestHubConfig::groupsReads() {
+void TestGatewayConfig::groupsReads() {
     QFETCH(QString, tags);
     QFETCH(int, maxGap);
     QFETCH(QString, requests);
@@ -191,7 +191,7 @@ void TestHubConfig::groupsReads() {
 
 // Every type in every word order is decoded against a real device in test_hub_sources; these
 // rows are the cases a device there does not give: NaN, rounding, a value past 2^53.
-void TestHubConfig::decodesRegisters_data() {
+void TestGatewayConfig::decodesRegisters_data() {
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("order");
     QTest::addColumn<QList<quint16>>("words");
@@ -213,7 +213,7 @@ void TestHubConfig::decodesRegisters_data() {
     row("bool", T::Bool, O::ABCD, {1}, 0, "1");
 }
 
-void TestHubConfig::decodesRegisters() {
+void TestGatewayConfig::decodesRegisters() {
     QFETCH(int, type);
     QFETCH(int, order);
     QFETCH(QList<quint16>, words);
@@ -223,7 +223,7 @@ void TestHubConfig::decodesRegisters() {
     QCOMPARE(ModbusValueText(tag, DecodeRegisters(words.constData(), tag.type, tag.order)), text);
 }
 
-void TestHubConfig::takesMqttValues_data() {
+void TestGatewayConfig::takesMqttValues_data() {
     QTest::addColumn<QString>("json");
     QTest::addColumn<int>("decimals");
     QTest::addColumn<double>("scale");
@@ -246,7 +246,7 @@ void TestHubConfig::takesMqttValues_data() {
     row("not json is empty", "value", -1, 1, "21.5", "");
 }
 
-void TestHubConfig::takesMqttValues() {
+void TestGatewayConfig::takesMqttValues() {
     QFETCH(QString, json);
     QFETCH(int, decimals);
     QFETCH(double, scale);
@@ -259,5 +259,5 @@ void TestHubConfig::takesMqttValues() {
     QCOMPARE(MqttValueText(tag, payload), value);
 }
 
-QTEST_GUILESS_MAIN(TestHubConfig)
-#include "test_hub_config.moc"
+QTEST_GUILESS_MAIN(TestGatewayConfig)
+#include "test_gateway_config.moc"

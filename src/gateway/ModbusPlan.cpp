@@ -1,10 +1,10 @@
-#include "ModbusPlan.h"
+#include "gateway/ModbusPlan.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 
-namespace demohub {
+namespace gateway {
 
 namespace {
 
@@ -80,24 +80,10 @@ long double DecodeRegisters(const quint16* words, ModbusType type, WordOrder ord
     return 0;
 }
 
-QByteArray FormatNumber(long double value, int decimals) {
-    if (!std::isfinite(value))
-        return QByteArray();
-    decimals = std::clamp(decimals, 0, 9);
-    if (decimals == 0 && std::fabs(value) < 9.2e18L) {
-        const qint64 whole = std::llround(value);
-        return QByteArray::number(whole);
-    }
-    QByteArray text = QByteArray::number(double(value), 'f', decimals);
-    if (text.startsWith('-') && text.count('0') == text.size() - (decimals > 0 ? 2 : 1))
-        text.remove(0, 1);
-    return text;
-}
-
 QByteArray ModbusValueText(const ModbusTag& tag, long double raw) {
     if (tag.scale == 1 && tag.offset == 0)
         return FormatNumber(raw, tag.decimals);
     return FormatNumber(raw * tag.scale + tag.offset, tag.decimals);
 }
 
-} // namespace demohub
+} // namespace gateway

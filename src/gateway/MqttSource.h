@@ -3,14 +3,13 @@
 // its own, which connects and reconnects with back-off; what it receives is handed over in
 // batches to the hub's event loop, where the values are stored.
 
-#include "TagFile.h"
+#include "gateway/TagFile.h"
 
 #include <QHash>
 #include <QObject>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -18,20 +17,14 @@
 struct mosquitto;
 struct mosquitto_message;
 
-namespace demohub {
+namespace gateway {
 
 class LiveValues;
-
-// The published text of an MQTT tag for `payload`: the payload itself or one field of a JSON
-// payload; a number with the tag's decimals (after scale and offset) when it has decimals.
-// Empty when the field is missing or the number does not read.
-QByteArray MqttValueText(const MqttTag& tag, const QByteArray& payload);
 
 class MqttSource : public QObject {
     Q_OBJECT
 public:
-    using Logger = std::function<void(const QString&)>;
-    MqttSource(MqttBroker broker, std::vector<MqttTag> tags, LiveValues& values, Logger log,
+    MqttSource(MqttBroker broker, std::vector<MqttTag> tags, LiveValues& values,
                QObject* parent = nullptr);
     ~MqttSource() override;
 
@@ -69,7 +62,6 @@ private:
     QHash<QByteArray, std::vector<size_t>> byTopic_;
     std::vector<QByteArray> topics_;
     LiveValues& values_;
-    Logger log_;
     mosquitto* mosq_ = nullptr;
 
     std::thread network_;
@@ -87,4 +79,4 @@ private:
     quint64 messages_ = 0;
 };
 
-} // namespace demohub
+} // namespace gateway

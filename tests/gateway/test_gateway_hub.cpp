@@ -2,17 +2,16 @@
 // answer shapes, synthetic tags, tag file reload, many clients, bad options and shut-down. Its
 // fault modes are driven through the real window by the end-to-end fault tests.
 
-#include "HubServer.h"
-#include "Plant.h"
-#include "TagFile.h"
+#include "gateway/TagFile.h"
+#include "gateway/TagTable.h"
 #include "hub/HubReader.h"
-#include "hub_process.h"
+#include "hub/hub_process.h"
 
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
-using demohub::TagDef;
+using gateway::TagDef;
 
 namespace {
 
@@ -27,7 +26,7 @@ QStringList Names(const QString& values) {
 
 } // namespace
 
-class TestDemoHub : public QObject {
+class TestGatewayHub : public QObject {
     Q_OBJECT
 
 private slots:
@@ -46,7 +45,7 @@ private slots:
 };
 
 // Lines the tag file refuses are rows of test_hub_config's table.
-void TestDemoHub::tagFileLines_data() {
+void TestGatewayHub::tagFileLines_data() {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QByteArray>("value"); // value at t = 4 s with seed 1
     const auto row = [](const char* name, const char* line, const char* value) {
@@ -66,25 +65,25 @@ void TestDemoHub::tagFileLines_data() {
     row("CR LF line", "A\tnumber\tbase=3\r", "3");
 }
 
-void TestDemoHub::tagFileLines() {
+void TestGatewayHub::tagFileLines() {
     QFETCH(QByteArray, line);
     QFETCH(QByteArray, value);
 
     QStringList warnings;
     // Comments and blank lines around the line never count.
-    const auto tags = demohub::ParseTagFile("# plant\n\n" + line + "\n   \n# end", &warnings);
+    const auto tags = gateway::ParseTagFile("# plant\n\n" + line + "\n   \n# end", &warnings);
     QCOMPARE(warnings, QStringList());
     QCOMPARE(tags.size(), size_t(1));
-    demohub::Plant plant;
+    gateway::TagTable plant;
     plant.SetTags(tags, 1);
     QCOMPARE(plant.Value(0, 4), value);
 }
 
-void TestDemoHub::builtInPlantCoversTheLayoutCases() {
-    const auto tags = demohub::BuiltInTags();
+void TestGatewayHub::builtInPlantCoversTheLayoutCases() {
+    const auto tags = gateway::BuiltInTags();
     QVERIFY(tags.size() >= 35);
     QStringList warnings;
-    demohub::ParseTagFile(demohub::BuiltInTagFile(), &warnings);
+    gateway::ParseTagFile(gateway::BuiltInTagFile(), &warnings);
     QCOMPARE(warnings, QStringList());
     QByteArrayList names;
     for (const TagDef& tag : tags)
@@ -94,20 +93,20 @@ void TestDemoHub::builtInPlantCoversTheLayoutCases() {
         QVERIFY2(names.contains(name), name);
 }
 
-void TestDemoHub::valuesAreReproducibleAndMove() {
-    demohub::Plant a;
-    demohub::Plant b;
-    a.SetTags(demohub::BuiltInTags(), 42);
-    b.SetTags(demohub::BuiltInTags(), 42);
+void TestGatewayHub::valuesAreReproducibleAndMove() {
+    gateway::TagTable a;
+    gateway::TagTable b;
+    a.SetTags(gateway::BuiltInTags(), 42);
+    b.SetTags(gateway::BuiltInTags(), 42);
     QCOMPARE(a.ValuesAnswer(12.3), b.ValuesAnswer(12.3));
     QVERIFY(a.ValuesAnswer(12.3) != a.ValuesAnswer(47.0));
 }
 
 // A large plant's answer is written in two halves at once; joined, they must be exactly the
 // entries in tag order.
-void TestDemoHub::largePlantAnswerIsWholeAndInOrder() {
-    demohub::Plant plant;
-    plant.SetTags(demohub::SyntheticTags(200'001), 7);
+void TestGatewayHub::largePlantAnswerIsWholeAndInOrder() {
+    gateway::TagTable plant;
+    plant.SetTags(gateway::SyntheticTags(200'001), 7);
     const double seconds = 33.3;
     QByteArray expected;
     for (qsizetype i = 0; i < plant.Count(); ++i) {
@@ -120,15 +119,15 @@ void TestDemoHub::largePlantAnswerIsWholeAndInOrder() {
     QVERIFY(answer == expected);
 }
 
-void TestDemoHub::answersMatchTagList_data() {
+void TestGatewayHub::answersMatchTagList_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("count");
-    QTest::newRow("built-in plant") << QStringList() << int(demohub::BuiltInTags().size());
+    QTest::newRow("built-in plant") << QStringList() << int(gateway::BuiltInTags().size());
     QTest::newRow("no tags") << QStringList{"--synthetic", "0"} << 0;
     QTest::newRow("100,000 synthetic") << QStringList{"--synthetic", "100000"} << 100000;
 }
 
-void TestDemoHub::answersMatchTagList() {
+void TestGatewayHub::answersMatchTagList() {
     QFETCH(QStringList, arguments);
     QFETCH(int, count);
     HubProcess hub;
@@ -148,7 +147,7 @@ void TestDemoHub::answersMatchTagList() {
         QCOMPARE(Names(reader.ReadInputFile(hub.TcpPrefix() + "GETVALUES")), names);
 }
 
-void TestDemoHub::reloadsChangedTagFile() {
+void TestGatewayHub::reloadsChangedTagFile() {
     HubProcess hub;
     const QString path = hub.WriteTags("Tank1.Level\tnumber\tbase=50\nBatch\ttext\tA, B\n");
     QVERIFY(hub.Start({QStringLiteral("--tags"), path}));
@@ -175,7 +174,7 @@ void TestDemoHub::reloadsChangedTagFile() {
              qPrintable(hub.Log()));
 }
 
-void TestDemoHub::servesManyClients() {
+void TestGatewayHub::servesManyClients() {
     HubProcess hub;
     QVERIFY(hub.Start());
     std::vector<std::unique_ptr<SVComSrvClass>> readers;
@@ -194,7 +193,7 @@ void TestDemoHub::servesManyClients() {
     QVERIFY(!hub.Log().contains(QStringLiteral("authentication")));
 }
 
-void TestDemoHub::refusesToStart_data() {
+void TestGatewayHub::refusesToStart_data() {
     QTest::addColumn<QStringList>("arguments"); // %1 stands for the tag file
     QTest::addColumn<QByteArray>("tagFile");
     QTest::addColumn<int>("exitCode"); // -1: any but 0
@@ -204,7 +203,8 @@ void TestDemoHub::refusesToStart_data() {
     };
     bad("port out of range", {"--port", "70000"});
     bad("address is no address", {"--listen", "example.com"});
-    bad("unknown fault", {"--fault", "explode"});
+    // The misbehaving modes are only in the build for tests.
+    bad("no fault modes", {"--fault", "stall"});
     bad("tags and synthetic", {"--synthetic", "5", "--tags", "x"});
     bad("missing tag file", {"--tags", "/nonexistent/plant.tags"});
     bad("stray argument", {"extra"});
@@ -220,7 +220,7 @@ void TestDemoHub::refusesToStart_data() {
         << QStringList{"wire protocol v1 has no authentication"};
 }
 
-void TestDemoHub::refusesToStart() {
+void TestGatewayHub::refusesToStart() {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, tagFile);
     QFETCH(int, exitCode);
@@ -250,5 +250,5 @@ void TestDemoHub::refusesToStart() {
                  qPrintable(stderrText));
 }
 
-QTEST_GUILESS_MAIN(TestDemoHub)
-#include "test_demo_hub.moc"
+QTEST_GUILESS_MAIN(TestGatewayHub)
+#include "test_gateway_hub.moc"

@@ -4,7 +4,7 @@
 
 #include "hub/HubReader.h"
 #include "hub/LocalEndpoint.h"
-#include "hub_process.h"
+#include "hub/hub_process.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -71,7 +71,7 @@ QString Used(double cpu, const QElapsedTimer& wall) {
 
 } // namespace
 
-class TestHubLimits : public QObject {
+class TestGatewayLimits : public QObject {
     Q_OBJECT
 
 private slots:
@@ -277,5 +277,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestHubLimits)
-#include "test_hub_limits.moc"
+QTEST_GUILESS_MAIN(TestGatewayLimits)
+#include "test_gateway_limits.moc"

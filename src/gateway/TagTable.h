@@ -1,13 +1,15 @@
 #pragma once
-// The simulated plant of the demo hub: a list of tags whose values move with time.
-// Values are a pure function of (seed, tag position, seconds since start), so a run with the
-// same seed gives the same values at the same moments.
+// The tag table of the hub: every tag it publishes, in order, and the answers built from them.
+// Simulated tags move with time: their values are a pure function of (seed, tag position,
+// seconds since start), so a run with the same seed gives the same values at the same moments.
+// Live tags take the last value their broker or device delivered.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <vector>
 
-namespace demohub {
+namespace gateway {
 
 struct TagDef {
     // Live: a value read from a broker or device, kept in LiveValues at `slot`.
@@ -32,13 +34,18 @@ struct TagDef {
 
 class LiveValues;
 
-class Plant {
+class TagTable {
 public:
+    TagTable();
+
     void SetTags(std::vector<TagDef> tags, quint64 seed);
     // Where the values of Live tags are read from; must outlive the plant or be reset.
     void SetLiveValues(const LiveValues* live) { live_ = live; }
     qsizetype Count() const { return qsizetype(tags_.size()); }
     const std::vector<TagDef>& Tags() const { return tags_; }
+
+    // The answer to a request now: GETTAGS, GETVALUES, or empty for any other command.
+    QByteArray Answer(const QByteArray& command) const;
 
     // "GETTAGS": the names joined by ",". Built once per tag list.
     const QByteArray& TagsAnswer() const { return tagsAnswer_; }
@@ -56,6 +63,7 @@ private:
     char* WriteEntries(char* out, qsizetype from, qsizetype to, double seconds) const;
     qsizetype MaxValueBytes(qsizetype index) const;
 
+    QElapsedTimer clock_; // the simulation's time
     std::vector<TagDef> tags_;
     std::vector<double> phases_;
     quint64 seed_ = 0;
@@ -65,4 +73,4 @@ private:
     qsizetype halfBound_ = 0;   // the same for the entries of the first half of the tags
 };
 
-} // namespace demohub
+} // namespace gateway

@@ -2,12 +2,13 @@
 // Pure logic of Modbus tags: which requests read a device's tags, how registers decode to a
 // value, and how a number is written for the wire.
 
-#include "TagFile.h"
+#include "gateway/NumberText.h"
+#include "gateway/TagFile.h"
 
 #include <QByteArray>
 #include <vector>
 
-namespace demohub {
+namespace gateway {
 
 // The most one read request may ask for.
 constexpr int MaxReadRegisters = 125;
@@ -30,12 +31,8 @@ std::vector<ModbusRead> PlanModbusReads(const std::vector<ModbusTag>& tags, int 
 // are laid out in `order`. Exact for every 64-bit integer.
 long double DecodeRegisters(const quint16* words, ModbusType type, WordOrder order);
 
-// `value` with exactly `decimals` digits after a "."; no "-" on a value that rounds to 0;
-// empty for infinities and NaN.
-QByteArray FormatNumber(long double value, int decimals);
-
 // The published text of a Modbus tag read as `raw`: scale and offset applied, then
 // formatted. Bits publish 0 or 1 before scale and offset.
 QByteArray ModbusValueText(const ModbusTag& tag, long double raw);
 
-} // namespace demohub
+} // namespace gateway

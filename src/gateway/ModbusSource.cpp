@@ -1,6 +1,7 @@
-#include "ModbusSource.h"
+#include "gateway/ModbusSource.h"
 
-#include "LiveValues.h"
+#include "base/Log.h"
+#include "gateway/LiveValues.h"
 
 #include <QModbusDataUnit>
 #include <QModbusReply>
@@ -9,7 +10,7 @@
 #include <QUrl>
 #include <QVariant>
 
-namespace demohub {
+namespace gateway {
 
 namespace {
 
@@ -32,9 +33,8 @@ constexpr int MaxReconnectDelayMs = 10000;
 } // namespace
 
 ModbusSource::ModbusSource(ModbusDevice device, std::vector<ModbusTag> tags, LiveValues& values,
-                           Logger log, QObject* parent)
-    : QObject(parent), device_(std::move(device)), tags_(std::move(tags)), values_(values),
-      log_(std::move(log)) {
+                           QObject* parent)
+    : QObject(parent), device_(std::move(device)), tags_(std::move(tags)), values_(values) {
     reads_ = PlanModbusReads(tags_, device_.maxGap);
     readFailed_.assign(reads_.size(), false);
     client_ = new QModbusTcpClient(this);
@@ -147,10 +147,10 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
         }
         if (readFailed_[index]) {
             readFailed_[index] = false;
-            log_(QStringLiteral("device %1: addresses %2 to %3 read again")
-                     .arg(device_.name)
-                     .arg(read.start)
-                     .arg(read.start + read.count - 1));
+            logging::Notice(QStringLiteral("device %1: addresses %2 to %3 read again")
+                                .arg(device_.name)
+                                .arg(read.start)
+                                .arg(read.start + read.count - 1));
         }
     } else {
         pollFailed_ = true;
@@ -159,11 +159,11 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
         if (error == QModbusDevice::ProtocolError) {
             // The device answers, but refuses this request (an address it does not have).
             if (!readFailed_[index])
-                log_(QStringLiteral("device %1: cannot read addresses %2 to %3: %4")
-                         .arg(device_.name)
-                         .arg(read.start)
-                         .arg(read.start + read.count - 1)
-                         .arg(reply->errorString()));
+                logging::Warning(QStringLiteral("device %1: cannot read addresses %2 to %3: %4")
+                                     .arg(device_.name)
+                                     .arg(read.start)
+                                     .arg(read.start + read.count - 1)
+                                     .arg(reply->errorString()));
             readFailed_[index] = true;
         } else {
             GoneAway(reply->errorString());
@@ -171,11 +171,11 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
     }
     if (outstanding_ == 0) {
         if (!pollFailed_ && online_ != true) {
-            log_(QStringLiteral("device %1 (%2:%3) %4")
-                     .arg(device_.name, device_.host)
-                     .arg(device_.port)
-                     .arg(online_.has_value() ? QStringLiteral("is back")
-                                              : QStringLiteral("connected")));
+            logging::Notice(QStringLiteral("device %1 (%2:%3) %4")
+                                .arg(device_.name, device_.host)
+                                .arg(device_.port)
+                                .arg(online_.has_value() ? QStringLiteral("is back")
+                                                         : QStringLiteral("connected")));
             online_ = true;
         }
         emit PollDone(pollClock_.nsecsElapsed());
@@ -187,10 +187,10 @@ void ModbusSource::GoneAway(const QString& why) {
     if (online_ == false)
         return;
     online_ = false;
-    log_(QStringLiteral("device %1 (%2:%3) is unreachable: %4")
-             .arg(device_.name, device_.host)
-             .arg(device_.port)
-             .arg(why));
+    logging::Warning(QStringLiteral("device %1 (%2:%3) is unreachable: %4")
+                         .arg(device_.name, device_.host)
+                         .arg(device_.port)
+                         .arg(why));
 }
 
 void ModbusSource::ClearAll() {
@@ -198,4 +198,4 @@ void ModbusSource::ClearAll() {
         values_.Clear(tag.slot);
 }
 
-} // namespace demohub
+} // namespace gateway

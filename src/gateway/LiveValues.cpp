@@ -1,6 +1,6 @@
-#include "LiveValues.h"
+#include "gateway/LiveValues.h"
 
-namespace demohub {
+namespace gateway {
 
 void LiveValues::Reset(std::vector<qint64> staleMs) {
     staleMs_ = std::move(staleMs);
@@ -28,4 +28,4 @@ const QByteArray& LiveValues::Current(qsizetype slot) const {
     return values_[size_t(slot)];
 }
 
-} // namespace demohub
+} // namespace gateway

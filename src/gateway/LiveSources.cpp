@@ -1,17 +1,17 @@
-#include "Gateway.h"
+#include "gateway/LiveSources.h"
 
-#include "ModbusSource.h"
-#include "MqttSource.h"
+#include "gateway/ModbusSource.h"
+#include "gateway/MqttSource.h"
 
-namespace demohub {
+namespace gateway {
 
-Gateway::Gateway(Logger log, QObject* parent) : QObject(parent), log_(std::move(log)) {}
+LiveSources::LiveSources(QObject* parent) : QObject(parent) {}
 
-Gateway::~Gateway() {
+LiveSources::~LiveSources() {
     StopAll();
 }
 
-void Gateway::StopAll() {
+void LiveSources::StopAll() {
     for (MqttSource* broker : brokers_)
         delete broker;
     for (ModbusSource* device : devices_)
@@ -20,7 +20,7 @@ void Gateway::StopAll() {
     devices_.clear();
 }
 
-void Gateway::Apply(const HubConfig& config) {
+void LiveSources::Apply(const HubConfig& config) {
     StopAll();
     values_.Reset(config.staleMs);
     for (size_t b = 0; b < config.brokers.size(); ++b) {
@@ -30,7 +30,7 @@ void Gateway::Apply(const HubConfig& config) {
                 tags.push_back(tag);
         if (tags.empty())
             continue;
-        brokers_.push_back(new MqttSource(config.brokers[b], std::move(tags), values_, log_, this));
+        brokers_.push_back(new MqttSource(config.brokers[b], std::move(tags), values_, this));
         brokers_.back()->Start();
     }
     for (size_t d = 0; d < config.devices.size(); ++d) {
@@ -40,10 +40,9 @@ void Gateway::Apply(const HubConfig& config) {
                 tags.push_back(tag);
         if (tags.empty())
             continue;
-        devices_.push_back(
-            new ModbusSource(config.devices[d], std::move(tags), values_, log_, this));
+        devices_.push_back(new ModbusSource(config.devices[d], std::move(tags), values_, this));
         devices_.back()->Start();
     }
 }
 
-} // namespace demohub
+} // namespace gateway

@@ -1,4 +1,4 @@
-#include "TagFile.h"
+#include "gateway/TagFile.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-namespace demohub {
+namespace gateway {
 
 namespace {
 
@@ -561,4 +561,4 @@ std::vector<TagDef> SyntheticTags(qsizetype count) {
     return tags;
 }
 
-} // namespace demohub
+} // namespace gateway

@@ -1,6 +1,7 @@
-#include "Plant.h"
+#include "gateway/TagTable.h"
 
-#include "LiveValues.h"
+#include "gateway/LiveValues.h"
+#include "gateway/NumberText.h"
 
 #include <charconv>
 #include <cmath>
@@ -9,7 +10,7 @@
 #include <numbers>
 #include <thread>
 
-namespace demohub {
+namespace gateway {
 
 namespace {
 
@@ -27,16 +28,13 @@ double Unit(quint64 seed, qsizetype tag, qint64 slot, quint64 salt = 0) {
     return double(h >> 11) * (1.0 / 9007199254740992.0);
 }
 
-constexpr qsizetype NumberBytes = 40;
-
-// Fixed-point text of `value` with `decimals` digits after the point.
+// Fixed-point text of `value` with `decimals` digits after the point: the common case here,
+// the rest through WriteNumber.
 char* WriteFixed(char* out, double value, int decimals) {
     static constexpr double Scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
     const double scaled = std::nearbyint(value * Scale[decimals]);
-    if (!(std::fabs(scaled) < 9e15)) {
-        const int n = std::snprintf(out, NumberBytes, "%.*f", decimals, value);
-        return out + std::max(0, std::min(n, int(NumberBytes) - 1));
-    }
+    if (!(std::fabs(scaled) < 9e15))
+        return WriteNumber(out, value, decimals);
     qint64 whole = qint64(scaled);
     if (whole < 0) {
         *out++ = '-';
@@ -57,7 +55,7 @@ char* WriteFixed(char* out, double value, int decimals) {
 
 } // namespace
 
-void Plant::SetTags(std::vector<TagDef> tags, quint64 seed) {
+void TagTable::SetTags(std::vector<TagDef> tags, quint64 seed) {
     tags_ = std::move(tags);
     seed_ = seed;
     phases_.resize(tags_.size());
@@ -82,12 +80,12 @@ void Plant::SetTags(std::vector<TagDef> tags, quint64 seed) {
     }
 }
 
-qsizetype Plant::MaxValueBytes(qsizetype index) const {
+qsizetype TagTable::MaxValueBytes(qsizetype index) const {
     const TagDef& tag = tags_[size_t(index)];
     switch (tag.kind) {
     case TagDef::Kind::Number:
     case TagDef::Kind::Counter:
-        return NumberBytes;
+        return MaxNumberBytes;
     case TagDef::Kind::State:
     case TagDef::Kind::Text: {
         qsizetype longest = 0;
@@ -101,7 +99,7 @@ qsizetype Plant::MaxValueBytes(qsizetype index) const {
     return 0;
 }
 
-char* Plant::WriteValue(char* out, qsizetype index, double seconds) const {
+char* TagTable::WriteValue(char* out, qsizetype index, double seconds) const {
     const TagDef& tag = tags_[size_t(index)];
     if (tag.empty > 0 && Unit(seed_, index, qint64(std::floor(seconds)), 3) < tag.empty)
         return out;
@@ -142,7 +140,19 @@ char* Plant::WriteValue(char* out, qsizetype index, double seconds) const {
     return out;
 }
 
-QByteArray Plant::Value(qsizetype index, double seconds) const {
+TagTable::TagTable() {
+    clock_.start();
+}
+
+QByteArray TagTable::Answer(const QByteArray& command) const {
+    if (command == "GETTAGS")
+        return TagsAnswer();
+    if (command == "GETVALUES")
+        return ValuesAnswer(double(clock_.nsecsElapsed()) / 1e9);
+    return QByteArray();
+}
+
+QByteArray TagTable::Value(qsizetype index, double seconds) const {
     if (tags_[size_t(index)].kind == TagDef::Kind::Live)
         return live_ ? live_->Current(tags_[size_t(index)].slot) : QByteArray();
     QByteArray value(MaxValueBytes(index), Qt::Uninitialized);
@@ -151,7 +161,7 @@ QByteArray Plant::Value(qsizetype index, double seconds) const {
     return value;
 }
 
-char* Plant::WriteEntries(char* out, qsizetype from, qsizetype to, double seconds) const {
+char* TagTable::WriteEntries(char* out, qsizetype from, qsizetype to, double seconds) const {
     for (qsizetype i = from; i < to; ++i) {
         if (i > 0)
             *out++ = '\t';
@@ -164,7 +174,7 @@ char* Plant::WriteEntries(char* out, qsizetype from, qsizetype to, double second
     return out;
 }
 
-QByteArray Plant::ValuesAnswer(double seconds) const {
+QByteArray TagTable::ValuesAnswer(double seconds) const {
     // One allocation of a known upper bound and plain writes into it: a 100,000-tag answer
     // costs a few milliseconds.
     // Live values change size as they arrive, so each buffer has room for all of them.
@@ -193,4 +203,4 @@ QByteArray Plant::ValuesAnswer(double seconds) const {
     return answer;
 }
 
-} // namespace demohub
+} // namespace gateway

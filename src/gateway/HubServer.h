@@ -1,0 +1,96 @@
+#pragma once
+// Listening and sessions: answers wire protocol v1 on a local endpoint and on TCP, serving
+// many clients at once, within limits that keep one client from taking the hub from the others.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QLocalServer;
+class QTcpServer;
+class QTimer;
+class QIODevice;
+
+namespace gateway {
+
+class Session;
+
+struct ServerOptions {
+    QString localName = QStringLiteral("svcorblex-hub");
+    QHostAddress address = QHostAddress(QHostAddress::LocalHost);
+    quint16 port = 6000; // 0 = any free port
+
+    // Most clients served at once; one more is closed as soon as it connects.
+    int maxClients = 256;
+    // A client that neither sends nor takes anything for this long is closed.
+    int idleTimeoutMs = 10 * 60 * 1000;
+    // A client whose earlier answers still wait to be sent beyond this many bytes when it asks
+    // again does not read them; it is disconnected instead of answered.
+    qint64 maxUnsentBytes = qint64(1) * 1024 * 1024;
+};
+
+// Sends the answer to one request. The hub sends each answer whole and at once; a build for
+// tests puts deliberate misbehaviour in its place.
+class Responder {
+public:
+    virtual ~Responder() = default;
+    virtual void Respond(Session& session, const QByteArray& command, const QByteArray& body) = 0;
+};
+
+class HubServer : public QObject {
+    Q_OBJECT
+public:
+    // The answer body for one command; empty for an unknown one.
+    using Answerer = std::function<QByteArray(const QByteArray& command)>;
+
+    HubServer(ServerOptions options, Answerer answer, QObject* parent = nullptr);
+    ~HubServer() override;
+
+    // Starts listening on both transports; false with `error` set when either fails.
+    bool Start(QString* error);
+    // The TCP port actually listened on.
+    quint16 Port() const { return port_; }
+    // "listening on 127.0.0.1:6000 and local endpoint svcorblex-hub"
+    QString ListeningText() const;
+    int MaxClients() const { return options_.maxClients; }
+    qsizetype ClientCount() const { return qsizetype(sessions_.size()); }
+
+    // Replaces how answers are sent; null restores the normal way.
+    void SetResponder(std::unique_ptr<Responder> responder);
+
+    // Stops listening and drops every client, until Resume.
+    void Suspend();
+    bool Resume(QString* error);
+    bool Suspended() const { return !tcp_; }
+
+private:
+    friend class Session;
+    void Accept(QIODevice* socket, const QString& peer);
+    void Forget(Session* session);
+    void Respond(Session& session, const QByteArray& command);
+    bool Listen(QString* error);
+    void StopListening();
+    void AcceptFailed(const QString& transport, const QString& why);
+    void CheckListeners();
+
+    ServerOptions options_;
+    Answerer answer_;
+    std::unique_ptr<Responder> responder_;
+    QLocalServer* local_ = nullptr;
+    QTcpServer* tcp_ = nullptr;
+    QString localPath_;
+    quint16 port_ = 0;
+    int nextSessionId_ = 1;
+    std::vector<Session*> sessions_;
+    bool atClientCap_ = false;
+    // Retries listening after the system refused a connection (out of file descriptors).
+    QTimer* relisten_ = nullptr;
+    bool acceptFailing_ = false;
+};
+
+} // namespace gateway

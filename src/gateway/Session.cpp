@@ -1,0 +1,85 @@
+#include "gateway/Session.h"
+
+#include "base/Log.h"
+#include "gateway/HubServer.h"
+
+#include <QLocalSocket>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace gateway {
+
+Session::Session(HubServer& server, QIODevice* socket, int id, QString peer, int idleTimeoutMs)
+    : server_(server), socket_(socket), id_(id), peer_(std::move(peer)) {
+    socket_->setParent(this);
+    connect(socket_, &QIODevice::readyRead, this, &Session::Read);
+    // A connection that neither asks nor takes anything for a long time is closed, so that
+    // idle clients cannot hold the hub's connections for as long as they like.
+    idle_ = new QTimer(this);
+    idle_->setSingleShot(true);
+    idle_->setInterval(idleTimeoutMs);
+    connect(idle_, &QTimer::timeout, this, [this] {
+        logging::Info(QStringLiteral("client %1 was idle for %2 s; closing")
+                          .arg(id_)
+                          .arg(double(idle_->interval()) / 1000.0));
+        Drop();
+    });
+    connect(socket_, &QIODevice::bytesWritten, idle_, qOverload<>(&QTimer::start));
+    idle_->start();
+    if (auto* local = qobject_cast<QLocalSocket*>(socket_))
+        connect(local, &QLocalSocket::disconnected, this, &Session::Gone);
+    else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_))
+        connect(tcp, &QTcpSocket::disconnected, this, &Session::Gone);
+}
+
+void Session::Send(const QByteArray& bytes) {
+    if (!gone_)
+        socket_->write(bytes);
+}
+
+void Session::CloseSoon() {
+    if (auto* local = qobject_cast<QLocalSocket*>(socket_))
+        local->disconnectFromServer();
+    else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_))
+        tcp->disconnectFromHost();
+}
+
+void Session::Drop() {
+    if (auto* local = qobject_cast<QLocalSocket*>(socket_))
+        local->abort();
+    else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_))
+        tcp->abort();
+    Gone();
+}
+
+void Session::Read() {
+    if (gone_)
+        return;
+    idle_->start();
+    reader_.Append(socket_->readAll());
+    QByteArray command;
+    for (;;) {
+        const auto status = reader_.Next(command);
+        if (status == hubwire::CommandReader::Status::Incomplete)
+            return;
+        if (status == hubwire::CommandReader::Status::Error) {
+            logging::Info(QStringLiteral("client %1 sent an over-long line; closing").arg(id_));
+            CloseSoon();
+            return;
+        }
+        server_.Respond(*this, command);
+        if (gone_)
+            return;
+    }
+}
+
+void Session::Gone() {
+    if (gone_)
+        return;
+    gone_ = true;
+    logging::Info(QStringLiteral("client %1 disconnected").arg(id_));
+    server_.Forget(this);
+    deleteLater();
+}
+
+} // namespace gateway
