@@ -36,9 +36,33 @@ install(FILES "${CMAKE_SOURCE_DIR}/data/svcorblex-appgen.desktop"
 install(FILES "${CMAKE_SOURCE_DIR}/data/svcorblex-appgen.svg"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
 
-# The protocol and format notes, for people who write their own hub or reader.
-install(FILES docs/demo-hub.md docs/hub-protocol.md docs/svt-format.md
+# The protocol and format notes, for people who write their own hub or reader, and the tag
+# file's keys, for whoever runs the hub as a service.
+install(FILES docs/demo-hub.md docs/hub-config.md docs/hub-protocol.md docs/svt-format.md
         DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/svcorblex-appgen")
+
+# The hub as a system service: its unit, its tag file and the root-only file for broker
+# passwords. The unit names the program at its place under /usr, and /etc and the unit
+# folder belong to the system rather than to the prefix; so these are installed only when the
+# prefix is /usr, as in the package (`--prefix /opt/svc` leaves them out and /etc alone).
+# The unit goes to /lib/systemd/system, where Debian 12's packages put theirs (pkg-config's
+# systemdsystemunitdir), which holds whether or not /lib is merged into /usr.
+set(SVC_SERVICE_UNIT_DIR "/lib/systemd/system")
+set(SVC_SERVICE_CONFIG_DIR "/etc/svcorblex")
+install(CODE "
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+        file(INSTALL \"${CMAKE_SOURCE_DIR}/data/svcorblex-hub.service\"
+             DESTINATION \"${SVC_SERVICE_UNIT_DIR}\"
+             PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+        file(INSTALL \"${CMAKE_SOURCE_DIR}/data/hub.tags\"
+             DESTINATION \"${SVC_SERVICE_CONFIG_DIR}\"
+             PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+        file(INSTALL \"${CMAKE_SOURCE_DIR}/data/hub.env\"
+             DESTINATION \"${SVC_SERVICE_CONFIG_DIR}\"
+             PERMISSIONS OWNER_READ OWNER_WRITE)
+    else()
+        message(STATUS \"Leaving out the svcorblex-hub service: the prefix is not /usr\")
+    endif()")
 
 # Debian package.
 set(CPACK_GENERATOR "DEB")
@@ -71,6 +95,19 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2")
 # Help opens the manual with the desktop's PDF viewer.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# The files in /etc are the administrator's once installed: dpkg keeps their edits on upgrade
+# and removal. The maintainer scripts tell a running systemd about the unit, restart a running
+# hub after an upgrade and stop it on removal; installing neither enables nor starts it.
+set(svc_control_dir "${CMAKE_BINARY_DIR}/deb-control")
+file(MAKE_DIRECTORY "${svc_control_dir}")
+file(WRITE "${svc_control_dir}/conffiles"
+     "${SVC_SERVICE_CONFIG_DIR}/hub.tags\n${SVC_SERVICE_CONFIG_DIR}/hub.env\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${svc_control_dir}/conffiles"
+    "${CMAKE_SOURCE_DIR}/data/deb/postinst"
+    "${CMAKE_SOURCE_DIR}/data/deb/prerm"
+    "${CMAKE_SOURCE_DIR}/data/deb/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_SOURCE_GENERATOR "TGZ")
 set(CPACK_SOURCE_IGNORE_FILES "/build/" "/\\\\.git/" "/\\\\.cache/")
 include(CPack)
