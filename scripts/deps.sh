@@ -2,11 +2,12 @@
 # Sourced by scripts/test and scripts/demo; works as root or through sudo.
 # The hub reads Modbus TCP through Qt SerialBus and MQTT through libmosquitto; its tests run
 # against a real Mosquitto broker (fed by mosquitto_pub, with TLS certificates made by
-# openssl) and a pymodbus device.
+# openssl) and a pymodbus device. The hub's systemd unit is checked with systemd-analyze
+# (package systemd; only the tool is used, systemd need not run).
 svc_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
               fonts-dejavu-core fonts-liberation2 ccache xauth xvfb
               qt6-serialbus-dev libmosquitto-dev mosquitto mosquitto-clients python3-pymodbus
-              openssl)
+              openssl systemd)
 
 svc_ensure_packages() {
     local missing=()
