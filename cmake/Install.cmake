@@ -92,7 +92,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # what the programs load at run time without linking it is named here: the platform
 # plugins that show windows, and the fonts the fixed window layout is measured with.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2")
+# The service's reload runs /bin/kill, which procps provides.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2, procps")
 # Help opens the manual with the desktop's PDF viewer.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 # The files in /etc are the administrator's once installed: dpkg keeps their edits on upgrade
