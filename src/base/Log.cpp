@@ -28,9 +28,11 @@ State& Shared() {
     return state;
 }
 
-bool DetectJournal() {
+} // namespace
+
+bool IsJournal(int fd) {
 #ifdef Q_OS_UNIX
-    // "device:inode" of the stream the journal gave us; standard error must still be it (a
+    // "device:inode" of the stream the journal gave us; the descriptor must still be it (a
     // service may send it elsewhere itself).
     const QByteArray stream = qgetenv("JOURNAL_STREAM");
     const qsizetype colon = stream.indexOf(':');
@@ -41,14 +43,13 @@ bool DetectJournal() {
     const qulonglong device = stream.left(colon).toULongLong(&deviceOk);
     const qulonglong inode = stream.mid(colon + 1).toULongLong(&inodeOk);
     struct stat info {};
-    return deviceOk && inodeOk && ::fstat(STDERR_FILENO, &info) == 0 &&
-           qulonglong(info.st_dev) == device && qulonglong(info.st_ino) == inode;
+    return deviceOk && inodeOk && ::fstat(fd, &info) == 0 && qulonglong(info.st_dev) == device &&
+           qulonglong(info.st_ino) == inode;
 #else
+    Q_UNUSED(fd);
     return false;
 #endif
 }
-
-} // namespace
 
 void SetProgram(const QString& name) {
     std::lock_guard lock(Shared().mutex);
@@ -74,7 +75,7 @@ bool ToJournal() {
     State& state = Shared();
     std::lock_guard lock(state.mutex);
     if (state.journal < 0)
-        state.journal = DetectJournal() ? 1 : 0;
+        state.journal = IsJournal(2) ? 1 : 0;
     return state.journal == 1;
 }
 

@@ -42,5 +42,7 @@ inline void Info(const QString& text) {
 // True when standard error is the journal's stream (systemd sets JOURNAL_STREAM to its device
 // and inode).
 bool ToJournal();
+// The same for any open file descriptor (standard output: 1).
+bool IsJournal(int fd);
 
 } // namespace logging

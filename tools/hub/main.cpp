@@ -191,8 +191,10 @@ int main(int argc, char* argv[]) {
     });
     signalPoll.start(100);
 
+    // Where the hub listens is worth a notice in the journal, where standard output goes too.
     const QByteArray line =
-        (QStringLiteral("svcorblex-hub: ") + hub.server().ListeningText() + QLatin1Char('\n'))
+        (QLatin1String(logging::IsJournal(1) ? "<5>" : "") + QStringLiteral("svcorblex-hub: ") +
+         hub.server().ListeningText() + QLatin1Char('\n'))
             .toLocal8Bit();
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);
