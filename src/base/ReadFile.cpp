@@ -84,6 +84,7 @@ Contents ReadUnix(const QString& path, qint64 maxBytes) {
     if (total > maxBytes)
         return Failed(Failure::TooLarge);
     contents.data.truncate(qsizetype(total));
+    contents.permissions = unsigned(info.st_mode & 0777);
     return contents;
 }
 #endif

@@ -22,6 +22,9 @@ struct Contents {
     Failure failure = Failure::None;
     QString detail; // the system's reason for Unreadable
     qint64 size = 0;
+    // The permission bits of the file read (rwx for owner, group and others, as in chmod);
+    // 0 where the system has none.
+    unsigned permissions = 0;
     bool ok() const { return failure == Failure::None; }
 };
 

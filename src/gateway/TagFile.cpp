@@ -1,7 +1,10 @@
 #include "gateway/TagFile.h"
 
+#include "gateway/WireText.h"
+
 #include <QHash>
 #include <QRegularExpression>
+#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -10,6 +13,35 @@
 namespace gateway {
 
 namespace {
+
+// The longest MQTT topic: its length travels in two bytes.
+constexpr qsizetype MaxTopicBytes = 65535;
+// The largest magnitude a simulated value may reach: numbers this large still have every
+// digit published, and a counter starting there stays exact for decades.
+constexpr double MaxSimulated = 1e15;
+
+bool IsUtf8(QByteArrayView text) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = decoder.decode(text);
+    Q_UNUSED(decoded);
+    return !decoder.hasError();
+}
+
+// `text` with each control character written as \xNN: a message quotes what the file says
+// without carrying raw control characters into the log.
+QString Printable(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            out += QStringLiteral("\\x") +
+                   QString::number(int(u), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
 
 bool ReadNumber(const QByteArray& text, double& value) {
     bool ok = false;
@@ -74,43 +106,88 @@ QString UnknownKey(const QString& key) {
     return QStringLiteral("unknown parameter \"%1\"").arg(key);
 }
 
+// A number from `low` to `high` (said as `range` in the message); an error text otherwise.
+QString ReadBounded(const QString& key, const QByteArray& value, double low, double high,
+                    const char* range, double& out) {
+    double number = 0;
+    if (!ReadNumber(value, number))
+        return NotANumber(key, value);
+    if (number < low || number > high)
+        return QStringLiteral("\"%1=%2\" must be %3")
+            .arg(key, QString::fromUtf8(value), QLatin1String(range));
+    out = number;
+    return QString();
+}
+
+// The states of a state tag, or the value of a text tag: published as they are, so each must
+// be clean text of at most MaxValueBytes.
+QString CheckValue(const QByteArray& value, const char* what) {
+    if (!IsCleanText(value))
+        return QStringLiteral("%1 must be UTF-8 text without control characters")
+            .arg(QLatin1String(what));
+    if (value.size() > MaxValueBytes)
+        return QStringLiteral("%1 must be at most %2 bytes long")
+            .arg(QLatin1String(what))
+            .arg(MaxValueBytes);
+    return QString();
+}
+
+// Simulated values stay within +-MaxSimulated, so the published text always has all their
+// digits (see NumberText.h), and times stay far from what a double or a 64-bit count cannot
+// hold.
 QString ApplyParameters(TagDef& tag, const QByteArray& parameters) {
     Pairs pairs;
     if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
         return error;
     for (const auto& [key, value] : pairs) {
-        double number = 0;
+        QString error;
         if (key == QLatin1String("states")) {
-            tag.states = value.split('|');
             if (tag.kind != TagDef::Kind::State)
                 return QStringLiteral("\"states\" belongs to kind state");
+            tag.states = value.split('|');
+            for (const QByteArray& state : tag.states)
+                if (error = CheckValue(state, "a state"); !error.isEmpty())
+                    return error;
             continue;
         }
-        if (!ReadNumber(value, number))
-            return NotANumber(key, value);
         if (key == QLatin1String("base") || key == QLatin1String("start"))
-            tag.base = number;
+            error = ReadBounded(key, value, -MaxSimulated, MaxSimulated,
+                                "a number from -1e15 to 1e15", tag.base);
         else if (key == QLatin1String("amplitude"))
-            tag.amplitude = number;
+            error = ReadBounded(key, value, -MaxSimulated, MaxSimulated,
+                                "a number from -1e15 to 1e15", tag.amplitude);
         else if (key == QLatin1String("period"))
-            tag.period = number;
+            error = ReadBounded(key, value, 0.01, 1e9, "seconds from 0.01 to 1e9", tag.period);
         else if (key == QLatin1String("noise"))
-            tag.noise = number;
-        else if (key == QLatin1String("decimals"))
-            tag.decimals = int(number);
-        else if (key == QLatin1String("rate"))
-            tag.rate = number;
+            error = ReadBounded(key, value, 0, 1, "a fraction from 0 to 1", tag.noise);
+        else if (key == QLatin1String("decimals")) {
+            qint64 decimals = 0;
+            error = ReadWhole(key, value, 0, 9, decimals);
+            tag.decimals = int(decimals);
+        } else if (key == QLatin1String("rate"))
+            error = ReadBounded(key, value, -1e6, 1e6, "a number from -1e6 to 1e6", tag.rate);
         else if (key == QLatin1String("empty"))
-            tag.empty = number;
+            error = ReadBounded(key, value, 0, 1, "a chance from 0 to 1", tag.empty);
         else
-            return UnknownKey(key);
+            error = UnknownKey(key);
+        if (!error.isEmpty())
+            return error;
     }
     if (tag.kind == TagDef::Kind::State && tag.states.isEmpty())
         return QStringLiteral("a state tag needs states=A|B|...");
-    if (tag.period <= 0)
-        return QStringLiteral("period must be above 0");
-    if (tag.decimals < 0 || tag.decimals > 9)
-        return QStringLiteral("decimals must be 0 to 9");
+    // The farthest a number strays from 0: base, the whole amplitude and all of its noise.
+    if (std::fabs(tag.base) + std::fabs(tag.amplitude) * (1 + tag.noise) > MaxSimulated)
+        return QStringLiteral("base and amplitude (with noise) reach beyond 1e15: keep "
+                              "|base| + |amplitude| x (1 + noise) within 1e15");
+    return QString();
+}
+
+// A host name or file name the log may quote.
+QString ReadPlainText(const QString& key, const QByteArray& value, QString& out) {
+    const QByteArray trimmed = value.trimmed();
+    if (!IsCleanText(trimmed))
+        return QStringLiteral("%1= must be UTF-8 text without control characters").arg(key);
+    out = QString::fromUtf8(trimmed);
     return QString();
 }
 
@@ -120,33 +197,44 @@ QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
         return error;
     QString error;
     qint64 number = 0;
+    // What follows password= may be the rest of a password that holds " word=": a message
+    // about it never quotes it.
+    bool afterPassword = false;
     for (const auto& [key, value] : pairs) {
         if (key == QLatin1String("host"))
-            broker.host = QString::fromUtf8(value.trimmed());
+            error = ReadPlainText(key, value, broker.host);
         else if (key == QLatin1String("port")) {
             error = ReadWhole(key, value, 1, 65535, number);
             broker.port = quint16(number);
         } else if (key == QLatin1String("clientid"))
-            broker.clientId = QString::fromUtf8(value.trimmed());
+            error = ReadPlainText(key, value, broker.clientId);
         else if (key == QLatin1String("user"))
             broker.user = QString::fromUtf8(value);
-        else if (key == QLatin1String("password"))
+        else if (key == QLatin1String("password")) {
             broker.password = QString::fromUtf8(value);
-        else if (key == QLatin1String("passwordenv")) {
+            broker.passwordInFile = true;
+        } else if (key == QLatin1String("passwordenv")) {
+            // A password typed here by mistake must not come back in the message.
             const QByteArray name = value.trimmed();
             if (!qEnvironmentVariableIsSet(name.constData()))
-                error = QStringLiteral("environment variable %1 is not set")
-                            .arg(QString::fromUtf8(name));
+                error = QStringLiteral("the environment variable that passwordenv= names is not "
+                                       "set");
             broker.password = qEnvironmentVariable(name.constData());
         } else if (key == QLatin1String("cafile"))
-            broker.caFile = QString::fromUtf8(value.trimmed());
+            error = ReadPlainText(key, value, broker.caFile);
         else if (key == QLatin1String("keepalive")) {
             error = ReadWhole(key, value, 5, 3600, number);
             broker.keepAliveSeconds = int(number);
         } else
             error = UnknownKey(key);
         if (!error.isEmpty())
-            return error;
+            return afterPassword ? QStringLiteral("a parameter after password= is faulty (not "
+                                                  "shown: it may be part of the password; a "
+                                                  "password holding \" word=\" needs "
+                                                  "passwordenv=)")
+                                 : error;
+        if (key == QLatin1String("password"))
+            afterPassword = true;
     }
     if (broker.host.isEmpty())
         return QStringLiteral("a broker needs host=");
@@ -161,7 +249,7 @@ QString ReadDevice(ModbusDevice& device, const QByteArray& parameters) {
     qint64 number = 0;
     for (const auto& [key, value] : pairs) {
         if (key == QLatin1String("host"))
-            device.host = QString::fromUtf8(value.trimmed());
+            error = ReadPlainText(key, value, device.host);
         else if (key == QLatin1String("port")) {
             error = ReadWhole(key, value, 1, 65535, number);
             device.port = quint16(number);
@@ -231,6 +319,11 @@ QString ReadMqttTag(MqttTag& tag, QString& broker, qint64& staleMs, const QByteA
         return QStringLiteral("an mqtt tag needs topic=");
     if (tag.topic.contains('+') || tag.topic.contains('#'))
         return QStringLiteral("a topic cannot hold the wildcards + or #");
+    // What a broker takes: its length travels in two bytes, and NUL is never part of one.
+    if (tag.topic.size() > MaxTopicBytes)
+        return QStringLiteral("a topic must be at most %1 bytes long").arg(MaxTopicBytes);
+    if (tag.topic.contains('\0') || !IsUtf8(tag.topic))
+        return QStringLiteral("a topic must be UTF-8 text without NUL");
     if ((tag.scale != 1 || tag.offset != 0) && tag.decimals < 0)
         tag.decimals = 0;
     return QString();
@@ -328,7 +421,9 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
     const QList<QByteArray> lines = text.split('\n');
     // Faults by line; the names of sources are checked after the whole file is read.
     std::vector<std::pair<qsizetype, QString>> faults;
-    auto fail = [&faults](qsizetype line, const QString& why) { faults.emplace_back(line, why); };
+    auto fail = [&faults](qsizetype line, const QString& why) {
+        faults.emplace_back(line, Printable(why));
+    };
     QHash<QByteArray, qsizetype> tagLines;
     QHash<QString, int> brokers;
     QHash<QString, int> devices;
@@ -348,6 +443,11 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
         const QByteArray trimmed = line.trimmed();
         if (trimmed.isEmpty() || trimmed.startsWith('#'))
             continue;
+        // Every name and value comes from here, and most are published or logged.
+        if (!IsUtf8(line)) {
+            fail(number, QStringLiteral("the line is not UTF-8 text"));
+            continue;
+        }
         const QList<QByteArray> fields = line.split('\t');
         if (fields.size() < 2) {
             fail(number, QStringLiteral("expected name<TAB>kind<TAB>parameters"));
@@ -366,6 +466,13 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
             QHash<QString, int>& names = isBroker ? brokers : devices;
             if (name.trimmed().isEmpty()) {
                 fail(number, QStringLiteral("a %1 needs a name").arg(QString::fromUtf8(kind)));
+                continue;
+            }
+            // Source names appear in the log and, as "name,", could be mistaken for entries.
+            if (!IsCleanText(fields[0]) || fields[0].contains(',')) {
+                fail(number, QStringLiteral("a %1 name must be UTF-8 text without control "
+                                            "characters or \",\"")
+                                 .arg(QString::fromUtf8(kind)));
                 continue;
             }
             if (names.contains(name)) {
@@ -398,6 +505,11 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
             fail(number, QStringLiteral("a tag name cannot hold \",\""));
             continue;
         }
+        if (!IsCleanText(tag.name)) {
+            fail(number, QStringLiteral("a tag name must be UTF-8 text without control "
+                                        "characters"));
+            continue;
+        }
         if (const auto first = tagLines.constFind(tag.name); first != tagLines.cend()) {
             fail(number, QStringLiteral("duplicate tag name \"%1\" (first on line %2)")
                              .arg(name)
@@ -408,6 +520,7 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
         if (kind == "text") {
             tag.kind = TagDef::Kind::Text;
             tag.states = {parameters};
+            error = CheckValue(parameters, "a text value");
         } else if (kind == "number" || kind == "counter" || kind == "state") {
             tag.kind = kind == "number"    ? TagDef::Kind::Number
                        : kind == "counter" ? TagDef::Kind::Counter

@@ -20,6 +20,7 @@ struct MqttBroker {
     QString password; // from password= or the variable named by passwordenv=; never logged
     QString caFile;   // set: TLS, checking the broker against this CA
     int keepAliveSeconds = 30;
+    bool passwordInFile = false; // given with password=: the file itself holds it
 };
 
 struct MqttTag {
@@ -71,7 +72,9 @@ struct HubConfig {
 };
 
 // Reads a tag file's text. Each fault is described in `errors` ("line 7: ..."); the lines
-// without faults are still in the result, but a file with any error must be refused.
+// without faults are still in the result, but a file with any error must be refused. Names
+// and values that would be published or logged are clean UTF-8 text (WireText.h), and no
+// message quotes a control character raw or anything that may be part of a password.
 HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors);
 
 // Reads a tag file's simulated tags: one per line "name<TAB>kind<TAB>parameters". Lines that

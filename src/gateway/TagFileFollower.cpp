@@ -7,6 +7,9 @@
 #include <QFileSystemWatcher>
 #include <QTimer>
 
+#include <algorithm>
+#include <utility>
+
 #ifdef Q_OS_UNIX
 #include <QFile>
 #include <sys/stat.h>
@@ -16,6 +19,12 @@ namespace gateway {
 
 TagFileFollower::TagFileFollower(const QString& path, Apply apply, QObject* parent)
     : QObject(parent), path_(QFileInfo(path).absoluteFilePath()), apply_(std::move(apply)) {
+    // A second of rest: editors, scripts and copies write a tag file in milliseconds, and a
+    // slow writer (a copy over a network share, a generator that writes as it goes) pauses far
+    // less than that between blocks, so a file that rested a second is whole. Longer would
+    // only delay every edit; a writer pausing longer still can only publish a file that
+    // parses, which a half-written line rarely does. A change that keeps coming never
+    // settles, and is read once it stops.
     settle_ = new QTimer(this);
     settle_->setSingleShot(true);
     settle_->setInterval(1000);
@@ -64,7 +73,10 @@ bool TagFileFollower::Load(QString* error) {
 
 void TagFileFollower::Follow() {
     // Editors often replace a file rather than write it, which a watch on the file alone
-    // misses: the folder is watched too, and the file is looked at every second besides.
+    // misses: the folder is watched too, and the file is looked at every second besides, for
+    // when the system's watch says nothing (network file systems, the watch limit reached).
+    // A look is one stat(), and a second matches the settle time: a change is served within
+    // two seconds even then.
     watcher_ = new QFileSystemWatcher(this);
     watcher_->addPath(path_);
     watcher_->addPath(QFileInfo(path_).absolutePath());
@@ -103,20 +115,31 @@ void TagFileFollower::Settled() {
 void TagFileFollower::ReloadNow() {
     settle_->stop();
     seen_ = Look();
+    // Asked for, the answer is said again even when it has not changed.
+    lastProblem_.clear();
+    reportUnchanged_ = true;
     QStringList faults;
     Report(Read(false, &faults), faults);
 }
 
 QString TagFileFollower::Read(bool initial, QStringList* faults) {
+    const bool reportUnchanged = std::exchange(reportUnchanged_, false);
     // A file replaced by a new one is watched anew.
-    if (watcher_ && !watcher_->files().contains(path_))
+    if (watcher_ && !watcher_->files().contains(path_) && !watcher_->directories().contains(path_))
         watcher_->addPath(path_);
     const fileread::Contents contents = fileread::ReadRegularFile(path_, MaxBytes);
     if (!contents.ok())
         return QStringLiteral("cannot read tag file %1: it %2")
             .arg(path_, fileread::Describe(contents, MaxBytes));
-    if (!initial && contents.data == text_)
+    if (!initial && contents.data == text_) {
+        // The version in service is back (or was asked for again): said once, so the log
+        // does not end on a problem that is over.
+        if (!lastProblem_.isEmpty() || reportUnchanged)
+            logging::Notice(
+                QStringLiteral("%1 is unchanged; keeping its %2 tags").arg(path_).arg(count_));
+        lastProblem_.clear();
         return QString();
+    }
     HubConfig config = ParseHubConfig(contents.data, faults);
     if (!faults->isEmpty())
         return QStringLiteral("%1 refused").arg(path_);
@@ -125,13 +148,22 @@ QString TagFileFollower::Read(bool initial, QStringList* faults) {
     if (config.tags.empty() && !initial)
         return QStringLiteral("%1 holds no tags").arg(path_);
     text_ = contents.data;
-    const qsizetype count = qsizetype(config.tags.size());
+    count_ = qsizetype(config.tags.size());
+    const bool passwordInFile =
+        std::any_of(config.brokers.begin(), config.brokers.end(),
+                    [](const MqttBroker& broker) { return broker.passwordInFile; });
     apply_(std::move(config), initial);
     lastProblem_.clear();
     logging::Notice(QStringLiteral("%1 %2 tags from %3")
                         .arg(initial ? QStringLiteral("loaded") : QStringLiteral("reloaded"))
-                        .arg(count)
+                        .arg(count_)
                         .arg(path_));
+    // Said at every load: the hub cannot make the file private itself, and the password is
+    // exposed for as long as it stays readable.
+    if (passwordInFile && (contents.permissions & 044) != 0)
+        logging::Warning(QStringLiteral("%1 holds a password that other users may read; give it "
+                                        "with passwordenv= instead, or chmod 600 %1")
+                             .arg(path_));
     return QString();
 }
 

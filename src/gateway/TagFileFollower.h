@@ -35,7 +35,8 @@ public:
     bool Load(QString* error);
     // Follows changes from now on: the file written in place or replaced, as editors do.
     void Follow();
-    // Reads the file now, without waiting for it to settle (a reload the user asked for).
+    // Reads the file now, without waiting for it to settle (a reload the user asked for), and
+    // says what it found even when that was said before.
     void ReloadNow();
     // How long a changed file must stay unchanged before it is read (default 1 s).
     void SetSettleMs(int ms);
@@ -59,10 +60,12 @@ private:
 
     QString path_;
     Apply apply_;
-    QByteArray text_;     // of the version in service
-    Signature seen_;      // of the version last read (in service or refused)
-    Signature pending_;   // of the change waiting to settle
-    QString lastProblem_; // said once until it changes
+    QByteArray text_;              // of the version in service
+    Signature seen_;               // of the version last read (in service or refused)
+    Signature pending_;            // of the change waiting to settle
+    QString lastProblem_;          // said once until it changes
+    qsizetype count_ = 0;          // tags of the version in service
+    bool reportUnchanged_ = false; // the next read was asked for: say so even if unchanged
     QFileSystemWatcher* watcher_ = nullptr;
     QTimer* settle_ = nullptr;
 };

@@ -29,10 +29,10 @@ double Unit(quint64 seed, qsizetype tag, qint64 slot, quint64 salt = 0) {
 }
 
 // Fixed-point text of `value` with `decimals` digits after the point: the common case here,
-// the rest through WriteNumber.
+// the rest through WriteNumber. Halves round away from zero, as WriteNumber rounds them.
 char* WriteFixed(char* out, double value, int decimals) {
     static constexpr double Scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-    const double scaled = std::nearbyint(value * Scale[decimals]);
+    const double scaled = std::round(value * Scale[decimals]);
     if (!(std::fabs(scaled) < 9e15))
         return WriteNumber(out, value, decimals);
     qint64 whole = qint64(scaled);

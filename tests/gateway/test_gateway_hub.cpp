@@ -54,6 +54,9 @@ void TestGatewayHub::tagFileLines_data() {
     row("constant number", "A\tnumber\tbase=120 decimals=1", "120.0");
     row("small negative keeps its sign", "A\tnumber\tbase=-0.04 decimals=2", "-0.04");
     row("rounds to zero without sign", "A\tnumber\tbase=-0.004 decimals=2", "0.00");
+    row("halves round away from zero", "A\tnumber\tbase=42.125 decimals=2", "42.13");
+    row("negative halves too", "A\tnumber\tbase=-0.125 decimals=2", "-0.13");
+    row("largest base, every digit", "A\tnumber\tbase=-1e15 decimals=2", "-1000000000000000.00");
     row("blanks between parameters", "A\tnumber\t  base=7   decimals=0  ", "7");
     row("counter", "A\tcounter\tstart=41 rate=3", "53");
     row("state with blanks", "A\tstate\tstates=High Strength period=5", "High Strength");
