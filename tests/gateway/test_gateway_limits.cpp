@@ -204,15 +204,24 @@ private slots:
     }
 
     void localEndpointIsPrivate_data() {
-        QTest::addColumn<QString>("runtime"); // XDG_RUNTIME_DIR; "-" none
+        // XDG_RUNTIME_DIR: "-" none, else a folder that is "private" (the user's, mode 0700),
+        // "open" (0777), "group" (0770), "other" (another user's) or "link" (a link to a private
+        // folder); only a private one is used, the others count as none.
+        QTest::addColumn<QString>("runtime");
         QTest::addColumn<QString>("squat");   // what another user left in the temporary folder
         QTest::addColumn<QString>("refusal"); // empty: the hub starts and the reader finds it
         const auto row = [](const char* name, const char* runtime, const char* squat,
                             const char* refusal) {
             QTest::newRow(name) << runtime << squat << refusal;
         };
-        row("runtime folder", "runtime", "", "");
-        row("runtime folder wins over a squatter", "runtime", "open", "");
+        row("runtime folder", "private", "", "");
+        row("runtime folder wins over a squatter", "private", "open", "");
+        row("runtime folder open to others", "open", "", "");
+        row("runtime folder open to its group", "group", "", "");
+        row("runtime folder of another user", "other", "", "");
+        row("runtime folder is a link", "link", "", "");
+        row("runtime folder open to others, and a squatter", "open", "open",
+            "is open to other users");
         row("private temporary folder", "-", "", "");
         row("temporary folder open to others", "-", "open", "is open to other users");
         row("temporary folder of another user", "-", "other", "belongs to another user");
@@ -221,9 +230,26 @@ private slots:
         QFETCH(QString, runtime);
         QFETCH(QString, squat);
         QFETCH(QString, refusal);
+        if ((runtime == QLatin1String("other") || squat == QLatin1String("other")) &&
+            ::geteuid() != 0)
+            QSKIP("only the superuser can make a folder another user's");
         QTemporaryDir temp;
         const QString runtimeDir = temp.filePath(QStringLiteral("run"));
-        QVERIFY(QDir().mkpath(runtimeDir));
+        if (runtime == QLatin1String("link")) {
+            const QString real = temp.filePath(QStringLiteral("real"));
+            QVERIFY(QDir().mkpath(real));
+            QCOMPARE(::chmod(QFile::encodeName(real).constData(), 0700), 0);
+            QVERIFY(QFile::link(real, runtimeDir));
+        } else {
+            QVERIFY(QDir().mkpath(runtimeDir));
+            const QByteArray native = QFile::encodeName(runtimeDir);
+            const mode_t mode = runtime == QLatin1String("open")    ? 0777
+                                : runtime == QLatin1String("group") ? 0770
+                                                                    : 0700;
+            QCOMPARE(::chmod(native.constData(), mode), 0);
+            if (runtime == QLatin1String("other"))
+                QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+        }
         const QString tmp = temp.filePath(QStringLiteral("tmp"));
         QVERIFY(QDir().mkpath(tmp));
         const QString folder = tmp + QStringLiteral("/svcorblex-%1").arg(::geteuid());
@@ -231,11 +257,8 @@ private slots:
             const QByteArray native = QFile::encodeName(folder);
             QVERIFY(QDir().mkpath(folder));
             QCOMPARE(::chmod(native.constData(), squat == QLatin1String("open") ? 0777 : 0700), 0);
-            if (squat == QLatin1String("other")) {
-                if (::geteuid() != 0)
-                    QSKIP("only the superuser can make a folder another user's");
+            if (squat == QLatin1String("other"))
                 QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
-            }
         }
         // The hub and this process (the reader) look in the same place.
         const QByteArray oldTmp = qgetenv("TMPDIR");
@@ -263,13 +286,11 @@ private slots:
             return;
         }
         QVERIFY2(started, qPrintable(hub.Log()));
-        const QString expected =
-            (runtime == QLatin1String("-") ? folder : runtimeDir) + QLatin1Char('/') + name;
-        QCOMPARE(path, expected);
+        const bool inRuntime = runtime == QLatin1String("private");
+        QCOMPARE(path, (inRuntime ? runtimeDir : folder) + QLatin1Char('/') + name);
         struct stat info {};
         QCOMPARE(::stat(QFile::encodeName(QFileInfo(path).path()).constData(), &info), 0);
-        if (runtime == QLatin1String("-"))
-            QCOMPARE(info.st_mode & 0777, 0700u);
+        QCOMPARE(info.st_mode & 0777, 0700u);
         QVERIFY(QFileInfo::exists(path));
         QVERIFY(!Ask(name, QStringLiteral("HUB:GETTAGS")).isEmpty());
         // A full path is taken as it is.
