@@ -213,7 +213,8 @@ void HubServer::Accept(QIODevice* socket, const QString& peer) {
         return;
     }
     const int id = nextSessionId_++;
-    sessions_.push_back(new Session(*this, socket, id, peer, options_.idleTimeoutMs));
+    sessions_.push_back(new Session(*this, socket, id, peer, options_.idleTimeoutMs,
+                                    options_.requestLineTimeoutMs));
     logging::Info(QStringLiteral("client %1 connected (%2)").arg(id).arg(peer));
 }
 

@@ -29,6 +29,9 @@ struct ServerOptions {
     int maxClients = 256;
     // A client that neither sends nor takes anything for this long is closed.
     int idleTimeoutMs = 10 * 60 * 1000;
+    // A request line must end within this long of its first byte, or the client is closed:
+    // a client that trickles its bytes cannot hold its place for as long as it likes.
+    int requestLineTimeoutMs = 5000;
     // A client whose earlier answers still wait to be sent beyond this many bytes when it asks
     // again does not read them; it is disconnected instead of answered.
     qint64 maxUnsentBytes = qint64(1) * 1024 * 1024;

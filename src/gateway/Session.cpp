@@ -9,7 +9,8 @@
 
 namespace gateway {
 
-Session::Session(HubServer& server, QIODevice* socket, int id, QString peer, int idleTimeoutMs)
+Session::Session(HubServer& server, QIODevice* socket, int id, QString peer, int idleTimeoutMs,
+                 int lineTimeoutMs)
     : server_(server), socket_(socket), id_(id), peer_(std::move(peer)) {
     socket_->setParent(this);
     connect(socket_, &QIODevice::readyRead, this, &Session::Read);
@@ -26,6 +27,18 @@ Session::Session(HubServer& server, QIODevice* socket, int id, QString peer, int
     });
     connect(socket_, &QIODevice::bytesWritten, idle_, qOverload<>(&QTimer::start));
     idle_->start();
+    // Each byte restarts the idle timer, so a line must also end in time of its own: else a
+    // client sending a byte now and then would hold its place without ever asking anything.
+    line_ = new QTimer(this);
+    line_->setSingleShot(true);
+    line_->setInterval(lineTimeoutMs);
+    connect(line_, &QTimer::timeout, this, [this] {
+        logging::Info(QStringLiteral("client %1 did not end its request line within %2 s; "
+                                     "closing")
+                          .arg(id_)
+                          .arg(double(line_->interval()) / 1000.0));
+        Drop();
+    });
     if (auto* local = qobject_cast<QLocalSocket*>(socket_))
         connect(local, &QLocalSocket::disconnected, this, &Session::Gone);
     else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_))
@@ -61,22 +74,30 @@ void Session::Read() {
     for (;;) {
         const auto status = reader_.Next(command);
         if (status == hubwire::CommandReader::Status::Incomplete)
-            return;
+            break;
         if (status == hubwire::CommandReader::Status::Error) {
             logging::Info(QStringLiteral("client %1 sent an over-long line; closing").arg(id_));
             CloseSoon();
             return;
         }
+        line_->stop();
         server_.Respond(*this, command);
         if (gone_)
             return;
     }
+    // The line timer runs from the first byte of a line to its LF.
+    if (!reader_.InLine())
+        line_->stop();
+    else if (!line_->isActive())
+        line_->start();
 }
 
 void Session::Gone() {
     if (gone_)
         return;
     gone_ = true;
+    idle_->stop();
+    line_->stop();
     logging::Info(QStringLiteral("client %1 disconnected").arg(id_));
     server_.Forget(this);
     deleteLater();

@@ -18,7 +18,8 @@ class HubServer;
 class Session : public QObject {
     Q_OBJECT
 public:
-    Session(HubServer& server, QIODevice* socket, int id, QString peer, int idleTimeoutMs);
+    Session(HubServer& server, QIODevice* socket, int id, QString peer, int idleTimeoutMs,
+            int lineTimeoutMs);
 
     QIODevice& socket() { return *socket_; }
     int id() const { return id_; }
@@ -42,6 +43,7 @@ private:
     QString peer_;
     hubwire::CommandReader reader_;
     QTimer* idle_ = nullptr;
+    QTimer* line_ = nullptr;
     bool gone_ = false;
 };
 

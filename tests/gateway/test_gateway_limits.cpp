@@ -2,6 +2,8 @@
 // connections closed, clients that do not read their answers dropped, a listener that comes
 // back after the descriptors ran out, and a local endpoint no other user can take first.
 
+#include "base/Log.h"
+#include "gateway/HubServer.h"
 #include "hub/HubReader.h"
 #include "hub/LocalEndpoint.h"
 #include "hub/hub_process.h"
@@ -10,9 +12,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -96,6 +100,44 @@ private slots:
         held[1]->disconnectFromHost();
         QTRY_VERIFY(hub.Log().contains(QStringLiteral("accepting new clients again")));
         QVERIFY(!Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS")).isEmpty());
+    }
+
+    void requestLineMustEndInTime() {
+        QStringList log;
+        logging::SetSink([&log](logging::Level, const QString& line) { log << line; });
+        const auto restore = qScopeGuard([] { logging::SetSink({}); });
+        gateway::ServerOptions options;
+        options.localName = HubProcess::UniqueName();
+        options.port = 0;
+        options.requestLineTimeoutMs = 600;
+        gateway::HubServer server(options,
+                                  [](const QByteArray& command) { return command.toLower(); });
+        QString error;
+        QVERIFY2(server.Start(&error), qPrintable(error));
+        QTcpSocket trickler;
+        QTcpSocket patient;
+        trickler.connectToHost(QHostAddress::LocalHost, server.Port());
+        patient.connectToHost(QHostAddress::LocalHost, server.Port());
+        QTRY_COMPARE(trickler.state(), QAbstractSocket::ConnectedState);
+        QTRY_COMPARE(patient.state(), QAbstractSocket::ConnectedState);
+
+        // One sends a byte every 50 ms and never ends its line: each byte keeps it from being
+        // idle, yet it is closed.
+        QTimer drip;
+        drip.setInterval(50);
+        connect(&drip, &QTimer::timeout, &trickler, [&trickler] { trickler.write("G"); });
+        drip.start();
+        // The other takes 350 ms for each of two lines: more than the time-out in all, but
+        // each line ends in time.
+        patient.write("GETT");
+        QTimer::singleShot(350, &patient, [&patient] { patient.write("AGS\nGET"); });
+        QTimer::singleShot(700, &patient, [&patient] { patient.write("TAGS\n"); });
+
+        QTRY_COMPARE_WITH_TIMEOUT(trickler.state(), QAbstractSocket::UnconnectedState, 5000);
+        QCOMPARE(log.filter(QStringLiteral("did not end its request line within 0.6 s")).size(), 1);
+        QByteArray answers;
+        QTRY_VERIFY((answers += patient.readAll()) == "7\ngettags7\ngettags");
+        QCOMPARE(patient.state(), QAbstractSocket::ConnectedState);
     }
 
     void idleClientsAreClosed() {
