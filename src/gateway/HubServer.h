@@ -3,6 +3,7 @@
 // many clients at once, within limits that keep one client from taking the hub from the others.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
@@ -25,7 +26,8 @@ struct ServerOptions {
     QHostAddress address = QHostAddress(QHostAddress::LocalHost);
     quint16 port = 6000; // 0 = any free port
 
-    // Most clients served at once; one more is closed as soon as it connects.
+    // Most clients served at once. At the cap a new client takes the place of the client that
+    // has been of least use lately (see HubServer::LeastUseful).
     int maxClients = 256;
     // A client that neither sends nor takes anything for this long is closed.
     int idleTimeoutMs = 10 * 60 * 1000;
@@ -63,6 +65,9 @@ public:
     int MaxClients() const { return options_.maxClients; }
     qsizetype ClientCount() const { return qsizetype(sessions_.size()); }
 
+    // Milliseconds since the server was made; the clock of its clients' activity.
+    qint64 Now() const { return clock_.elapsed(); }
+
     // Replaces how answers are sent; null restores the normal way.
     void SetResponder(std::unique_ptr<Responder> responder);
 
@@ -73,7 +78,9 @@ public:
 
 private:
     friend class Session;
+    void TakeNewConnections();
     void Accept(QIODevice* socket, const QString& peer);
+    Session* LeastUseful() const;
     void Forget(Session* session);
     void Respond(Session& session, const QByteArray& command);
     bool Listen(QString* error);
@@ -90,7 +97,15 @@ private:
     quint16 port_ = 0;
     int nextSessionId_ = 1;
     std::vector<Session*> sessions_;
+    QElapsedTimer clock_;
+    // At the cap: the cap's notice was written and no notice of leaving it since.
     bool atClientCap_ = false;
+    // A client is being closed to make room for a new one; the count is not really falling.
+    bool replacing_ = false;
+    // At the cap, runs from one new client to the next: they are taken one turn apart.
+    QTimer* capTurn_ = nullptr;
+    // Which transport's waiting connection is taken first next time, so neither starves.
+    bool localFirst_ = false;
     // Retries listening after the system refused a connection (out of file descriptors).
     QTimer* relisten_ = nullptr;
     bool acceptFailing_ = false;

@@ -11,7 +11,8 @@ namespace gateway {
 
 Session::Session(HubServer& server, QIODevice* socket, int id, QString peer, int idleTimeoutMs,
                  int lineTimeoutMs)
-    : server_(server), socket_(socket), id_(id), peer_(std::move(peer)) {
+    : server_(server), socket_(socket), id_(id), peer_(std::move(peer)),
+      connectedAt_(server.Now()) {
     socket_->setParent(this);
     connect(socket_, &QIODevice::readyRead, this, &Session::Read);
     // A connection that neither asks nor takes anything for a long time is closed, so that
@@ -39,10 +40,20 @@ Session::Session(HubServer& server, QIODevice* socket, int id, QString peer, int
                           .arg(double(line_->interval()) / 1000.0));
         Drop();
     });
-    if (auto* local = qobject_cast<QLocalSocket*>(socket_))
+    bool connected = false;
+    if (auto* local = qobject_cast<QLocalSocket*>(socket_)) {
         connect(local, &QLocalSocket::disconnected, this, &Session::Gone);
-    else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_))
+        connected = local->state() == QLocalSocket::ConnectedState;
+    } else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_)) {
         connect(tcp, &QTcpSocket::disconnected, this, &Session::Gone);
+        connected = tcp->state() == QAbstractSocket::ConnectedState;
+    }
+    // A connection that waited for its turn (HubServer::TakeNewConnections) may have sent its
+    // request, or ended, before anyone listened; that is taken up once the server holds it.
+    if (socket_->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &Session::Read, Qt::QueuedConnection);
+    if (!connected)
+        QMetaObject::invokeMethod(this, &Session::Gone, Qt::QueuedConnection);
 }
 
 void Session::Send(const QByteArray& bytes) {
@@ -80,16 +91,19 @@ void Session::Read() {
             CloseSoon();
             return;
         }
-        line_->stop();
+        lastRequestAt_ = server_.Now();
+        lineStartedAt_ = -1;
         server_.Respond(*this, command);
         if (gone_)
             return;
     }
     // The line timer runs from the first byte of a line to its LF.
-    if (!reader_.InLine())
+    if (!reader_.InLine()) {
         line_->stop();
-    else if (!line_->isActive())
+    } else if (lineStartedAt_ < 0) {
+        lineStartedAt_ = server_.Now();
         line_->start();
+    }
 }
 
 void Session::Gone() {
