@@ -21,8 +21,23 @@
 
 namespace gateway {
 
+namespace {
+
+// At the cap every new client costs another its place. New connections are then taken at
+// most one per turn; the rest wait in the system's queue meanwhile. Clients that come straight
+// back each time they are closed thus cost the hub at most one accept a turn, not a busy loop.
+constexpr int CapTurnMs = 10;
+
+} // namespace
+
 HubServer::HubServer(ServerOptions options, Answerer answer, QObject* parent)
-    : QObject(parent), options_(std::move(options)), answer_(std::move(answer)) {}
+    : QObject(parent), options_(std::move(options)), answer_(std::move(answer)) {
+    clock_.start();
+    capTurn_ = new QTimer(this);
+    capTurn_->setSingleShot(true);
+    capTurn_->setInterval(CapTurnMs);
+    connect(capTurn_, &QTimer::timeout, this, &HubServer::TakeNewConnections);
+}
 
 HubServer::~HubServer() {
     for (Session* session : std::vector<Session*>(sessions_))
@@ -73,17 +88,12 @@ bool HubServer::Listen(QString* error) {
                         .arg(options_.port)
                         .arg(tcp_->errorString()));
     port_ = tcp_->serverPort();
+    // A connection not taken yet holds the server's accepting back (TakeNewConnections).
+    tcp_->setMaxPendingConnections(1);
     // After a failed accept the server pauses itself for good; CheckListeners resumes it.
     connect(tcp_, &QTcpServer::acceptError, this,
             [this] { AcceptFailed(QStringLiteral("TCP"), tcp_->errorString()); });
-    connect(tcp_, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* socket = tcp_->nextPendingConnection()) {
-            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-            Accept(socket, QStringLiteral("tcp %1:%2")
-                               .arg(socket->peerAddress().toString())
-                               .arg(socket->peerPort()));
-        }
-    });
+    connect(tcp_, &QTcpServer::newConnection, this, &HubServer::TakeNewConnections);
 
     // A socket file left behind by a hub that died is removed; one that still answers
     // belongs to a running hub and is left alone.
@@ -101,14 +111,49 @@ bool HubServer::Listen(QString* error) {
     }
     QLocalServer::removeServer(localPath_);
     local_ = new QLocalServer(this);
+    local_->setMaxPendingConnections(1);
     if (!local_->listen(localPath_))
         return fail(QStringLiteral("cannot listen on local endpoint %1: %2")
                         .arg(options_.localName, local_->errorString()));
-    connect(local_, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = local_->nextPendingConnection())
-            Accept(socket, QStringLiteral("local endpoint"));
-    });
+    connect(local_, &QLocalServer::newConnection, this, &HubServer::TakeNewConnections);
     return true;
+}
+
+void HubServer::TakeNewConnections() {
+    // A server holds at most one accepted connection that is not taken yet and accepts no
+    // more until it is taken; the others wait in the system's queue. So while this waits for
+    // the next turn at the cap, neither server spins.
+    for (;;) {
+        if (qsizetype(sessions_.size()) >= options_.maxClients && capTurn_->isActive())
+            return; // taken when the turn is over
+        QIODevice* socket = nullptr;
+        QString peer;
+        const auto takeLocal = [&] {
+            if (QLocalSocket* local = local_ ? local_->nextPendingConnection() : nullptr) {
+                socket = local;
+                peer = QStringLiteral("local endpoint");
+            }
+        };
+        const auto takeTcp = [&] {
+            if (QTcpSocket* tcp = tcp_ ? tcp_->nextPendingConnection() : nullptr) {
+                tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+                socket = tcp;
+                peer = QStringLiteral("tcp %1:%2")
+                           .arg(tcp->peerAddress().toString())
+                           .arg(tcp->peerPort());
+            }
+        };
+        if (localFirst_)
+            takeLocal();
+        if (!socket)
+            takeTcp();
+        if (!socket && !localFirst_)
+            takeLocal();
+        if (!socket)
+            return;
+        localFirst_ = !localFirst_;
+        Accept(socket, peer);
+    }
 }
 
 void HubServer::StopListening() {
@@ -184,11 +229,39 @@ void HubServer::CheckListeners() {
 
 void HubServer::Forget(Session* session) {
     std::erase(sessions_, session);
-    if (atClientCap_ && qsizetype(sessions_.size()) < options_.maxClients) {
+    // Left when the count is clearly below the cap, so that clients coming and going at the
+    // cap do not write the pair of notices again and again.
+    const int below = options_.maxClients - std::max(1, options_.maxClients / 8);
+    if (atClientCap_ && !replacing_ && qsizetype(sessions_.size()) <= below) {
         atClientCap_ = false;
-        logging::Notice(QStringLiteral("%1 clients connected; accepting new clients again")
-                            .arg(sessions_.size()));
+        logging::Notice(QStringLiteral("%1 clients connected, below the most allowed (%2) again")
+                            .arg(sessions_.size())
+                            .arg(options_.maxClients));
     }
+}
+
+Session* HubServer::LeastUseful() const {
+    // Of least use is, first, a client in the middle of a request line, the one whose line
+    // began first (one that trickles its bytes asks nothing); then one that has asked nothing
+    // since it connected, the longest connected first; last, the one whose last request is
+    // the oldest. A new client is never closed before it could ask: the next one comes a turn
+    // later at the soonest, and its first line is mostly there before it is taken at all. A
+    // client whose answer is still being sent is never closed: that would waste the answer.
+    Session* least = nullptr;
+    std::pair<int, qint64> leastRank;
+    for (Session* session : sessions_) {
+        if (session->gone() || session->socket().bytesToWrite() > 0)
+            continue;
+        const std::pair<int, qint64> rank =
+            session->lineStartedAt() >= 0  ? std::pair{0, session->lineStartedAt()}
+            : session->lastRequestAt() < 0 ? std::pair{1, session->connectedAt()}
+                                           : std::pair{2, session->lastRequestAt()};
+        if (!least || rank < leastRank) {
+            least = session;
+            leastRank = rank;
+        }
+    }
+    return least;
 }
 
 void HubServer::Accept(QIODevice* socket, const QString& peer) {
@@ -196,24 +269,39 @@ void HubServer::Accept(QIODevice* socket, const QString& peer) {
         acceptFailing_ = false;
         logging::Notice(QStringLiteral("accepting connections again"));
     }
+    const int id = nextSessionId_++;
     if (qsizetype(sessions_.size()) >= options_.maxClients) {
-        // Closed at once, so the client learns it now rather than at its time-out.
+        capTurn_->start();
         if (!atClientCap_) {
             atClientCap_ = true;
             logging::Notice(QStringLiteral("%1 clients connected, the most allowed "
-                                           "(--max-clients); closing new connections until one "
-                                           "leaves")
+                                           "(--max-clients); a new client now takes the place "
+                                           "of the one of least use")
                                 .arg(sessions_.size()));
         }
-        if (auto* local = qobject_cast<QLocalSocket*>(socket))
-            local->abort();
-        else if (auto* tcp = qobject_cast<QTcpSocket*>(socket))
-            tcp->abort();
-        socket->deleteLater();
-        return;
+        Session* victim = LeastUseful();
+        if (!victim) {
+            // Every client is being sent an answer. The newcomer is closed at once, so its
+            // reader learns it now rather than at its time-out.
+            logging::Info(QStringLiteral("client %1 (%2) closed: every place is busy sending "
+                                         "an answer")
+                              .arg(id)
+                              .arg(peer));
+            if (auto* local = qobject_cast<QLocalSocket*>(socket))
+                local->abort();
+            else if (auto* tcp = qobject_cast<QTcpSocket*>(socket))
+                tcp->abort();
+            socket->deleteLater();
+            return;
+        }
+        logging::Info(
+            QStringLiteral("client %1 makes room for a new client; closing").arg(victim->id()));
+        replacing_ = true;
+        victim->Drop();
+        replacing_ = false;
     }
-    const int id = nextSessionId_++;
-    sessions_.push_back(new Session(*this, socket, id, peer, options_.idleTimeoutMs));
+    sessions_.push_back(new Session(*this, socket, id, peer, options_.idleTimeoutMs,
+                                    options_.requestLineTimeoutMs));
     logging::Info(QStringLiteral("client %1 connected (%2)").arg(id).arg(peer));
 }
 

@@ -3,6 +3,7 @@
 // many clients at once, within limits that keep one client from taking the hub from the others.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
@@ -25,10 +26,14 @@ struct ServerOptions {
     QHostAddress address = QHostAddress(QHostAddress::LocalHost);
     quint16 port = 6000; // 0 = any free port
 
-    // Most clients served at once; one more is closed as soon as it connects.
+    // Most clients served at once. At the cap a new client takes the place of the client that
+    // has been of least use lately (see HubServer::LeastUseful).
     int maxClients = 256;
     // A client that neither sends nor takes anything for this long is closed.
     int idleTimeoutMs = 10 * 60 * 1000;
+    // A request line must end within this long of its first byte, or the client is closed:
+    // a client that trickles its bytes cannot hold its place for as long as it likes.
+    int requestLineTimeoutMs = 5000;
     // A client whose earlier answers still wait to be sent beyond this many bytes when it asks
     // again does not read them; it is disconnected instead of answered.
     qint64 maxUnsentBytes = qint64(1) * 1024 * 1024;
@@ -60,6 +65,9 @@ public:
     int MaxClients() const { return options_.maxClients; }
     qsizetype ClientCount() const { return qsizetype(sessions_.size()); }
 
+    // Milliseconds since the server was made; the clock of its clients' activity.
+    qint64 Now() const { return clock_.elapsed(); }
+
     // Replaces how answers are sent; null restores the normal way.
     void SetResponder(std::unique_ptr<Responder> responder);
 
@@ -70,7 +78,9 @@ public:
 
 private:
     friend class Session;
+    void TakeNewConnections();
     void Accept(QIODevice* socket, const QString& peer);
+    Session* LeastUseful() const;
     void Forget(Session* session);
     void Respond(Session& session, const QByteArray& command);
     bool Listen(QString* error);
@@ -87,7 +97,15 @@ private:
     quint16 port_ = 0;
     int nextSessionId_ = 1;
     std::vector<Session*> sessions_;
+    QElapsedTimer clock_;
+    // At the cap: the cap's notice was written and no notice of leaving it since.
     bool atClientCap_ = false;
+    // A client is being closed to make room for a new one; the count is not really falling.
+    bool replacing_ = false;
+    // At the cap, runs from one new client to the next: they are taken one turn apart.
+    QTimer* capTurn_ = nullptr;
+    // Which transport's waiting connection is taken first next time, so neither starves.
+    bool localFirst_ = false;
     // Retries listening after the system refused a connection (out of file descriptors).
     QTimer* relisten_ = nullptr;
     bool acceptFailing_ = false;

@@ -9,8 +9,10 @@
 
 namespace gateway {
 
-Session::Session(HubServer& server, QIODevice* socket, int id, QString peer, int idleTimeoutMs)
-    : server_(server), socket_(socket), id_(id), peer_(std::move(peer)) {
+Session::Session(HubServer& server, QIODevice* socket, int id, QString peer, int idleTimeoutMs,
+                 int lineTimeoutMs)
+    : server_(server), socket_(socket), id_(id), peer_(std::move(peer)),
+      connectedAt_(server.Now()) {
     socket_->setParent(this);
     connect(socket_, &QIODevice::readyRead, this, &Session::Read);
     // A connection that neither asks nor takes anything for a long time is closed, so that
@@ -26,10 +28,32 @@ Session::Session(HubServer& server, QIODevice* socket, int id, QString peer, int
     });
     connect(socket_, &QIODevice::bytesWritten, idle_, qOverload<>(&QTimer::start));
     idle_->start();
-    if (auto* local = qobject_cast<QLocalSocket*>(socket_))
+    // Each byte restarts the idle timer, so a line must also end in time of its own: else a
+    // client sending a byte now and then would hold its place without ever asking anything.
+    line_ = new QTimer(this);
+    line_->setSingleShot(true);
+    line_->setInterval(lineTimeoutMs);
+    connect(line_, &QTimer::timeout, this, [this] {
+        logging::Info(QStringLiteral("client %1 did not end its request line within %2 s; "
+                                     "closing")
+                          .arg(id_)
+                          .arg(double(line_->interval()) / 1000.0));
+        Drop();
+    });
+    bool connected = false;
+    if (auto* local = qobject_cast<QLocalSocket*>(socket_)) {
         connect(local, &QLocalSocket::disconnected, this, &Session::Gone);
-    else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_))
+        connected = local->state() == QLocalSocket::ConnectedState;
+    } else if (auto* tcp = qobject_cast<QTcpSocket*>(socket_)) {
         connect(tcp, &QTcpSocket::disconnected, this, &Session::Gone);
+        connected = tcp->state() == QAbstractSocket::ConnectedState;
+    }
+    // A connection that waited for its turn (HubServer::TakeNewConnections) may have sent its
+    // request, or ended, before anyone listened; that is taken up once the server holds it.
+    if (socket_->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &Session::Read, Qt::QueuedConnection);
+    if (!connected)
+        QMetaObject::invokeMethod(this, &Session::Gone, Qt::QueuedConnection);
 }
 
 void Session::Send(const QByteArray& bytes) {
@@ -61,15 +85,24 @@ void Session::Read() {
     for (;;) {
         const auto status = reader_.Next(command);
         if (status == hubwire::CommandReader::Status::Incomplete)
-            return;
+            break;
         if (status == hubwire::CommandReader::Status::Error) {
             logging::Info(QStringLiteral("client %1 sent an over-long line; closing").arg(id_));
             CloseSoon();
             return;
         }
+        lastRequestAt_ = server_.Now();
+        lineStartedAt_ = -1;
         server_.Respond(*this, command);
         if (gone_)
             return;
+    }
+    // The line timer runs from the first byte of a line to its LF.
+    if (!reader_.InLine()) {
+        line_->stop();
+    } else if (lineStartedAt_ < 0) {
+        lineStartedAt_ = server_.Now();
+        line_->start();
     }
 }
 
@@ -77,6 +110,8 @@ void Session::Gone() {
     if (gone_)
         return;
     gone_ = true;
+    idle_->stop();
+    line_->stop();
     logging::Info(QStringLiteral("client %1 disconnected").arg(id_));
     server_.Forget(this);
     deleteLater();

@@ -18,13 +18,20 @@ class HubServer;
 class Session : public QObject {
     Q_OBJECT
 public:
-    Session(HubServer& server, QIODevice* socket, int id, QString peer, int idleTimeoutMs);
+    Session(HubServer& server, QIODevice* socket, int id, QString peer, int idleTimeoutMs,
+            int lineTimeoutMs);
 
     QIODevice& socket() { return *socket_; }
     int id() const { return id_; }
     const QString& peer() const { return peer_; }
     // True once the connection is closed or being closed; nothing more is read or sent.
     bool gone() const { return gone_; }
+    // Times on the server's clock (HubServer::Now): when the client connected, when its last
+    // complete request came (-1: none yet), and when the first byte of the request line it is
+    // in the middle of came (-1: it is not in the middle of one).
+    qint64 connectedAt() const { return connectedAt_; }
+    qint64 lastRequestAt() const { return lastRequestAt_; }
+    qint64 lineStartedAt() const { return lineStartedAt_; }
 
     void Send(const QByteArray& bytes);
     // Closes after everything written so far has gone out.
@@ -42,6 +49,10 @@ private:
     QString peer_;
     hubwire::CommandReader reader_;
     QTimer* idle_ = nullptr;
+    QTimer* line_ = nullptr;
+    qint64 connectedAt_;
+    qint64 lastRequestAt_ = -1;
+    qint64 lineStartedAt_ = -1;
     bool gone_ = false;
 };
 

@@ -72,6 +72,8 @@ public:
     // and returns Line; Incomplete when no whole line is buffered yet; Error when a line grows
     // beyond MaxCommandBytes without its LF (the connection should then be closed).
     Status Next(QByteArray& command);
+    // True when bytes of a line whose LF has not come yet are buffered.
+    bool InLine() const { return !failed_ && buffer_.size() > start_; }
 
 private:
     QByteArray buffer_;

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -13,12 +12,28 @@
 
 namespace hubwire {
 
+#ifdef Q_OS_UNIX
+namespace {
+
+// True when `path` is a folder itself (not a link to one) that belongs to this user and that
+// no one else may write to: nobody else can then put a socket in it first.
+bool PrivateFolder(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+} // namespace
+#endif
+
 QString LocalEndpoint(const QString& name, QString* error) {
 #ifdef Q_OS_UNIX
     if (name.contains(QLatin1Char('/')))
         return name;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir())
+    // The runtime folder is taken only when it is safe; a variable pointing elsewhere (to a
+    // shared or another user's folder) counts as none.
+    const QString runtime = QDir::cleanPath(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    if (QDir::isAbsolutePath(runtime) && PrivateFolder(runtime))
         return runtime + QLatin1Char('/') + name;
 
     // No runtime folder: a folder of our own in the shared temporary folder. Another user may

@@ -8,7 +8,8 @@ namespace hubwire {
 
 // The full name to listen on or connect to for the local endpoint `name`.
 // On Unix-like systems the socket lives where no other user can create it first: in the
-// user's runtime folder ($XDG_RUNTIME_DIR) when that is set, otherwise in a folder of the
+// user's runtime folder ($XDG_RUNTIME_DIR) when that is set and is a folder (not a link) of
+// this user that neither group nor others may write to, otherwise in a folder of the
 // temporary folder that belongs to this user alone (svcorblex-<user id>, mode 0700, made
 // when missing). A name that holds a "/" is already a path and is used as it is. Elsewhere
 // the name is used as it is.

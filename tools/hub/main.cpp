@@ -90,7 +90,8 @@ int main(int argc, char* argv[]) {
         QStringLiteral("quiet"), QStringLiteral("Do not log clients connecting and leaving."));
     const QCommandLineOption maxClientsOption(
         QStringLiteral("max-clients"),
-        QStringLiteral("Most clients served at once (default 256); more are closed at once."),
+        QStringLiteral("Most clients served at once (default 256); at the cap a new client "
+                       "takes the place of the one of least use."),
         QStringLiteral("N"), QStringLiteral("256"));
     const QCommandLineOption idleOption(
         QStringLiteral("idle-timeout"),
