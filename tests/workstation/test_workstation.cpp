@@ -112,6 +112,19 @@ private slots:
         QTest::newRow("no prefix") << "Tank1.Level" << QStringList();
         QTest::newRow("tcp without !") << "TCP:h:1" << QStringList();
         QTest::newRow("tcp with empty address") << "TCP:!x" << QStringList();
+        QTest::newRow("tcp with blank address") << "TCP: :6000!x" << QStringList();
+        QTest::newRow("tcp without port") << "TCP:h!x" << QStringList();
+        QTest::newRow("port 0") << "TCP:h:0!x" << QStringList();
+        QTest::newRow("port 65535") << "TCP:h:65535!x" << QStringList{"TCP:h:65535!", "x"};
+        QTest::newRow("port 65536") << "TCP:h:65536!x" << QStringList();
+        QTest::newRow("port beyond every integer type")
+            << "TCP:h:99999999999999999999!x" << QStringList();
+        QTest::newRow("port not a number") << "TCP:h:60a0!x" << QStringList();
+        // The Connect page takes a port such as "6000.0" and the reader rounds it.
+        QTest::newRow("port as the wizard takes it")
+            << "TCP:h:6000.0!x" << QStringList{"TCP:h:6000.0!", "x"};
+        QTest::newRow("ipv6 in brackets")
+            << "TCP:[::1]:6000!x" << QStringList{"TCP:[::1]:6000!", "x"};
         QTest::newRow("lower-case prefix") << "hub:x" << QStringList();
     }
 
@@ -186,6 +199,14 @@ private slots:
         QTest::newRow("link without prefix")
             << x << n << 3 << 0 << OptionalText("Tank1")
             << QStringList{"the link \"Tank1\" has no \"HUB:\" or \"TCP:address:port!\" prefix"};
+        QTest::newRow("link to port 0")
+            << x << n << 3 << 0 << OptionalText("TCP:h:0!x")
+            << QStringList{"the link \"TCP:h:0!x\" has an unusable hub prefix: TCP port \"0\" is "
+                           "not a port number"};
+        QTest::newRow("link without address")
+            << x << n << 3 << 0 << OptionalText("TCP::6000!x")
+            << QStringList{"the link \"TCP::6000!x\" has an unusable hub prefix: TCP address is "
+                           "empty"};
         QTest::newRow("several faults at once")
             << QString() << n << 0 << 0 << OptionalText()
             << QStringList{"the name is empty", "the length 0 is below 1"};
