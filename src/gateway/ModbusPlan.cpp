@@ -3,16 +3,13 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <iterator>
 
 namespace gateway {
 
-namespace {
-
-bool IsBits(ModbusTable table) {
+bool IsBitTable(ModbusTable table) {
     return table == ModbusTable::Coil || table == ModbusTable::DiscreteInput;
 }
-
-} // namespace
 
 std::vector<ModbusRead> PlanModbusReads(const std::vector<ModbusTag>& tags, int maxGap) {
     std::vector<size_t> order(tags.size());
@@ -27,7 +24,7 @@ std::vector<ModbusRead> PlanModbusReads(const std::vector<ModbusTag>& tags, int 
     for (size_t index : order) {
         const ModbusTag& tag = tags[index];
         const int end = tag.address + ModbusWidth(tag.type);
-        const int limit = IsBits(tag.table) ? MaxReadBits : MaxReadRegisters;
+        const int limit = IsBitTable(tag.table) ? MaxReadBits : MaxReadRegisters;
         if (!reads.empty()) {
             ModbusRead& last = reads.back();
             const int lastEnd = last.start + last.count;
@@ -41,6 +38,55 @@ std::vector<ModbusRead> PlanModbusReads(const std::vector<ModbusTag>& tags, int 
         reads.push_back({tag.table, tag.address, end - tag.address, {index}});
     }
     return reads;
+}
+
+int UnusedAddresses(const ModbusRead& read, const std::vector<ModbusTag>& tags) {
+    // The tags' spans in address order; what lies between them is unused.
+    std::vector<std::pair<int, int>> spans;
+    spans.reserve(read.tags.size());
+    for (size_t t : read.tags)
+        spans.emplace_back(tags[t].address, tags[t].address + ModbusWidth(tags[t].type));
+    std::sort(spans.begin(), spans.end());
+    int unused = 0;
+    int covered = read.start;
+    for (const auto& [from, to] : spans) {
+        unused += std::max(0, std::min(from, read.start + read.count) - covered);
+        covered = std::max(covered, to);
+    }
+    return unused + std::max(0, read.start + read.count - covered);
+}
+
+QString ModbusTableText(ModbusTable table) {
+    switch (table) {
+    case ModbusTable::Coil:
+        return QStringLiteral("coils");
+    case ModbusTable::DiscreteInput:
+        return QStringLiteral("discrete inputs");
+    case ModbusTable::InputRegister:
+        return QStringLiteral("input registers");
+    case ModbusTable::HoldingRegister:
+        return QStringLiteral("holding registers");
+    }
+    return QString();
+}
+
+QString ModbusExceptionText(int code) {
+    static const char* const meanings[] = {nullptr,
+                                           "illegal function",
+                                           "illegal data address",
+                                           "illegal data value",
+                                           "server device failure",
+                                           "acknowledge",
+                                           "server device busy",
+                                           "negative acknowledge",
+                                           "memory parity error",
+                                           nullptr,
+                                           "gateway path unavailable",
+                                           "gateway target device failed to respond"};
+    const char* meaning = code >= 0 && code < int(std::size(meanings)) ? meanings[code] : nullptr;
+    return QStringLiteral("exception %1, %2")
+        .arg(code)
+        .arg(QLatin1String(meaning ? meaning : "an exception the protocol does not define"));
 }
 
 long double DecodeRegisters(const quint16* words, ModbusType type, WordOrder order) {

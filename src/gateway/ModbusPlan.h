@@ -6,6 +6,7 @@
 #include "gateway/TagFile.h"
 
 #include <QByteArray>
+#include <QString>
 #include <vector>
 
 namespace gateway {
@@ -26,6 +27,18 @@ struct ModbusRead {
 // as long as it stays within the protocol's limit and skips at most `maxGap` unused
 // addresses between two tags.
 std::vector<ModbusRead> PlanModbusReads(const std::vector<ModbusTag>& tags, int maxGap);
+
+// How many addresses of `read` none of its tags uses (those a gap > 0 read over).
+int UnusedAddresses(const ModbusRead& read, const std::vector<ModbusTag>& tags);
+
+// True for coils and discrete inputs, which hold bits rather than registers.
+bool IsBitTable(ModbusTable table);
+
+// "holding registers", "coils", ...: a table's name in a message.
+QString ModbusTableText(ModbusTable table);
+
+// "exception 2, illegal data address": a Modbus exception code and what it means.
+QString ModbusExceptionText(int code);
 
 // The value of `type` held in `words` (ModbusWidth(type) registers as received), whose bytes
 // are laid out in `order`. Exact for every 64-bit integer.

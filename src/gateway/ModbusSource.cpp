@@ -4,6 +4,7 @@
 #include "gateway/LiveValues.h"
 
 #include <QModbusDataUnit>
+#include <QModbusPdu>
 #include <QModbusReply>
 #include <QModbusTcpClient>
 #include <QTimer>
@@ -28,6 +29,21 @@ QModbusDataUnit::RegisterType RegisterType(ModbusTable table) {
     return QModbusDataUnit::HoldingRegisters;
 }
 
+// The function code of a read of `table`.
+QModbusPdu::FunctionCode RequestCode(ModbusTable table) {
+    switch (table) {
+    case ModbusTable::Coil:
+        return QModbusPdu::ReadCoils;
+    case ModbusTable::DiscreteInput:
+        return QModbusPdu::ReadDiscreteInputs;
+    case ModbusTable::InputRegister:
+        return QModbusPdu::ReadInputRegisters;
+    case ModbusTable::HoldingRegister:
+        return QModbusPdu::ReadHoldingRegisters;
+    }
+    return QModbusPdu::ReadHoldingRegisters;
+}
+
 constexpr int MaxReconnectDelayMs = 10000;
 
 } // namespace
@@ -36,7 +52,7 @@ ModbusSource::ModbusSource(ModbusDevice device, std::vector<ModbusTag> tags, Liv
                            QObject* parent)
     : QObject(parent), device_(std::move(device)), tags_(std::move(tags)), values_(values) {
     reads_ = PlanModbusReads(tags_, device_.maxGap);
-    readFailed_.assign(reads_.size(), false);
+    readStates_.assign(reads_.size(), ReadState{});
     client_ = new QModbusTcpClient(this);
     client_->setConnectionParameter(QModbusDevice::NetworkAddressParameter, device_.host);
     client_->setConnectionParameter(QModbusDevice::NetworkPortParameter, int(device_.port));
@@ -131,43 +147,51 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
         return; // the connection went away meanwhile and everything was cleared
     --outstanding_;
     const ModbusRead& read = reads_[index];
-    const auto error = reply->error();
-    if (error == QModbusDevice::NoError) {
-        const QModbusDataUnit unit = reply->result();
-        const QList<quint16> words = unit.values();
-        for (size_t t : read.tags) {
-            const ModbusTag& tag = tags_[t];
-            const qsizetype at = tag.address - read.start;
-            if (at + ModbusWidth(tag.type) > words.size()) {
-                values_.Clear(tag.slot);
-                continue;
-            }
-            values_.Set(tag.slot, ModbusValueText(tag, DecodeRegisters(words.constData() + at,
-                                                                       tag.type, tag.order)));
-        }
-        if (readFailed_[index]) {
-            readFailed_[index] = false;
-            logging::Notice(QStringLiteral("device %1: addresses %2 to %3 read again")
-                                .arg(device_.name)
-                                .arg(read.start)
-                                .arg(read.start + read.count - 1));
-        }
-    } else {
+    const QModbusResponse raw = reply->rawResult();
+    // The byte count that starts a read answer, -1 when the answer has none. Only for an
+    // answer that is no exception: the function code of an exception answer is beyond the
+    // range of QModbusPdu::FunctionCode, so it is never asked for.
+    const auto byteCount = [&raw, &read] {
+        const QByteArray data = raw.data();
+        return raw.functionCode() == RequestCode(read.table) && !data.isEmpty() &&
+                       data.size() - 1 == quint8(data[0])
+                   ? int(quint8(data[0]))
+                   : -1;
+    };
+    switch (reply->error()) {
+    case QModbusDevice::NoError: {
+        const QList<quint16> words = reply->result().values();
+        // The client pads missing bits with 0, so what came is told by the byte count.
+        const int received = !IsBitTable(read.table)
+                                 ? int(std::min<qsizetype>(words.size(), read.count))
+                             : byteCount() < 0 ? read.count
+                                               : std::min(read.count, byteCount() * 8);
+        Publish(index, words, received);
+        Record(index,
+               received < read.count ? ReadState{ReadState::Kind::Short, received} : ReadState{});
+        break;
+    }
+    case QModbusDevice::ProtocolError:
+        // The device answers, but refuses this request (an address it does not have).
+        Publish(index, {}, 0);
+        // The client reports an exception answer so; its one byte of data is the code.
+        Record(index, {ReadState::Kind::Refused, raw.dataSize() >= 1 ? quint8(raw.data()[0]) : 0});
+        break;
+    case QModbusDevice::InvalidResponseError:
+    case QModbusDevice::UnknownError:
+        // An answer the client cannot use. An answer without a single register is one: the
+        // client wants at least one, but it is a short answer like any other.
+        Publish(index, {}, 0);
+        if (byteCount() == 0)
+            Record(index, {ReadState::Kind::Short, 0});
+        else
+            Record(index, {ReadState::Kind::Malformed, 0}, reply->errorString());
+        break;
+    default:
+        // No answer at all (time-out, connection lost): the device is away.
         pollFailed_ = true;
-        for (size_t t : read.tags)
-            values_.Clear(tags_[t].slot);
-        if (error == QModbusDevice::ProtocolError) {
-            // The device answers, but refuses this request (an address it does not have).
-            if (!readFailed_[index])
-                logging::Warning(QStringLiteral("device %1: cannot read addresses %2 to %3: %4")
-                                     .arg(device_.name)
-                                     .arg(read.start)
-                                     .arg(read.start + read.count - 1)
-                                     .arg(reply->errorString()));
-            readFailed_[index] = true;
-        } else {
-            GoneAway(reply->errorString());
-        }
+        GoneAway(reply->errorString());
+        break;
     }
     if (outstanding_ == 0) {
         if (!pollFailed_ && online_ != true) {
@@ -179,6 +203,68 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
             online_ = true;
         }
         emit PollDone(pollClock_.nsecsElapsed());
+    }
+}
+
+void ModbusSource::Publish(size_t index, const QList<quint16>& words, int received) {
+    const ModbusRead& read = reads_[index];
+    for (size_t t : read.tags) {
+        const ModbusTag& tag = tags_[t];
+        const int at = tag.address - read.start;
+        if (at + ModbusWidth(tag.type) > received)
+            values_.Clear(tag.slot);
+        else
+            values_.Set(tag.slot, ModbusValueText(tag, DecodeRegisters(words.constData() + at,
+                                                                       tag.type, tag.order)));
+    }
+}
+
+void ModbusSource::Record(size_t index, ReadState state, const QString& why) {
+    if (readStates_[index] == state)
+        return;
+    readStates_[index] = state;
+    const ModbusRead& read = reads_[index];
+    const QString what = QStringLiteral("%1 %2 to %3")
+                             .arg(ModbusTableText(read.table))
+                             .arg(read.start)
+                             .arg(read.start + read.count - 1);
+    switch (state.kind) {
+    case ReadState::Kind::Read:
+        logging::Notice(QStringLiteral("device %1: %2 read again").arg(device_.name, what));
+        break;
+    case ReadState::Kind::Short: {
+        const QString unit =
+            IsBitTable(read.table) ? QStringLiteral("bits") : QStringLiteral("registers");
+        const int last = read.start + state.detail - 1;
+        logging::Warning(
+            QStringLiteral("device %1: short answer for %2: %3 of %4 %5 came back%6")
+                .arg(device_.name, what)
+                .arg(state.detail)
+                .arg(read.count)
+                .arg(unit,
+                     state.detail > 0
+                         ? QStringLiteral(" (%1 to %2); tags reaching past %2 answer empty values")
+                               .arg(read.start)
+                               .arg(last)
+                         : QStringLiteral("; its tags answer empty values")));
+        break;
+    }
+    case ReadState::Kind::Refused: {
+        QString text = QStringLiteral("device %1: cannot read %2: %3")
+                           .arg(device_.name, what, ModbusExceptionText(state.detail));
+        // A device that lacks some addresses refuses a request over them as a whole.
+        if (UnusedAddresses(read, tags_) > 0)
+            text += QStringLiteral("; the request spans addresses no tag uses, so the device "
+                                   "may lack them: set gap=0 on device %1 to read only the "
+                                   "tags' own addresses")
+                        .arg(device_.name);
+        logging::Warning(text);
+        break;
+    }
+    case ReadState::Kind::Malformed:
+        logging::Warning(QStringLiteral("device %1: cannot read %2: the answer is malformed (%3)")
+                             .arg(device_.name, what, why));
+        break;
     }
 }
 

@@ -31,16 +31,28 @@ signals:
     void PollDone(qint64 nanoseconds);
 
 private:
+    // How the device last answered one read request. A change is logged once.
+    struct ReadState {
+        enum class Kind { Read, Short, Refused, Malformed };
+        Kind kind = Kind::Read;
+        int detail = 0; // Short: the registers or bits received; Refused: the exception code
+        bool operator==(const ReadState&) const = default;
+    };
+
     void Poll();
     void Connect();
     void Finished(QModbusReply* reply, size_t read);
+    // Publishes the tags of read `index` that `received` registers or bits from its start
+    // hold and empties the others.
+    void Publish(size_t index, const QList<quint16>& words, int received);
+    void Record(size_t index, ReadState state, const QString& why = {});
     void GoneAway(const QString& why);
     void ClearAll();
 
     ModbusDevice device_;
     std::vector<ModbusTag> tags_;
     std::vector<ModbusRead> reads_;
-    std::vector<bool> readFailed_;
+    std::vector<ReadState> readStates_;
     LiveValues& values_;
     QModbusTcpClient* client_ = nullptr;
     QTimer* timer_ = nullptr;

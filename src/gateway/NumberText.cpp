@@ -70,9 +70,13 @@ char* WriteNumber(char* out, long double value, int decimals) {
     if (!std::isfinite(value) || std::fabs(value) >= NumberLimit)
         return out;
     decimals = std::clamp(decimals, 0, 9);
-    // 64-bit integers read from a device stay exact.
-    if (decimals == 0 && std::fabs(value) < 9.2e18L)
-        return WriteScaled(out, std::llround(value), 0);
+    // 64-bit integers read from a device stay exact, up to the largest and down to the most
+    // negative one (a long double holds every one of them).
+    if (decimals == 0) {
+        const long double whole = std::round(value);
+        if (whole >= -0x1p63L && whole < 0x1p63L)
+            return WriteScaled(out, qint64(whole), 0);
+    }
     // Halves round away from zero, as people round by hand.
     const long double scaled = std::round(value * Scale[decimals]);
     // Below 2^53 every digit of a double is real.

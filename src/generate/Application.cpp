@@ -1,9 +1,7 @@
 #include "generate/Application.h"
 
+#include "base/ReadFile.h"
 #include "generate/SvtFormat.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 IVariable& Application::AddVariable(const QString& name, const QString& fieldType, qint16 length,
                                     qint16 decimals) {
@@ -29,21 +27,34 @@ void Application::SaveToFile(const QString& fileName) {
 }
 
 Application Application::LoadFromFile(const QString& fileName) {
-    const QFileInfo info(fileName);
     const auto fail = [&fileName](const QString& reason) {
         throw ComponentError(QStringLiteral("Cannot read \"%1\": %2").arg(fileName, reason));
     };
     if (fileName.isEmpty())
         fail(QStringLiteral("no file name was given."));
-    if (!info.exists())
+    // Only a regular file of a sane size is read: a FIFO would block the program for good, a
+    // device or a huge file would exhaust its memory.
+    const fileread::Contents contents = fileread::ReadRegularFile(fileName, svt::MaxFileBytes);
+    switch (contents.failure) {
+    case fileread::Failure::None:
+        break;
+    case fileread::Failure::Missing:
         fail(QStringLiteral("the file does not exist."));
-    if (info.isDir())
+        break;
+    case fileread::Failure::Folder:
         fail(QStringLiteral("the name is a folder, not a file."));
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(QStringLiteral("the file cannot be opened (%1).").arg(file.errorString()));
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        fail(QStringLiteral("the file cannot be read (%1).").arg(file.errorString()));
-    return svt::Read(data, fileName);
+        break;
+    case fileread::Failure::NotRegular:
+        fail(QStringLiteral("the name is not a regular file (a pipe, a device or a socket)."));
+        break;
+    case fileread::Failure::TooLarge:
+        fail(QStringLiteral("the file is larger than %1 MiB, far more than any application "
+                            "holds.")
+                 .arg(svt::MaxFileBytes / (1024 * 1024)));
+        break;
+    case fileread::Failure::Unreadable:
+        fail(QStringLiteral("the file cannot be read (%1).").arg(contents.detail));
+        break;
+    }
+    return svt::Read(contents.data, fileName);
 }

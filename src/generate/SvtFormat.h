@@ -12,6 +12,12 @@ namespace svt {
 
 inline constexpr int FormatVersion = 1;
 
+// The largest .SVT file a reader takes, 512 MiB. The largest application the product supports,
+// 1,000,000 variables, makes a file of about 140 MB with the benchmark's names and about
+// 230 MB with tag names as long as a hub's answer allows; anything larger is not an
+// application but a wrong or hostile file, refused before it fills the memory.
+inline constexpr qint64 MaxFileBytes = qint64(512) * 1024 * 1024;
+
 // Appends value to out with backslash escapes, so that the result holds no line break, no
 // control character and no blank at either end.
 void AppendEscaped(QString& out, QStringView value);

@@ -381,6 +381,9 @@ void TestGatewayConfig::decodesRegisters_data() {
     row("float32 CDAB", T::Float32, O::CDAB, {0x0000, 0xC148}, 1, "-12.5");
     row("int64 past 2^53 ABCD", T::Int64, O::ABCD, {0xFFDF, 0xFFFF, 0xFFFF, 0xFFFF}, 0,
         "-9007199254740993");
+    row("int64 largest", T::Int64, O::ABCD, {0x7FFF, 0xFFFF, 0xFFFF, 0xFFFF}, 0,
+        "9223372036854775807");
+    row("int64 most negative", T::Int64, O::ABCD, {0x8000, 0, 0, 0}, 0, "-9223372036854775808");
     row("float64 DCBA", T::Float64, O::DCBA, {0, 0, 0, 0xF83F}, 0, "2"); // 1.5 rounds up
     row("float32 NaN is empty", T::Float32, O::ABCD, {0x7FC0, 0x0000}, 1, "");
     row("bool", T::Bool, O::ABCD, {1}, 0, "1");

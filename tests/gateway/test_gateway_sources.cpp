@@ -61,6 +61,7 @@ private slots:
     void mqttCredentialsAndTls();
     void modbusDecodesEveryTypeAndOrder();
     void deadDeviceGoesEmptyOthersKeepUpdating();
+    void modbusFaultsEmptyTheirTagsAndSayWhy();
     void reloadReplacesSources();
 };
 
@@ -284,6 +285,97 @@ void TestGatewaySources::deadDeviceGoesEmptyOthersKeepUpdating() {
     QVERIFY2(
         log.contains(QStringLiteral("device living (127.0.0.1:%1) connected").arg(living.port())),
         qPrintable(log));
+}
+
+// A real device that lacks some addresses and answers some requests short: each fault empties
+// only the tags it touches and is logged once, saying what went wrong and what helps.
+void TestGatewaySources::modbusFaultsEmptyTheirTagsAndSayWhy() {
+    REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
+    const auto entry = [](const char* table, int address, const char* key, const QVariant& v) {
+        return QVariantMap{{"table", table}, {"address", address}, {key, v}};
+    };
+    const auto holding = [](int address, const char* type, const QVariant& v) {
+        return QVariantMap{
+            {"table", "holding"}, {"address", address}, {"type", type}, {"value", v}};
+    };
+    const QVariantList entries{entry("holding", 5, "missing", 5),
+                               entry("holding", 40, "missing", 1),
+                               entry("holding", 103, "short", true),
+                               entry("holding", 200, "short", true),
+                               entry("coil", 8, "short", true),
+                               holding(0, "uint16", 10),
+                               holding(12, "uint16", 12),
+                               holding(100, "uint16", 100),
+                               holding(101, "uint16", 101),
+                               holding(102, "uint32", 102),
+                               entry("coil", 0, "value", true),
+                               entry("coil", 9, "value", true)};
+    ModbusDevice device;
+    QVERIFY(device.Start({{QStringLiteral("1"), entries}}));
+    const QByteArray plc = "plc\tdevice\tport=" + QByteArray::number(device.port()) + " poll=0.1";
+    const QByteArray tags = "\n"
+                            // one request over the missing 5 to 9 (gap 16); 40 on its own
+                            "Before Hole\tmodbus\tdevice=plc address=0\n"
+                            "After Hole\tmodbus\tdevice=plc address=12\n"
+                            "In Hole\tmodbus\tdevice=plc address=40\n"
+                            // 100 to 103 answered up to 102; 200 answered with nothing
+                            "Short 100\tmodbus\tdevice=plc address=100\n"
+                            "Short 101\tmodbus\tdevice=plc address=101\n"
+                            "Short 102\tmodbus\tdevice=plc address=102 type=uint32\n"
+                            "Cut At 200\tmodbus\tdevice=plc address=200\n"
+                            // coils 0 to 9 answered with one byte: bits 0 to 7
+                            "Coil 0\tmodbus\tdevice=plc table=coil address=0\n"
+                            "Coil 9\tmodbus\tdevice=plc table=coil address=9\n"
+                            "Tick\tmodbus\tdevice=plc address=9000\n";
+    TagHub hub;
+    QVERIFY(hub.StartOn(plc + tags));
+    const auto withoutTick = [&hub] {
+        Map values = hub.Values();
+        values.remove(QStringLiteral("Tick"));
+        return values;
+    };
+    const Map expected{{"Before Hole", ""},  {"After Hole", ""},   {"In Hole", ""},
+                       {"Short 100", "100"}, {"Short 101", "101"}, {"Short 102", ""},
+                       {"Cut At 200", ""},   {"Coil 0", "1"},      {"Coil 9", ""}};
+    QTRY_COMPARE_WITH_TIMEOUT(withoutTick(), expected, Wait);
+    // Two more polls at least: the faults persist, their lines do not repeat.
+    for (int poll = 0; poll < 2; ++poll) {
+        const QString tick = hub.Value("Tick");
+        QTRY_VERIFY_WITH_TIMEOUT(hub.Value("Tick") != tick, Wait);
+    }
+    QCOMPARE(withoutTick(), expected);
+
+    // The hint works: with gap=0 the tags beside the hole are read on their own.
+    QVERIFY(!hub.WriteTags(plc + " gap=0" + tags).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("After Hole"), QStringLiteral("12"), Wait);
+    QCOMPARE(hub.Value("Before Hole"), QStringLiteral("10"));
+    QCOMPARE(hub.Stop(), 0);
+
+    // What the first tag file's source logged, up to the reload.
+    const QString log = hub.Log().section(QStringLiteral("reloaded "), 0, 0);
+    const QString hint = QStringLiteral(
+        "; the request spans addresses no tag uses, so the device may lack them: set gap=0 on "
+        "device plc to read only the tags' own addresses");
+    const QStringList lines{
+        QString(QStringLiteral(
+                    "device plc: cannot read holding registers 0 to 12: exception 2, illegal "
+                    "data address") +
+                hint),
+        QStringLiteral("device plc: cannot read holding registers 40 to 40: exception 2, "
+                       "illegal data address\n"),
+        QStringLiteral("device plc: short answer for holding registers 100 to 103: 3 of 4 "
+                       "registers came back (100 to 102); tags reaching past 102 answer empty "
+                       "values"),
+        QStringLiteral("device plc: short answer for holding registers 200 to 200: 0 of 1 "
+                       "registers came back; its tags answer empty values"),
+        QStringLiteral("device plc: short answer for coils 0 to 9: 8 of 10 bits came back (0 "
+                       "to 7); tags reaching past 7 answer empty values")};
+    for (const QString& line : lines)
+        QVERIFY2(log.count(line) == 1, qPrintable(line + QStringLiteral("\n---\n") + log));
+    // The device answered throughout: it is connected once and never unreachable.
+    QCOMPARE(log.count(QStringLiteral("device plc (127.0.0.1:%1) connected").arg(device.port())),
+             1);
+    QVERIFY2(!log.contains(QStringLiteral("unreachable")), qPrintable(log));
 }
 
 void TestGatewaySources::reloadReplacesSources() {

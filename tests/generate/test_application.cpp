@@ -13,8 +13,13 @@
 #include <QTest>
 
 #ifdef Q_OS_UNIX
+#include <QScopeGuard>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -383,14 +388,62 @@ private slots:
     }
 #endif
 
-    void loadReportsMissingFile() {
+    // Only a regular file of a sane size is read; anything else is refused at once with a
+    // message, never waited on or read into memory.
+    void loadRefusesWhatIsNoApplicationFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "missing"
+                                 << "the file does not exist.";
+        QTest::newRow("folder") << "folder"
+                                << "the name is a folder, not a file.";
+#ifdef Q_OS_UNIX
+        const QString notRegular =
+            QStringLiteral("the name is not a regular file (a pipe, a device or a socket).");
+        QTest::newRow("pipe without a writer") << "fifo" << notRegular;
+        QTest::newRow("endless device") << "/dev/zero" << notRegular;
+        QTest::newRow("sparse file one byte over the limit")
+            << "sparse"
+            << "the file is larger than 512 MiB, far more than any application holds.";
+#endif
+    }
+    void loadRefusesWhatIsNoApplicationFile() {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
-        const QString missing = dir.filePath(QStringLiteral("none.SVT"));
-        QCOMPARE(ErrorOf([&] { Application::LoadFromFile(missing); }),
-                 QStringLiteral("Cannot read \"%1\": the file does not exist.").arg(missing));
-        QCOMPARE(ErrorOf([&] { Application::LoadFromFile(dir.path()); }),
-                 QStringLiteral("Cannot read \"%1\": the name is a folder, not a file.")
-                     .arg(dir.path()));
+        QString path = dir.filePath(QStringLiteral("a.SVT"));
+        if (kind == QLatin1String("folder")) {
+            path = dir.path();
+        } else if (kind.startsWith(QLatin1Char('/'))) {
+            path = kind;
+        } else if (kind == QLatin1String("sparse")) {
+            QFile sparse(path);
+            QVERIFY(sparse.open(QIODevice::WriteOnly));
+            QVERIFY(sparse.resize(svt::MaxFileBytes + 1));
+        }
+#ifdef Q_OS_UNIX
+        // A writer that opens the pipe and closes it again as soon as a reader has it open,
+        // so that a reader that waits for a writer ends (with a wrong message) instead of
+        // hanging the test; released at the end if nobody opened the pipe for reading.
+        std::thread writer;
+        if (kind == QLatin1String("fifo")) {
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+            writer = std::thread([path] {
+                const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY);
+                if (fd >= 0)
+                    ::close(fd);
+            });
+        }
+        const auto release = qScopeGuard([&] {
+            if (!writer.joinable())
+                return;
+            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+            writer.join();
+            ::close(fd);
+        });
+#endif
+        QCOMPARE(ErrorOf([&] { Application::LoadFromFile(path); }),
+                 QStringLiteral("Cannot read \"%1\": %2").arg(path, reason));
     }
 };
 

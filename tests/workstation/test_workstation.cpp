@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using OptionalText = std::optional<QString>;
 Q_DECLARE_METATYPE(OptionalText)
 
@@ -51,10 +53,24 @@ Application WithClock() {
     return app;
 }
 
+// How a program is started: with the off-screen platform, or with no display of any kind
+// (no platform chosen, no X or Wayland display), as on a server.
+enum class Screen { Offscreen, None };
+
 // Starts a program of the bin folder without a screen.
-void Start(QProcess& p, const QString& program, const QStringList& args) {
+void Start(QProcess& p, const QString& program, const QStringList& args,
+           Screen screen = Screen::Offscreen) {
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // A program that runs away with memory (reading an endless file) is stopped by the
+    // sanitizer long before it takes the machine's memory.
+    e.insert(QStringLiteral("ASAN_OPTIONS"),
+             e.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":hard_rss_limit_mb=2048"));
+    if (screen == Screen::Offscreen) {
+        e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    } else {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            e.remove(QLatin1String(name));
+    }
     p.setProcessEnvironment(e);
     p.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + program, args);
 }
@@ -65,9 +81,9 @@ struct Run {
     QString err;
 };
 
-Run RunProgram(const QString& program, const QStringList& args) {
+Run RunProgram(const QString& program, const QStringList& args, Screen screen = Screen::Offscreen) {
     QProcess p;
-    Start(p, program, args);
+    Start(p, program, args, screen);
     Run r;
     if (!p.waitForFinished(60000)) { // the process is killed with p
         r.err = QStringLiteral("did not finish");
@@ -96,6 +112,19 @@ private slots:
         QTest::newRow("no prefix") << "Tank1.Level" << QStringList();
         QTest::newRow("tcp without !") << "TCP:h:1" << QStringList();
         QTest::newRow("tcp with empty address") << "TCP:!x" << QStringList();
+        QTest::newRow("tcp with blank address") << "TCP: :6000!x" << QStringList();
+        QTest::newRow("tcp without port") << "TCP:h!x" << QStringList();
+        QTest::newRow("port 0") << "TCP:h:0!x" << QStringList();
+        QTest::newRow("port 65535") << "TCP:h:65535!x" << QStringList{"TCP:h:65535!", "x"};
+        QTest::newRow("port 65536") << "TCP:h:65536!x" << QStringList();
+        QTest::newRow("port beyond every integer type")
+            << "TCP:h:99999999999999999999!x" << QStringList();
+        QTest::newRow("port not a number") << "TCP:h:60a0!x" << QStringList();
+        // The Connect page takes a port such as "6000.0" and the reader rounds it.
+        QTest::newRow("port as the wizard takes it")
+            << "TCP:h:6000.0!x" << QStringList{"TCP:h:6000.0!", "x"};
+        QTest::newRow("ipv6 in brackets")
+            << "TCP:[::1]:6000!x" << QStringList{"TCP:[::1]:6000!", "x"};
         QTest::newRow("lower-case prefix") << "hub:x" << QStringList();
     }
 
@@ -170,6 +199,14 @@ private slots:
         QTest::newRow("link without prefix")
             << x << n << 3 << 0 << OptionalText("Tank1")
             << QStringList{"the link \"Tank1\" has no \"HUB:\" or \"TCP:address:port!\" prefix"};
+        QTest::newRow("link to port 0")
+            << x << n << 3 << 0 << OptionalText("TCP:h:0!x")
+            << QStringList{"the link \"TCP:h:0!x\" has an unusable hub prefix: TCP port \"0\" is "
+                           "not a port number"};
+        QTest::newRow("link without address")
+            << x << n << 3 << 0 << OptionalText("TCP::6000!x")
+            << QStringList{"the link \"TCP::6000!x\" has an unusable hub prefix: TCP address is "
+                           "empty"};
         QTest::newRow("several faults at once")
             << QString() << n << 0 << 0 << OptionalText()
             << QStringList{"the name is empty", "the length 0 is below 1"};
@@ -207,7 +244,9 @@ private slots:
             Add(app, QStringLiteral("Bad"), QStringLiteral("N"), 2, 2, QStringLiteral("Tank2"));
         const QString path = Save(app, QStringLiteral("Line 3; $(x) 'q' %2.SVT"));
         const QString arg = QLatin1Char('@') + path;
-        const Run r = RunProgram(QStringLiteral("sv6admin.exe"), {QStringLiteral("--check"), arg});
+        // The check shows no window, so it runs where there is no display at all.
+        const Run r = RunProgram(QStringLiteral("sv6admin.exe"), {QStringLiteral("--check"), arg},
+                                 Screen::None);
         // The window, as the wizard starts it, is opened by the end-to-end road test.
         if (valid) {
             QCOMPARE(r.exitCode, 0);
@@ -278,34 +317,41 @@ private slots:
         QCOMPARE(p.exitCode(), 0);
     }
 
-    void sheetRefusesMissingOrBadFile_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("contents"); // none: the file does not exist
+    // Both programs refuse what is no application file at once, with the reader's message:
+    // a pipe without a writer or an endless device neither hangs nor floods them.
+    void viewersRefuseMissingOrBadFile_data() {
+        QTest::addColumn<QString>("kind"); // "fifo", a path of its own, or contents to write
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << QStringLiteral("none.SVT") << QByteArray()
-                                 << QStringLiteral("the file does not exist.");
-        QTest::newRow("truncated")
-            << QStringLiteral("cut.SVT") << QByteArray("[application]\nformat=SVT\nversion=1\n")
-            << QStringLiteral("without the end marker");
+        QTest::newRow("missing") << QString() << QStringLiteral("the file does not exist.");
+        QTest::newRow("truncated") << QStringLiteral("[application]\nformat=SVT\nversion=1\n")
+                                   << QStringLiteral("without the end marker");
+        const QString notRegular = QStringLiteral("the name is not a regular file");
+        QTest::newRow("pipe without a writer") << QStringLiteral("fifo") << notRegular;
+        QTest::newRow("endless device") << QStringLiteral("/dev/zero") << notRegular;
     }
 
-    void sheetRefusesMissingOrBadFile() {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, contents);
+    void viewersRefuseMissingOrBadFile() {
+        QFETCH(QString, kind);
         QFETCH(QString, message);
-        const QString path = QDir(dir_.path()).filePath(name);
-        if (!contents.isEmpty()) {
+        QTemporaryDir dir;
+        QString path = dir.filePath(QStringLiteral("a.SVT"));
+        if (kind == QLatin1String("fifo")) {
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        } else if (kind.startsWith(QLatin1Char('/'))) {
+            path = kind;
+        } else if (!kind.isEmpty()) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(contents);
+            f.write(kind.toUtf8());
         }
         const Run sheet =
             RunProgram(QStringLiteral("sv6.exe"),
                        {QStringLiteral("--exit-after-polls"), QStringLiteral("1"), path});
         QCOMPARE(sheet.exitCode, 1);
         QVERIFY2(sheet.err.contains(message), qPrintable(sheet.err));
-        const Run admin = RunProgram(QStringLiteral("sv6admin.exe"),
-                                     {QStringLiteral("--check"), QLatin1Char('@') + path});
+        const Run admin =
+            RunProgram(QStringLiteral("sv6admin.exe"),
+                       {QStringLiteral("--check"), QLatin1Char('@') + path}, Screen::None);
         QCOMPARE(admin.exitCode, 1);
         QVERIFY2(admin.err.contains(message), qPrintable(admin.err));
     }

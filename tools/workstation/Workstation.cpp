@@ -2,23 +2,38 @@
 
 #include "generate/SvtFormat.h"
 #include "hub/HubReader.h"
+#include "hub/HubRequest.h"
 #include "hub/IHubReader.h"
 
 #include <QHash>
 
 namespace workstation {
 
-std::optional<HubLink> SplitLink(const QString& link) {
+std::optional<HubLink> SplitLink(const QString& link, QString* why) {
     static const QLatin1String Hub("HUB:");
     static const QLatin1String Tcp("TCP:");
-    if (link.startsWith(Hub))
-        return HubLink{link.left(Hub.size()), link.mid(Hub.size())};
-    if (link.startsWith(Tcp)) {
+    qsizetype prefixEnd = -1;
+    if (link.startsWith(Hub)) {
+        prefixEnd = Hub.size();
+    } else if (link.startsWith(Tcp)) {
         const qsizetype bang = link.indexOf(QLatin1Char('!'), Tcp.size());
-        if (bang > Tcp.size())
-            return HubLink{link.left(bang + 1), link.mid(bang + 1)};
+        if (bang >= 0)
+            prefixEnd = bang + 1;
     }
-    return std::nullopt;
+    if (prefixEnd < 0) {
+        if (why)
+            *why = QStringLiteral("has no \"HUB:\" or \"TCP:address:port!\" prefix");
+        return std::nullopt;
+    }
+    HubLink split{link.left(prefixEnd), link.mid(prefixEnd)};
+    // The request the log sheet sends with this prefix must be one the reader sends.
+    QString reason;
+    if (!hubreader::ParseRequest(split.prefix + QLatin1String(hubrequest::GetValues), &reason)) {
+        if (why)
+            *why = QStringLiteral("has an unusable hub prefix: ") + reason;
+        return std::nullopt;
+    }
+    return split;
 }
 
 QString ColumnHeading(const QString& variableName) {
@@ -212,9 +227,9 @@ std::vector<VariableProblem> CheckVariables(const Application& app) {
             add(QStringLiteral("the decimals %1 are not below the length %2")
                     .arg(v.Decimals())
                     .arg(v.Length()));
-        if (v.Link() && !SplitLink(*v.Link()))
-            add(QStringLiteral("the link \"%1\" has no \"HUB:\" or \"TCP:address:port!\" prefix")
-                    .arg(svt::Escape(*v.Link())));
+        QString why;
+        if (v.Link() && !SplitLink(*v.Link(), &why))
+            add(QStringLiteral("the link \"%1\" %2").arg(svt::Escape(*v.Link()), why));
         ++index;
     }
     return problems;

@@ -25,7 +25,11 @@ struct HubLink {
     QString prefix;
     QString tag;
 };
-std::optional<HubLink> SplitLink(const QString& link);
+// Splits a link whose prefix the hub reader can send requests to: the reader's own rule
+// decides (hubreader::ParseRequest: a TCP prefix needs an address and a port of 1 to 65535),
+// so a link passes the check exactly when the log sheet can poll it. Otherwise returns
+// nullopt with `why` set to the fault, to follow "the link ... " in a message.
+std::optional<HubLink> SplitLink(const QString& link, QString* why = nullptr);
 
 // The heading of a variable's column: its name with each "_" turned into a line break.
 QString ColumnHeading(const QString& variableName);
@@ -128,7 +132,7 @@ struct VariableProblem {
 
 // Checks every variable: the name must not be empty, the field type is "N" or "T", the
 // length at least 1, the decimals at least 0 and below the length, and a link that is set
-// must start with a hub prefix.
+// must start with a hub prefix that SplitLink takes.
 std::vector<VariableProblem> CheckVariables(const Application& app);
 
 // The check report as text lines: a summary first, then one line per problem.

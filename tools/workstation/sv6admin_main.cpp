@@ -3,8 +3,9 @@
 //
 // The wizard passes "@" directly followed by the path (unquoted, possibly holding blanks)
 // as the one and only argument. With --check before it (or SV6ADMIN_CHECK=1) the program
-// shows no window: it prints the check report on standard output and exits with 0 when all
-// variables are valid, 2 when some are not, 1 when the file cannot be read.
+// shows no window and needs no display: it prints the check report on standard output and
+// exits with 0 when all variables are valid, 2 when some are not, 1 when the file cannot be
+// read.
 // With SV6ADMIN_SCREENSHOT=PATH the program saves a picture of its window as PATH (PNG) and
 // ends at once with the exit code of --check.
 
@@ -28,6 +29,8 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -121,11 +124,17 @@ int Fail(const QString& text, bool interactive) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication qtApp(argc, argv);
+    // --check shows no window, so it needs no display: the kind of application is chosen
+    // before one exists, from the raw arguments.
+    const bool checkOption = argc == 3 && std::strcmp(argv[1], "--check") == 0;
+    bool check = checkOption || qEnvironmentVariable("SV6ADMIN_CHECK") == QLatin1String("1");
+    const std::unique_ptr<QCoreApplication> qtApp =
+        check ? std::make_unique<QCoreApplication>(argc, argv)
+              : std::make_unique<QApplication>(argc, argv);
     logging::SetProgram(QStringLiteral("sv6admin.exe"));
-    QStringList args = qtApp.arguments().mid(1);
-    bool check = qEnvironmentVariable("SV6ADMIN_CHECK") == QLatin1String("1");
-    if (args.size() == 2 && args.first() == QLatin1String("--check")) {
+    QStringList args = QCoreApplication::arguments().mid(1);
+    // With Qt's own options before it (-platform ...), --check comes after them.
+    if (checkOption || (args.size() == 2 && args.first() == QLatin1String("--check"))) {
         check = true;
         args.removeFirst();
     }
@@ -207,5 +216,5 @@ int main(int argc, char** argv) {
         window.grab().save(shot, "PNG");
         return problems.empty() ? 0 : 2;
     }
-    return qtApp.exec();
+    return QApplication::exec();
 }

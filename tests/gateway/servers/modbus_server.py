@@ -7,6 +7,12 @@ CONTENTS holds, per unit id, values to place: {"units": {"1": [{"table": "holdin
 by pymodbus's own payload builder, so the hub's decoding is checked against an encoder it does
 not share. Addresses are as sent in requests (0-based). Every table holds 10,000 entries;
 holding register 9000 of every unit counts up every 100 ms, to show that a device is polled.
+
+Two kinds of entry shape the device's faults instead of placing a value:
+  {"table": "holding", "address": 5, "missing": 3}  addresses 5 to 7 do not exist: a request
+      touching any of them is refused with exception 2 (illegal data address)
+  {"table": "holding", "address": 103, "short": true}  a request reaching over address 103 is
+      answered with the entries before it only (a short answer)
 """
 
 import asyncio
@@ -45,11 +51,38 @@ def registers(entry):
     return builder.to_registers()
 
 
+class Block(ModbusSequentialDataBlock):
+    """A table that lacks the addresses in `missing` and answers short before those in `short`."""
+
+    def __init__(self, values, missing, short):
+        super().__init__(0, values)
+        self.missing = missing
+        self.short = short
+
+    def validate(self, address, count=1):
+        return super().validate(address, count) and not any(
+            address <= gone < address + count for gone in self.missing)
+
+    def getValues(self, address, count=1):
+        for cut in self.short:
+            if address <= cut < address + count:
+                count = cut - address
+        return super().getValues(address, count)
+
+
 def unit_context(entries):
     tables = {name: [0] * SIZE for name in ("coil", "discrete", "input", "holding")}
+    missing = {name: set() for name in tables}
+    short = {name: set() for name in tables}
     for entry in entries:
         table = tables[entry["table"]]
         address = entry["address"]
+        if "missing" in entry:
+            missing[entry["table"]].update(range(address, address + entry["missing"]))
+            continue
+        if entry.get("short"):
+            short[entry["table"]].add(address)
+            continue
         if entry.get("type", "bool") == "bool" and entry["table"] in ("coil", "discrete"):
             words = [1 if entry["value"] else 0]
         elif "words" in entry:
@@ -57,12 +90,9 @@ def unit_context(entries):
         else:
             words = registers(entry)
         table[address:address + len(words)] = words
-    return ModbusSlaveContext(
-        co=ModbusSequentialDataBlock(0, tables["coil"]),
-        di=ModbusSequentialDataBlock(0, tables["discrete"]),
-        ir=ModbusSequentialDataBlock(0, tables["input"]),
-        hr=ModbusSequentialDataBlock(0, tables["holding"]),
-        zero_mode=True)
+    blocks = {name: Block(tables[name], missing[name], short[name]) for name in tables}
+    return ModbusSlaveContext(co=blocks["coil"], di=blocks["discrete"], ir=blocks["input"],
+                              hr=blocks["holding"], zero_mode=True)
 
 
 def main():
