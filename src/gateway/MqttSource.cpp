@@ -2,7 +2,7 @@
 
 #include "base/Log.h"
 #include "gateway/LiveValues.h"
-#include "gateway/MqttPayload.h"
+#include "gateway/WireText.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -25,16 +25,32 @@ void InitLibrary() {
     Q_UNUSED(once);
 }
 
+// How much of a topic a log line shows.
+constexpr qsizetype LoggedTopicBytes = 200;
+
 } // namespace
 
-MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, LiveValues& values,
-                       QObject* parent)
-    : QObject(parent), broker_(std::move(broker)), tags_(std::move(tags)), values_(values) {
+MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector<QByteArray> names,
+                       LiveValues& values, QObject* parent)
+    : QObject(parent), broker_(std::move(broker)), tags_(std::move(tags)), names_(std::move(names)),
+      values_(values), latest_(tags_.size()), changed_(tags_.size(), 0), tooLong_(tags_.size(), 0) {
+    names_.resize(tags_.size());
+    std::vector<std::vector<size_t>> tagsOf;
     for (size_t i = 0; i < tags_.size(); ++i) {
-        auto& list = byTopic_[tags_[i].topic];
-        if (list.empty())
-            topics_.push_back(tags_[i].topic);
-        list.push_back(i);
+        auto found = byTopic_.constFind(tags_[i].topic);
+        if (found == byTopic_.cend()) {
+            found = byTopic_.insert(tags_[i].topic, tagsOf.size());
+            tagsOf.emplace_back();
+        }
+        tagsOf[*found].push_back(i);
+    }
+    topics_.reserve(tagsOf.size());
+    for (std::vector<size_t>& list : tagsOf) {
+        std::vector<MqttTag> readTags;
+        for (size_t i : list)
+            readTags.push_back(tags_[i]);
+        const QByteArray& name = tags_[list.front()].topic;
+        topics_.push_back({name, std::move(list), MqttTopicReader(readTags)});
     }
 }
 
@@ -55,6 +71,16 @@ MqttSource::~MqttSource() {
 
 QString MqttSource::Where() const {
     return QStringLiteral("broker %1 (%2:%3)").arg(broker_.name, broker_.host).arg(broker_.port);
+}
+
+QString MqttSource::Quoted(const QByteArray& text) {
+    QString quoted = QLatin1Char('"') +
+                     QString::fromUtf8(CleanText(
+                         QByteArrayView(text).first(std::min(text.size(), LoggedTopicBytes)))) +
+                     QLatin1Char('"');
+    if (text.size() > LoggedTopicBytes)
+        quoted += QStringLiteral("... (%1 bytes)").arg(text.size());
+    return quoted;
 }
 
 void MqttSource::Start() {
@@ -108,7 +134,7 @@ void MqttSource::NetworkLoop() {
     while (!stopping_) {
         if (rc != MOSQ_ERR_SUCCESS) {
             // The attempt failed at once: the name does not resolve, or nothing listens.
-            Post({Event::Kind::Unreachable, rc, nullptr,
+            Post({Event::Kind::Unreachable, rc,
                   rc == MOSQ_ERR_ERRNO ? QByteArray(strerror(errno))
                                        : QByteArray(mosquitto_strerror(rc))});
         } else if (mosquitto_loop(mosq_, 100, 1) == MOSQ_ERR_SUCCESS) {
@@ -145,66 +171,114 @@ void MqttSource::OnConnect(mosquitto* mosq, void* self, int code) {
         source->retryDelay_ = std::chrono::seconds(1);
         // Subscribed on every (re)connection: a clean session forgets subscriptions.
         std::vector<char*> topics;
-        for (const QByteArray& topic : source->topics_)
-            topics.push_back(const_cast<char*>(topic.constData())); // only read by the library
+        for (const Topic& topic : source->topics_)
+            topics.push_back(const_cast<char*>(topic.name.constData())); // only read by the library
         if (!topics.empty())
             mosquitto_subscribe_multiple(mosq, nullptr, int(topics.size()), topics.data(), 0, 0,
                                          nullptr);
-        source->Post({Event::Kind::Connected, 0, {}, {}});
+        source->Post({Event::Kind::Connected, 0, {}});
     } else {
-        source->Post({Event::Kind::Refused, code, {}, {}});
+        source->Post({Event::Kind::Refused, code, {}});
     }
 }
 
 void MqttSource::OnDisconnect(mosquitto*, void* self, int code) {
-    static_cast<MqttSource*>(self)->Post({Event::Kind::Disconnected, code, {}, {}});
+    static_cast<MqttSource*>(self)->Post({Event::Kind::Disconnected, code, {}});
 }
 
 void MqttSource::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
     auto* source = static_cast<MqttSource*>(self);
-    // The topic is looked up here, so only the payload crosses over.
     const auto found = source->byTopic_.constFind(
         QByteArray::fromRawData(message->topic, qsizetype(std::strlen(message->topic))));
-    source->Post({Event::Kind::Message, 0, found == source->byTopic_.cend() ? nullptr : &*found,
-                  QByteArray(static_cast<const char*>(message->payload), message->payloadlen)});
+    if (found == source->byTopic_.cend())
+        return;
+    source->messages_.fetch_add(1, std::memory_order_relaxed);
+    const Topic& topic = source->topics_[*found];
+    topic.reader.Read(QByteArrayView(static_cast<const char*>(message->payload),
+                                     qsizetype(std::max(message->payloadlen, 0))),
+                      source->read_);
+    source->Deliver(topic);
 }
 
 void MqttSource::OnLog(mosquitto*, void* self, int level, const char* text) {
     // Errors only, such as a TLS handshake that fails: they come with no other callback.
     // The library's error texts never hold the user name or password.
     if (level == MOSQ_LOG_ERR)
-        static_cast<MqttSource*>(self)->Post({Event::Kind::Failed, 0, nullptr, QByteArray(text)});
+        static_cast<MqttSource*>(self)->Post({Event::Kind::Failed, 0, QByteArray(text)});
 }
 
-void MqttSource::Post(Event event) {
-    std::lock_guard lock(mutex_);
-    pending_.push_back(std::move(event));
+void MqttSource::WakeEventLoop() {
     if (posted_)
         return;
     posted_ = true;
     QMetaObject::invokeMethod(this, &MqttSource::Drain, Qt::QueuedConnection);
 }
 
+void MqttSource::Post(Event event) {
+    std::lock_guard lock(mutex_);
+    if (event.kind == Event::Kind::Refused || event.kind == Event::Kind::Failed ||
+        event.kind == Event::Kind::Disconnected) {
+        // The tags are emptied; values received before that are history.
+        for (size_t t : changedTags_) {
+            latest_[t] = MqttValue();
+            changed_[t] = 0;
+        }
+        changedTags_.clear();
+    }
+    events_.push_back(std::move(event));
+    WakeEventLoop();
+}
+
+void MqttSource::Deliver(const Topic& topic) {
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < topic.tags.size(); ++i) {
+        const size_t t = topic.tags[i];
+        latest_[t] = std::move(read_[i]);
+        if (!changed_[t]) {
+            changed_[t] = 1;
+            changedTags_.push_back(t);
+        }
+    }
+    WakeEventLoop();
+}
+
 void MqttSource::Drain() {
     std::vector<Event> events;
+    std::vector<std::pair<size_t, MqttValue>> values;
     {
         std::lock_guard lock(mutex_);
-        events.swap(pending_);
+        events.swap(events_);
+        values.reserve(changedTags_.size());
+        for (size_t t : changedTags_) {
+            values.emplace_back(t, std::move(latest_[t]));
+            changed_[t] = 0;
+        }
+        changedTags_.clear();
         posted_ = false;
     }
     for (const Event& event : events)
         Handle(event);
+    for (auto& [t, value] : values) {
+        const bool tooLong = value.tooLong > 0;
+        if (tooLong != bool(tooLong_[t])) {
+            tooLong_[t] = tooLong;
+            const QString tag = QStringLiteral(": tag %1 (topic %2)")
+                                    .arg(Quoted(names_[t]), Quoted(tags_[t].topic));
+            if (tooLong)
+                logging::Warning(Where() + tag +
+                                 QStringLiteral(": its value of %1 bytes is longer than %2 "
+                                                "bytes; publishing it empty")
+                                     .arg(value.tooLong)
+                                     .arg(MaxValueBytes));
+            else
+                logging::Notice(Where() + tag + QStringLiteral(": its value fits again"));
+        }
+        values_.Set(tags_[t].slot, std::move(value.text));
+    }
 }
 
 void MqttSource::Handle(const Event& event) {
     switch (event.kind) {
-    case Event::Kind::Message: {
-        ++messages_;
-        if (event.tags)
-            for (size_t i : *event.tags)
-                values_.Set(tags_[i].slot, MqttValueText(tags_[i], event.payload));
-        return;
-    }
     case Event::Kind::Connected:
         if (online_ != true)
             logging::Notice(Where() + (online_.has_value() ? QStringLiteral(" is back")
@@ -223,7 +297,7 @@ void MqttSource::Handle(const Event& event) {
     }
     case Event::Kind::Failed: {
         ClearAll();
-        const QString why = QString::fromUtf8(event.payload);
+        const QString why = QString::fromUtf8(event.text);
         if (why != lastProblem_)
             logging::Warning(Where() + QStringLiteral(": ") + why);
         lastProblem_ = why;
@@ -233,7 +307,7 @@ void MqttSource::Handle(const Event& event) {
     case Event::Kind::Unreachable:
         // Reported for the first attempt only; later ones fail alike until the broker is back.
         if (!online_.has_value()) {
-            lastProblem_ = QString::fromLocal8Bit(event.payload);
+            lastProblem_ = QString::fromLocal8Bit(event.text);
             logging::Warning(Where() + QStringLiteral(" is unreachable: ") + lastProblem_);
         }
         online_ = false;

@@ -1,8 +1,11 @@
 #pragma once
 // Reads the tags of one MQTT broker through libmosquitto. The network loop runs on a thread of
-// its own, which connects and reconnects with back-off; what it receives is handed over in
-// batches to the hub's event loop, where the values are stored.
+// its own, which connects and reconnects with back-off and reads each message into the values
+// of its topic's tags right away; the hub's event loop takes over only the latest value of each
+// tag and what happened to the connection, so neither a large message nor a burst of them
+// reaches it.
 
+#include "gateway/MqttPayload.h"
 #include "gateway/TagFile.h"
 
 #include <QHash>
@@ -24,21 +27,28 @@ class LiveValues;
 class MqttSource : public QObject {
     Q_OBJECT
 public:
-    MqttSource(MqttBroker broker, std::vector<MqttTag> tags, LiveValues& values,
-               QObject* parent = nullptr);
+    // `names` are the tags' names, in the order of `tags`, for the log.
+    MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector<QByteArray> names,
+               LiveValues& values, QObject* parent = nullptr);
     ~MqttSource() override;
 
     void Start();
-    // Messages taken in so far (counted on the event loop).
-    quint64 MessageCount() const { return messages_; }
+    // Messages received so far on subscribed topics.
+    quint64 MessageCount() const { return messages_.load(std::memory_order_relaxed); }
 
 private:
-    struct Event {
-        enum class Kind { Message, Connected, Refused, Disconnected, Failed, Unreachable } kind;
-        int code = 0;
-        const std::vector<size_t>* tags = nullptr; // of the message's topic
-        QByteArray payload;                        // Failed, Unreachable: the reason
+    struct Topic {
+        QByteArray name;
+        std::vector<size_t> tags;
+        MqttTopicReader reader;
     };
+    // What happened to the connection, for the event loop.
+    struct Event {
+        enum class Kind { Connected, Refused, Disconnected, Failed, Unreachable } kind;
+        int code = 0;
+        QByteArray text; // Failed, Unreachable: the reason
+    };
+
     // Called on the network thread.
     void NetworkLoop();
     int Connect(bool first);
@@ -49,18 +59,22 @@ private:
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
     static void OnLog(mosquitto*, void* self, int level, const char* text);
     void Post(Event event);
+    void Deliver(const Topic& topic);
+    void WakeEventLoop(); // mutex_ held
 
     // On the event loop.
     void Drain();
     void Handle(const Event& event);
     void ClearAll();
     QString Where() const;
+    static QString Quoted(const QByteArray& text);
 
     MqttBroker broker_;
     std::vector<MqttTag> tags_;
+    std::vector<QByteArray> names_;
     // Read by both threads, written by neither after construction.
-    QHash<QByteArray, std::vector<size_t>> byTopic_;
-    std::vector<QByteArray> topics_;
+    std::vector<Topic> topics_;
+    QHash<QByteArray, size_t> byTopic_;
     LiveValues& values_;
     mosquitto* mosq_ = nullptr;
 
@@ -68,15 +82,24 @@ private:
     std::mutex stopMutex_;
     std::condition_variable stopWake_;
     std::atomic<bool> stopping_ = false;
-    std::chrono::seconds retryDelay_{1}; // network thread only
+    std::atomic<quint64> messages_ = 0;
+    // Network thread only.
+    std::chrono::seconds retryDelay_{1};
+    std::vector<MqttValue> read_;
 
+    // Handed over under mutex_: events in order, and the latest value of each tag not yet
+    // taken. An event that empties the tags drops the values before it.
     std::mutex mutex_;
-    std::vector<Event> pending_;
+    std::vector<Event> events_;
+    std::vector<MqttValue> latest_;
+    std::vector<char> changed_;
+    std::vector<size_t> changedTags_;
     bool posted_ = false;
 
+    // Event loop only.
     std::optional<bool> online_;
     QString lastProblem_;
-    quint64 messages_ = 0;
+    std::vector<char> tooLong_; // per tag: its last value was too long
 };
 
 } // namespace gateway

@@ -59,6 +59,7 @@ class TestGatewaySources : public QObject {
 private slots:
     void mqttTagsFollowTheBroker();
     void mqttCredentialsAndTls();
+    void mqttValuesAreCleanAndBounded();
     void modbusDecodesEveryTypeAndOrder();
     void deadDeviceGoesEmptyOthersKeepUpdating();
     void reloadReplacesSources();
@@ -171,6 +172,57 @@ void TestGatewaySources::mqttCredentialsAndTls() {
     const QString log = hub.Log();
     QVERIFY2(!log.contains(QStringLiteral("Xyzzy")) && !log.contains(QStringLiteral("Horse")),
              qPrintable(log));
+}
+
+// No message can blind the clients: a value longer than 1024 bytes publishes empty while the
+// other tags go on, and every value is clean text, whatever bytes or JSON escapes it came with.
+// A tag that starts or stops being too long is logged once per change, not once per message.
+void TestGatewaySources::mqttValuesAreCleanAndBounded() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    const QByteArray big(2 * 1024 * 1024, 'x');
+    QVERIFY(broker.Publish(QStringLiteral("site/big"), big, true));
+    QVERIFY(
+        broker.Publish(QStringLiteral("site/json"), R"({"s": "a\u0000b\u001Bc", "n": 5})", true));
+    QVERIFY(broker.Publish(QStringLiteral("site/raw"), "ok\t\x01\xFF|", true));
+    QVERIFY(broker.Publish(QStringLiteral("site/small"), "42.5", true));
+
+    TagHub hub;
+    QVERIFY(hub.StartOn("site\tbroker\tport=" + QByteArray::number(broker.port()) +
+                        "\n"
+                        "Big\tmqtt\tbroker=site topic=site/big\n"
+                        "Json Text\tmqtt\tbroker=site topic=site/json json=s\n"
+                        "Json Number\tmqtt\tbroker=site topic=site/json json=n decimals=1\n"
+                        "Raw\tmqtt\tbroker=site topic=site/raw\n"
+                        "Small\tmqtt\tbroker=site topic=site/small\n"));
+    Map expected{{"Big", ""},
+                 {"Json Text", "a b c"},
+                 {"Json Number", "5.0"},
+                 {"Raw", QStringLiteral("ok  \uFFFD|")},
+                 {"Small", "42.5"}};
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), expected, Wait);
+    const QString tooLong =
+        QStringLiteral(": tag \"Big\" (topic \"site/big\"): its value of %1 bytes is longer than "
+                       "1024 bytes; publishing it empty")
+            .arg(big.size());
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Log().count(tooLong), 1, Wait);
+
+    // It fits again, then is too long in two messages in a row: one line per change.
+    QVERIFY(broker.Publish(QStringLiteral("site/big"), "fits"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Big"), QStringLiteral("fits"), Wait);
+    QVERIFY(broker.Publish(QStringLiteral("site/big"), big));
+    QVERIFY(broker.Publish(QStringLiteral("site/big"), QByteArray(5000, 'y')));
+    QVERIFY(broker.Publish(QStringLiteral("site/small"), "43"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Small"), QStringLiteral("43"), Wait);
+    QCOMPARE(hub.Value("Big"), QString());
+    QCOMPARE(hub.Stop(), 0);
+    // Only the latest value of a tag counts, so the second line gives the length of either.
+    const QString log = hub.Log();
+    QCOMPARE(log.count(QStringLiteral(": tag \"Big\" (topic \"site/big\"): its value of ")), 2);
+    QCOMPARE(log.count(QStringLiteral("longer than 1024 bytes")), 2);
+    QCOMPARE(log.count(QStringLiteral(": tag \"Big\" (topic \"site/big\"): its value fits again")),
+             1);
 }
 
 void TestGatewaySources::modbusDecodesEveryTypeAndOrder() {

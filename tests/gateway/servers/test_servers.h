@@ -167,13 +167,17 @@ public:
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
-    // Publishes one message with the real command-line client.
+    // Publishes one message with the real command-line client. The payload goes through a
+    // file, so it may be of any size and hold any bytes.
     bool Publish(const QString& topic, const QByteArray& payload, bool retain = false,
                  const QStringList& extra = {}) {
+        const QString file = dir_.filePath(QStringLiteral("payload"));
+        if (!WriteFile(file, payload))
+            return false;
         QStringList arguments{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
                               QStringLiteral("-p"), QString::number(port_),
                               QStringLiteral("-t"), topic,
-                              QStringLiteral("-m"), QString::fromUtf8(payload)};
+                              QStringLiteral("-f"), file};
         if (retain)
             arguments << QStringLiteral("-r");
         if (tls_)
