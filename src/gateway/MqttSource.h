@@ -41,21 +41,33 @@ private:
         QByteArray name;
         std::vector<size_t> tags;
         MqttTopicReader reader;
+        QString invalid; // why it cannot be subscribed to; empty when it can
     };
     // What happened to the connection, for the event loop.
     struct Event {
-        enum class Kind { Connected, Refused, Disconnected, Failed, Unreachable } kind;
-        int code = 0;
-        QByteArray text; // Failed, Unreachable: the reason
+        enum class Kind { Connected, WentAway, Problem, SubscribeFailed, Subscribed } kind;
+        QString text;              // Problem, SubscribeFailed: what to log after Where()
+        std::vector<char> refused; // Subscribed: per topic, whether the broker refused it
+    };
+    // How the current connection attempt is going (network thread only).
+    struct Attempt {
+        bool tcpUp = false;    // the TCP connection was made
+        bool answered = false; // the broker answered CONNECT
+        bool accepted = false; // ... and accepted it
+        int lostErrno = 0;     // errno when the library dropped the connection
+        QString error;         // the library's first error message, such as a TLS failure
     };
 
     // Called on the network thread.
     void NetworkLoop();
     int Connect(bool first);
+    void EndAttempt(int rc, int error);
+    void Subscribe();
     // Waits `delay`, or less when the source is being stopped; true when it is.
     bool WaitOrStop(std::chrono::seconds delay);
     static void OnConnect(mosquitto*, void* self, int code);
     static void OnDisconnect(mosquitto*, void* self, int code);
+    static void OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
     static void OnLog(mosquitto*, void* self, int level, const char* text);
     void Post(Event event);
@@ -85,6 +97,9 @@ private:
     std::atomic<quint64> messages_ = 0;
     // Network thread only.
     std::chrono::seconds retryDelay_{1};
+    Attempt attempt_;
+    std::vector<size_t> subscribed_; // the topics of the last SUBSCRIBE, in its order
+    int subscribeMid_ = -1;
     std::vector<MqttValue> read_;
 
     // Handed over under mutex_: events in order, and the latest value of each tag not yet
@@ -99,7 +114,9 @@ private:
     // Event loop only.
     std::optional<bool> online_;
     QString lastProblem_;
+    QString lastSubscribeProblem_;
     std::vector<char> tooLong_; // per tag: its last value was too long
+    std::vector<char> refused_; // per topic: the broker refused the subscription
 };
 
 } // namespace gateway

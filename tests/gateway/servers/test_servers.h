@@ -131,6 +131,16 @@ public:
     // Another CA's certificate: a client that trusts only it must refuse the broker.
     QString OtherCaFile() const { return Path("other.pem"); }
 
+    // Mosquitto's plugin that can refuse subscriptions (its acl_file never does).
+    static QString DynamicSecurityPlugin() {
+        const QString path =
+            QStringLiteral("/usr/lib/x86_64-linux-gnu/mosquitto_dynamic_security.so");
+        return QFile::exists(path) ? path : QString();
+    }
+    // From the next Start(), anonymous clients may not subscribe to these topics: the broker
+    // answers each such subscription with "refused" (0x80), through DynamicSecurityPlugin().
+    void DenySubscriptions(const QStringList& topics) { denied_ = topics; }
+
     // Starts the broker; with a user, only that user and password may connect.
     bool Start(const QString& user = {}, const QString& password = {}) {
         QByteArray config = "listener " + QByteArray::number(port_) +
@@ -155,6 +165,29 @@ public:
                          {QStringLiteral("-c"), QStringLiteral("-b"), passwords, user, password}))
                 return false;
             config += "allow_anonymous false\npassword_file " + QFile::encodeName(passwords) + '\n';
+        }
+        if (!denied_.isEmpty()) {
+            QVariantList acls;
+            for (const QString& topic : denied_)
+                acls << QVariantMap{
+                    {"acltype", "subscribeLiteral"}, {"topic", topic}, {"allow", false}};
+            const QVariantMap access{{"publishClientSend", true},
+                                     {"publishClientReceive", true},
+                                     {"subscribe", true},
+                                     {"unsubscribe", true}};
+            const QVariantMap security{
+                {"defaultACLAccess", access},
+                {"clients", QVariantList()},
+                {"groups", QVariantList{QVariantMap{
+                               {"groupname", "anonymous"},
+                               {"roles", QVariantList{QVariantMap{{"rolename", "guard"}}}}}}},
+                {"roles", QVariantList{QVariantMap{{"rolename", "guard"}, {"acls", acls}}}},
+                {"anonymousGroup", "anonymous"}};
+            const QString file = dir_.filePath(QStringLiteral("security.json"));
+            if (!WriteFile(file, QJsonDocument::fromVariant(security).toJson()))
+                return false;
+            config += "plugin " + QFile::encodeName(DynamicSecurityPlugin()) +
+                      "\nplugin_opt_config_file " + QFile::encodeName(file) + '\n';
         }
         const QString path = dir_.filePath(QStringLiteral("mosquitto.conf"));
         return WriteFile(path, config) && Run(Binary(), {QStringLiteral("-c"), path});
@@ -188,6 +221,7 @@ public:
 private:
     QString Path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
     bool tls_ = false;
+    QStringList denied_;
 };
 
 class ModbusDevice : public Server {
