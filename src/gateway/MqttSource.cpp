@@ -31,6 +31,9 @@ void InitLibrary() {
 
 // The longest topic MQTT can carry, in bytes.
 constexpr qsizetype MaxTopicBytes = 65535;
+// The shortest time between two hand-overs of values to the event loop, in ms.
+constexpr int MinDrainMs = 5;
+
 // How much of a topic a log line shows.
 constexpr qsizetype LoggedTopicBytes = 200;
 
@@ -69,7 +72,8 @@ bool PeerConnected(int fd) {
 MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector<QByteArray> names,
                        LiveValues& values, QObject* parent)
     : QObject(parent), broker_(std::move(broker)), tags_(std::move(tags)), names_(std::move(names)),
-      values_(values), latest_(tags_.size()), changed_(tags_.size(), 0), tooLong_(tags_.size(), 0) {
+      values_(values), updateAt_(tags_.size(), 0), updateRound_(tags_.size(), 0),
+      tooLong_(tags_.size(), 0) {
     names_.resize(tags_.size());
     std::vector<std::vector<size_t>> tagsOf;
     for (size_t i = 0; i < tags_.size(); ++i) {
@@ -142,7 +146,6 @@ void MqttSource::Start() {
     mosquitto_disconnect_callback_set(mosq_, &MqttSource::OnDisconnect);
     mosquitto_subscribe_callback_set(mosq_, &MqttSource::OnSubscribe);
     mosquitto_message_callback_set(mosq_, &MqttSource::OnMessage);
-    mosquitto_log_callback_set(mosq_, &MqttSource::OnLog);
     if (!broker_.user.isEmpty() || !broker_.password.isEmpty())
         mosquitto_username_pw_set(
             mosq_, broker_.user.toUtf8().constData(),
@@ -176,13 +179,17 @@ void MqttSource::Start() {
 void MqttSource::NetworkLoop() {
     for (bool first = true; !stopping_; first = false) {
         attempt_ = Attempt();
+        // The library's messages are wanted only until the broker answers: they tell why an
+        // attempt failed. Once connected, it would format one for every message received.
+        mosquitto_log_callback_set(mosq_, &MqttSource::OnLog);
         errno = 0;
         int rc = Connect(first);
         int error = errno;
         while (rc == MOSQ_ERR_SUCCESS && !stopping_) {
             // 100 ms at most, so a stop is seen in time even while a connection is pending.
-            rc = mosquitto_loop(mosq_, 100, 1);
+            rc = mosquitto_loop(mosq_, late_ ? MinDrainMs : 100, 1);
             error = errno;
+            WakeLate();
             if (!attempt_.answered && !attempt_.tcpUp)
                 attempt_.tcpUp = PeerConnected(mosquitto_socket(mosq_));
         }
@@ -237,9 +244,10 @@ bool MqttSource::WaitOrStop(std::chrono::seconds delay) {
     return stopWake_.wait_for(lock, delay, [this] { return stopping_.load(); });
 }
 
-void MqttSource::OnConnect(mosquitto*, void* self, int code) {
+void MqttSource::OnConnect(mosquitto* mosq, void* self, int code) {
     auto* source = static_cast<MqttSource*>(self);
     source->attempt_.answered = true;
+    mosquitto_log_callback_set(mosq, nullptr);
     if (code == 0) {
         source->attempt_.accepted = true;
         source->retryDelay_ = std::chrono::seconds(1);
@@ -313,22 +321,33 @@ void MqttSource::OnLog(mosquitto*, void* self, int level, const char* text) {
         source->attempt_.error = QString::fromUtf8(text);
 }
 
-void MqttSource::WakeEventLoop() {
+void MqttSource::WakeEventLoop(bool soon) {
     if (posted_)
         return;
+    const auto now = std::chrono::steady_clock::now();
+    if (soon && now - lastWake_ < std::chrono::milliseconds(MinDrainMs)) {
+        late_ = true;
+        return;
+    }
     posted_ = true;
+    late_ = false;
+    lastWake_ = now;
     QMetaObject::invokeMethod(this, &MqttSource::Drain, Qt::QueuedConnection);
+}
+
+void MqttSource::WakeLate() {
+    if (!late_)
+        return;
+    std::lock_guard lock(mutex_);
+    WakeEventLoop(true);
 }
 
 void MqttSource::Post(Event event) {
     std::lock_guard lock(mutex_);
     if (event.kind == Event::Kind::WentAway || event.kind == Event::Kind::Problem) {
         // The tags are emptied; values received before that are history.
-        for (size_t t : changedTags_) {
-            latest_[t] = MqttValue();
-            changed_[t] = 0;
-        }
-        changedTags_.clear();
+        updates_.clear();
+        ++round_;
     }
     events_.push_back(std::move(event));
     WakeEventLoop();
@@ -338,32 +357,31 @@ void MqttSource::Deliver(const Topic& topic) {
     std::lock_guard lock(mutex_);
     for (size_t i = 0; i < topic.tags.size(); ++i) {
         const size_t t = topic.tags[i];
-        latest_[t] = std::move(read_[i]);
-        if (!changed_[t]) {
-            changed_[t] = 1;
-            changedTags_.push_back(t);
+        if (updateRound_[t] == round_) {
+            updates_[updateAt_[t]].second = std::move(read_[i]);
+        } else {
+            updateRound_[t] = round_;
+            updateAt_[t] = updates_.size();
+            updates_.emplace_back(t, std::move(read_[i]));
         }
     }
-    WakeEventLoop();
+    WakeEventLoop(true);
 }
 
 void MqttSource::Drain() {
     std::vector<Event> events;
-    std::vector<std::pair<size_t, MqttValue>> values;
+    drained_.clear();
     {
         std::lock_guard lock(mutex_);
         events.swap(events_);
-        values.reserve(changedTags_.size());
-        for (size_t t : changedTags_) {
-            values.emplace_back(t, std::move(latest_[t]));
-            changed_[t] = 0;
-        }
-        changedTags_.clear();
+        drained_.swap(updates_);
+        ++round_;
         posted_ = false;
+        late_ = false;
     }
     for (const Event& event : events)
         Handle(event);
-    for (auto& [t, value] : values) {
+    for (auto& [t, value] : drained_) {
         const bool tooLong = value.tooLong > 0;
         if (tooLong != bool(tooLong_[t])) {
             tooLong_[t] = tooLong;

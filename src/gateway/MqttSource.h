@@ -72,7 +72,11 @@ private:
     static void OnLog(mosquitto*, void* self, int level, const char* text);
     void Post(Event event);
     void Deliver(const Topic& topic);
-    void WakeEventLoop(); // mutex_ held
+    // Has Drain called on the event loop (mutex_ held). For values (`soon`), not sooner than
+    // MinDrainInterval after the last time: a burst is taken in a few large steps, not one
+    // per message; the network loop wakes it later (WakeLate).
+    void WakeEventLoop(bool soon = false);
+    void WakeLate();
 
     // On the event loop.
     void Drain();
@@ -102,21 +106,27 @@ private:
     int subscribeMid_ = -1;
     std::vector<MqttValue> read_;
 
-    // Handed over under mutex_: events in order, and the latest value of each tag not yet
-    // taken. An event that empties the tags drops the values before it.
+    // Handed over under mutex_, each in one swap: events in order, and the latest value of
+    // each tag not yet taken (tag, value). An event that empties the tags drops the values
+    // before it.
+    using Update = std::pair<size_t, MqttValue>;
     std::mutex mutex_;
     std::vector<Event> events_;
-    std::vector<MqttValue> latest_;
-    std::vector<char> changed_;
-    std::vector<size_t> changedTags_;
+    std::vector<Update> updates_;
+    // Per tag: where in updates_ its value is, valid when updateRound_ of the tag is round_.
+    std::vector<size_t> updateAt_;
+    std::vector<quint64> updateRound_;
+    quint64 round_ = 1;
     bool posted_ = false;
-
+    std::chrono::steady_clock::time_point lastWake_;
+    std::atomic<bool> late_ = false; // values wait for the next wake
     // Event loop only.
     std::optional<bool> online_;
     QString lastProblem_;
     QString lastSubscribeProblem_;
-    std::vector<char> tooLong_; // per tag: its last value was too long
-    std::vector<char> refused_; // per topic: the broker refused the subscription
+    std::vector<Update> drained_; // taken from updates_, kept for its room
+    std::vector<char> tooLong_;   // per tag: its last value was too long
+    std::vector<char> refused_;   // per topic: the broker refused the subscription
 };
 
 } // namespace gateway
