@@ -23,14 +23,25 @@ void LiveSources::StopAll() {
 void LiveSources::Apply(const HubConfig& config) {
     StopAll();
     values_.Reset(config.staleMs);
+    // The name of the tag of each slot, for the sources' log lines.
+    std::vector<QByteArray> slotNames(config.staleMs.size());
+    for (const TagDef& tag : config.tags)
+        if (tag.kind == TagDef::Kind::Live && tag.slot >= 0 && size_t(tag.slot) < slotNames.size())
+            slotNames[size_t(tag.slot)] = tag.name;
     for (size_t b = 0; b < config.brokers.size(); ++b) {
         std::vector<MqttTag> tags;
+        std::vector<QByteArray> names;
         for (const MqttTag& tag : config.mqttTags)
-            if (tag.broker == int(b))
+            if (tag.broker == int(b)) {
                 tags.push_back(tag);
+                names.push_back(tag.slot >= 0 && size_t(tag.slot) < slotNames.size()
+                                    ? slotNames[size_t(tag.slot)]
+                                    : QByteArray());
+            }
         if (tags.empty())
             continue;
-        brokers_.push_back(new MqttSource(config.brokers[b], std::move(tags), values_, this));
+        brokers_.push_back(
+            new MqttSource(config.brokers[b], std::move(tags), std::move(names), values_, this));
         brokers_.back()->Start();
     }
     for (size_t d = 0; d < config.devices.size(); ++d) {

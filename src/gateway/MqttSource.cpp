@@ -2,7 +2,7 @@
 
 #include "base/Log.h"
 #include "gateway/LiveValues.h"
-#include "gateway/MqttPayload.h"
+#include "gateway/WireText.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -10,7 +10,11 @@
 #include <mosquitto.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <system_error>
+
+#include <sys/socket.h>
 
 namespace gateway {
 
@@ -25,17 +29,70 @@ void InitLibrary() {
     Q_UNUSED(once);
 }
 
+// The longest topic MQTT can carry, in bytes.
+constexpr qsizetype MaxTopicBytes = 65535;
+// The shortest time between two hand-overs of values to the event loop, in ms.
+constexpr int MinDrainMs = 5;
+
+// How much of a topic a log line shows.
+constexpr qsizetype LoggedTopicBytes = 200;
+
+// Why a topic cannot be subscribed to; empty when it can.
+QString TopicFault(const QByteArray& topic) {
+    if (topic.size() > MaxTopicBytes)
+        return QStringLiteral("it is longer than %1 bytes").arg(MaxTopicBytes);
+    if (topic.contains('\0'))
+        return QStringLiteral("it holds a NUL character");
+    int rc = mosquitto_validate_utf8(topic.constData(), int(topic.size()));
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_sub_topic_check2(topic.constData(), size_t(topic.size()));
+    if (rc != MOSQ_ERR_SUCCESS)
+        return QString::fromUtf8(mosquitto_strerror(rc));
+    return QString();
+}
+
+// The text of a failure of libmosquitto: errno's when the library says a system call failed.
+QString Reason(int rc, int error) {
+    if (rc == MOSQ_ERR_ERRNO && error != 0)
+        return QString::fromStdString(std::generic_category().message(error));
+    return QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+// True when `fd` is a connected socket.
+bool PeerConnected(int fd) {
+    if (fd < 0)
+        return false;
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    return ::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+}
+
 } // namespace
 
-MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, LiveValues& values,
-                       QObject* parent)
-    : QObject(parent), broker_(std::move(broker)), tags_(std::move(tags)), values_(values) {
+MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector<QByteArray> names,
+                       LiveValues& values, QObject* parent)
+    : QObject(parent), broker_(std::move(broker)), tags_(std::move(tags)), names_(std::move(names)),
+      values_(values), updateAt_(tags_.size(), 0), updateRound_(tags_.size(), 0),
+      tooLong_(tags_.size(), 0) {
+    names_.resize(tags_.size());
+    std::vector<std::vector<size_t>> tagsOf;
     for (size_t i = 0; i < tags_.size(); ++i) {
-        auto& list = byTopic_[tags_[i].topic];
-        if (list.empty())
-            topics_.push_back(tags_[i].topic);
-        list.push_back(i);
+        auto found = byTopic_.constFind(tags_[i].topic);
+        if (found == byTopic_.cend()) {
+            found = byTopic_.insert(tags_[i].topic, tagsOf.size());
+            tagsOf.emplace_back();
+        }
+        tagsOf[*found].push_back(i);
     }
+    topics_.reserve(tagsOf.size());
+    for (std::vector<size_t>& list : tagsOf) {
+        std::vector<MqttTag> readTags;
+        for (size_t i : list)
+            readTags.push_back(tags_[i]);
+        const QByteArray& name = tags_[list.front()].topic;
+        topics_.push_back({name, std::move(list), MqttTopicReader(readTags), TopicFault(name)});
+    }
+    refused_.assign(topics_.size(), 0);
 }
 
 MqttSource::~MqttSource() {
@@ -57,8 +114,23 @@ QString MqttSource::Where() const {
     return QStringLiteral("broker %1 (%2:%3)").arg(broker_.name, broker_.host).arg(broker_.port);
 }
 
+QString MqttSource::Quoted(const QByteArray& text) {
+    QString quoted = QLatin1Char('"') +
+                     QString::fromUtf8(CleanText(
+                         QByteArrayView(text).first(std::min(text.size(), LoggedTopicBytes)))) +
+                     QLatin1Char('"');
+    if (text.size() > LoggedTopicBytes)
+        quoted += QStringLiteral("... (%1 bytes)").arg(text.size());
+    return quoted;
+}
+
 void MqttSource::Start() {
     InitLibrary();
+    for (const Topic& topic : topics_)
+        if (!topic.invalid.isEmpty())
+            logging::Error(Where() + QStringLiteral(": cannot subscribe to topic %1: %2; its tags "
+                                                    "stay empty")
+                                         .arg(Quoted(topic.name), topic.invalid));
     static std::atomic<int> counter = 0;
     QString clientId = broker_.clientId;
     if (clientId.isEmpty())
@@ -72,8 +144,8 @@ void MqttSource::Start() {
     }
     mosquitto_connect_callback_set(mosq_, &MqttSource::OnConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttSource::OnDisconnect);
+    mosquitto_subscribe_callback_set(mosq_, &MqttSource::OnSubscribe);
     mosquitto_message_callback_set(mosq_, &MqttSource::OnMessage);
-    mosquitto_log_callback_set(mosq_, &MqttSource::OnLog);
     if (!broker_.user.isEmpty() || !broker_.password.isEmpty())
         mosquitto_username_pw_set(
             mosq_, broker_.user.toUtf8().constData(),
@@ -102,23 +174,31 @@ void MqttSource::Start() {
 // each of these (a certificate is renewed, the name server comes back), so this loop tries
 // again after every failure, waiting 1 s, 2 s, 4 s and so on up to 30 s. Connecting is
 // asynchronous, so a broker that accepts the connection and then says nothing holds up
-// neither this loop nor the hub's shutdown; the keep-alive time ends such an attempt.
+// neither this loop nor the hub's shutdown; the keep-alive time ends such an attempt. Each
+// attempt ends in one event: the connection was lost, or why there never was one.
 void MqttSource::NetworkLoop() {
-    int rc = Connect(true);
-    while (!stopping_) {
-        if (rc != MOSQ_ERR_SUCCESS) {
-            // The attempt failed at once: the name does not resolve, or nothing listens.
-            Post({Event::Kind::Unreachable, rc, nullptr,
-                  rc == MOSQ_ERR_ERRNO ? QByteArray(strerror(errno))
-                                       : QByteArray(mosquitto_strerror(rc))});
-        } else if (mosquitto_loop(mosq_, 100, 1) == MOSQ_ERR_SUCCESS) {
+    for (bool first = true; !stopping_; first = false) {
+        attempt_ = Attempt();
+        // The library's messages are wanted only until the broker answers: they tell why an
+        // attempt failed. Once connected, it would format one for every message received.
+        mosquitto_log_callback_set(mosq_, &MqttSource::OnLog);
+        errno = 0;
+        int rc = Connect(first);
+        int error = errno;
+        while (rc == MOSQ_ERR_SUCCESS && !stopping_) {
             // 100 ms at most, so a stop is seen in time even while a connection is pending.
-            continue;
+            rc = mosquitto_loop(mosq_, late_ ? MinDrainMs : 100, 1);
+            error = errno;
+            WakeLate();
+            if (!attempt_.answered && !attempt_.tcpUp)
+                attempt_.tcpUp = PeerConnected(mosquitto_socket(mosq_));
         }
+        if (stopping_)
+            break;
+        EndAttempt(rc, attempt_.lostErrno != 0 ? attempt_.lostErrno : error);
         if (WaitOrStop(retryDelay_))
             break;
         retryDelay_ = std::min(retryDelay_ * 2, std::chrono::seconds(30));
-        rc = Connect(false);
     }
 }
 
@@ -134,6 +214,31 @@ int MqttSource::Connect(bool first) {
                  : mosquitto_reconnect_async(mosq_);
 }
 
+void MqttSource::EndAttempt(int rc, int error) {
+    if (attempt_.accepted) {
+        Post({Event::Kind::WentAway, {}, {}});
+        return;
+    }
+    if (attempt_.answered)
+        return; // refused, and said so when the answer came
+    QString why;
+    if (!attempt_.error.isEmpty())
+        why = QStringLiteral(": ") + attempt_.error;
+    else if (!attempt_.tcpUp && rc == MOSQ_ERR_KEEPALIVE)
+        why = QStringLiteral(" is unreachable (no connection within %1 s)")
+                  .arg(broker_.keepAliveSeconds);
+    else if (!attempt_.tcpUp)
+        why = QStringLiteral(" is unreachable: ") + Reason(rc, error);
+    else if (rc == MOSQ_ERR_KEEPALIVE)
+        why = QStringLiteral(" does not answer (no reply to CONNECT within %1 s)")
+                  .arg(broker_.keepAliveSeconds);
+    else if (rc == MOSQ_ERR_ERRNO)
+        why = QStringLiteral(" closed the connection without answering: ") + Reason(rc, error);
+    else
+        why = QStringLiteral(" closed the connection without answering");
+    Post({Event::Kind::Problem, why, {}});
+}
+
 bool MqttSource::WaitOrStop(std::chrono::seconds delay) {
     std::unique_lock lock(stopMutex_);
     return stopWake_.wait_for(lock, delay, [this] { return stopping_.load(); });
@@ -141,70 +246,162 @@ bool MqttSource::WaitOrStop(std::chrono::seconds delay) {
 
 void MqttSource::OnConnect(mosquitto* mosq, void* self, int code) {
     auto* source = static_cast<MqttSource*>(self);
+    source->attempt_.answered = true;
+    mosquitto_log_callback_set(mosq, nullptr);
     if (code == 0) {
+        source->attempt_.accepted = true;
         source->retryDelay_ = std::chrono::seconds(1);
-        // Subscribed on every (re)connection: a clean session forgets subscriptions.
-        std::vector<char*> topics;
-        for (const QByteArray& topic : source->topics_)
-            topics.push_back(const_cast<char*>(topic.constData())); // only read by the library
-        if (!topics.empty())
-            mosquitto_subscribe_multiple(mosq, nullptr, int(topics.size()), topics.data(), 0, 0,
-                                         nullptr);
-        source->Post({Event::Kind::Connected, 0, {}, {}});
+        source->Post({Event::Kind::Connected, {}, {}});
+        source->Subscribe();
     } else {
-        source->Post({Event::Kind::Refused, code, {}, {}});
+        source->Post({Event::Kind::Problem,
+                      QStringLiteral(" refused the connection: ") +
+                          QString::fromUtf8(mosquitto_connack_string(code)),
+                      {}});
     }
 }
 
-void MqttSource::OnDisconnect(mosquitto*, void* self, int code) {
-    static_cast<MqttSource*>(self)->Post({Event::Kind::Disconnected, code, {}, {}});
+// Subscribed on every (re)connection: a clean session forgets subscriptions. The broker
+// answers for each topic whether it grants it (OnSubscribe).
+void MqttSource::Subscribe() {
+    std::vector<char*> names;
+    subscribed_.clear();
+    for (size_t t = 0; t < topics_.size(); ++t)
+        if (topics_[t].invalid.isEmpty()) {
+            // only read by the library
+            names.push_back(const_cast<char*>(topics_[t].name.constData()));
+            subscribed_.push_back(t);
+        }
+    if (names.empty())
+        return;
+    int mid = 0;
+    errno = 0;
+    const int rc =
+        mosquitto_subscribe_multiple(mosq_, &mid, int(names.size()), names.data(), 0, 0, nullptr);
+    if (rc == MOSQ_ERR_SUCCESS)
+        subscribeMid_ = mid;
+    else
+        Post({Event::Kind::SubscribeFailed, Reason(rc, errno), {}});
+}
+
+void MqttSource::OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted) {
+    auto* source = static_cast<MqttSource*>(self);
+    if (mid != source->subscribeMid_)
+        return;
+    std::vector<char> refused(source->topics_.size(), 0);
+    for (size_t i = 0; i < size_t(std::max(count, 0)) && i < source->subscribed_.size(); ++i)
+        refused[source->subscribed_[i]] = granted[i] >= 0x80 ? 1 : 0;
+    source->Post({Event::Kind::Subscribed, {}, std::move(refused)});
+}
+
+void MqttSource::OnDisconnect(mosquitto*, void* self, int) {
+    static_cast<MqttSource*>(self)->attempt_.lostErrno = errno;
 }
 
 void MqttSource::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
     auto* source = static_cast<MqttSource*>(self);
-    // The topic is looked up here, so only the payload crosses over.
     const auto found = source->byTopic_.constFind(
         QByteArray::fromRawData(message->topic, qsizetype(std::strlen(message->topic))));
-    source->Post({Event::Kind::Message, 0, found == source->byTopic_.cend() ? nullptr : &*found,
-                  QByteArray(static_cast<const char*>(message->payload), message->payloadlen)});
+    if (found == source->byTopic_.cend())
+        return;
+    source->messages_.fetch_add(1, std::memory_order_relaxed);
+    const Topic& topic = source->topics_[*found];
+    topic.reader.Read(QByteArrayView(static_cast<const char*>(message->payload),
+                                     qsizetype(std::max(message->payloadlen, 0))),
+                      source->read_);
+    source->Deliver(topic);
 }
 
 void MqttSource::OnLog(mosquitto*, void* self, int level, const char* text) {
-    // Errors only, such as a TLS handshake that fails: they come with no other callback.
-    // The library's error texts never hold the user name or password.
-    if (level == MOSQ_LOG_ERR)
-        static_cast<MqttSource*>(self)->Post({Event::Kind::Failed, 0, nullptr, QByteArray(text)});
+    // Errors only, such as a TLS handshake that fails: they come with no other callback. The
+    // first one of an attempt is its reason. The library's error texts never hold the user
+    // name or password.
+    auto* source = static_cast<MqttSource*>(self);
+    if (level == MOSQ_LOG_ERR && source->attempt_.error.isEmpty())
+        source->attempt_.error = QString::fromUtf8(text);
+}
+
+void MqttSource::WakeEventLoop(bool soon) {
+    if (posted_)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (soon && now - lastWake_ < std::chrono::milliseconds(MinDrainMs)) {
+        late_ = true;
+        return;
+    }
+    posted_ = true;
+    late_ = false;
+    lastWake_ = now;
+    QMetaObject::invokeMethod(this, &MqttSource::Drain, Qt::QueuedConnection);
+}
+
+void MqttSource::WakeLate() {
+    if (!late_)
+        return;
+    std::lock_guard lock(mutex_);
+    WakeEventLoop(true);
 }
 
 void MqttSource::Post(Event event) {
     std::lock_guard lock(mutex_);
-    pending_.push_back(std::move(event));
-    if (posted_)
-        return;
-    posted_ = true;
-    QMetaObject::invokeMethod(this, &MqttSource::Drain, Qt::QueuedConnection);
+    if (event.kind == Event::Kind::WentAway || event.kind == Event::Kind::Problem) {
+        // The tags are emptied; values received before that are history.
+        updates_.clear();
+        ++round_;
+    }
+    events_.push_back(std::move(event));
+    WakeEventLoop();
+}
+
+void MqttSource::Deliver(const Topic& topic) {
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < topic.tags.size(); ++i) {
+        const size_t t = topic.tags[i];
+        if (updateRound_[t] == round_) {
+            updates_[updateAt_[t]].second = std::move(read_[i]);
+        } else {
+            updateRound_[t] = round_;
+            updateAt_[t] = updates_.size();
+            updates_.emplace_back(t, std::move(read_[i]));
+        }
+    }
+    WakeEventLoop(true);
 }
 
 void MqttSource::Drain() {
     std::vector<Event> events;
+    drained_.clear();
     {
         std::lock_guard lock(mutex_);
-        events.swap(pending_);
+        events.swap(events_);
+        drained_.swap(updates_);
+        ++round_;
         posted_ = false;
+        late_ = false;
     }
     for (const Event& event : events)
         Handle(event);
+    for (auto& [t, value] : drained_) {
+        const bool tooLong = value.tooLong > 0;
+        if (tooLong != bool(tooLong_[t])) {
+            tooLong_[t] = tooLong;
+            const QString tag = QStringLiteral(": tag %1 (topic %2)")
+                                    .arg(Quoted(names_[t]), Quoted(tags_[t].topic));
+            if (tooLong)
+                logging::Warning(Where() + tag +
+                                 QStringLiteral(": its value of %1 bytes is longer than %2 "
+                                                "bytes; publishing it empty")
+                                     .arg(value.tooLong)
+                                     .arg(MaxValueBytes));
+            else
+                logging::Notice(Where() + tag + QStringLiteral(": its value fits again"));
+        }
+        values_.Set(tags_[t].slot, std::move(value.text));
+    }
 }
 
 void MqttSource::Handle(const Event& event) {
     switch (event.kind) {
-    case Event::Kind::Message: {
-        ++messages_;
-        if (event.tags)
-            for (size_t i : *event.tags)
-                values_.Set(tags_[i].slot, MqttValueText(tags_[i], event.payload));
-        return;
-    }
     case Event::Kind::Connected:
         if (online_ != true)
             logging::Notice(Where() + (online_.has_value() ? QStringLiteral(" is back")
@@ -212,37 +409,42 @@ void MqttSource::Handle(const Event& event) {
         online_ = true;
         lastProblem_.clear();
         return;
-    case Event::Kind::Refused: {
-        ClearAll();
-        const QString why = QString::fromUtf8(mosquitto_connack_string(event.code));
-        if (why != lastProblem_)
-            logging::Warning(Where() + QStringLiteral(" refused the connection: ") + why);
-        lastProblem_ = why;
-        online_ = false;
-        return;
-    }
-    case Event::Kind::Failed: {
-        ClearAll();
-        const QString why = QString::fromUtf8(event.payload);
-        if (why != lastProblem_)
-            logging::Warning(Where() + QStringLiteral(": ") + why);
-        lastProblem_ = why;
-        online_ = false;
-        return;
-    }
-    case Event::Kind::Unreachable:
-        // Reported for the first attempt only; later ones fail alike until the broker is back.
-        if (!online_.has_value()) {
-            lastProblem_ = QString::fromLocal8Bit(event.payload);
-            logging::Warning(Where() + QStringLiteral(" is unreachable: ") + lastProblem_);
-        }
-        online_ = false;
-        return;
-    case Event::Kind::Disconnected:
+    case Event::Kind::WentAway:
         ClearAll();
         if (online_ == true)
             logging::Warning(Where() + QStringLiteral(" went away; reconnecting"));
         online_ = false;
+        return;
+    case Event::Kind::Problem:
+        // Logged when it differs from the last one: once per change, never once per attempt.
+        ClearAll();
+        if (event.text != lastProblem_)
+            logging::Warning(Where() + event.text);
+        lastProblem_ = event.text;
+        online_ = false;
+        return;
+    case Event::Kind::SubscribeFailed:
+        if (event.text != lastSubscribeProblem_)
+            logging::Warning(Where() + QStringLiteral(": cannot subscribe: ") + event.text);
+        lastSubscribeProblem_ = event.text;
+        return;
+    case Event::Kind::Subscribed:
+        lastSubscribeProblem_.clear();
+        for (size_t t = 0; t < topics_.size(); ++t) {
+            if (event.refused[t] == refused_[t])
+                continue;
+            refused_[t] = event.refused[t];
+            if (refused_[t])
+                logging::Warning(Where() +
+                                 QStringLiteral(": the broker refused the subscription to topic "
+                                                "%1; its tags stay empty")
+                                     .arg(Quoted(topics_[t].name)));
+            else
+                logging::Notice(Where() +
+                                QStringLiteral(": the broker now grants the subscription to "
+                                               "topic %1")
+                                    .arg(Quoted(topics_[t].name)));
+        }
         return;
     }
 }

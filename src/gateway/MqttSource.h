@@ -1,8 +1,11 @@
 #pragma once
 // Reads the tags of one MQTT broker through libmosquitto. The network loop runs on a thread of
-// its own, which connects and reconnects with back-off; what it receives is handed over in
-// batches to the hub's event loop, where the values are stored.
+// its own, which connects and reconnects with back-off and reads each message into the values
+// of its topic's tags right away; the hub's event loop takes over only the latest value of each
+// tag and what happened to the connection, so neither a large message nor a burst of them
+// reaches it.
 
+#include "gateway/MqttPayload.h"
 #include "gateway/TagFile.h"
 
 #include <QHash>
@@ -24,43 +27,70 @@ class LiveValues;
 class MqttSource : public QObject {
     Q_OBJECT
 public:
-    MqttSource(MqttBroker broker, std::vector<MqttTag> tags, LiveValues& values,
-               QObject* parent = nullptr);
+    // `names` are the tags' names, in the order of `tags`, for the log.
+    MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector<QByteArray> names,
+               LiveValues& values, QObject* parent = nullptr);
     ~MqttSource() override;
 
     void Start();
-    // Messages taken in so far (counted on the event loop).
-    quint64 MessageCount() const { return messages_; }
+    // Messages received so far on subscribed topics.
+    quint64 MessageCount() const { return messages_.load(std::memory_order_relaxed); }
 
 private:
-    struct Event {
-        enum class Kind { Message, Connected, Refused, Disconnected, Failed, Unreachable } kind;
-        int code = 0;
-        const std::vector<size_t>* tags = nullptr; // of the message's topic
-        QByteArray payload;                        // Failed, Unreachable: the reason
+    struct Topic {
+        QByteArray name;
+        std::vector<size_t> tags;
+        MqttTopicReader reader;
+        QString invalid; // why it cannot be subscribed to; empty when it can
     };
+    // What happened to the connection, for the event loop.
+    struct Event {
+        enum class Kind { Connected, WentAway, Problem, SubscribeFailed, Subscribed } kind;
+        QString text;              // Problem, SubscribeFailed: what to log after Where()
+        std::vector<char> refused; // Subscribed: per topic, whether the broker refused it
+    };
+    // How the current connection attempt is going (network thread only).
+    struct Attempt {
+        bool tcpUp = false;    // the TCP connection was made
+        bool answered = false; // the broker answered CONNECT
+        bool accepted = false; // ... and accepted it
+        int lostErrno = 0;     // errno when the library dropped the connection
+        QString error;         // the library's first error message, such as a TLS failure
+    };
+
     // Called on the network thread.
     void NetworkLoop();
     int Connect(bool first);
+    void EndAttempt(int rc, int error);
+    void Subscribe();
     // Waits `delay`, or less when the source is being stopped; true when it is.
     bool WaitOrStop(std::chrono::seconds delay);
     static void OnConnect(mosquitto*, void* self, int code);
     static void OnDisconnect(mosquitto*, void* self, int code);
+    static void OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
     static void OnLog(mosquitto*, void* self, int level, const char* text);
     void Post(Event event);
+    void Deliver(const Topic& topic);
+    // Has Drain called on the event loop (mutex_ held). For values (`soon`), not sooner than
+    // MinDrainInterval after the last time: a burst is taken in a few large steps, not one
+    // per message; the network loop wakes it later (WakeLate).
+    void WakeEventLoop(bool soon = false);
+    void WakeLate();
 
     // On the event loop.
     void Drain();
     void Handle(const Event& event);
     void ClearAll();
     QString Where() const;
+    static QString Quoted(const QByteArray& text);
 
     MqttBroker broker_;
     std::vector<MqttTag> tags_;
+    std::vector<QByteArray> names_;
     // Read by both threads, written by neither after construction.
-    QHash<QByteArray, std::vector<size_t>> byTopic_;
-    std::vector<QByteArray> topics_;
+    std::vector<Topic> topics_;
+    QHash<QByteArray, size_t> byTopic_;
     LiveValues& values_;
     mosquitto* mosq_ = nullptr;
 
@@ -68,15 +98,35 @@ private:
     std::mutex stopMutex_;
     std::condition_variable stopWake_;
     std::atomic<bool> stopping_ = false;
-    std::chrono::seconds retryDelay_{1}; // network thread only
+    std::atomic<quint64> messages_ = 0;
+    // Network thread only.
+    std::chrono::seconds retryDelay_{1};
+    Attempt attempt_;
+    std::vector<size_t> subscribed_; // the topics of the last SUBSCRIBE, in its order
+    int subscribeMid_ = -1;
+    std::vector<MqttValue> read_;
 
+    // Handed over under mutex_, each in one swap: events in order, and the latest value of
+    // each tag not yet taken (tag, value). An event that empties the tags drops the values
+    // before it.
+    using Update = std::pair<size_t, MqttValue>;
     std::mutex mutex_;
-    std::vector<Event> pending_;
+    std::vector<Event> events_;
+    std::vector<Update> updates_;
+    // Per tag: where in updates_ its value is, valid when updateRound_ of the tag is round_.
+    std::vector<size_t> updateAt_;
+    std::vector<quint64> updateRound_;
+    quint64 round_ = 1;
     bool posted_ = false;
-
+    std::chrono::steady_clock::time_point lastWake_;
+    std::atomic<bool> late_ = false; // values wait for the next wake
+    // Event loop only.
     std::optional<bool> online_;
     QString lastProblem_;
-    quint64 messages_ = 0;
+    QString lastSubscribeProblem_;
+    std::vector<Update> drained_; // taken from updates_, kept for its room
+    std::vector<char> tooLong_;   // per tag: its last value was too long
+    std::vector<char> refused_;   // per topic: the broker refused the subscription
 };
 
 } // namespace gateway

@@ -8,9 +8,9 @@ bool IsControl(char32_t c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
-// The length of the valid UTF-8 sequence at `p` (before `end`) and its code point; 0 when
-// the bytes there are not one.
-int Sequence(const unsigned char* p, const unsigned char* end, char32_t& c) {
+} // namespace
+
+int Utf8Sequence(const unsigned char* p, const unsigned char* end, char32_t& c) {
     const unsigned char b = p[0];
     if (b < 0x80) {
         c = b;
@@ -46,8 +46,6 @@ int Sequence(const unsigned char* p, const unsigned char* end, char32_t& c) {
     return length;
 }
 
-} // namespace
-
 bool IsCleanText(QByteArrayView text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = p + text.size();
@@ -58,7 +56,7 @@ bool IsCleanText(QByteArrayView text) {
             continue;
         }
         char32_t c = 0;
-        const int length = Sequence(p, end, c);
+        const int length = Utf8Sequence(p, end, c);
         if (length == 0 || IsControl(c))
             return false;
         p += length;
@@ -75,7 +73,7 @@ QByteArray CleanText(QByteArrayView text) {
     const auto* end = p + text.size();
     while (p < end) {
         char32_t c = 0;
-        const int length = Sequence(p, end, c);
+        const int length = Utf8Sequence(p, end, c);
         if (length == 0) {
             clean += "\xEF\xBF\xBD"; // U+FFFD
             ++p;

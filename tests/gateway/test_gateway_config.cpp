@@ -33,6 +33,7 @@ private slots:
     void decodesRegisters();
     void takesMqttValues_data();
     void takesMqttValues();
+    void readsEveryTagOfATopic();
 };
 
 void TestGatewayConfig::readsEverySource() {
@@ -405,10 +406,11 @@ void TestGatewayConfig::takesMqttValues_data() {
     QTest::addColumn<double>("scale");
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<qsizetype>("tooLong");
     const auto row = [](const char* name, const char* json, int decimals, double scale,
-                        const char* payload, const char* value) {
-        QTest::newRow(name) << QString::fromUtf8(json) << decimals << scale << QByteArray(payload)
-                            << QByteArray(value);
+                        const QByteArray& payload, const QByteArray& value, qsizetype tooLong = 0) {
+        QTest::newRow(name) << QString::fromUtf8(json) << decimals << scale << payload << value
+                            << tooLong;
     };
     row("text as it came", "", -1, 1, "RUNNING, line 3", "RUNNING, line 3");
     row("tabs and line breaks become blanks", "", -1, 1, "a\tb\r\nc", "a b  c");
@@ -418,8 +420,54 @@ void TestGatewayConfig::takesMqttValues_data() {
     row("json field", "value", -1, 1, R"({"value": 21.5})", "21.5");
     row("nested json field", "data.temp", 1, 1, R"({"data": {"temp": 7, "rh": 40}})", "7.0");
     row("json array element", "data.1", -1, 1, R"({"data": [5, 6]})", "6");
+    row("array at the top", "1.v", -1, 1, R"([{"v": 1}, {"v": true}])", "1");
     row("missing field is empty", "data.hum", -1, 1, R"({"data": {"temp": 7}})", "");
+    row("position in an object is a key", "data.0", -1, 1, R"({"data": {"0": "zero"}})", "zero");
+    row("key in an array is nothing", "data.x", -1, 1, R"({"data": [1]})", "");
     row("not json is empty", "value", -1, 1, "21.5", "");
+    row("broken after the field is empty", "value", -1, 1, R"({"value": 1, "x": [})", "");
+    row("too deep is empty", "a", -1, 1,
+        R"({"a": 1, "b": )" + QByteArray(1024, '[') + QByteArray(1024, ']') + "}", "");
+    row("deep enough", "a", -1, 1,
+        R"({"a": 1, "b": )" + QByteArray(1023, '[') + QByteArray(1023, ']') + "}", "1");
+    row("byte order mark", "a", -1, 1, "\xEF\xBB\xBF{\"a\": 2}", "2");
+    row("last of a repeated key", "a.b", -1, 1, R"({"a": {"b": 1}, "a": {"c": 2}})", "");
+    row("last of a repeated key inside", "a.b", -1, 1, R"({"a": {"b": 1, "b": "two"}})", "two");
+    row("escaped key", "café", -1, 1, R"({"caf\u00e9": "ok"})", "ok");
+    row("exponent", "n", -1, 1, R"({"n": 25e-1})", "2.5");
+    row("minus zero", "n", -1, 1, R"({"n": -0.0})", "0");
+    row("true and false", "b.1", -1, 1, R"({"b": [true, false]})", "0");
+    row("null is empty", "n", 2, 1, R"({"n": null})", "");
+    row("number text with decimals", "n", 1, 1, R"({"n": " 3.26"})", "3.3");
+    // Every value is clean text: control characters become blanks, invalid UTF-8 U+FFFD,
+    // also when they come as escapes in a JSON string.
+    row("NUL and controls in a payload", "", -1, 1, QByteArray("a\0b\x01\x7F", 5), "a b  ");
+    row("C1 control", "", -1, 1, "x\xC2\x85y", "x y");
+    row("invalid UTF-8", "", -1, 1, "\xFF\xC3(ok", "\xEF\xBF\xBD\xEF\xBF\xBD(ok");
+    row("NUL escape in JSON", "s", -1, 1, R"({"s": "a\u0000b\tc\n"})", "a b c ");
+    row("escapes in JSON", "s", -1, 1, R"({"s": "\u00e9\ud83d\ude00 \/\""})",
+        "\xC3\xA9\xF0\x9F\x98\x80 /\"");
+    row("lone surrogate in JSON", "s", -1, 1, R"({"s": "\ud800!"})", "?!");
+    // Values longer than MaxValueBytes are published empty.
+    row("longest value", "", -1, 1, QByteArray(MaxValueBytes, 'x'), QByteArray(MaxValueBytes, 'x'));
+    row("value too long", "", -1, 1, QByteArray(MaxValueBytes + 1, 'x'), "", MaxValueBytes + 1);
+    row("too long once cleaned", "", -1, 1, QByteArray(400, '\xFF'), "", 1200);
+    row("fits once cleaned", "", -1, 1, QByteArray(1022, 'x') + "\xC2\x85\xC2\x85",
+        QByteArray(1022, 'x') + "  ");
+    row("far too long to clean", "", -1, 1, QByteArray(2049, 'x'), "", 2049);
+    row("json field too long", "s", -1, 1, R"({"n": 1, "s": ")" + QByteArray(2000, 'y') + "\"}", "",
+        2000);
+    row("escaped json field that fits", "s", -1, 1,
+        R"({"s": ")" + QByteArray("\\u0041").repeated(1024) + "\"}", QByteArray(1024, 'A'));
+    row("escaped json field too long", "s", -1, 1,
+        R"({"s": ")" + QByteArray("\\u0041").repeated(1000) + QByteArray(25, 'A') + "\"}", "",
+        1025);
+    // Not decoded at all: its length is given as written.
+    row("far too long escaped json field", "s", -1, 1,
+        R"({"s": ")" + QByteArray("\\u0041").repeated(1025) + "\"}", "", 6150);
+    row("number text too long", "", 2, 1, "1" + QByteArray(1100, '0'), "", 1101);
+    row("short field of a long payload", "n", 0, 1,
+        R"({"big": ")" + QByteArray(100000, 'z') + R"(", "n": 4})", "4");
 }
 
 void TestGatewayConfig::takesMqttValues() {
@@ -428,11 +476,33 @@ void TestGatewayConfig::takesMqttValues() {
     QFETCH(double, scale);
     QFETCH(QByteArray, payload);
     QFETCH(QByteArray, value);
+    QFETCH(qsizetype, tooLong);
     MqttTag tag;
     tag.jsonPath = json;
     tag.decimals = decimals;
     tag.scale = scale;
-    QCOMPARE(MqttValueText(tag, payload), value);
+    const MqttValue read = MqttTagValue(tag, payload);
+    QCOMPARE(read.text, value);
+    QCOMPARE(read.tooLong, tooLong);
+}
+
+// The tags of one topic are read together, in one pass over a JSON payload; each gets what it
+// would get alone, whatever paths the others follow.
+void TestGatewayConfig::readsEveryTagOfATopic() {
+    const QByteArray payload = R"({"a": {"b": [10, {"c": "x"}], "a": 1}, "a2": 2, "": {"": 3}})";
+    std::vector<MqttTag> tags;
+    for (const char* path : {"a.b.1.c", "a.b.0", "a.a", "a", "a.b.1.c", "", ".", "a2", "a.b.2"}) {
+        MqttTag tag;
+        tag.jsonPath = QString::fromUtf8(path);
+        tags.push_back(tag);
+    }
+    tags.back().decimals = 1;
+    std::vector<MqttValue> values;
+    MqttTopicReader(tags).Read(payload, values);
+    QStringList got;
+    for (const MqttValue& value : values)
+        got << QString::fromUtf8(value.text);
+    QCOMPARE(got, (QStringList{"x", "10", "1", "", "x", QString::fromUtf8(payload), "3", "2", ""}));
 }
 
 QTEST_GUILESS_MAIN(TestGatewayConfig)

@@ -59,6 +59,9 @@ class TestGatewaySources : public QObject {
 private slots:
     void mqttTagsFollowTheBroker();
     void mqttCredentialsAndTls();
+    void mqttValuesAreCleanAndBounded();
+    void mqttSilentBrokersAreLogged();
+    void mqttRefusedSubscriptionIsLogged();
     void modbusDecodesEveryTypeAndOrder();
     void deadDeviceGoesEmptyOthersKeepUpdating();
     void modbusFaultsEmptyTheirTagsAndSayWhy();
@@ -172,6 +175,140 @@ void TestGatewaySources::mqttCredentialsAndTls() {
     const QString log = hub.Log();
     QVERIFY2(!log.contains(QStringLiteral("Xyzzy")) && !log.contains(QStringLiteral("Horse")),
              qPrintable(log));
+}
+
+// No message can blind the clients: a value longer than 1024 bytes publishes empty while the
+// other tags go on, and every value is clean text, whatever bytes or JSON escapes it came with.
+// A tag that starts or stops being too long is logged once per change, not once per message.
+void TestGatewaySources::mqttValuesAreCleanAndBounded() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    const QByteArray big(2 * 1024 * 1024, 'x');
+    QVERIFY(broker.Publish(QStringLiteral("site/big"), big, true));
+    QVERIFY(
+        broker.Publish(QStringLiteral("site/json"), R"({"s": "a\u0000b\u001Bc", "n": 5})", true));
+    QVERIFY(broker.Publish(QStringLiteral("site/raw"), "ok\t\x01\xFF|", true));
+    QVERIFY(broker.Publish(QStringLiteral("site/small"), "42.5", true));
+
+    TagHub hub;
+    QVERIFY(hub.StartOn("site\tbroker\tport=" + QByteArray::number(broker.port()) +
+                        "\n"
+                        "Big\tmqtt\tbroker=site topic=site/big\n"
+                        "Json Text\tmqtt\tbroker=site topic=site/json json=s\n"
+                        "Json Number\tmqtt\tbroker=site topic=site/json json=n decimals=1\n"
+                        "Raw\tmqtt\tbroker=site topic=site/raw\n"
+                        "Small\tmqtt\tbroker=site topic=site/small\n"));
+    Map expected{{"Big", ""},
+                 {"Json Text", "a b c"},
+                 {"Json Number", "5.0"},
+                 {"Raw", QStringLiteral("ok  \uFFFD|")},
+                 {"Small", "42.5"}};
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), expected, Wait);
+    const QString tooLong =
+        QStringLiteral(": tag \"Big\" (topic \"site/big\"): its value of %1 bytes is longer than "
+                       "1024 bytes; publishing it empty")
+            .arg(big.size());
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Log().count(tooLong), 1, Wait);
+
+    // It fits again, then is too long in two messages in a row: one line per change.
+    QVERIFY(broker.Publish(QStringLiteral("site/big"), "fits"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Big"), QStringLiteral("fits"), Wait);
+    QVERIFY(broker.Publish(QStringLiteral("site/big"), big));
+    QVERIFY(broker.Publish(QStringLiteral("site/big"), QByteArray(5000, 'y')));
+    QVERIFY(broker.Publish(QStringLiteral("site/small"), "43"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Small"), QStringLiteral("43"), Wait);
+    QCOMPARE(hub.Value("Big"), QString());
+    QCOMPARE(hub.Stop(), 0);
+    // Only the latest value of a tag counts, so the second line gives the length of either.
+    const QString log = hub.Log();
+    QCOMPARE(log.count(QStringLiteral(": tag \"Big\" (topic \"site/big\"): its value of ")), 2);
+    QCOMPARE(log.count(QStringLiteral("longer than 1024 bytes")), 2);
+    QCOMPARE(log.count(QStringLiteral(": tag \"Big\" (topic \"site/big\"): its value fits again")),
+             1);
+}
+
+// A broker that cannot be reached (nothing listens on its port) and one that takes the
+// connection and never answers: each is logged once, however often the hub tries again, and
+// once more when it connects.
+void TestGatewaySources::mqttSilentBrokersAreLogged() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto closed; // not started yet: its port is closed
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    std::vector<std::unique_ptr<QTcpSocket>> connections;
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = silent.nextPendingConnection())
+            connections.emplace_back(socket);
+    });
+
+    TagHub hub;
+    QVERIFY(hub.StartOn("closed\tbroker\tport=" + QByteArray::number(closed.port()) +
+                        "\n"
+                        "silent\tbroker\tport=" +
+                        QByteArray::number(silent.serverPort()) +
+                        " keepalive=5\n"
+                        "A\tmqtt\tbroker=closed topic=a\n"
+                        "B\tmqtt\tbroker=silent topic=b\n"));
+    // The third connection comes after two attempts that got no answer, by which time the
+    // closed broker has been tried more than twice as well.
+    QTRY_VERIFY_WITH_TIMEOUT(connections.size() >= 3, 3 * Wait);
+    const QString unreachable =
+        QStringLiteral("broker closed (127.0.0.1:%1) is unreachable: Connection refused")
+            .arg(closed.port());
+    const QString noAnswer = QStringLiteral("broker silent (127.0.0.1:%1) does not answer (no "
+                                            "reply to CONNECT within 5 s)")
+                                 .arg(silent.serverPort());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(noAnswer), Wait);
+    QCOMPARE(hub.Log().count(unreachable), 1);
+    QCOMPARE(hub.Log().count(noAnswer), 1);
+    QCOMPARE(hub.Values(), (Map{{"A", ""}, {"B", ""}}));
+
+    // The closed broker starts: the hub connects on its next attempt, and says so.
+    QVERIFY(closed.Start());
+    QVERIFY(closed.Publish(QStringLiteral("a"), "1", true));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("A"), QStringLiteral("1"), 2 * Wait);
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    QCOMPARE(log.count(unreachable), 1);
+    QCOMPARE(log.count(noAnswer), 1);
+    QCOMPARE(log.count(QStringLiteral("broker closed (127.0.0.1:%1) is back").arg(closed.port())),
+             1);
+    QCOMPARE(log.count(QStringLiteral("broker closed")), 2);
+    QCOMPARE(log.count(QStringLiteral("broker silent")), 1);
+}
+
+// A topic the broker refuses to subscribe to (its access rules forbid it) is logged, once per
+// change: the broker refusing it again after a reconnection is no news. The other topics of the
+// broker are served.
+void TestGatewaySources::mqttRefusedSubscriptionIsLogged() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    REQUIRE_PROGRAM(!Mosquitto::DynamicSecurityPlugin().isEmpty(), "mosquitto's dynamic security");
+    Mosquitto broker;
+    broker.DenySubscriptions({QStringLiteral("secret/x")});
+    QVERIFY(broker.Start());
+    QVERIFY(broker.Publish(QStringLiteral("site/ok"), "1", true));
+    QVERIFY(broker.Publish(QStringLiteral("secret/x"), "2", true));
+    TagHub hub;
+    QVERIFY(hub.StartOn("site\tbroker\tport=" + QByteArray::number(broker.port()) +
+                        "\n"
+                        "Secret\tmqtt\tbroker=site topic=secret/x\n"
+                        "Ok\tmqtt\tbroker=site topic=site/ok\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"Ok", "1"}, {"Secret", ""}}), Wait);
+    const QString refused =
+        QStringLiteral("broker site (127.0.0.1:%1): the broker refused the subscription to topic "
+                       "\"secret/x\"; its tags stay empty")
+            .arg(broker.port());
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Log().count(refused), 1, Wait);
+
+    broker.Stop();
+    QVERIFY(broker.Start());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral(" is back")), 2 * Wait);
+    QVERIFY(broker.Publish(QStringLiteral("site/ok"), "3", true));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"Ok", "3"}, {"Secret", ""}}), Wait);
+    QCOMPARE(hub.Stop(), 0);
+    QCOMPARE(hub.Log().count(refused), 1);
+    QCOMPARE(hub.Log().count(QStringLiteral("refused the subscription")), 1);
 }
 
 void TestGatewaySources::modbusDecodesEveryTypeAndOrder() {

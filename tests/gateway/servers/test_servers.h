@@ -131,6 +131,16 @@ public:
     // Another CA's certificate: a client that trusts only it must refuse the broker.
     QString OtherCaFile() const { return Path("other.pem"); }
 
+    // Mosquitto's plugin that can refuse subscriptions (its acl_file never does).
+    static QString DynamicSecurityPlugin() {
+        const QString path =
+            QStringLiteral("/usr/lib/x86_64-linux-gnu/mosquitto_dynamic_security.so");
+        return QFile::exists(path) ? path : QString();
+    }
+    // From the next Start(), anonymous clients may not subscribe to these topics: the broker
+    // answers each such subscription with "refused" (0x80), through DynamicSecurityPlugin().
+    void DenySubscriptions(const QStringList& topics) { denied_ = topics; }
+
     // Starts the broker; with a user, only that user and password may connect.
     bool Start(const QString& user = {}, const QString& password = {}) {
         QByteArray config = "listener " + QByteArray::number(port_) +
@@ -156,6 +166,29 @@ public:
                 return false;
             config += "allow_anonymous false\npassword_file " + QFile::encodeName(passwords) + '\n';
         }
+        if (!denied_.isEmpty()) {
+            QVariantList acls;
+            for (const QString& topic : denied_)
+                acls << QVariantMap{
+                    {"acltype", "subscribeLiteral"}, {"topic", topic}, {"allow", false}};
+            const QVariantMap access{{"publishClientSend", true},
+                                     {"publishClientReceive", true},
+                                     {"subscribe", true},
+                                     {"unsubscribe", true}};
+            const QVariantMap security{
+                {"defaultACLAccess", access},
+                {"clients", QVariantList()},
+                {"groups", QVariantList{QVariantMap{
+                               {"groupname", "anonymous"},
+                               {"roles", QVariantList{QVariantMap{{"rolename", "guard"}}}}}}},
+                {"roles", QVariantList{QVariantMap{{"rolename", "guard"}, {"acls", acls}}}},
+                {"anonymousGroup", "anonymous"}};
+            const QString file = dir_.filePath(QStringLiteral("security.json"));
+            if (!WriteFile(file, QJsonDocument::fromVariant(security).toJson()))
+                return false;
+            config += "plugin " + QFile::encodeName(DynamicSecurityPlugin()) +
+                      "\nplugin_opt_config_file " + QFile::encodeName(file) + '\n';
+        }
         const QString path = dir_.filePath(QStringLiteral("mosquitto.conf"));
         return WriteFile(path, config) && Run(Binary(), {QStringLiteral("-c"), path});
     }
@@ -167,13 +200,17 @@ public:
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
-    // Publishes one message with the real command-line client.
+    // Publishes one message with the real command-line client. The payload goes through a
+    // file, so it may be of any size and hold any bytes.
     bool Publish(const QString& topic, const QByteArray& payload, bool retain = false,
                  const QStringList& extra = {}) {
+        const QString file = dir_.filePath(QStringLiteral("payload"));
+        if (!WriteFile(file, payload))
+            return false;
         QStringList arguments{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
                               QStringLiteral("-p"), QString::number(port_),
                               QStringLiteral("-t"), topic,
-                              QStringLiteral("-m"), QString::fromUtf8(payload)};
+                              QStringLiteral("-f"), file};
         if (retain)
             arguments << QStringLiteral("-r");
         if (tls_)
@@ -184,6 +221,7 @@ public:
 private:
     QString Path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
     bool tls_ = false;
+    QStringList denied_;
 };
 
 class ModbusDevice : public Server {
