@@ -85,6 +85,16 @@ char* WriteNumber(char* out, long double value, int decimals) {
     return WriteSignificant(out, value, decimals);
 }
 
+char* WriteNumber(char* out, double value, int decimals) {
+    static constexpr double ScaleDouble[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+    if (decimals >= 0 && decimals <= 9) {
+        const double scaled = std::round(value * ScaleDouble[decimals]);
+        if (std::fabs(scaled) < 9e15)
+            return WriteScaled(out, qint64(scaled), decimals);
+    }
+    return WriteNumber(out, static_cast<long double>(value), decimals);
+}
+
 QByteArray FormatNumber(long double value, int decimals) {
     QByteArray text(MaxNumberBytes, Qt::Uninitialized);
     text.truncate(WriteNumber(text.data(), value, decimals) - text.constData());

@@ -17,6 +17,9 @@ constexpr long double NumberLimit = 1e21L;
 // and numbers beyond NumberLimit. Whole numbers below 2^63 with no decimals are exact; beyond
 // 2^53 otherwise, the first 15 significant digits are kept and the rest are zeros.
 char* WriteNumber(char* out, long double value, int decimals);
+// The same for a double, with the common case in double arithmetic: the simulated tags of a
+// large table are written this way, a million in each answer.
+char* WriteNumber(char* out, double value, int decimals);
 
 // The same as a byte array.
 QByteArray FormatNumber(long double value, int decimals);

@@ -3,9 +3,7 @@
 #include "gateway/LiveValues.h"
 #include "gateway/NumberText.h"
 
-#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <numbers>
 #include <thread>
@@ -26,31 +24,6 @@ double Unit(quint64 seed, qsizetype tag, qint64 slot, quint64 salt = 0) {
     const quint64 h =
         Mix(seed ^ Mix(quint64(tag) * 0x100000001B3ull + salt) ^ Mix(quint64(slot) + 0x51ED27ull));
     return double(h >> 11) * (1.0 / 9007199254740992.0);
-}
-
-// Fixed-point text of `value` with `decimals` digits after the point: the common case here,
-// the rest through WriteNumber. Halves round away from zero, as WriteNumber rounds them.
-char* WriteFixed(char* out, double value, int decimals) {
-    static constexpr double Scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-    const double scaled = std::round(value * Scale[decimals]);
-    if (!(std::fabs(scaled) < 9e15))
-        return WriteNumber(out, value, decimals);
-    qint64 whole = qint64(scaled);
-    if (whole < 0) {
-        *out++ = '-';
-        whole = -whole;
-    }
-    if (decimals == 0)
-        return std::to_chars(out, out + 24, whole).ptr;
-    const qint64 unit = qint64(Scale[decimals]);
-    out = std::to_chars(out, out + 24, whole / unit).ptr;
-    *out++ = '.';
-    qint64 fraction = whole % unit;
-    for (int i = decimals - 1; i >= 0; --i) {
-        out[i] = char('0' + fraction % 10);
-        fraction /= 10;
-    }
-    return out + decimals;
 }
 
 } // namespace
@@ -111,10 +84,10 @@ char* TagTable::WriteValue(char* out, qsizetype index, double seconds) const {
         if (tag.noise > 0)
             value += tag.noise * tag.amplitude *
                      (2 * Unit(seed_, index, qint64(std::floor(seconds * 10)), 5) - 1);
-        return WriteFixed(out, value, tag.decimals);
+        return WriteNumber(out, value, tag.decimals);
     }
     case TagDef::Kind::Counter:
-        return WriteFixed(out, std::floor(tag.base + tag.rate * seconds), 0);
+        return WriteNumber(out, std::floor(tag.base + tag.rate * seconds), 0);
     case TagDef::Kind::State: {
         if (tag.states.isEmpty())
             return out;
