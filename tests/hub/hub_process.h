@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryDir>
@@ -27,16 +28,26 @@ public:
     ~HubProcess() { Stop(); }
 
     // The hub users install; with `faults`, the test build that can also misbehave on purpose.
+    // The hub is a Linux program: under Wine the Windows tests start the Linux build's, which
+    // Wine runs as it is (SVC_LINUX_BIN).
     static QString Executable(bool faults = false) {
-        return QCoreApplication::applicationDirPath() +
-               (faults ? QStringLiteral("/svcorblex-hub-faults")
-                       : QStringLiteral("/svcorblex-hub"));
+#ifdef Q_OS_WIN
+        const QString folder = qEnvironmentVariable("SVC_LINUX_BIN");
+#else
+        const QString folder = QCoreApplication::applicationDirPath();
+#endif
+        return folder + (faults ? QStringLiteral("/svcorblex-hub-faults")
+                                : QStringLiteral("/svcorblex-hub"));
     }
 
+    // A process id alone is not unique enough: under Wine it is Wine's own, small and soon
+    // used again, while the socket files of the Linux hubs it starts stay in one folder.
     static QString UniqueName() {
         static int counter = 0;
-        return QStringLiteral("svc-test-%1-%2")
+        static const quint32 run = QRandomGenerator::system()->generate();
+        return QStringLiteral("svc-test-%1-%2-%3")
             .arg(QCoreApplication::applicationPid())
+            .arg(run, 8, 16, QLatin1Char('0'))
             .arg(++counter);
     }
 
@@ -96,13 +107,21 @@ public:
         return log_;
     }
 
+#ifdef Q_OS_UNIX
     // Runs in the hub's process before it starts (limits, signals); set before Start.
     void SetChildSetup(std::function<void()> setup) {
         process_.setChildProcessModifier(std::move(setup));
     }
-    qint64 pid() const { return process_.processId(); }
-    quint16 port() const { return port_; }
-    const QString& name() const { return name_; }
+#endif
+    qint64 pid() const {
+        return process_.processId();
+    }
+    quint16 port() const {
+        return port_;
+    }
+    const QString& name() const {
+        return name_;
+    }
     QString TcpPrefix(const QString& host = QStringLiteral("127.0.0.1")) const {
         return QStringLiteral("TCP:%1:%2!").arg(host).arg(port_);
     }

@@ -1,0 +1,1 @@
+# Installing and packaging the Windows build: filled in with the installer.
