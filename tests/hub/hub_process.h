@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -14,12 +16,183 @@
 #include <algorithm>
 #include <functional>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 // Writes a file the way an editor does: a new file renamed over the old one.
 inline bool WriteFile(const QString& path, const QByteArray& text) {
     QSaveFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
 }
 
+#ifdef Q_OS_WIN
+// The file `windowsPath` as the Linux side names it (Wine's own translation).
+inline QString UnixPath(const QString& windowsPath) {
+    using Translate = char*(__cdecl*)(const wchar_t*);
+    const auto translate = reinterpret_cast<Translate>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (!translate)
+        return QString();
+    const std::wstring native = QDir::toNativeSeparators(windowsPath).toStdWString();
+    char* unix = translate(native.c_str());
+    if (!unix)
+        return QString();
+    const QString path = QFile::decodeName(unix);
+    HeapFree(GetProcessHeap(), 0, unix);
+    return path;
+}
+
+// Runs a program of the Linux build (SVC_LINUX_BIN) to its end through a shell, which keeps
+// its output in a file (see HubProcess): its exit code (-1 when it did not end within 60 s)
+// and its output.
+struct LinuxRun {
+    int exitCode = -1;
+    QString output;
+};
+inline LinuxRun RunLinuxProgram(const QString& program, const QStringList& arguments) {
+    static int counter = 0;
+    const QString folder =
+        qEnvironmentVariable("SVC_TEST_OUTPUT") +
+        QStringLiteral("/linux-runs/%1-%2").arg(QCoreApplication::applicationPid()).arg(++counter);
+    const QString windows = QStringLiteral("Z:") + folder;
+    QDir(windows).removeRecursively();
+    QDir().mkpath(windows);
+    LinuxRun run;
+    const QString script = QStringLiteral("\"$@\" >\"$0/out\" 2>&1; echo $? >\"$0/status\"");
+    if (!QProcess::startDetached(
+            QStringLiteral("/bin/sh"),
+            QStringList{QStringLiteral("-c"), script, folder,
+                        qEnvironmentVariable("SVC_LINUX_BIN") + QLatin1Char('/') + program} +
+                arguments))
+        return run;
+    QFile status(windows + QStringLiteral("/status"));
+    if (!QTest::qWaitFor([&] { return status.exists() && status.size() > 0; }, 60000) ||
+        !status.open(QIODevice::ReadOnly))
+        return run;
+    run.exitCode = status.readAll().trimmed().toInt();
+    QFile out(windows + QStringLiteral("/out"));
+    if (out.open(QIODevice::ReadOnly))
+        run.output = QString::fromUtf8(out.readAll());
+    return run;
+}
+
+// Under Wine the hub is the Linux build's, which Wine runs as it is. Such a program keeps
+// Wine's own standard streams, not a QProcess's pipes, and a Windows program cannot signal
+// it; so a shell runs it, with its output in files beside its process id and, once it has
+// ended, its exit status, and it is stopped with the system's kill. Its files lie in the test
+// output, a folder both sides see (on the Windows side through the drive Z:).
+class HubProcess {
+public:
+    HubProcess() {
+        static int counter = 0;
+        const QString base = qEnvironmentVariable("SVC_TEST_OUTPUT") + QStringLiteral("/hubs/");
+        folder_ = base + UniqueName() + QStringLiteral("-%1").arg(++counter);
+        QDir().mkpath(Windows(folder_));
+    }
+    HubProcess(const HubProcess&) = delete;
+    HubProcess& operator=(const HubProcess&) = delete;
+    ~HubProcess() { Stop(); }
+
+    static QString Executable(bool faults = false) {
+        return qEnvironmentVariable("SVC_LINUX_BIN") +
+               (faults ? QStringLiteral("/svcorblex-hub-faults")
+                       : QStringLiteral("/svcorblex-hub"));
+    }
+
+    static QString UniqueName() {
+        static int counter = 0;
+        static const quint32 run = QRandomGenerator::system()->generate();
+        return QStringLiteral("svc-test-%1-%2-%3")
+            .arg(QCoreApplication::applicationPid())
+            .arg(run, 8, 16, QLatin1Char('0'))
+            .arg(++counter);
+    }
+
+    bool Start(const QStringList& arguments = {}, quint16 port = 0, const QString& name = {}) {
+        Stop();
+        name_ = name.isEmpty() ? UniqueName() : name;
+        for (const char* file : {"out", "err", "pid", "status"})
+            QFile::remove(Windows(Path(file)));
+        QStringList all = arguments;
+        all << QStringLiteral("--port") << QString::number(port) << QStringLiteral("--name")
+            << name_;
+        const bool faults = std::any_of(arguments.begin(), arguments.end(), [](const QString& a) {
+            return a.startsWith(QLatin1String("--fault"));
+        });
+        const QString script =
+            QStringLiteral("\"$@\" >\"$0/out\" 2>\"$0/err\" & echo $! >\"$0/pid\"; wait $!; "
+                           "echo $? >\"$0/status\"");
+        if (!QProcess::startDetached(
+                QStringLiteral("/bin/sh"),
+                QStringList{QStringLiteral("-c"), script, folder_, Executable(faults)} + all))
+            return false;
+        static const QRegularExpression where(QStringLiteral(":(\\d+) and local endpoint "));
+        QRegularExpressionMatch match;
+        const bool listening = QTest::qWaitFor(
+            [&] {
+                const QString out = ReadFile("out");
+                match = where.match(out.left(out.indexOf(QLatin1Char('\n'))));
+                return match.hasMatch() || QFile::exists(Windows(Path("status")));
+            },
+            20000);
+        if (!listening || !match.hasMatch())
+            return false;
+        port_ = quint16(match.captured(1).toUInt());
+        return true;
+    }
+
+    QString WriteTags(const QByteArray& text) {
+        const QString path = Path("plant.tags");
+        return WriteFile(Windows(path), text) ? path : QString();
+    }
+
+    // Ends the hub (SIGTERM, after 10 s SIGKILL) and returns its exit code; -1 when it had to be
+    // killed or ended by a signal.
+    int Stop() {
+        const QString pid = ReadFile("pid").trimmed();
+        if (pid.isEmpty())
+            return -1;
+        const auto ended = [this] { return QFile::exists(Windows(Path("status"))); };
+        if (!ended()) {
+            QProcess::startDetached(QStringLiteral("/bin/kill"), {QStringLiteral("-TERM"), pid});
+            if (!QTest::qWaitFor(ended, 10000)) {
+                QProcess::startDetached(QStringLiteral("/bin/kill"),
+                                        {QStringLiteral("-KILL"), pid});
+                QTest::qWaitFor(ended, 10000);
+            }
+        }
+        QFile::remove(Windows(Path("pid")));
+        bool ok = false;
+        const int status = ReadFile("status").trimmed().toInt(&ok);
+        return ok && status < 128 ? status : -1;
+    }
+
+    QString Log() { return ReadFile("err"); }
+
+    qint64 pid() const { return ReadFile("pid").trimmed().toLongLong(); }
+    quint16 port() const { return port_; }
+    const QString& name() const { return name_; }
+    QString TcpPrefix(const QString& host = QStringLiteral("127.0.0.1")) const {
+        return QStringLiteral("TCP:%1:%2!").arg(host).arg(port_);
+    }
+
+private:
+    // A path as the Linux side writes it, and as the Windows side opens it.
+    QString Path(const char* file) const {
+        return folder_ + QLatin1Char('/') + QLatin1String(file);
+    }
+    static QString Windows(const QString& path) { return QStringLiteral("Z:") + path; }
+    QString ReadFile(const char* file) const {
+        QFile f(Windows(Path(file)));
+        return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+    }
+
+    QString folder_;
+    QString name_;
+    quint16 port_ = 0;
+};
+#else
 class HubProcess {
 public:
     HubProcess() = default;
@@ -133,3 +306,4 @@ private:
     QString log_;
     quint16 port_ = 0;
 };
+#endif
