@@ -7,6 +7,10 @@
 # program (platforms/, styles/), and the licence texts.
 #
 #   cmake --install build/windows --prefix X       lays out the program folder X
+#   cd build/windows && cpack -G NSIS               SVCorblexAppGen-<version>-win64.exe
+#   cd build/windows && cpack -G ZIP                SVCorblexAppGen-<version>-win64.zip
+#
+# tests/installer/ installs the installer under Wine and starts the installed wizard.
 
 set(svc_programs SVCorblexAppGen sv6 sv6admin svcorblex-request)
 install(TARGETS ${svc_programs} RUNTIME DESTINATION .)
@@ -76,3 +80,32 @@ foreach(notice IN LISTS SVC_MINGW_RUNTIME_NOTICES)
         message(WARNING "The MinGW runtime's notice ${notice} does not exist; not shipped")
     endif()
 endforeach()
+
+# The installer (NSIS) and the zip of the same folder.
+set(CPACK_GENERATOR "NSIS;ZIP")
+set(CPACK_PACKAGE_NAME "SVCorblexAppGen")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_VENDOR "SV Corblex Tools Team")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "wizard that generates Solvane log-sheet applications from an SV Corblex hub")
+set(CPACK_PACKAGE_FILE_NAME "SVCorblexAppGen-${PROJECT_VERSION}-win64")
+set(CPACK_RESOURCE_FILE_LICENSE "${CMAKE_SOURCE_DIR}/LICENSE")
+set(CPACK_STRIP_FILES ON)
+# Program Files\SV Corblex Application Generator; the registry key has no version, so that
+# a newer installer finds the older installation and removes it first.
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "SV Corblex Application Generator")
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "SVCorblexAppGen")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# A 64-bit installer for the 64-bit programs: it sees the 64-bit Program Files and registry
+# as they are, and runs where 32-bit Windows programs cannot (Wine without wine32).
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+set(CPACK_NSIS_PACKAGE_NAME "SV Corblex Application Generator")
+set(CPACK_NSIS_DISPLAY_NAME "SV Corblex Application Generator ${PROJECT_VERSION}")
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+set(CPACK_NSIS_INSTALLED_ICON_NAME "SVCorblexAppGen.exe")
+# Start menu: the wizard and its manual (the uninstaller's entry comes with NSIS).
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY ".")
+set(CPACK_PACKAGE_EXECUTABLES "SVCorblexAppGen" "SV Corblex Application Generator")
+set(CPACK_NSIS_MENU_LINKS "SVCorblexAppGen.pdf" "SV Corblex Application Generator Manual")
+include(CPack)
