@@ -215,8 +215,9 @@ private slots:
         QVERIFY(f.Start());
         QVERIFY(f.messages.shown.empty());
         f.ConnectDirect(Tags3, Values3);
-        // The hub answered, so the wizard goes on; the user is told why nothing is stored.
-        QVERIFY2(f.messages.OnlyOne(MessageIcon::Exclamation, path) &&
+        // The hub answered, so the wizard goes on; the user is told why nothing is stored, and
+        // where, with the system's own folder separator.
+        QVERIFY2(f.messages.OnlyOne(MessageIcon::Exclamation, QDir::toNativeSeparators(path)) &&
                      f.messages.Texts().front().contains(reason),
                  qPrintable(f.messages.Texts().join('|')));
         QVERIFY(!f.busy.busy);

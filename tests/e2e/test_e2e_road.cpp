@@ -2,6 +2,11 @@
 // timer, choose tags, lay out the columns, save the application, read the file back, and
 // preview and open it with the real sv6.exe and sv6admin.exe. Every page is also saved as a
 // picture in the test output.
+//
+// With SVC_E2E_HUB_PORT set, the road runs against a demo hub already listening on that TCP
+// port of 127.0.0.1 (started with --seed 42) instead of one the test starts: the Windows
+// build under Wine cannot start the Linux hub and read where it listens, so
+// scripts/screenshots --windows starts it beforehand.
 
 #include "E2eWizard.h"
 
@@ -11,9 +16,15 @@
 #include "hub/LocalEndpoint.h"
 #include "ui/GridHeader.h"
 
+#include <QAbstractAnimation>
 #include <QComboBox>
 #include <QLocalServer>
 #include <QLocalSocket>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -22,6 +33,18 @@ namespace {
 void SavePicture(QWidget* widget, const QString& name) {
     // Let the grids apply their pending changes before the picture is taken.
     QCoreApplication::processEvents();
+    // A style may animate a change for a moment (the Windows style fades a radio button from
+    // one state to the other, a button into its hover look), starting when the change is
+    // first drawn; the picture shows the end of each such animation. Endless ones (a pulsing
+    // default button) are not waited for.
+    widget->grab();
+    const auto animating = [widget] {
+        const auto animations = widget->findChildren<QAbstractAnimation*>();
+        return std::any_of(animations.begin(), animations.end(), [](QAbstractAnimation* a) {
+            return a->state() == QAbstractAnimation::Running && a->duration() >= 0;
+        });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!animating(), 5000);
     const QPixmap picture = widget->grab();
     const QString folder = TestOutputFolder() + QStringLiteral("/e2e");
     QDir().mkpath(folder);
@@ -86,8 +109,15 @@ class TestE2eRoad : public QObject {
 
 private slots:
     void initTestCase() {
+        externalHub_ = qEnvironmentVariableIsSet("SVC_E2E_HUB_PORT");
+        if (externalHub_) {
+            port_ = quint16(qEnvironmentVariableIntValue("SVC_E2E_HUB_PORT"));
+            QVERIFY2(port_ != 0, "SVC_E2E_HUB_PORT is not a port");
+            return;
+        }
         QVERIFY2(StartHubForWizard(hub_, {QStringLiteral("--seed"), QStringLiteral("42")}),
                  qPrintable(hub_.Log()));
+        port_ = hub_.port();
     }
 
     // The whole road, page by page; each step stops the run when it fails.
@@ -111,10 +141,12 @@ private slots:
     // The direct method reaches the hub through its local endpoint; the reader is the real
     // one, told the endpoint name of the test's hub instead of the fixed one.
     void directViaLocalEndpoint() {
+        if (externalHub_)
+            QSKIP("the hub was started outside the test; its local endpoint is not known");
 #ifdef Q_OS_WIN
         // On Windows the local endpoint is a named pipe.
         RecordedHub recorded;
-        QVERIFY(recorded.Begin(hub_.TcpPrefix()));
+        QVERIFY(recorded.Begin(TcpPrefix()));
         const QString name = recorded.name();
 #else
         const QString name = hub_.name();
@@ -140,13 +172,13 @@ private slots:
 private:
     // Connect: the remote hub's address, port and rate typed; Next fetches the tags.
     void connectPage(E2eWizard& w) {
-        w.FillConnectPage(hub_.port(), 200);
+        w.FillConnectPage(port_, 200);
         SavePicture(w.window.get(), QStringLiteral("page0-connect.png"));
         QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
         QCOMPARE(w.messages.Texts(), QStringList());
         QVERIFY(!E2eWizard::BusyPointerShown());
         QCOMPARE(w.window->CurrentPage(), 1);
-        QCOMPARE(w.window->HubPrefix(), hub_.TcpPrefix());
+        QCOMPARE(w.window->HubPrefix(), TcpPrefix());
         QCOMPARE(w.window->Tags().Count(), 41);
     }
 
@@ -306,7 +338,7 @@ private:
             const QStringList fields{v.FieldType(), QString::number(v.Length()),
                                      QString::number(v.Decimals())};
             QCOMPARE(fields, shown_[names_[i]]);
-            QCOMPARE(v.Link().value_or(QString()), hub_.TcpPrefix() + names_[i]);
+            QCOMPARE(v.Link().value_or(QString()), TcpPrefix() + names_[i]);
             QCOMPARE(v.Code().value_or(QString()), QStringLiteral("P"));
         }
 #ifdef Q_OS_WIN
@@ -334,9 +366,24 @@ private:
         qputenv("SV6_POLL_INTERVAL_MS", "100");
         qputenv("SV6_SCREENSHOT", QFile::encodeName(sheet));
         {
-            const QByteArray tmp = qgetenv("TMPDIR");
-            const auto restore = qScopeGuard([&tmp] { qputenv("TMPDIR", tmp); });
-            qputenv("TMPDIR", QFile::encodeName(temp.path()));
+            // The temporary folder is TMPDIR's on Unix, TMP's (else TEMP's) on Windows.
+            std::vector<std::pair<const char*, std::optional<QByteArray>>> saved;
+            for (const char* name : {"TMPDIR", "TMP", "TEMP"}) {
+                saved.emplace_back(name, qEnvironmentVariableIsSet(name)
+                                             ? std::optional(qgetenv(name))
+                                             : std::nullopt);
+                qputenv(name, QFile::encodeName(QDir::toNativeSeparators(temp.path())));
+            }
+            const auto restore = qScopeGuard([&saved] {
+                for (const auto& [name, value] : saved) {
+                    if (value)
+                        qputenv(name, *value);
+                    else
+                        qunsetenv(name);
+                }
+            });
+            QCOMPARE(QFileInfo(QDir::tempPath()).canonicalFilePath(),
+                     QFileInfo(temp.path()).canonicalFilePath());
             w.Click("cmdPreview");
         }
         QCOMPARE(w.messages.Texts().size(), 1);
@@ -366,7 +413,11 @@ private:
         QVERIFY(QFile::exists(path_));
     }
 
+    QString TcpPrefix() const { return QStringLiteral("TCP:127.0.0.1:%1!").arg(port_); }
+
     HubProcess hub_;
+    bool externalHub_ = false; // a hub started outside the test, on port_
+    quint16 port_ = 0;         // the hub's TCP port on 127.0.0.1
     QTemporaryDir files_;
     QHash<QString, QStringList> shown_; // type, length and decimals shown, by tag name
     QStringList variables_;             // variable names in column order
