@@ -2,29 +2,18 @@
 // timer, choose tags, lay out the columns, save the application, read the file back, and
 // preview and open it with the real sv6.exe and sv6admin.exe. Every page is also saved as a
 // picture in the test output.
-//
-// With SVC_E2E_HUB_PORT set, the road runs against a demo hub already listening on that TCP
-// port of 127.0.0.1 (started with --seed 42) instead of one the test starts: the Windows
-// build under Wine cannot start the Linux hub and read where it listens, so
-// scripts/screenshots --windows starts it beforehand.
 
 #include "E2eWizard.h"
+#include "TempFolderOverride.h"
 
 #include "generate/Application.h"
-#include "hub/Framing.h"
 #include "hub/HubReader.h"
-#include "hub/LocalEndpoint.h"
 #include "ui/GridHeader.h"
 
 #include <QAbstractAnimation>
 #include <QComboBox>
-#include <QLocalServer>
-#include <QLocalSocket>
 
 #include <algorithm>
-#include <optional>
-#include <utility>
-#include <vector>
 
 namespace {
 
@@ -71,37 +60,6 @@ const QStringList Chosen = {
     QStringLiteral("Tank2.Valve"), QStringLiteral("Batch Description"),
     QStringLiteral("Very Long Tag Name Used To Test The Heading Line Layout Of Columns")};
 
-// A hub of the test's own on a local endpoint that answers with what another hub answered
-// once. Under Wine the real hub is a Linux program, which a named pipe does not reach.
-class RecordedHub {
-public:
-    bool Begin(const QString& tcpPrefix) {
-        SVComSrvClass reader;
-        tags_ = reader.ReadInputFile(tcpPrefix + QStringLiteral("GETTAGS")).toUtf8();
-        values_ = reader.ReadInputFile(tcpPrefix + QStringLiteral("GETVALUES")).toUtf8();
-        QObject::connect(&server_, &QLocalServer::newConnection, &server_, [this] {
-            while (QLocalSocket* socket = server_.nextPendingConnection())
-                QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket] {
-                    while (socket->canReadLine()) {
-                        const QByteArray command = socket->readLine().trimmed();
-                        socket->write(hubwire::EncodeAnswer(command == "GETTAGS"     ? tags_
-                                                            : command == "GETVALUES" ? values_
-                                                                                     : ""));
-                    }
-                });
-        });
-        return !tags_.isEmpty() && !values_.isEmpty() &&
-               server_.listen(hubwire::LocalEndpoint(name_));
-    }
-    const QString& name() const { return name_; }
-
-private:
-    QString name_ = HubProcess::UniqueName();
-    QByteArray tags_;
-    QByteArray values_;
-    QLocalServer server_;
-};
-
 } // namespace
 
 class TestE2eRoad : public QObject {
@@ -109,15 +67,8 @@ class TestE2eRoad : public QObject {
 
 private slots:
     void initTestCase() {
-        externalHub_ = qEnvironmentVariableIsSet("SVC_E2E_HUB_PORT");
-        if (externalHub_) {
-            port_ = quint16(qEnvironmentVariableIntValue("SVC_E2E_HUB_PORT"));
-            QVERIFY2(port_ != 0, "SVC_E2E_HUB_PORT is not a port");
-            return;
-        }
         QVERIFY2(StartHubForWizard(hub_, {QStringLiteral("--seed"), QStringLiteral("42")}),
                  qPrintable(hub_.Log()));
-        port_ = hub_.port();
     }
 
     // The whole road, page by page; each step stops the run when it fails.
@@ -141,16 +92,7 @@ private slots:
     // The direct method reaches the hub through its local endpoint; the reader is the real
     // one, told the endpoint name of the test's hub instead of the fixed one.
     void directViaLocalEndpoint() {
-        if (externalHub_)
-            QSKIP("the hub was started outside the test; its local endpoint is not known");
-#ifdef Q_OS_WIN
-        // On Windows the local endpoint is a named pipe.
-        RecordedHub recorded;
-        QVERIFY(recorded.Begin(TcpPrefix()));
-        const QString name = recorded.name();
-#else
         const QString name = hub_.name();
-#endif
         ScopedComponent reader(QLatin1String(HubReaderClassName),
                                [name] { return std::make_unique<SVComSrvClass>(name); });
         E2eWizard w;
@@ -172,7 +114,7 @@ private slots:
 private:
     // Connect: the remote hub's address, port and rate typed; Next fetches the tags.
     void connectPage(E2eWizard& w) {
-        w.FillConnectPage(port_, 200);
+        w.FillConnectPage(hub_.port(), 200);
         SavePicture(w.window.get(), QStringLiteral("page0-connect.png"));
         QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
         QCOMPARE(w.messages.Texts(), QStringList());
@@ -366,22 +308,7 @@ private:
         qputenv("SV6_POLL_INTERVAL_MS", "100");
         qputenv("SV6_SCREENSHOT", QFile::encodeName(sheet));
         {
-            // The temporary folder is TMPDIR's on Unix, TMP's (else TEMP's) on Windows.
-            std::vector<std::pair<const char*, std::optional<QByteArray>>> saved;
-            for (const char* name : {"TMPDIR", "TMP", "TEMP"}) {
-                saved.emplace_back(name, qEnvironmentVariableIsSet(name)
-                                             ? std::optional(qgetenv(name))
-                                             : std::nullopt);
-                qputenv(name, QFile::encodeName(QDir::toNativeSeparators(temp.path())));
-            }
-            const auto restore = qScopeGuard([&saved] {
-                for (const auto& [name, value] : saved) {
-                    if (value)
-                        qputenv(name, *value);
-                    else
-                        qunsetenv(name);
-                }
-            });
+            const TempFolderOverride tempFolder(temp.path());
             QCOMPARE(QFileInfo(QDir::tempPath()).canonicalFilePath(),
                      QFileInfo(temp.path()).canonicalFilePath());
             w.Click("cmdPreview");
@@ -413,11 +340,9 @@ private:
         QVERIFY(QFile::exists(path_));
     }
 
-    QString TcpPrefix() const { return QStringLiteral("TCP:127.0.0.1:%1!").arg(port_); }
+    QString TcpPrefix() const { return hub_.TcpPrefix(); }
 
     HubProcess hub_;
-    bool externalHub_ = false; // a hub started outside the test, on port_
-    quint16 port_ = 0;         // the hub's TCP port on 127.0.0.1
     QTemporaryDir files_;
     QHash<QString, QStringList> shown_; // type, length and decimals shown, by tag name
     QStringList variables_;             // variable names in column order

@@ -12,12 +12,20 @@
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <functional>
 
 #ifdef Q_OS_WIN
+#include "hub/LocalEndpoint.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTcpSocket>
 #include <qt_windows.h>
+
+#include <memory>
 #endif
 
 // Writes a file the way an editor does: a new file renamed over the old one.
@@ -41,6 +49,20 @@ inline QString UnixPath(const QString& windowsPath) {
     const QString path = QFile::decodeName(unix);
     HeapFree(GetProcessHeap(), 0, unix);
     return path;
+}
+
+// Waits until `done` holds or `timeoutMs` have passed, polling: a Linux program under Wine
+// can only be watched through its files. Like QProcess's waits, it does not run the event
+// loop, so the test's program goes on only once the wait is over.
+template <typename Done>
+bool WaitForFiles(Done done, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
 }
 
 // Runs a program of the Linux build (SVC_LINUX_BIN) to its end through a shell, which keeps
@@ -67,7 +89,7 @@ inline LinuxRun RunLinuxProgram(const QString& program, const QStringList& argum
                 arguments))
         return run;
     QFile status(windows + QStringLiteral("/status"));
-    if (!QTest::qWaitFor([&] { return status.exists() && status.size() > 0; }, 60000) ||
+    if (!WaitForFiles([&] { return status.exists() && status.size() > 0; }, 60000) ||
         !status.open(QIODevice::ReadOnly))
         return run;
     run.exitCode = status.readAll().trimmed().toInt();
@@ -77,11 +99,47 @@ inline LinuxRun RunLinuxProgram(const QString& program, const QStringList& argum
     return run;
 }
 
+// Serves a local endpoint on Windows (a named pipe) for a hub that only Linux programs can
+// reach that way: every connection to the pipe gets a TCP connection of its own to the hub,
+// and bytes pass both ways unchanged until either side closes. It runs in the test's event
+// loop, which the reader keeps running while it waits for an answer.
+class PipeRelay {
+public:
+    bool Begin(const QString& name, quint16 port) {
+        server_ = std::make_unique<QLocalServer>();
+        QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this, port] {
+            while (QLocalSocket* pipe = server_->nextPendingConnection()) {
+                auto* tcp = new QTcpSocket(pipe);
+                QObject::connect(pipe, &QIODevice::readyRead, tcp,
+                                 [pipe, tcp] { tcp->write(pipe->readAll()); });
+                QObject::connect(tcp, &QIODevice::readyRead, pipe,
+                                 [pipe, tcp] { pipe->write(tcp->readAll()); });
+                QObject::connect(tcp, &QTcpSocket::disconnected, pipe,
+                                 &QLocalSocket::disconnectFromServer);
+                QObject::connect(tcp, &QTcpSocket::errorOccurred, pipe,
+                                 &QLocalSocket::disconnectFromServer);
+                QObject::connect(pipe, &QLocalSocket::disconnected, pipe, &QObject::deleteLater);
+                tcp->connectToHost(QStringLiteral("127.0.0.1"), port);
+                // What the reader sent before the hub's side was up goes once it is.
+                QObject::connect(tcp, &QTcpSocket::connected, pipe,
+                                 [pipe, tcp] { tcp->write(pipe->readAll()); });
+            }
+        });
+        return server_->listen(hubwire::LocalEndpoint(name));
+    }
+    void End() { server_.reset(); }
+
+private:
+    std::unique_ptr<QLocalServer> server_;
+};
+
 // Under Wine the hub is the Linux build's, which Wine runs as it is. Such a program keeps
 // Wine's own standard streams, not a QProcess's pipes, and a Windows program cannot signal
 // it; so a shell runs it, with its output in files beside its process id and, once it has
 // ended, its exit status, and it is stopped with the system's kill. Its files lie in the test
-// output, a folder both sides see (on the Windows side through the drive Z:).
+// output, a folder both sides see (on the Windows side through the drive Z:). Its local
+// endpoint is a Unix socket, which Windows programs cannot open; a relay serves the named pipe
+// of the same name instead.
 class HubProcess {
 public:
     HubProcess() {
@@ -129,7 +187,7 @@ public:
             return false;
         static const QRegularExpression where(QStringLiteral(":(\\d+) and local endpoint "));
         QRegularExpressionMatch match;
-        const bool listening = QTest::qWaitFor(
+        const bool listening = WaitForFiles(
             [&] {
                 const QString out = ReadFile("out");
                 match = where.match(out.left(out.indexOf(QLatin1Char('\n'))));
@@ -139,7 +197,7 @@ public:
         if (!listening || !match.hasMatch())
             return false;
         port_ = quint16(match.captured(1).toUInt());
-        return true;
+        return relay_.Begin(name_, port_);
     }
 
     QString WriteTags(const QByteArray& text) {
@@ -150,16 +208,17 @@ public:
     // Ends the hub (SIGTERM, after 10 s SIGKILL) and returns its exit code; -1 when it had to be
     // killed or ended by a signal.
     int Stop() {
+        relay_.End();
         const QString pid = ReadFile("pid").trimmed();
         if (pid.isEmpty())
             return -1;
         const auto ended = [this] { return QFile::exists(Windows(Path("status"))); };
         if (!ended()) {
             QProcess::startDetached(QStringLiteral("/bin/kill"), {QStringLiteral("-TERM"), pid});
-            if (!QTest::qWaitFor(ended, 10000)) {
+            if (!WaitForFiles(ended, 10000)) {
                 QProcess::startDetached(QStringLiteral("/bin/kill"),
                                         {QStringLiteral("-KILL"), pid});
-                QTest::qWaitFor(ended, 10000);
+                (void)WaitForFiles(ended, 10000);
             }
         }
         QFile::remove(Windows(Path("pid")));
@@ -191,6 +250,7 @@ private:
     QString folder_;
     QString name_;
     quint16 port_ = 0;
+    PipeRelay relay_;
 };
 #else
 class HubProcess {

@@ -94,6 +94,11 @@ Run RunProgram(const QString& program, const QStringList& args, Screen screen = 
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
+#ifdef Q_OS_WIN
+    // Text on a Windows console ends its lines with CR LF.
+    r.out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    r.err.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+#endif
     return r;
 }
 
