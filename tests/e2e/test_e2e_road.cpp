@@ -107,9 +107,7 @@ private slots:
         QCOMPARE(w.messages.Texts(), QStringList());
     }
 
-    void cleanupTestCase() {
-        hub_.Stop();
-    }
+    void cleanupTestCase() { hub_.Stop(); }
 
 private:
     // Connect: the remote hub's address, port and rate typed; Next fetches the tags.
@@ -340,7 +338,9 @@ private:
         QVERIFY(QFile::exists(path_));
     }
 
-    QString TcpPrefix() const { return hub_.TcpPrefix(); }
+    QString TcpPrefix() const {
+        return hub_.TcpPrefix();
+    }
 
     HubProcess hub_;
     QTemporaryDir files_;

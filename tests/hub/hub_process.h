@@ -54,8 +54,7 @@ inline QString UnixPath(const QString& windowsPath) {
 // Waits until `done` holds or `timeoutMs` have passed, polling: a Linux program under Wine
 // can only be watched through its files. Like QProcess's waits, it does not run the event
 // loop, so the test's program goes on only once the wait is over.
-template <typename Done>
-bool WaitForFiles(Done done, int timeoutMs) {
+template <typename Done> bool WaitForFiles(Done done, int timeoutMs) {
     const QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
         if (deadline.hasExpired())
