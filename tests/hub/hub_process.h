@@ -34,6 +34,48 @@ inline bool WriteFile(const QString& path, const QByteArray& text) {
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
 }
 
+// What starting a hub takes on every system: its program, a local endpoint name of its own and
+// its command line.
+class HubProcessBase {
+public:
+    // The hub users install; with `faults`, the test build that can also misbehave on purpose.
+    // The hub is a Linux program: under Wine the Windows tests start the Linux build's, which
+    // Wine runs as it is (SVC_LINUX_BIN).
+    static QString Executable(bool faults = false) {
+#ifdef Q_OS_WIN
+        const QString folder = qEnvironmentVariable("SVC_LINUX_BIN");
+#else
+        const QString folder = QCoreApplication::applicationDirPath();
+#endif
+        return folder + (faults ? QStringLiteral("/svcorblex-hub-faults")
+                                : QStringLiteral("/svcorblex-hub"));
+    }
+
+    // A process id alone is not unique enough: under Wine it is Wine's own, small and soon
+    // used again, while the socket files of the Linux hubs it starts stay in one folder.
+    static QString UniqueName() {
+        static int counter = 0;
+        static const quint32 run = QRandomGenerator::system()->generate();
+        return QStringLiteral("svc-test-%1-%2-%3")
+            .arg(QCoreApplication::applicationPid())
+            .arg(run, 8, 16, QLatin1Char('0'))
+            .arg(++counter);
+    }
+
+protected:
+    // The program and arguments for `arguments` plus --port and --name: the test build when
+    // the arguments hold a --fault option.
+    static QStringList CommandLine(const QStringList& arguments, quint16 port,
+                                   const QString& name) {
+        const bool faults = std::any_of(arguments.begin(), arguments.end(), [](const QString& a) {
+            return a.startsWith(QLatin1String("--fault"));
+        });
+        return QStringList{Executable(faults)} + arguments +
+               QStringList{QStringLiteral("--port"), QString::number(port),
+                           QStringLiteral("--name"), name};
+    }
+};
+
 #ifdef Q_OS_WIN
 // The file `windowsPath` as the Linux side names it (Wine's own translation).
 inline QString UnixPath(const QString& windowsPath) {
@@ -139,7 +181,7 @@ private:
 // output, a folder both sides see (on the Windows side through the drive Z:). Its local
 // endpoint is a Unix socket, which Windows programs cannot open; a relay serves the named pipe
 // of the same name instead.
-class HubProcess {
+class HubProcess : public HubProcessBase {
 public:
     HubProcess() {
         static int counter = 0;
@@ -151,38 +193,17 @@ public:
     HubProcess& operator=(const HubProcess&) = delete;
     ~HubProcess() { Stop(); }
 
-    static QString Executable(bool faults = false) {
-        return qEnvironmentVariable("SVC_LINUX_BIN") +
-               (faults ? QStringLiteral("/svcorblex-hub-faults")
-                       : QStringLiteral("/svcorblex-hub"));
-    }
-
-    static QString UniqueName() {
-        static int counter = 0;
-        static const quint32 run = QRandomGenerator::system()->generate();
-        return QStringLiteral("svc-test-%1-%2-%3")
-            .arg(QCoreApplication::applicationPid())
-            .arg(run, 8, 16, QLatin1Char('0'))
-            .arg(++counter);
-    }
-
     bool Start(const QStringList& arguments = {}, quint16 port = 0, const QString& name = {}) {
         Stop();
         name_ = name.isEmpty() ? UniqueName() : name;
         for (const char* file : {"out", "err", "pid", "status"})
             QFile::remove(Windows(Path(file)));
-        QStringList all = arguments;
-        all << QStringLiteral("--port") << QString::number(port) << QStringLiteral("--name")
-            << name_;
-        const bool faults = std::any_of(arguments.begin(), arguments.end(), [](const QString& a) {
-            return a.startsWith(QLatin1String("--fault"));
-        });
         const QString script =
             QStringLiteral("\"$@\" >\"$0/out\" 2>\"$0/err\" & echo $! >\"$0/pid\"; wait $!; "
                            "echo $? >\"$0/status\"");
-        if (!QProcess::startDetached(
-                QStringLiteral("/bin/sh"),
-                QStringList{QStringLiteral("-c"), script, folder_, Executable(faults)} + all))
+        if (!QProcess::startDetached(QStringLiteral("/bin/sh"),
+                                     QStringList{QStringLiteral("-c"), script, folder_} +
+                                         CommandLine(arguments, port, name_)))
             return false;
         static const QRegularExpression where(QStringLiteral(":(\\d+) and local endpoint "));
         QRegularExpressionMatch match;
@@ -252,36 +273,12 @@ private:
     PipeRelay relay_;
 };
 #else
-class HubProcess {
+class HubProcess : public HubProcessBase {
 public:
     HubProcess() = default;
     HubProcess(const HubProcess&) = delete;
     HubProcess& operator=(const HubProcess&) = delete;
     ~HubProcess() { Stop(); }
-
-    // The hub users install; with `faults`, the test build that can also misbehave on purpose.
-    // The hub is a Linux program: under Wine the Windows tests start the Linux build's, which
-    // Wine runs as it is (SVC_LINUX_BIN).
-    static QString Executable(bool faults = false) {
-#ifdef Q_OS_WIN
-        const QString folder = qEnvironmentVariable("SVC_LINUX_BIN");
-#else
-        const QString folder = QCoreApplication::applicationDirPath();
-#endif
-        return folder + (faults ? QStringLiteral("/svcorblex-hub-faults")
-                                : QStringLiteral("/svcorblex-hub"));
-    }
-
-    // A process id alone is not unique enough: under Wine it is Wine's own, small and soon
-    // used again, while the socket files of the Linux hubs it starts stay in one folder.
-    static QString UniqueName() {
-        static int counter = 0;
-        static const quint32 run = QRandomGenerator::system()->generate();
-        return QStringLiteral("svc-test-%1-%2-%3")
-            .arg(QCoreApplication::applicationPid())
-            .arg(run, 8, 16, QLatin1Char('0'))
-            .arg(++counter);
-    }
 
     // Starts the hub with `arguments` plus --port (0 unless given) and --name (a fresh one
     // unless given); the test build when the arguments hold a --fault option. Returns false when it
@@ -289,13 +286,9 @@ public:
     bool Start(const QStringList& arguments = {}, quint16 port = 0, const QString& name = {}) {
         Stop();
         name_ = name.isEmpty() ? UniqueName() : name;
-        QStringList all = arguments;
-        all << QStringLiteral("--port") << QString::number(port) << QStringLiteral("--name")
-            << name_;
-        const bool faults = std::any_of(arguments.begin(), arguments.end(), [](const QString& a) {
-            return a.startsWith(QLatin1String("--fault"));
-        });
-        process_.start(Executable(faults), all);
+        QStringList command = CommandLine(arguments, port, name_);
+        const QString program = command.takeFirst();
+        process_.start(program, command);
         if (!process_.waitForStarted(20000))
             return false;
         QByteArray out;
