@@ -8,6 +8,10 @@ svc_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools l
               fonts-dejavu-core fonts-liberation2 ccache xauth xvfb
               qt6-serialbus-dev libmosquitto-dev mosquitto mosquitto-clients python3-pymodbus
               openssl systemd)
+# The Windows build (preset windows): the MinGW-w64 compiler, Wine to run its programs and
+# tests, NSIS to make its installer. Not in the list above, which every Linux build needs:
+# pass them to svc_ensure_packages where the Windows build is made.
+svc_windows_packages=(g++-mingw-w64-x86-64-posix wine nsis)
 
 svc_ensure_packages() {
     local missing=()

@@ -56,6 +56,13 @@ private:
     QTabWidget* tabs_;
 };
 
+// The window's faces, the first one the system has: the fixed layout is measured for a compact
+// 8-point face; Arial's metrics (Liberation Sans on Linux, and under Wine) fit it where the
+// system has no Segoe UI.
+QStringList WizardFaces() {
+    return {QStringLiteral("Segoe UI"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")};
+}
+
 // The product banner: a deep blue band with a stylised trend line and the product mark.
 QPixmap BannerPixmap(QSize size, qreal pixelRatio) {
     // Drawn at the screen's pixel ratio so that it stays sharp on scaled screens.
@@ -92,7 +99,8 @@ QPixmap BannerPixmap(QSize size, qreal pixelRatio) {
         const double bh = mark.height() * (0.35 + 0.2 * i);
         p.drawRect(QRectF(mark.left() + bw * (1 + 2 * i), mark.bottom() - 6 - bh + 6, bw, bh - 6));
     }
-    QFont font(QStringLiteral("Segoe UI"));
+    QFont font;
+    font.setFamilies(WizardFaces());
     font.setPixelSize(h / 4);
     font.setBold(true);
     p.setFont(font);
@@ -116,11 +124,8 @@ void frmSVCorblexAppGen::CreateControls() {
     setObjectName(QStringLiteral("frmSVCorblexAppGen"));
     setWindowTitle(QStringLiteral("SV Corblex Application Generator"));
     setFixedSize(Twips(9060), Twips(8415));
-    // The fixed layout is measured for a compact 8-point face; Arial's metrics (Liberation
-    // Sans on Linux) fit it where the platform has no Segoe UI.
     QFont face = font();
-    face.setFamilies(
-        {QStringLiteral("Segoe UI"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    face.setFamilies(WizardFaces());
     face.setPointSize(8);
     setFont(face);
 

@@ -143,10 +143,18 @@ std::optional<double> ParseNumber(QStringView text) {
 }
 
 double RoundHalfEven(double value) {
-    const double rounded = std::round(value); // halves away from zero
-    if (std::fabs(value - std::trunc(value)) == 0.5)
-        return 2.0 * std::round(value / 2.0); // an exact half: the even neighbour
-    return rounded;
+    // From the whole number below: value - below is exact for every double, so halves are
+    // told exactly. (Some C libraries round as floor(value + 0.5), which takes the largest
+    // double below 0.5 up to 1.)
+    if (!std::isfinite(value))
+        return value;
+    const double below = std::floor(value);
+    const double fraction = value - below;
+    if (fraction > 0.5)
+        return below + 1.0;
+    if (fraction < 0.5)
+        return below;
+    return std::fmod(below, 2.0) == 0.0 ? below : below + 1.0; // an exact half: the even one
 }
 
 } // namespace numeric

@@ -76,9 +76,12 @@ std::unique_ptr<ConfigSection> Config::AddSection(const QString& section) {
 void Config::Save() {
     QSettings& store = Store();
     store.sync();
+    // QSettings names its file with "/" on every system; the user reads it as the system
+    // writes it.
     if (store.status() == QSettings::AccessError)
-        throw ComponentError(QStringLiteral("The settings could not be saved to \"%1\": %2.")
-                                 .arg(store.fileName(), WhyNotWritable(store.fileName())));
+        throw ComponentError(
+            QStringLiteral("The settings could not be saved to \"%1\": %2.")
+                .arg(QDir::toNativeSeparators(store.fileName()), WhyNotWritable(store.fileName())));
 }
 
 QString Config::FileName() const {

@@ -4,12 +4,16 @@
 // picture in the test output.
 
 #include "E2eWizard.h"
+#include "TempFolderOverride.h"
 
 #include "generate/Application.h"
 #include "hub/HubReader.h"
 #include "ui/GridHeader.h"
 
+#include <QAbstractAnimation>
 #include <QComboBox>
+
+#include <algorithm>
 
 namespace {
 
@@ -18,6 +22,18 @@ namespace {
 void SavePicture(QWidget* widget, const QString& name) {
     // Let the grids apply their pending changes before the picture is taken.
     QCoreApplication::processEvents();
+    // A style may animate a change for a moment (the Windows style fades a radio button from
+    // one state to the other, a button into its hover look), starting when the change is
+    // first drawn; the picture shows the end of each such animation. Endless ones (a pulsing
+    // default button) are not waited for.
+    widget->grab();
+    const auto animating = [widget] {
+        const auto animations = widget->findChildren<QAbstractAnimation*>();
+        return std::any_of(animations.begin(), animations.end(), [](QAbstractAnimation* a) {
+            return a->state() == QAbstractAnimation::Running && a->duration() >= 0;
+        });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!animating(), 5000);
     const QPixmap picture = widget->grab();
     const QString folder = TestOutputFolder() + QStringLiteral("/e2e");
     QDir().mkpath(folder);
@@ -102,7 +118,7 @@ private:
         QCOMPARE(w.messages.Texts(), QStringList());
         QVERIFY(!E2eWizard::BusyPointerShown());
         QCOMPARE(w.window->CurrentPage(), 1);
-        QCOMPARE(w.window->HubPrefix(), hub_.TcpPrefix());
+        QCOMPARE(w.window->HubPrefix(), TcpPrefix());
         QCOMPARE(w.window->Tags().Count(), 41);
     }
 
@@ -262,9 +278,18 @@ private:
             const QStringList fields{v.FieldType(), QString::number(v.Length()),
                                      QString::number(v.Decimals())};
             QCOMPARE(fields, shown_[names_[i]]);
-            QCOMPARE(v.Link().value_or(QString()), hub_.TcpPrefix() + names_[i]);
+            QCOMPARE(v.Link().value_or(QString()), TcpPrefix() + names_[i]);
             QCOMPARE(v.Code().value_or(QString()), QStringLiteral("P"));
         }
+#ifdef Q_OS_WIN
+        // The file the Windows wizard wrote is good for the Linux programs too.
+        const QString unixPath = UnixPath(path_);
+        QVERIFY(!unixPath.isEmpty());
+        const LinuxRun check =
+            RunLinuxProgram(QStringLiteral("sv6admin.exe"),
+                            {QStringLiteral("--check"), QLatin1Char('@') + unixPath});
+        QVERIFY2(check.exitCode == 0, qPrintable(check.output));
+#endif
     }
 
     // Preview, then the saved file in sv6.exe and sv6admin.exe.
@@ -281,9 +306,9 @@ private:
         qputenv("SV6_POLL_INTERVAL_MS", "100");
         qputenv("SV6_SCREENSHOT", QFile::encodeName(sheet));
         {
-            const QByteArray tmp = qgetenv("TMPDIR");
-            const auto restore = qScopeGuard([&tmp] { qputenv("TMPDIR", tmp); });
-            qputenv("TMPDIR", QFile::encodeName(temp.path()));
+            const TempFolderOverride tempFolder(temp.path());
+            QCOMPARE(QFileInfo(QDir::tempPath()).canonicalFilePath(),
+                     QFileInfo(temp.path()).canonicalFilePath());
             w.Click("cmdPreview");
         }
         QCOMPARE(w.messages.Texts().size(), 1);
@@ -311,6 +336,10 @@ private:
         QVERIFY2(QFile::exists(openSheet), "sv6.exe did not open the saved application");
         QVERIFY2(QFile::exists(adminSheet), "sv6admin.exe did not open the saved application");
         QVERIFY(QFile::exists(path_));
+    }
+
+    QString TcpPrefix() const {
+        return hub_.TcpPrefix();
     }
 
     HubProcess hub_;

@@ -324,7 +324,13 @@ void TestHubReader::requestTool() {
                     hub.TcpPrefix() + QStringLiteral("GETTAGS")});
     QVERIFY(ok.waitForFinished(30000));
     QCOMPARE(ok.exitCode(), 0);
-    QCOMPARE(ok.readAllStandardOutput(), QByteArray("Area00.Tag000001,Area00.Tag000002\n"));
+    // The answer ends with the system's line end: a console program's text on Windows.
+#ifdef Q_OS_WIN
+    const QByteArray lineEnd = "\r\n";
+#else
+    const QByteArray lineEnd = "\n";
+#endif
+    QCOMPARE(ok.readAllStandardOutput(), "Area00.Tag000001,Area00.Tag000002" + lineEnd);
     QCOMPARE(ok.readAllStandardError().count("ms"), 2);
 
     QProcess failed;

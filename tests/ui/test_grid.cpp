@@ -518,6 +518,8 @@ private slots:
         grid.SetTextMatrix(row, 1, text);
         grid.SetRedraw(true);
         grid.header()->resizeSection(1, 500);
+        // A column grows to at most half the grid's width: room enough for the text in any font.
+        grid.resize(1200, 400);
 
         grid.AutoSize(0, 1);
         const int needed = grid.view()->fontMetrics().horizontalAdvance(text);

@@ -12,7 +12,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
 
 using OptionalText = std::optional<QString>;
 Q_DECLARE_METATYPE(OptionalText)
@@ -92,6 +94,11 @@ Run RunProgram(const QString& program, const QStringList& args, Screen screen = 
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
+#ifdef Q_OS_WIN
+    // Text on a Windows console ends its lines with CR LF.
+    r.out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    r.err.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+#endif
     return r;
 }
 
@@ -325,9 +332,11 @@ private slots:
         QTest::newRow("missing") << QString() << QStringLiteral("the file does not exist.");
         QTest::newRow("truncated") << QStringLiteral("[application]\nformat=SVT\nversion=1\n")
                                    << QStringLiteral("without the end marker");
+#ifdef Q_OS_UNIX
         const QString notRegular = QStringLiteral("the name is not a regular file");
         QTest::newRow("pipe without a writer") << QStringLiteral("fifo") << notRegular;
         QTest::newRow("endless device") << QStringLiteral("/dev/zero") << notRegular;
+#endif
     }
 
     void viewersRefuseMissingOrBadFile() {
@@ -336,7 +345,9 @@ private slots:
         QTemporaryDir dir;
         QString path = dir.filePath(QStringLiteral("a.SVT"));
         if (kind == QLatin1String("fifo")) {
+#ifdef Q_OS_UNIX
             QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+#endif
         } else if (kind.startsWith(QLatin1Char('/'))) {
             path = kind;
         } else if (!kind.isEmpty()) {

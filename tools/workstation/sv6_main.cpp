@@ -13,7 +13,8 @@
 //   --print-rows           also print each row, tab-separated, on standard output, and the
 //                          status bar's text after it on standard error
 //   SV6_SCREENSHOT=PATH    save a picture of the window as PATH (PNG) before quitting
-// SIGTERM and SIGINT close the window and end the program with exit code 0.
+// SIGTERM and SIGINT close the window and end the program with exit code 0; so does, on
+// Windows, WM_CLOSE sent to its main thread.
 
 #include "Fail.h"
 #include "HubReaderFactory.h"
@@ -32,12 +33,18 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
-#include <algorithm>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <deque>
+
+#ifdef Q_OS_WIN
+#include <QAbstractNativeEventFilter>
+
+#include <qt_windows.h>
+#endif
 
 namespace {
 
@@ -48,6 +55,23 @@ std::atomic<bool> stopRequested{false};
 extern "C" void OnStopSignal(int) {
     stopRequested = true;
 }
+
+#ifdef Q_OS_WIN
+// Windows asks a program to end with WM_CLOSE: to its windows, which close as with the close
+// button, and to its main thread (QProcess::terminate does both), which is heard here. The
+// thread's message is the one that also arrives where the sheet has no window of the system's
+// own (the off-screen platform).
+class CloseMessageFilter : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        const MSG* msg = static_cast<const MSG*>(message);
+        if (type != "windows_generic_MSG" || msg->hwnd != nullptr || msg->message != WM_CLOSE)
+            return false;
+        stopRequested = true;
+        return true;
+    }
+};
+#endif
 
 // The rows of the sheet, newest last; the oldest row goes when MaxRows is reached.
 class RowsModel : public QAbstractTableModel {
@@ -220,6 +244,10 @@ int main(int argc, char** argv) {
 
     std::signal(SIGTERM, OnStopSignal);
     std::signal(SIGINT, OnStopSignal);
+#ifdef Q_OS_WIN
+    CloseMessageFilter closeMessages;
+    qtApp.installNativeEventFilter(&closeMessages);
+#endif
     QTimer stopWatch;
     QObject::connect(&stopWatch, &QTimer::timeout, &window, [&] {
         if (stopRequested) {
