@@ -166,14 +166,14 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
                                  ? int(std::min<qsizetype>(words.size(), read.count))
                              : byteCount() < 0 ? read.count
                                                : std::min(read.count, byteCount() * 8);
-        Publish(index, words, received);
+        Publish(index, words, received, Quality::Invalid);
         Record(index,
                received < read.count ? ReadState{ReadState::Kind::Short, received} : ReadState{});
         break;
     }
     case QModbusDevice::ProtocolError:
         // The device answers, but refuses this request (an address it does not have).
-        Publish(index, {}, 0);
+        Publish(index, {}, 0, Quality::Refused);
         // The client reports an exception answer so; its one byte of data is the code.
         Record(index, {ReadState::Kind::Refused, raw.dataSize() >= 1 ? quint8(raw.data()[0]) : 0});
         break;
@@ -181,7 +181,7 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
     case QModbusDevice::UnknownError:
         // An answer the client cannot use. An answer without a single register is one: the
         // client wants at least one, but it is a short answer like any other.
-        Publish(index, {}, 0);
+        Publish(index, {}, 0, Quality::Invalid);
         if (byteCount() == 0)
             Record(index, {ReadState::Kind::Short, 0});
         else
@@ -206,13 +206,14 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
     }
 }
 
-void ModbusSource::Publish(size_t index, const QList<quint16>& words, int received) {
+void ModbusSource::Publish(size_t index, const QList<quint16>& words, int received,
+                           Quality missing) {
     const ModbusRead& read = reads_[index];
     for (size_t t : read.tags) {
         const ModbusTag& tag = tags_[t];
         const int at = tag.address - read.start;
         if (at + ModbusWidth(tag.type) > received)
-            values_.Clear(tag.slot);
+            values_.Fail(tag.slot, missing);
         else
             values_.Set(tag.slot, ModbusValueText(tag, DecodeRegisters(words.constData() + at,
                                                                        tag.type, tag.order)));
@@ -281,7 +282,7 @@ void ModbusSource::GoneAway(const QString& why) {
 
 void ModbusSource::ClearAll() {
     for (const ModbusTag& tag : tags_)
-        values_.Clear(tag.slot);
+        values_.Fail(tag.slot, Quality::Offline);
 }
 
 } // namespace gateway

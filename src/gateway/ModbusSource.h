@@ -2,6 +2,7 @@
 // Reads the tags of one Modbus TCP device: polls it on its own timer, asynchronously on the
 // hub's event loop, so a slow or dead device never delays other devices or the answers.
 
+#include "gateway/LiveValues.h"
 #include "gateway/ModbusPlan.h"
 
 #include <QElapsedTimer>
@@ -13,8 +14,6 @@ class QModbusTcpClient;
 class QTimer;
 
 namespace gateway {
-
-class LiveValues;
 
 class ModbusSource : public QObject {
     Q_OBJECT
@@ -43,10 +42,11 @@ private:
     void Connect();
     void Finished(QModbusReply* reply, size_t read);
     // Publishes the tags of read `index` that `received` registers or bits from its start
-    // hold and empties the others.
-    void Publish(size_t index, const QList<quint16>& words, int received);
+    // hold; the others fail with the quality `missing`.
+    void Publish(size_t index, const QList<quint16>& words, int received, Quality missing);
     void Record(size_t index, ReadState state, const QString& why = {});
     void GoneAway(const QString& why);
+    // Every tag of the device fails as Offline.
     void ClearAll();
 
     ModbusDevice device_;

@@ -396,7 +396,10 @@ void MqttSource::Drain() {
             else
                 logging::Notice(Where() + tag + QStringLiteral(": its value fits again"));
         }
-        values_.Set(tags_[t].slot, std::move(value.text));
+        if (tooLong)
+            values_.Fail(tags_[t].slot, Quality::Invalid);
+        else
+            values_.Set(tags_[t].slot, std::move(value.text));
     }
 }
 
@@ -451,7 +454,7 @@ void MqttSource::Handle(const Event& event) {
 
 void MqttSource::ClearAll() {
     for (const MqttTag& tag : tags_)
-        values_.Clear(tag.slot);
+        values_.Fail(tag.slot, Quality::Offline);
 }
 
 } // namespace gateway
