@@ -93,6 +93,46 @@ inline QString UnixPath(const QString& windowsPath) {
     return path;
 }
 
+// One argument of a Windows command line, quoted so that it reads back unchanged: blanks
+// and quotes inside quotes, backslashes doubled where a quote follows them.
+inline QString QuotedArgument(const QString& argument) {
+    QString quoted = QStringLiteral("\"");
+    qsizetype backslashes = 0;
+    for (const QChar c : argument) {
+        if (c == QLatin1Char('\\')) {
+            ++backslashes;
+            continue;
+        }
+        quoted +=
+            QString(c == QLatin1Char('"') ? 2 * backslashes + 1 : backslashes, QLatin1Char('\\'));
+        backslashes = 0;
+        quoted += c;
+    }
+    return quoted + QString(2 * backslashes, QLatin1Char('\\')) + QLatin1Char('"');
+}
+
+// Starts a program of this computer's Linux side from under Wine, without waiting for it.
+// Not through QProcess::startDetached: for a program that is no Windows program Wine hands
+// back no process and thread handles, and QProcess closes what its structure held anyway,
+// which can be handles of this process (its event dispatcher stops working then).
+inline bool StartLinuxProgram(const QString& program, const QStringList& arguments) {
+    QString line = QuotedArgument(QDir::toNativeSeparators(program));
+    for (const QString& argument : arguments)
+        line += QLatin1Char(' ') + QuotedArgument(argument);
+    std::wstring commandLine = line.toStdWString();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &started))
+        return false;
+    if (started.hThread)
+        CloseHandle(started.hThread);
+    if (started.hProcess)
+        CloseHandle(started.hProcess);
+    return true;
+}
+
 // Waits until `done` holds or `timeoutMs` have passed, polling: a Linux program under Wine
 // can only be watched through its files. Like QProcess's waits, it does not run the event
 // loop, so the test's program goes on only once the wait is over.
@@ -123,7 +163,7 @@ inline LinuxRun RunLinuxProgram(const QString& program, const QStringList& argum
     QDir().mkpath(windows);
     LinuxRun run;
     const QString script = QStringLiteral("\"$@\" >\"$0/out\" 2>&1; echo $? >\"$0/status\"");
-    if (!QProcess::startDetached(
+    if (!StartLinuxProgram(
             QStringLiteral("/bin/sh"),
             QStringList{QStringLiteral("-c"), script, folder,
                         qEnvironmentVariable("SVC_LINUX_BIN") + QLatin1Char('/') + program} +
@@ -201,9 +241,9 @@ public:
         const QString script =
             QStringLiteral("\"$@\" >\"$0/out\" 2>\"$0/err\" & echo $! >\"$0/pid\"; wait $!; "
                            "echo $? >\"$0/status\"");
-        if (!QProcess::startDetached(QStringLiteral("/bin/sh"),
-                                     QStringList{QStringLiteral("-c"), script, folder_} +
-                                         CommandLine(arguments, port, name_)))
+        if (!StartLinuxProgram(QStringLiteral("/bin/sh"),
+                               QStringList{QStringLiteral("-c"), script, folder_} +
+                                   CommandLine(arguments, port, name_)))
             return false;
         static const QRegularExpression where(QStringLiteral(":(\\d+) and local endpoint "));
         QRegularExpressionMatch match;
@@ -234,10 +274,9 @@ public:
             return -1;
         const auto ended = [this] { return QFile::exists(Windows(Path("status"))); };
         if (!ended()) {
-            QProcess::startDetached(QStringLiteral("/bin/kill"), {QStringLiteral("-TERM"), pid});
+            StartLinuxProgram(QStringLiteral("/bin/kill"), {QStringLiteral("-TERM"), pid});
             if (!WaitForFiles(ended, 10000)) {
-                QProcess::startDetached(QStringLiteral("/bin/kill"),
-                                        {QStringLiteral("-KILL"), pid});
+                StartLinuxProgram(QStringLiteral("/bin/kill"), {QStringLiteral("-KILL"), pid});
                 (void)WaitForFiles(ended, 10000);
             }
         }
