@@ -2,10 +2,12 @@
 // Modbus reads are grouped into requests, how registers decode, and how MQTT payloads become
 // values.
 
+#include "gateway/LiveValues.h"
 #include "gateway/ModbusPlan.h"
 #include "gateway/MqttPayload.h"
 #include "gateway/NumberText.h"
 #include "gateway/TagFile.h"
+#include "gateway/TagTable.h"
 #include "gateway/WireText.h"
 
 #include <QFile>
@@ -40,6 +42,7 @@ private slots:
     void takesMqttValues_data();
     void takesMqttValues();
     void readsEveryTagOfATopic();
+    void statusAnswerGivesEveryQuality();
 };
 
 void TestGatewayConfig::readsEverySource() {
@@ -619,6 +622,52 @@ void TestGatewayConfig::readsEveryTagOfATopic() {
     for (const MqttValue& value : values)
         got << QString::fromUtf8(value.text);
     QCOMPARE(got, (QStringList{"x", "10", "1", "", "x", QString::fromUtf8(payload), "3", "2", ""}));
+}
+
+// GETSTATUS carries each live tag's quality as LiveValues holds it, good for simulated tags
+// (even one whose simulated value is empty), one line per tag; moving the values to new slots
+// moves their qualities and times with them.
+void TestGatewayConfig::statusAnswerGivesEveryQuality() {
+    LiveValues live;
+    live.Reset({0, 0, 0, 0, 0, 1, 0});
+    live.Set(0, "1.5");
+    live.Fail(1, Quality::Offline);
+    live.Fail(2, Quality::Refused);
+    live.Fail(3, Quality::Invalid);
+    live.Set(5, "old");          // stale after 1 ms
+    live.Fail(6, Quality::Good); // a good empty value is no good: invalid
+    std::vector<TagDef> tags;
+    const auto add = [&tags](const char* name, qsizetype slot) {
+        TagDef tag;
+        tag.name = name;
+        tag.kind = slot >= 0 ? TagDef::Kind::Live : TagDef::Kind::Number;
+        tag.slot = slot;
+        tag.empty = slot < 0 ? 1 : 0; // a simulated tag that is always empty is still good
+        tags.push_back(tag);
+    };
+    for (const auto& [name, slot] : std::initializer_list<std::pair<const char*, qsizetype>>{
+             {"Sim", -1}, {"A", 0}, {"B", 1}, {"C", 2}, {"D", 3}, {"E", 4}, {"F", 5}, {"G", 6}})
+        add(name, slot);
+    TagTable table;
+    table.SetTags(tags, 1);
+    table.SetLiveValues(&live);
+    QTRY_COMPARE(live.QualityOf(5), Quality::Stale);
+    QCOMPARE(table.Answer("GETSTATUS"), QByteArray("Sim,good\nA,good\nB,offline\nC,refused\n"
+                                                   "D,invalid\nE,waiting\nF,stale\nG,invalid"));
+    QCOMPARE(table.ValuesAnswer(0), QByteArray("Sim,\tA,1.5\tB,\tC,\tD,\tE,\tF,\tG,"));
+
+    // Slots 0 and 2 swap and a new one comes first; the others go.
+    live.Remap({-1, 2, 99, 0}, {0, 0, 0, 0});
+    QCOMPARE(live.Count(), qsizetype(4));
+    QCOMPARE((std::vector<Quality>{live.QualityOf(0), live.QualityOf(1), live.QualityOf(2),
+                                   live.QualityOf(3)}),
+             (std::vector<Quality>{Quality::Waiting, Quality::Refused, Quality::Waiting,
+                                   Quality::Good}));
+    QCOMPARE(live.Current(3), QByteArray("1.5"));
+    QCOMPARE(live.TotalBytes(), qsizetype(3));
+    TagTable empty;
+    QCOMPARE(empty.Answer("GETSTATUS"), QByteArray());
+    QCOMPARE(empty.Answer("getstatus"), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestGatewayConfig)
