@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <mosquitto.h>
 
@@ -134,6 +135,13 @@ void MqttSource::MoveSlots(const std::vector<qsizetype>& tagSlots, qsizetype sta
 void MqttSource::Start() {
     InitLibrary();
     status_.Connecting();
+    // A broker that this client cannot even try (its CA file is missing, ...) is offline.
+    const auto neverTried = qScopeGuard([this] {
+        if (!network_.joinable()) {
+            ClearAll();
+            status_.Unreachable();
+        }
+    });
     for (const Topic& topic : topics_)
         if (!topic.invalid.isEmpty())
             logging::Error(Where() + QStringLiteral(": cannot subscribe to topic %1: %2; its tags "

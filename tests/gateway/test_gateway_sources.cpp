@@ -609,10 +609,16 @@ void TestGatewaySources::mqttFaultsHaveTheirCodes() {
                       QByteArray::number(away.port()) +
                       " statustag=Away Link\n"
                       "Away Tag\tmqtt\tbroker=away topic=x\n"
+                      // a CA file that is not there: the broker is never even tried
+                      "noca\tbroker\tport=" +
+                      QByteArray::number(broker.port()) +
+                      " cafile=/nonexistent/ca.pem\n"
+                      "No CA Tag\tmqtt\tbroker=noca topic=q/good\n"
                       "Simulated\tnumber\tbase=1 empty=1\n";
     Map codes{{"Site Link", "good"},
               {"Away Link", "good"},
               {"Away Tag", "offline"},
+              {"No CA Tag", "offline"},
               {"Simulated", "good"}};
     for (const Case& c : cases) {
         file +=
