@@ -79,6 +79,7 @@ private slots:
     void reloadReplacesSources();
     void mqttFaultsHaveTheirCodes();
     void modbusFaultsHaveTheirCodes();
+    void modbusMalformedAnswerIsInvalid();
     void reloadKeepsUnchangedSources();
 };
 
@@ -736,6 +737,46 @@ void TestGatewaySources::modbusFaultsHaveTheirCodes() {
         QCOMPARE(hub.Status().value(QLatin1String(c.tag)), QStringLiteral("offline"));
     const QString since = hub.Value("PLC Status");
     QVERIFY2(IsUnreachableSince(since), qPrintable(since));
+    QCOMPARE(hub.Stop(), 0);
+}
+
+// A device that answers every read with a byte count that no register read can have (three
+// bytes): its tag is invalid, yet the device counts as connected, since it answers.
+void TestGatewaySources::modbusMalformedAnswerIsInvalid() {
+    QTcpServer device;
+    QVERIFY(device.listen(QHostAddress::LocalHost));
+    std::vector<std::unique_ptr<QTcpSocket>> connections;
+    QObject::connect(&device, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = device.nextPendingConnection()) {
+            connections.emplace_back(socket);
+            auto buffer = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, buffer] {
+                buffer->append(socket->readAll());
+                // MBAP header: transaction (2), protocol (2), length (2), unit (1); then the PDU.
+                while (buffer->size() >= 8) {
+                    const int length = (quint8(buffer->at(4)) << 8) | quint8(buffer->at(5));
+                    if (buffer->size() < 6 + length)
+                        break;
+                    QByteArray answer = buffer->first(4);
+                    answer += QByteArray("\x00\x06", 2) + buffer->at(6) + buffer->at(7) +
+                              QByteArray("\x03\x00\x0B\x00", 4);
+                    socket->write(answer);
+                    buffer->remove(0, 6 + length);
+                }
+            });
+        }
+    });
+    TagHub hub;
+    QVERIFY(hub.StartOn("fake\tdevice\tport=" + QByteArray::number(device.serverPort()) +
+                        " poll=0.2 statustag=Fake Status\n"
+                        "Broken\tmodbus\tdevice=fake address=0\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Status(), (Map{{"Fake Status", "good"}, {"Broken", "invalid"}}),
+                              Wait);
+    QCOMPARE(hub.Values(), (Map{{"Fake Status", "connected"}, {"Broken", ""}}));
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral(
+                                 "device fake: cannot read holding registers 0 to 0: the answer "
+                                 "is malformed")),
+                             Wait);
     QCOMPARE(hub.Stop(), 0);
 }
 
