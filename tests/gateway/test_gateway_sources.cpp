@@ -769,10 +769,17 @@ void TestGatewaySources::modbusMalformedAnswerIsInvalid() {
     TagHub hub;
     QVERIFY(hub.StartOn("fake\tdevice\tport=" + QByteArray::number(device.serverPort()) +
                         " poll=0.2 statustag=Fake Status\n"
-                        "Broken\tmodbus\tdevice=fake address=0\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(hub.Status(), (Map{{"Fake Status", "good"}, {"Broken", "invalid"}}),
-                              Wait);
-    QCOMPARE(hub.Values(), (Map{{"Fake Status", "connected"}, {"Broken", ""}}));
+                        "Broken\tmodbus\tdevice=fake address=0\n"
+                        // no tags, only a status tag: connected all the same
+                        "idle\tdevice\tport=" +
+                        QByteArray::number(device.serverPort()) +
+                        " poll=0.2 statustag=Idle Status\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        hub.Status(),
+        (Map{{"Fake Status", "good"}, {"Broken", "invalid"}, {"Idle Status", "good"}}), Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        hub.Values(),
+        (Map{{"Fake Status", "connected"}, {"Broken", ""}, {"Idle Status", "connected"}}), Wait);
     QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral(
                                  "device fake: cannot read holding registers 0 to 0: the answer "
                                  "is malformed")),
