@@ -104,6 +104,17 @@ void BuildValues(qsizetype tags) {
     ReportTimes(QStringLiteral("hub_build_values_%1").arg(tags), ms);
     Report(qPrintable(QStringLiteral("hub_values_answer_%1_size").arg(tags)), double(bytes) / 1e6,
            "MB");
+    // GETSTATUS: the same pass over the tags, a code in place of each value.
+    ms.clear();
+    for (int i = 0; i < Requests; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        bytes = plant.StatusAnswer().size();
+        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    ReportTimes(QStringLiteral("hub_build_status_%1").arg(tags), ms);
+    Report(qPrintable(QStringLiteral("hub_status_answer_%1_size").arg(tags)), double(bytes) / 1e6,
+           "MB");
 }
 
 } // namespace

@@ -42,6 +42,7 @@ set(SVC_GATEWAY_PURE_SOURCES
 set(SVC_GATEWAY_SOURCES
     ${SVC_GATEWAY_PURE_SOURCES}
     gateway/LiveSources.cpp gateway/LiveSources.h
+    gateway/SourceStatus.cpp gateway/SourceStatus.h
     gateway/MqttSource.cpp gateway/MqttSource.h
     gateway/ModbusSource.cpp gateway/ModbusSource.h
     gateway/TagFileFollower.cpp gateway/TagFileFollower.h

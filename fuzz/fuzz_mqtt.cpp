@@ -6,9 +6,11 @@
 // - the value is clean text (IsCleanText) of at most MaxValueBytes; when it was too long it
 //   is empty and the length given is over MaxValueBytes;
 // - with decimals, the value is empty or a number with exactly that many decimals;
+// - a value without a usable text says why (not JSON, no such field, no text there, not a
+//   number), and is then empty;
 // - read with the other tags of its topic in one pass, a tag gets what it gets alone;
-// - that value is what a plain reading gives: the field taken through QJsonDocument, then
-//   formatted, cleaned and bounded.
+// - that value, and why there is none, is what a plain reading gives: the field taken
+//   through QJsonDocument, then formatted, cleaned and bounded.
 
 #include "FuzzSupport.h"
 #include "gateway/MqttPayload.h"
@@ -28,13 +30,15 @@ namespace {
 using namespace gateway;
 
 // The field at `path` as QJsonDocument reads it: a number in its shortest exact form, a
-// string as it is, true and false as 1 and 0; empty for anything else or when the payload is
-// not JSON.
-QByteArray PlainJsonField(const QByteArray& payload, const QString& path) {
+// string as it is, true and false as 1 and 0; empty for anything else, with `fault` saying
+// why: the payload is not JSON, has no such field, or the field holds no such value.
+QByteArray PlainJsonField(const QByteArray& payload, const QString& path, MqttValue::Fault& fault) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
-    if (error.error != QJsonParseError::NoError)
+    if (error.error != QJsonParseError::NoError) {
+        fault = MqttValue::Fault::NotJson;
         return QByteArray();
+    }
     QJsonValue value =
         document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
     for (const QString& step : path.split(QLatin1Char('.'))) {
@@ -45,7 +49,7 @@ QByteArray PlainJsonField(const QByteArray& payload, const QString& path) {
         else if (value.isObject())
             value = value.toObject().value(step);
         else
-            return QByteArray();
+            value = QJsonValue(QJsonValue::Undefined);
     }
     switch (value.type()) {
     case QJsonValue::Double:
@@ -54,16 +58,22 @@ QByteArray PlainJsonField(const QByteArray& payload, const QString& path) {
         return value.toString().toUtf8();
     case QJsonValue::Bool:
         return value.toBool() ? QByteArrayLiteral("1") : QByteArrayLiteral("0");
+    case QJsonValue::Undefined:
+        fault = MqttValue::Fault::NoField;
+        return QByteArray();
     default:
+        fault = MqttValue::Fault::NotText;
         return QByteArray();
     }
 }
 
 // The value a plain reading gives, and whether it was too long.
 MqttValue PlainValue(const MqttTag& tag, const QByteArray& payload) {
-    const QByteArray text =
-        tag.jsonPath.isEmpty() ? payload : PlainJsonField(payload, tag.jsonPath);
     MqttValue value;
+    const QByteArray text =
+        tag.jsonPath.isEmpty() ? payload : PlainJsonField(payload, tag.jsonPath, value.fault);
+    if (value.fault != MqttValue::Fault::None)
+        return value;
     if (tag.decimals >= 0) {
         const QByteArray number = text.trimmed();
         bool ok = false;
@@ -73,6 +83,8 @@ MqttValue PlainValue(const MqttTag& tag, const QByteArray& payload) {
         else if (ok)
             value.text =
                 FormatNumber(static_cast<long double>(read) * tag.scale + tag.offset, tag.decimals);
+        else
+            value.fault = MqttValue::Fault::NotANumber;
         return value;
     }
     value.text = CleanText(text);
@@ -107,6 +119,8 @@ void CheckValue(const MqttValue& value, int decimals) {
         FUZZ_CHECK(value.text.isEmpty());
         FUZZ_CHECK(value.tooLong > MaxValueBytes);
     }
+    if (value.fault != MqttValue::Fault::None)
+        FUZZ_CHECK(value.text.isEmpty() && value.tooLong == 0);
     if (decimals >= 0 && !value.text.isEmpty())
         FUZZ_CHECK(IsFixedPoint(value.text, decimals));
 }
@@ -148,8 +162,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckValue(alone, decimals);
         FUZZ_CHECK(together[i].text == alone.text);
         FUZZ_CHECK(together[i].tooLong == alone.tooLong);
+        FUZZ_CHECK(together[i].fault == alone.fault);
         const MqttValue plain = PlainValue(tags[i], payload);
         FUZZ_CHECK(alone.text == plain.text);
+        FUZZ_CHECK(alone.fault == plain.fault);
         FUZZ_CHECK((alone.tooLong > 0) == (plain.tooLong > 0));
     }
     return 0;

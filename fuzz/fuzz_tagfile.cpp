@@ -20,6 +20,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 #include <cmath>
 
 namespace {
@@ -129,6 +131,19 @@ void CheckAnswers(const gateway::HubConfig& config) {
             CheckValue(tag, entry.mid(tag.name.size() + 1));
         }
     }
+    // GETSTATUS: one line per tag, its name and a code; nothing has arrived for a live tag.
+    const QByteArray status = table.Answer("GETSTATUS");
+    if (config.tags.empty()) {
+        FUZZ_CHECK(status.isEmpty());
+        return;
+    }
+    const QList<QByteArray> lines = status.split('\n');
+    FUZZ_CHECK(size_t(lines.size()) == config.tags.size());
+    for (size_t i = 0; i < config.tags.size(); ++i) {
+        const TagDef& tag = config.tags[i];
+        FUZZ_CHECK(lines[qsizetype(i)] ==
+                   tag.name + (tag.kind == TagDef::Kind::Live ? ",waiting" : ",good"));
+    }
 }
 
 } // namespace
@@ -178,8 +193,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!errors.isEmpty())
         return 0;
 
-    // A file without faults: every live tag has its own slot, and names are unique.
-    FUZZ_CHECK(config.mqttTags.size() + config.modbusTags.size() == config.staleMs.size());
+    // A file without faults: every live tag has its own slot, and names are unique. A status
+    // tag is the live tag of its source's slot.
+    size_t statusTags = 0;
+    const auto checkStatus = [&](const QByteArray& name, qsizetype slot) {
+        FUZZ_CHECK(name.isEmpty() == (slot < 0));
+        if (slot < 0)
+            return;
+        ++statusTags;
+        FUZZ_CHECK(std::any_of(config.tags.begin(), config.tags.end(), [&](const TagDef& tag) {
+            return tag.kind == TagDef::Kind::Live && tag.slot == slot && tag.name == name;
+        }));
+    };
+    for (const gateway::MqttBroker& broker : config.brokers)
+        checkStatus(broker.statusTag, broker.statusSlot);
+    for (const gateway::ModbusDevice& device : config.devices)
+        checkStatus(device.statusTag, device.statusSlot);
+    FUZZ_CHECK(config.mqttTags.size() + config.modbusTags.size() + statusTags ==
+               config.staleMs.size());
     QSet<QByteArray> names;
     for (const TagDef& tag : config.tags)
         names.insert(tag.name);

@@ -19,19 +19,30 @@ public:
     explicit LiveSources(QObject* parent = nullptr);
     ~LiveSources() override;
 
-    // Stops the sources of the last configuration and starts those of `config`; its live
-    // tags start empty.
+    // Runs the sources of `config`. A broker or device whose line and tag lines are the same
+    // as in the last configuration keeps running, with its connection and its tags' values
+    // and qualities (moved to their new slots); the others stop, and the new ones start with
+    // their tags Waiting.
     void Apply(const HubConfig& config);
     const LiveValues& values() const { return values_; }
     const std::vector<ModbusSource*>& devices() const { return devices_; }
     const std::vector<MqttSource*>& brokers() const { return brokers_; }
 
 private:
+    // What a running source was started from: its text in the tag file (HubConfig) and the
+    // slots of its tags and of its status tag.
+    struct Origin {
+        QByteArray text;
+        std::vector<qsizetype> tagSlots;
+        qsizetype statusSlot = -1;
+    };
     void StopAll();
 
     LiveValues values_;
     std::vector<MqttSource*> brokers_;
     std::vector<ModbusSource*> devices_;
+    std::vector<Origin> brokerOrigins_; // beside brokers_
+    std::vector<Origin> deviceOrigins_; // beside devices_
 };
 
 } // namespace gateway

@@ -28,6 +28,26 @@ void LiveValues::Reset(std::vector<qint64> staleMs) {
     totalBytes_ = 0;
 }
 
+void LiveValues::Remap(const std::vector<qsizetype>& from, std::vector<qint64> staleMs) {
+    std::vector<QByteArray> values(staleMs.size());
+    std::vector<qint64> receivedMs(staleMs.size(), 0);
+    std::vector<Quality> quality(staleMs.size(), Quality::Waiting);
+    totalBytes_ = 0;
+    for (size_t i = 0; i < staleMs.size() && i < from.size(); ++i) {
+        const qsizetype old = from[i];
+        if (old < 0 || old >= Count())
+            continue;
+        values[i] = values_[size_t(old)];
+        receivedMs[i] = receivedMs_[size_t(old)];
+        quality[i] = quality_[size_t(old)];
+        totalBytes_ += values[i].size();
+    }
+    values_ = std::move(values);
+    receivedMs_ = std::move(receivedMs);
+    quality_ = std::move(quality);
+    staleMs_ = std::move(staleMs);
+}
+
 void LiveValues::Set(qsizetype slot, QByteArray value) {
     Store(slot, std::move(value), Quality::Good);
 }

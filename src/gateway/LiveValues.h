@@ -22,6 +22,8 @@ enum class Quality : quint8 {
 
 // The word for `quality` on the wire: good, stale, offline, refused, invalid, waiting.
 QLatin1StringView QualityWord(Quality quality);
+// The length of the longest of those words.
+constexpr qsizetype MaxQualityWordBytes = 7;
 
 class LiveValues {
 public:
@@ -30,6 +32,9 @@ public:
     // Drops every value and makes room for `count` slots, all Waiting; `staleMs[i]` > 0
     // makes slot i answer empty (Stale) when its value is older than that.
     void Reset(std::vector<qint64> staleMs);
+    // Makes room for `staleMs.size()` slots like Reset, but slot i takes over the value, time
+    // and quality of the old slot `from[i]`; -1 (or none given) starts it Waiting.
+    void Remap(const std::vector<qsizetype>& from, std::vector<qint64> staleMs);
     qsizetype Count() const { return qsizetype(values_.size()); }
 
     // A good value arrived for `slot`.

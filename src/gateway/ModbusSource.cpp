@@ -50,7 +50,8 @@ constexpr int MaxReconnectDelayMs = 10000;
 
 ModbusSource::ModbusSource(ModbusDevice device, std::vector<ModbusTag> tags, LiveValues& values,
                            QObject* parent)
-    : QObject(parent), device_(std::move(device)), tags_(std::move(tags)), values_(values) {
+    : QObject(parent), device_(std::move(device)), tags_(std::move(tags)), values_(values),
+      status_(values, device_.statusSlot) {
     reads_ = PlanModbusReads(tags_, device_.maxGap);
     readStates_.assign(reads_.size(), ReadState{});
     client_ = new QModbusTcpClient(this);
@@ -88,7 +89,14 @@ ModbusSource::~ModbusSource() {
     client_->disconnectDevice();
 }
 
+void ModbusSource::MoveSlots(const std::vector<qsizetype>& tagSlots, qsizetype statusSlot) {
+    for (size_t i = 0; i < tags_.size() && i < tagSlots.size(); ++i)
+        tags_[i].slot = tagSlots[i];
+    status_.MoveTo(statusSlot);
+}
+
 void ModbusSource::Start() {
+    status_.Connecting();
     timer_->start(device_.pollMs);
     Connect();
 }
@@ -122,6 +130,11 @@ void ModbusSource::Poll() {
     // A poll still waiting for answers is not stacked up on: the device answers at its pace.
     if (outstanding_ > 0)
         return;
+    // A device kept only for its status tag is connected, with nothing to ask.
+    if (reads_.empty()) {
+        Answering();
+        return;
+    }
     pollClock_.start();
     pollFailed_ = false;
     for (size_t i = 0; i < reads_.size(); ++i) {
@@ -194,16 +207,22 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
         break;
     }
     if (outstanding_ == 0) {
-        if (!pollFailed_ && online_ != true) {
-            logging::Notice(QStringLiteral("device %1 (%2:%3) %4")
-                                .arg(device_.name, device_.host)
-                                .arg(device_.port)
-                                .arg(online_.has_value() ? QStringLiteral("is back")
-                                                         : QStringLiteral("connected")));
-            online_ = true;
-        }
+        if (!pollFailed_)
+            Answering();
         emit PollDone(pollClock_.nsecsElapsed());
     }
+}
+
+void ModbusSource::Answering() {
+    status_.Connected();
+    if (online_ == true)
+        return;
+    logging::Notice(
+        QStringLiteral("device %1 (%2:%3) %4")
+            .arg(device_.name, device_.host)
+            .arg(device_.port)
+            .arg(online_.has_value() ? QStringLiteral("is back") : QStringLiteral("connected")));
+    online_ = true;
 }
 
 void ModbusSource::Publish(size_t index, const QList<quint16>& words, int received,
@@ -271,6 +290,7 @@ void ModbusSource::Record(size_t index, ReadState state, const QString& why) {
 
 void ModbusSource::GoneAway(const QString& why) {
     ClearAll();
+    status_.Unreachable();
     if (online_ == false)
         return;
     online_ = false;

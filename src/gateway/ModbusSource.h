@@ -4,6 +4,7 @@
 
 #include "gateway/LiveValues.h"
 #include "gateway/ModbusPlan.h"
+#include "gateway/SourceStatus.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -23,6 +24,9 @@ public:
     ~ModbusSource() override;
 
     void Start();
+    // The slots of the tags (in the order given) and of the status tag moved: a reload kept
+    // this source, and LiveValues moved their values.
+    void MoveSlots(const std::vector<qsizetype>& tagSlots, qsizetype statusSlot);
     qsizetype RequestsPerPoll() const { return qsizetype(reads_.size()); }
 
 signals:
@@ -45,6 +49,8 @@ private:
     // hold; the others fail with the quality `missing`.
     void Publish(size_t index, const QList<quint16>& words, int received, Quality missing);
     void Record(size_t index, ReadState state, const QString& why = {});
+    // Every request of a poll was answered: the device is connected.
+    void Answering();
     void GoneAway(const QString& why);
     // Every tag of the device fails as Offline.
     void ClearAll();
@@ -54,6 +60,7 @@ private:
     std::vector<ModbusRead> reads_;
     std::vector<ReadState> readStates_;
     LiveValues& values_;
+    SourceStatus status_;
     QModbusTcpClient* client_ = nullptr;
     QTimer* timer_ = nullptr;
     QElapsedTimer pollClock_;

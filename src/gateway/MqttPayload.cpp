@@ -484,9 +484,14 @@ void MqttTopicReader::Read(QByteArrayView payload, std::vector<MqttValue>& value
         QByteArray field;
         QByteArrayView text = payload;
         if (!tag.path.empty()) {
-            if (!json)
+            const Found& found = scan->found(i);
+            if (!json || found.kind == Found::Kind::None || found.kind == Found::Kind::Other) {
+                value.fault = !json                             ? MqttValue::Fault::NotJson
+                              : found.kind == Found::Kind::None ? MqttValue::Fault::NoField
+                                                                : MqttValue::Fault::NotText;
                 continue;
-            field = FoundText(scan->found(i), value.tooLong);
+            }
+            field = FoundText(found, value.tooLong);
             text = field;
         }
         if (value.tooLong > 0)
@@ -502,6 +507,8 @@ void MqttTopicReader::Read(QByteArrayView payload, std::vector<MqttValue>& value
             if (ok)
                 value.text = FormatNumber(static_cast<long double>(read) * tag.scale + tag.offset,
                                           tag.decimals);
+            else
+                value.fault = MqttValue::Fault::NotANumber;
             continue;
         }
         if (text.size() > MaxCleanedValueBytes) {
@@ -514,6 +521,22 @@ void MqttTopicReader::Read(QByteArrayView payload, std::vector<MqttValue>& value
             value.text.clear();
         }
     }
+}
+
+QString MqttFaultText(MqttValue::Fault fault) {
+    switch (fault) {
+    case MqttValue::Fault::None:
+        break;
+    case MqttValue::Fault::NotJson:
+        return QStringLiteral("the payload is not JSON");
+    case MqttValue::Fault::NoField:
+        return QStringLiteral("the JSON payload has no such field");
+    case MqttValue::Fault::NotText:
+        return QStringLiteral("the JSON field holds no number, text or truth value");
+    case MqttValue::Fault::NotANumber:
+        return QStringLiteral("the value is not a number");
+    }
+    return QString();
 }
 
 MqttValue MqttTagValue(const MqttTag& tag, QByteArrayView payload) {

@@ -21,7 +21,20 @@ struct MqttValue {
     // otherwise. A text far too long is not cleaned or decoded to find out: its length is then
     // taken as it stands in the payload.
     qsizetype tooLong = 0;
+    // Why the message holds no value for the tag (`text` is then empty and tooLong 0); None
+    // when it does, an empty text included.
+    enum class Fault : quint8 {
+        None,
+        NotJson,    // the tag takes a JSON field and the payload is not a JSON document
+        NoField,    // the document has no such field
+        NotText,    // the field holds an object, an array or null
+        NotANumber, // the tag has decimals and the text is not a number
+    };
+    Fault fault = Fault::None;
 };
+
+// What `fault` means, for the log: "the payload is not JSON", ...
+QString MqttFaultText(MqttValue::Fault fault);
 
 // Reads the values of the tags of one topic from each of its messages.
 class MqttTopicReader {
@@ -30,10 +43,11 @@ public:
 
     qsizetype Count() const { return qsizetype(tags_.size()); }
     // The value of each tag, in the order the constructor was given them, for `payload`: the
-    // payload itself or one field of a JSON payload (empty when the payload is not JSON or
-    // has no such field); a number with the tag's decimals (after scale and offset) when it
-    // has decimals, empty when the text is not a number; control characters as blanks and
-    // invalid UTF-8 as U+FFFD; empty when longer than MaxValueBytes.
+    // payload itself or one field of a JSON payload (empty with a fault when the payload is
+    // not JSON or the field is missing or holds no text); a number with the tag's decimals
+    // (after scale and offset) when it has decimals, empty with a fault when the text is not
+    // a number; control characters as blanks and invalid UTF-8 as U+FFFD; empty when longer
+    // than MaxValueBytes.
     void Read(QByteArrayView payload, std::vector<MqttValue>& values) const;
 
     // One step of a json= path: a key of an object, which also names a position in an array

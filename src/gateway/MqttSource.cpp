@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <mosquitto.h>
 
@@ -72,8 +73,8 @@ bool PeerConnected(int fd) {
 MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector<QByteArray> names,
                        LiveValues& values, QObject* parent)
     : QObject(parent), broker_(std::move(broker)), tags_(std::move(tags)), names_(std::move(names)),
-      values_(values), updateAt_(tags_.size(), 0), updateRound_(tags_.size(), 0),
-      tooLong_(tags_.size(), 0) {
+      values_(values), status_(values, broker_.statusSlot), updateAt_(tags_.size(), 0),
+      updateRound_(tags_.size(), 0), faults_(tags_.size(), 0) {
     names_.resize(tags_.size());
     std::vector<std::vector<size_t>> tagsOf;
     for (size_t i = 0; i < tags_.size(); ++i) {
@@ -124,8 +125,23 @@ QString MqttSource::Quoted(const QByteArray& text) {
     return quoted;
 }
 
+void MqttSource::MoveSlots(const std::vector<qsizetype>& tagSlots, qsizetype statusSlot) {
+    // The network thread never reads the slots: it hands over values by tag.
+    for (size_t i = 0; i < tags_.size() && i < tagSlots.size(); ++i)
+        tags_[i].slot = tagSlots[i];
+    status_.MoveTo(statusSlot);
+}
+
 void MqttSource::Start() {
     InitLibrary();
+    status_.Connecting();
+    // A broker that this client cannot even try (its CA file is missing, ...) is offline.
+    const auto neverTried = qScopeGuard([this] {
+        if (!network_.joinable()) {
+            ClearAll();
+            status_.Unreachable();
+        }
+    });
     for (const Topic& topic : topics_)
         if (!topic.invalid.isEmpty())
             logging::Error(Where() + QStringLiteral(": cannot subscribe to topic %1: %2; its tags "
@@ -382,21 +398,30 @@ void MqttSource::Drain() {
     for (const Event& event : events)
         Handle(event);
     for (auto& [t, value] : drained_) {
-        const bool tooLong = value.tooLong > 0;
-        if (tooLong != bool(tooLong_[t])) {
-            tooLong_[t] = tooLong;
+        // Why the tag has no value, if so: 0 none, 1 too long, 2 and on a Fault. Logged once
+        // per change, never once per message.
+        const char state = value.tooLong > 0                       ? char(1)
+                           : value.fault != MqttValue::Fault::None ? char(1 + int(value.fault))
+                                                                   : char(0);
+        if (state != faults_[t]) {
             const QString tag = QStringLiteral(": tag %1 (topic %2)")
                                     .arg(Quoted(names_[t]), Quoted(tags_[t].topic));
-            if (tooLong)
+            if (state == 1)
                 logging::Warning(Where() + tag +
                                  QStringLiteral(": its value of %1 bytes is longer than %2 "
                                                 "bytes; publishing it empty")
                                      .arg(value.tooLong)
                                      .arg(MaxValueBytes));
-            else
+            else if (state > 1)
+                logging::Warning(Where() + tag + QStringLiteral(": ") + MqttFaultText(value.fault) +
+                                 QStringLiteral("; publishing it empty"));
+            else if (faults_[t] == 1)
                 logging::Notice(Where() + tag + QStringLiteral(": its value fits again"));
+            else
+                logging::Notice(Where() + tag + QStringLiteral(": its value is usable again"));
+            faults_[t] = state;
         }
-        if (tooLong)
+        if (state != 0)
             values_.Fail(tags_[t].slot, Quality::Invalid);
         else
             values_.Set(tags_[t].slot, std::move(value.text));
@@ -411,9 +436,15 @@ void MqttSource::Handle(const Event& event) {
                                                            : QStringLiteral(" connected")));
         online_ = true;
         lastProblem_.clear();
+        // Back on the broker, a tag waits for its next message rather than being offline.
+        for (const MqttTag& tag : tags_)
+            if (values_.QualityOf(tag.slot) == Quality::Offline)
+                values_.Fail(tag.slot, Quality::Waiting);
+        status_.Connected();
         return;
     case Event::Kind::WentAway:
         ClearAll();
+        status_.Unreachable();
         if (online_ == true)
             logging::Warning(Where() + QStringLiteral(" went away; reconnecting"));
         online_ = false;
@@ -421,6 +452,7 @@ void MqttSource::Handle(const Event& event) {
     case Event::Kind::Problem:
         // Logged when it differs from the last one: once per change, never once per attempt.
         ClearAll();
+        status_.Unreachable();
         if (event.text != lastProblem_)
             logging::Warning(Where() + event.text);
         lastProblem_ = event.text;
@@ -434,6 +466,9 @@ void MqttSource::Handle(const Event& event) {
     case Event::Kind::Subscribed:
         lastSubscribeProblem_.clear();
         for (size_t t = 0; t < topics_.size(); ++t) {
+            if (event.refused[t])
+                for (size_t tag : topics_[t].tags)
+                    values_.Fail(tags_[tag].slot, Quality::Refused);
             if (event.refused[t] == refused_[t])
                 continue;
             refused_[t] = event.refused[t];

@@ -6,6 +6,7 @@
 // reaches it.
 
 #include "gateway/MqttPayload.h"
+#include "gateway/SourceStatus.h"
 #include "gateway/TagFile.h"
 
 #include <QHash>
@@ -33,6 +34,9 @@ public:
     ~MqttSource() override;
 
     void Start();
+    // The slots of the tags (in the order given) and of the status tag moved: a reload kept
+    // this source, and LiveValues moved their values.
+    void MoveSlots(const std::vector<qsizetype>& tagSlots, qsizetype statusSlot);
     // Messages received so far on subscribed topics.
     quint64 MessageCount() const { return messages_.load(std::memory_order_relaxed); }
 
@@ -92,6 +96,7 @@ private:
     std::vector<Topic> topics_;
     QHash<QByteArray, size_t> byTopic_;
     LiveValues& values_;
+    SourceStatus status_; // event loop only
     mosquitto* mosq_ = nullptr;
 
     std::thread network_;
@@ -125,7 +130,7 @@ private:
     QString lastProblem_;
     QString lastSubscribeProblem_;
     std::vector<Update> drained_; // taken from updates_, kept for its room
-    std::vector<char> tooLong_;   // per tag: its last value was too long
+    std::vector<char> faults_;    // per tag: why its last value was unusable (Drain)
     std::vector<char> refused_;   // per topic: the broker refused the subscription
 };
 

@@ -225,6 +225,10 @@ QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
         else if (key == QLatin1String("keepalive")) {
             error = ReadWhole(key, value, 5, 3600, number);
             broker.keepAliveSeconds = int(number);
+        } else if (key == QLatin1String("statustag")) {
+            broker.statusTag = value.trimmed();
+            if (broker.statusTag.isEmpty())
+                error = QStringLiteral("statustag= needs a tag name");
         } else
             error = UnknownKey(key);
         if (!error.isEmpty())
@@ -265,6 +269,10 @@ QString ReadDevice(ModbusDevice& device, const QByteArray& parameters) {
         } else if (key == QLatin1String("gap")) {
             error = ReadWhole(key, value, 0, 1999, number);
             device.maxGap = int(number);
+        } else if (key == QLatin1String("statustag")) {
+            device.statusTag = value.trimmed();
+            if (device.statusTag.isEmpty())
+                error = QStringLiteral("statustag= needs a tag name");
         } else
             error = UnknownKey(key);
         if (!error.isEmpty())
@@ -431,10 +439,42 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
     struct SourceRef {
         qsizetype line;
         QString name;
-        size_t index; // into mqttTags or modbusTags
+        size_t index;    // into mqttTags or modbusTags
+        QByteArray text; // the tag's line
     };
     std::vector<SourceRef> brokerRefs;
     std::vector<SourceRef> deviceRefs;
+    // The text of each broker's and device's line, trimmed of its CR.
+    std::vector<QByteArray> brokerLines;
+    std::vector<QByteArray> deviceLines;
+    // Why `name` cannot be a new tag's name; empty when it can.
+    const auto tagNameFault = [&tagLines](const QByteArray& name) {
+        if (name.contains(','))
+            return QStringLiteral("a tag name cannot hold \",\"");
+        if (!IsCleanText(name))
+            return QStringLiteral("a tag name must be UTF-8 text without control characters");
+        if (const auto first = tagLines.constFind(name); first != tagLines.cend())
+            return QStringLiteral("duplicate tag name \"%1\" (first on line %2)")
+                .arg(QString::fromUtf8(name))
+                .arg(*first);
+        return QString();
+    };
+    // A source's statustag=: a text tag at the source's line, in a slot of its own.
+    const auto addStatusTag = [&](qsizetype line, const QByteArray& name, qsizetype& slot) {
+        if (name.isEmpty())
+            return;
+        if (const QString error = tagNameFault(name); !error.isEmpty()) {
+            fail(line, QStringLiteral("statustag=: ") + error);
+            return;
+        }
+        TagDef tag;
+        tag.name = name;
+        tag.kind = TagDef::Kind::Live;
+        tag.slot = slot = qsizetype(config.staleMs.size());
+        config.staleMs.push_back(0);
+        tagLines.insert(name, line);
+        config.tags.push_back(std::move(tag));
+    };
 
     for (qsizetype number = 1; number <= lines.size(); ++number) {
         QByteArray line = lines[number - 1];
@@ -485,14 +525,20 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
                 MqttBroker broker;
                 broker.name = name;
                 error = ReadBroker(broker, parameters);
+                if (error.isEmpty())
+                    addStatusTag(number, broker.statusTag, broker.statusSlot);
                 names.insert(name, int(config.brokers.size()));
                 config.brokers.push_back(std::move(broker));
+                brokerLines.push_back(line);
             } else {
                 ModbusDevice device;
                 device.name = name;
                 error = ReadDevice(device, parameters);
+                if (error.isEmpty())
+                    addStatusTag(number, device.statusTag, device.statusSlot);
                 names.insert(name, int(config.devices.size()));
                 config.devices.push_back(std::move(device));
+                deviceLines.push_back(line);
             }
             if (!error.isEmpty())
                 fail(number, error);
@@ -501,19 +547,8 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
 
         TagDef tag;
         tag.name = fields[0];
-        if (tag.name.contains(',')) {
-            fail(number, QStringLiteral("a tag name cannot hold \",\""));
-            continue;
-        }
-        if (!IsCleanText(tag.name)) {
-            fail(number, QStringLiteral("a tag name must be UTF-8 text without control "
-                                        "characters"));
-            continue;
-        }
-        if (const auto first = tagLines.constFind(tag.name); first != tagLines.cend()) {
-            fail(number, QStringLiteral("duplicate tag name \"%1\" (first on line %2)")
-                             .arg(name)
-                             .arg(*first));
+        if (const QString error = tagNameFault(tag.name); !error.isEmpty()) {
+            fail(number, error);
             continue;
         }
         QString error;
@@ -536,7 +571,7 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
                 live.slot = tag.slot;
                 error = ReadMqttTag(live, source, staleMs, parameters);
                 if (error.isEmpty()) {
-                    brokerRefs.push_back({number, source, config.mqttTags.size()});
+                    brokerRefs.push_back({number, source, config.mqttTags.size(), line});
                     config.mqttTags.push_back(std::move(live));
                 }
             } else {
@@ -544,7 +579,7 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
                 live.slot = tag.slot;
                 error = ReadModbusTag(live, source, staleMs, parameters);
                 if (error.isEmpty()) {
-                    deviceRefs.push_back({number, source, config.modbusTags.size()});
+                    deviceRefs.push_back({number, source, config.modbusTags.size(), line});
                     config.modbusTags.push_back(live);
                 }
             }
@@ -561,16 +596,22 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
         config.tags.push_back(std::move(tag));
     }
 
+    config.brokerText = std::move(brokerLines);
+    config.deviceText = std::move(deviceLines);
     for (const SourceRef& ref : brokerRefs) {
         const int broker = brokers.value(ref.name, -1);
         if (broker < 0)
             fail(ref.line, QStringLiteral("unknown broker \"%1\"").arg(ref.name));
+        else
+            config.brokerText[size_t(broker)] += '\n' + ref.text;
         config.mqttTags[ref.index].broker = broker;
     }
     for (const SourceRef& ref : deviceRefs) {
         const int device = devices.value(ref.name, -1);
         if (device < 0)
             fail(ref.line, QStringLiteral("unknown device \"%1\"").arg(ref.name));
+        else
+            config.deviceText[size_t(device)] += '\n' + ref.text;
         config.modbusTags[ref.index].device = device;
     }
     std::stable_sort(faults.begin(), faults.end(),

@@ -21,6 +21,8 @@ struct MqttBroker {
     QString caFile;   // set: TLS, checking the broker against this CA
     int keepAliveSeconds = 30;
     bool passwordInFile = false; // given with password=: the file itself holds it
+    QByteArray statusTag;        // statustag=: the name of a tag publishing its state
+    qsizetype statusSlot = -1;   // that tag's LiveValues slot; -1 without one
 };
 
 struct MqttTag {
@@ -40,7 +42,9 @@ struct ModbusDevice {
     int unit = 1;
     int pollMs = 1000;
     int timeoutMs = 1000;
-    int maxGap = 16; // unused addresses one request may read over to save a request
+    int maxGap = 16;           // unused addresses one request may read over to save a request
+    QByteArray statusTag;      // statustag=: the name of a tag publishing its state
+    qsizetype statusSlot = -1; // that tag's LiveValues slot; -1 without one
 };
 
 enum class ModbusTable { Coil, DiscreteInput, InputRegister, HoldingRegister };
@@ -61,7 +65,8 @@ struct ModbusTag {
 };
 
 // Everything one tag file describes. Live tags (kind Live in `tags`) point to a slot; each
-// slot has one entry in `mqttTags` or `modbusTags` and a staleness time in `staleMs`.
+// slot has one entry in `mqttTags` or `modbusTags`, or is the status slot of a broker or
+// device, and has a staleness time in `staleMs`.
 struct HubConfig {
     std::vector<TagDef> tags;
     std::vector<MqttBroker> brokers;
@@ -69,6 +74,10 @@ struct HubConfig {
     std::vector<MqttTag> mqttTags;
     std::vector<ModbusTag> modbusTags;
     std::vector<qint64> staleMs; // per slot; 0 = never stale
+    // Per broker and per device: its line and the lines of its tags, as written. A reload
+    // keeps a source running whose text is the same.
+    std::vector<QByteArray> brokerText;
+    std::vector<QByteArray> deviceText;
 };
 
 // Reads a tag file's text. Each fault is described in `errors` ("line 7: ..."); the lines

@@ -38,6 +38,7 @@ void TagTable::SetTags(std::vector<TagDef> tags, quint64 seed) {
         namesSize += tag.name.size() + 1;
     tagsAnswer_.reserve(namesSize);
     valuesBound_ = 0;
+    statusBound_ = 0;
     for (qsizetype i = 0; i < Count(); ++i) {
         TagDef& tag = tags_[size_t(i)];
         tag.decimals = std::clamp(tag.decimals, 0, 9);
@@ -50,6 +51,7 @@ void TagTable::SetTags(std::vector<TagDef> tags, quint64 seed) {
         if (i == Count() / 2)
             halfBound_ = valuesBound_;
         valuesBound_ += tag.name.size() + 2 + MaxValueBytes(i);
+        statusBound_ += tag.name.size() + 2 + MaxQualityWordBytes;
     }
 }
 
@@ -122,6 +124,8 @@ QByteArray TagTable::Answer(const QByteArray& command) const {
         return TagsAnswer();
     if (command == "GETVALUES")
         return ValuesAnswer(double(clock_.nsecsElapsed()) / 1e9);
+    if (command == "GETSTATUS")
+        return StatusAnswer();
     return QByteArray();
 }
 
@@ -171,6 +175,28 @@ QByteArray TagTable::ValuesAnswer(double seconds) const {
         out += secondSize;
     } else {
         out = WriteEntries(out, 0, n, seconds);
+    }
+    answer.truncate(out - answer.constData());
+    return answer;
+}
+
+QByteArray TagTable::StatusAnswer() const {
+    // Like GETVALUES: one allocation of a bound known from the tag list, then plain writes.
+    QByteArray answer(statusBound_, Qt::Uninitialized);
+    char* out = answer.data();
+    for (qsizetype i = 0; i < Count(); ++i) {
+        const TagDef& tag = tags_[size_t(i)];
+        if (i > 0)
+            *out++ = '\n';
+        std::memcpy(out, tag.name.constData(), size_t(tag.name.size()));
+        out += tag.name.size();
+        *out++ = ',';
+        const Quality quality = tag.kind != TagDef::Kind::Live ? Quality::Good
+                                : live_                        ? live_->QualityOf(tag.slot)
+                                                               : Quality::Waiting;
+        const QLatin1StringView word = QualityWord(quality);
+        std::memcpy(out, word.data(), size_t(word.size()));
+        out += word.size();
     }
     answer.truncate(out - answer.constData());
     return answer;

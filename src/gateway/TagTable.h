@@ -44,13 +44,17 @@ public:
     qsizetype Count() const { return qsizetype(tags_.size()); }
     const std::vector<TagDef>& Tags() const { return tags_; }
 
-    // The answer to a request now: GETTAGS, GETVALUES, or empty for any other command.
+    // The answer to a request now: GETTAGS, GETVALUES, GETSTATUS, or empty for any other
+    // command.
     QByteArray Answer(const QByteArray& command) const;
 
     // "GETTAGS": the names joined by ",". Built once per tag list.
     const QByteArray& TagsAnswer() const { return tagsAnswer_; }
     // "GETVALUES" at `seconds` since start: "name,value" entries joined by tabs.
     QByteArray ValuesAnswer(double seconds) const;
+    // "GETSTATUS": "name,code" entries joined by LF, code being the QualityWord of the tag's
+    // value now (simulated tags are always good).
+    QByteArray StatusAnswer() const;
     // The value of one tag at `seconds`, as the answer carries it.
     QByteArray Value(qsizetype index, double seconds) const;
 
@@ -71,6 +75,7 @@ private:
     QByteArray tagsAnswer_;
     qsizetype valuesBound_ = 0; // upper bound of the size of a GETVALUES answer
     qsizetype halfBound_ = 0;   // the same for the entries of the first half of the tags
+    qsizetype statusBound_ = 0; // upper bound of the size of a GETSTATUS answer
 };
 
 } // namespace gateway

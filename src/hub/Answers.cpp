@@ -38,6 +38,30 @@ std::vector<ValueEntry> SplitValues(const QString& answer) {
     return entries;
 }
 
+std::vector<StatusEntry> SplitStatus(QStringView answer) {
+    std::vector<StatusEntry> entries;
+    if (answer.isEmpty())
+        return entries;
+    for (qsizetype begin = 0;;) {
+        qsizetype end = answer.indexOf(u'\n', begin);
+        const bool last = end < 0;
+        if (last)
+            end = answer.size();
+        QStringView entry = answer.sliced(begin, end - begin);
+        if (entry.endsWith(u'\r'))
+            entry.chop(1);
+        // A name holds no ",", so the last one separates, whatever a later code may hold.
+        const qsizetype comma = entry.lastIndexOf(u',');
+        if (comma < 0)
+            entries.push_back({entry, QStringView()});
+        else
+            entries.push_back({entry.first(comma), entry.sliced(comma + 1)});
+        if (last)
+            return entries;
+        begin = end + 1;
+    }
+}
+
 namespace {
 
 inline char16_t AsciiUpper(char16_t c) {

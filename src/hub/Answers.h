@@ -37,6 +37,17 @@ private:
     bool done_;
 };
 
+// One "GETSTATUS" entry: the name, and the quality code after its last ","
+// ("good", "stale", "offline", "refused", "invalid", "waiting"; empty without a ",").
+struct StatusEntry {
+    QStringView name;
+    QStringView code;
+};
+
+// "GETSTATUS": entries separated by LF, in tag order; an empty answer gives none. A CR before
+// an LF is dropped. The views point into `answer`, which must outlive the result.
+std::vector<StatusEntry> SplitStatus(QStringView answer);
+
 // Case-insensitive comparison of a tag name with an entry name.
 bool SameTagName(QStringView tagName, QStringView entryName);
 

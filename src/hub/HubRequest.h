@@ -7,6 +7,8 @@ namespace hubrequest {
 
 inline constexpr auto GetTags = "GETTAGS";
 inline constexpr auto GetValues = "GETVALUES";
+// An extension of the protocol: the quality of each tag's value (docs/hub-protocol.md).
+inline constexpr auto GetStatus = "GETSTATUS";
 
 // "HUB:" for the local hub, "TCP:" + address + ":" + port + "!" for a remote one;
 // address and port are taken exactly as typed.

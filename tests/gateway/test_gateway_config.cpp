@@ -2,24 +2,32 @@
 // Modbus reads are grouped into requests, how registers decode, and how MQTT payloads become
 // values.
 
+#include "gateway/LiveValues.h"
 #include "gateway/ModbusPlan.h"
 #include "gateway/MqttPayload.h"
 #include "gateway/NumberText.h"
 #include "gateway/TagFile.h"
+#include "gateway/TagTable.h"
 #include "gateway/WireText.h"
 
 #include <QFile>
 #include <QTest>
 
+#include <algorithm>
 #include <limits>
 
 using namespace gateway;
+
+Q_DECLARE_METATYPE(gateway::MqttValue::Fault)
 
 class TestGatewayConfig : public QObject {
     Q_OBJECT
 
 private slots:
     void readsEverySource();
+    void statusTagsStandAtTheirSource();
+    void sourceTextsTellChanges_data();
+    void sourceTextsTellChanges();
     void exampleFileReads();
     void refusesFaults_data();
     void refusesFaults();
@@ -34,6 +42,7 @@ private slots:
     void takesMqttValues_data();
     void takesMqttValues();
     void readsEveryTagOfATopic();
+    void statusAnswerGivesEveryQuality();
 };
 
 void TestGatewayConfig::readsEverySource() {
@@ -75,6 +84,84 @@ void TestGatewayConfig::readsEverySource() {
              std::tuple(0, ModbusTable::InputRegister, 7, ModbusType::Float32, WordOrder::CDAB, 0.5,
                         -1.0, 2));
     QCOMPARE(config.modbusTags[1].type, ModbusType::Bool); // a coil is a bit by default
+}
+
+// A status tag stands where its source's line is, among the tags, in a slot of its own.
+void TestGatewayConfig::statusTagsStandAtTheirSource() {
+    QStringList errors;
+    const HubConfig config =
+        ParseHubConfig("A\tmqtt\tbroker=plant topic=a\n"
+                       "plant\tbroker\tport=1884 statustag=Plant Link   keepalive=20\n"
+                       "B\tmodbus\tdevice=plc address=1\n"
+                       "plc\tdevice\tSTATUSTAG=PLC1 Status\n"
+                       "spare\tdevice\tport=1503\n"
+                       "C\tnumber\tbase=1\n",
+                       &errors);
+    QCOMPARE(errors, QStringList());
+    QStringList names;
+    for (const TagDef& tag : config.tags)
+        names << QString::fromUtf8(tag.name);
+    QCOMPARE(names, (QStringList{"A", "Plant Link", "B", "PLC1 Status", "C"}));
+    QCOMPARE(config.brokers[0].keepAliveSeconds, 20);
+    QCOMPARE(config.brokers[0].statusTag, QByteArray("Plant Link"));
+    QCOMPARE(config.brokers[0].statusSlot, config.tags[1].slot);
+    QCOMPARE(config.devices[0].statusSlot, config.tags[3].slot);
+    QCOMPARE(config.devices[1].statusSlot, qsizetype(-1));
+    QCOMPARE(config.tags[1].kind, TagDef::Kind::Live);
+    // Every live slot is taken once, and a status tag is never stale.
+    QCOMPARE(config.staleMs.size(), size_t(4));
+    std::vector<qsizetype> liveSlots;
+    for (const TagDef& tag : config.tags)
+        if (tag.kind == TagDef::Kind::Live)
+            liveSlots.push_back(tag.slot);
+    std::sort(liveSlots.begin(), liveSlots.end());
+    QCOMPARE(liveSlots, (std::vector<qsizetype>{0, 1, 2, 3}));
+    QCOMPARE(config.staleMs[size_t(config.devices[0].statusSlot)], qint64(0));
+}
+
+// A reload keeps a source whose text is the same: its line and its tags' lines, in order,
+// wherever they stand in the file and whatever else changed.
+void TestGatewayConfig::sourceTextsTellChanges_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<bool>("brokerSame");
+    QTest::addColumn<bool>("deviceSame");
+    const QByteArray broker = "site\tbroker\tport=1884\n";
+    const QByteArray device = "plc\tdevice\tport=1502\n";
+    const QByteArray a = "A\tmqtt\tbroker=site topic=a\n";
+    const QByteArray b = "B\tmqtt\tbroker=site topic=b\n";
+    const QByteArray p = "P\tmodbus\tdevice=plc address=1\n";
+    const QByteArray all = broker + device + a + b + p;
+    QTest::newRow("same") << all << all << true << true;
+    QTest::newRow("simulated tag added and lines moved")
+        << all << "S\tnumber\n" + p + device + a + "# note\n" + broker + b << true << true;
+    QTest::newRow("CR line ends") << all << QByteArray(all).replace("\n", "\r\n") << true << true;
+    QTest::newRow("device line edited")
+        << all << broker + "plc\tdevice\tport=1502 poll=2\n" + a + b + p << true << false;
+    QTest::newRow("device tag edited")
+        << all << broker + device + a + b + "P\tmodbus\tdevice=plc address=2\n"
+        << true << false;
+    QTest::newRow("broker tags swapped") << all << broker + device + b + a + p << false << true;
+    QTest::newRow("broker tag renamed")
+        << all << broker + device + "A2\tmqtt\tbroker=site topic=a\n" + b + p << false << true;
+    QTest::newRow("broker tag removed") << all << broker + device + a + p << false << true;
+    QTest::newRow("status tag added")
+        << all << "site\tbroker\tport=1884 statustag=Link\n" + device + a + b + p << false << true;
+}
+
+void TestGatewayConfig::sourceTextsTellChanges() {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(bool, brokerSame);
+    QFETCH(bool, deviceSame);
+    QStringList errors;
+    const HubConfig first = ParseHubConfig(before, &errors);
+    const HubConfig second = ParseHubConfig(after, &errors);
+    QCOMPARE(errors, QStringList());
+    QCOMPARE(first.brokerText.size(), size_t(1));
+    QCOMPARE(second.deviceText.size(), size_t(1));
+    QCOMPARE(first.brokerText[0] == second.brokerText[0], brokerSame);
+    QCOMPARE(first.deviceText[0] == second.deviceText[0], deviceSame);
 }
 
 void TestGatewayConfig::exampleFileReads() {
@@ -212,6 +299,18 @@ void TestGatewayConfig::refusesFaults_data() {
         "line 4: a parameter after password= is faulty");
     row("a fault before the password is named", "c\tbroker\tport=x password=Hunter2",
         "line 4: \"port=x\" must be a whole number");
+    // Status tags are tag names like any other.
+    row("status tag duplicates a tag", "A\tnumber\nc\tdevice\tstatustag=A",
+        "line 5: statustag=: duplicate tag name \"A\" (first on line 4)");
+    row("tag duplicates a status tag", "c\tbroker\tstatustag=Link\nLink\ttext\tx",
+        "line 5: duplicate tag name \"Link\" (first on line 4)");
+    row("status tags of two sources alike", "c\tbroker\tstatustag=S\ne\tdevice\tstatustag=S",
+        "line 5: statustag=: duplicate tag name \"S\" (first on line 4)");
+    row("comma in a status tag", "e\tdevice\tstatustag=PLC,1",
+        "line 4: statustag=: a tag name cannot hold \",\"");
+    row("control character in a status tag", "c\tbroker\tstatustag=PLC\x1B",
+        "line 4: statustag=: a tag name must be UTF-8 text without control characters");
+    row("empty status tag", "e\tdevice\tstatustag= poll=1", "line 4: statustag= needs a tag name");
     row("password and a loose word", "c\tbroker\tloose password=Hunter2",
         "line 4: parameters must be key=value pairs");
     row("unset password variable", "c\tbroker\tpasswordenv=SVC_TEST_UNSET_VARIABLE",
@@ -407,37 +506,55 @@ void TestGatewayConfig::takesMqttValues_data() {
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<qsizetype>("tooLong");
+    QTest::addColumn<MqttValue::Fault>("fault");
     const auto row = [](const char* name, const char* json, int decimals, double scale,
-                        const QByteArray& payload, const QByteArray& value, qsizetype tooLong = 0) {
+                        const QByteArray& payload, const QByteArray& value, qsizetype tooLong = 0,
+                        MqttValue::Fault fault = MqttValue::Fault::None) {
         QTest::newRow(name) << QString::fromUtf8(json) << decimals << scale << payload << value
-                            << tooLong;
+                            << tooLong << fault;
     };
+    // An empty value with the reason it is empty: the tag's quality says so.
+    const auto fault = [&row](const char* name, const char* json, int decimals,
+                              const QByteArray& payload, MqttValue::Fault why) {
+        row(name, json, decimals, 1, payload, "", 0, why);
+    };
+    using Fault = MqttValue::Fault;
     row("text as it came", "", -1, 1, "RUNNING, line 3", "RUNNING, line 3");
     row("tabs and line breaks become blanks", "", -1, 1, "a\tb\r\nc", "a b  c");
     row("number with decimals", "", 2, 1, " 21.456 ", "21.46");
     row("scaled", "", 1, 0.1, "1234", "123.4");
-    row("not a number is empty", "", 1, 1, "n/a", "");
+    fault("not a number is empty", "", 1, "n/a", Fault::NotANumber);
+    fault("empty payload is no number", "", 0, "", Fault::NotANumber);
+    row("empty payload is an empty text", "", -1, 1, "", "");
+    row("empty string field is an empty text", "s", -1, 1, R"({"s": ""})", "");
+    fault("empty string field is no number", "s", 1, R"({"s": ""})", Fault::NotANumber);
+    fault("object field", "o", -1, R"({"o": {"v": 1}})", Fault::NotText);
+    fault("array field", "o", 2, R"({"o": [1]})", Fault::NotText);
+    fault("missing array element", "a.2", -1, R"({"a": [1, 2]})", Fault::NoField);
+    fault("path through a number", "a.b", -1, R"({"a": 5})", Fault::NoField);
     row("json field", "value", -1, 1, R"({"value": 21.5})", "21.5");
     row("nested json field", "data.temp", 1, 1, R"({"data": {"temp": 7, "rh": 40}})", "7.0");
     row("json array element", "data.1", -1, 1, R"({"data": [5, 6]})", "6");
     row("array at the top", "1.v", -1, 1, R"([{"v": 1}, {"v": true}])", "1");
-    row("missing field is empty", "data.hum", -1, 1, R"({"data": {"temp": 7}})", "");
+    fault("missing field is empty", "data.hum", -1, R"({"data": {"temp": 7}})", Fault::NoField);
     row("position in an object is a key", "data.0", -1, 1, R"({"data": {"0": "zero"}})", "zero");
-    row("key in an array is nothing", "data.x", -1, 1, R"({"data": [1]})", "");
-    row("not json is empty", "value", -1, 1, "21.5", "");
-    row("broken after the field is empty", "value", -1, 1, R"({"value": 1, "x": [})", "");
-    row("too deep is empty", "a", -1, 1,
-        R"({"a": 1, "b": )" + QByteArray(1024, '[') + QByteArray(1024, ']') + "}", "");
+    fault("key in an array is nothing", "data.x", -1, R"({"data": [1]})", Fault::NoField);
+    fault("not json is empty", "value", -1, "21.5", Fault::NotJson);
+    fault("broken after the field is empty", "value", -1, R"({"value": 1, "x": [})",
+          Fault::NotJson);
+    fault("too deep is empty", "a", -1,
+          R"({"a": 1, "b": )" + QByteArray(1024, '[') + QByteArray(1024, ']') + "}",
+          Fault::NotJson);
     row("deep enough", "a", -1, 1,
         R"({"a": 1, "b": )" + QByteArray(1023, '[') + QByteArray(1023, ']') + "}", "1");
     row("byte order mark", "a", -1, 1, "\xEF\xBB\xBF{\"a\": 2}", "2");
-    row("last of a repeated key", "a.b", -1, 1, R"({"a": {"b": 1}, "a": {"c": 2}})", "");
+    fault("last of a repeated key", "a.b", -1, R"({"a": {"b": 1}, "a": {"c": 2}})", Fault::NoField);
     row("last of a repeated key inside", "a.b", -1, 1, R"({"a": {"b": 1, "b": "two"}})", "two");
     row("escaped key", "café", -1, 1, R"({"caf\u00e9": "ok"})", "ok");
     row("exponent", "n", -1, 1, R"({"n": 25e-1})", "2.5");
     row("minus zero", "n", -1, 1, R"({"n": -0.0})", "0");
     row("true and false", "b.1", -1, 1, R"({"b": [true, false]})", "0");
-    row("null is empty", "n", 2, 1, R"({"n": null})", "");
+    fault("null is empty", "n", 2, R"({"n": null})", Fault::NotText);
     row("number text with decimals", "n", 1, 1, R"({"n": " 3.26"})", "3.3");
     // Every value is clean text: control characters become blanks, invalid UTF-8 U+FFFD,
     // also when they come as escapes in a JSON string.
@@ -477,6 +594,7 @@ void TestGatewayConfig::takesMqttValues() {
     QFETCH(QByteArray, payload);
     QFETCH(QByteArray, value);
     QFETCH(qsizetype, tooLong);
+    QFETCH(MqttValue::Fault, fault);
     MqttTag tag;
     tag.jsonPath = json;
     tag.decimals = decimals;
@@ -484,6 +602,7 @@ void TestGatewayConfig::takesMqttValues() {
     const MqttValue read = MqttTagValue(tag, payload);
     QCOMPARE(read.text, value);
     QCOMPARE(read.tooLong, tooLong);
+    QCOMPARE(read.fault, fault);
 }
 
 // The tags of one topic are read together, in one pass over a JSON payload; each gets what it
@@ -503,6 +622,52 @@ void TestGatewayConfig::readsEveryTagOfATopic() {
     for (const MqttValue& value : values)
         got << QString::fromUtf8(value.text);
     QCOMPARE(got, (QStringList{"x", "10", "1", "", "x", QString::fromUtf8(payload), "3", "2", ""}));
+}
+
+// GETSTATUS carries each live tag's quality as LiveValues holds it, good for simulated tags
+// (even one whose simulated value is empty), one line per tag; moving the values to new slots
+// moves their qualities and times with them.
+void TestGatewayConfig::statusAnswerGivesEveryQuality() {
+    LiveValues live;
+    live.Reset({0, 0, 0, 0, 0, 1, 0});
+    live.Set(0, "1.5");
+    live.Fail(1, Quality::Offline);
+    live.Fail(2, Quality::Refused);
+    live.Fail(3, Quality::Invalid);
+    live.Set(5, "old");          // stale after 1 ms
+    live.Fail(6, Quality::Good); // a good empty value is no good: invalid
+    std::vector<TagDef> tags;
+    const auto add = [&tags](const char* name, qsizetype slot) {
+        TagDef tag;
+        tag.name = name;
+        tag.kind = slot >= 0 ? TagDef::Kind::Live : TagDef::Kind::Number;
+        tag.slot = slot;
+        tag.empty = slot < 0 ? 1 : 0; // a simulated tag that is always empty is still good
+        tags.push_back(tag);
+    };
+    for (const auto& [name, slot] : std::initializer_list<std::pair<const char*, qsizetype>>{
+             {"Sim", -1}, {"A", 0}, {"B", 1}, {"C", 2}, {"D", 3}, {"E", 4}, {"F", 5}, {"G", 6}})
+        add(name, slot);
+    TagTable table;
+    table.SetTags(tags, 1);
+    table.SetLiveValues(&live);
+    QTRY_COMPARE(live.QualityOf(5), Quality::Stale);
+    QCOMPARE(table.Answer("GETSTATUS"), QByteArray("Sim,good\nA,good\nB,offline\nC,refused\n"
+                                                   "D,invalid\nE,waiting\nF,stale\nG,invalid"));
+    QCOMPARE(table.ValuesAnswer(0), QByteArray("Sim,\tA,1.5\tB,\tC,\tD,\tE,\tF,\tG,"));
+
+    // Slots 0 and 2 swap and a new one comes first; the others go.
+    live.Remap({-1, 2, 99, 0}, {0, 0, 0, 0});
+    QCOMPARE(live.Count(), qsizetype(4));
+    QCOMPARE((std::vector<Quality>{live.QualityOf(0), live.QualityOf(1), live.QualityOf(2),
+                                   live.QualityOf(3)}),
+             (std::vector<Quality>{Quality::Waiting, Quality::Refused, Quality::Waiting,
+                                   Quality::Good}));
+    QCOMPARE(live.Current(3), QByteArray("1.5"));
+    QCOMPARE(live.TotalBytes(), qsizetype(3));
+    TagTable empty;
+    QCOMPARE(empty.Answer("GETSTATUS"), QByteArray());
+    QCOMPARE(empty.Answer("getstatus"), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestGatewayConfig)

@@ -4,10 +4,12 @@
 // wire like the wizard does.
 
 #include "gateway/servers/test_servers.h"
+#include "hub/Answers.h"
 #include "hub/HubReader.h"
 #include "hub/hub_process.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 using testservers::ModbusDevice;
 using testservers::Mosquitto;
@@ -43,6 +45,15 @@ public:
     }
     QString Value(const char* tag) { return Values().value(QLatin1String(tag)); }
 
+    // The GETSTATUS answer as name -> quality code.
+    Map Status() {
+        Map status;
+        const QString answer = reader_->ReadInputFile(QStringLiteral("HUB:GETSTATUS"));
+        for (const answers::StatusEntry& entry : answers::SplitStatus(answer))
+            status.insert(entry.name.toString(), entry.code.toString());
+        return status;
+    }
+
 private:
     std::unique_ptr<SVComSrvClass> reader_;
 };
@@ -66,7 +77,22 @@ private slots:
     void deadDeviceGoesEmptyOthersKeepUpdating();
     void modbusFaultsEmptyTheirTagsAndSayWhy();
     void reloadReplacesSources();
+    void mqttFaultsHaveTheirCodes();
+    void modbusFaultsHaveTheirCodes();
+    void modbusMalformedAnswerIsInvalid();
+    void reloadKeepsUnchangedSources();
 };
+
+namespace {
+
+// "unreachable since hh:mm:ss", as a status tag says it.
+bool IsUnreachableSince(const QString& text) {
+    static const QRegularExpression form(
+        QStringLiteral("^unreachable since [0-2][0-9]:[0-5][0-9]:[0-5][0-9]$"));
+    return form.match(text).hasMatch();
+}
+
+} // namespace
 
 void TestGatewaySources::mqttTagsFollowTheBroker() {
     REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
@@ -551,6 +577,279 @@ void TestGatewaySources::reloadReplacesSources() {
     QCOMPARE(hub.Stop(), 0);
     QVERIFY2(hub.Log().contains(tags + QStringLiteral(": line 4: unknown device \"plc9\"")),
              qPrintable(hub.Log()));
+}
+
+// Every way an MQTT value can be missing has its quality code, next to the value that GETVALUES
+// gives empty; a status tag tells the broker's state.
+void TestGatewaySources::mqttFaultsHaveTheirCodes() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    Mosquitto away; // never started: nothing listens on its port
+    QVERIFY(broker.Start());
+    struct Case {
+        const char* tag;
+        const char* parameters; // after "broker=site "
+        const char* topic;
+        QByteArray payload; // retained before the hub starts; empty: none
+        const char* code;
+    };
+    const Case cases[] = {
+        {"Good", "decimals=1", "q/good", "7.25", "good"},
+        {"Empty Text", "", "q/empty-text", "", "waiting"},
+        {"Not Json", "json=v", "q/text", "hello", "invalid"},
+        {"Missing Field", "json=data.temp", "q/json", R"({"data": {"rh": 40}})", "invalid"},
+        {"Object Field", "json=data", "q/json", R"({"data": {"rh": 40}})", "invalid"},
+        {"Not A Number", "decimals=0", "q/word", "n/a", "invalid"},
+        {"Too Long", "", "q/long", QByteArray(2000, 'x'), "invalid"},
+        {"Never Sent", "", "q/never", "", "waiting"},
+        {"Stale", "stale=0.5", "q/stale", "1", "stale"},
+    };
+    QByteArray file = "site\tbroker\tport=" + QByteArray::number(broker.port()) +
+                      " statustag=Site Link\n"
+                      "away\tbroker\tport=" +
+                      QByteArray::number(away.port()) +
+                      " statustag=Away Link\n"
+                      "Away Tag\tmqtt\tbroker=away topic=x\n"
+                      // a CA file that is not there: the broker is never even tried
+                      "noca\tbroker\tport=" +
+                      QByteArray::number(broker.port()) +
+                      " cafile=/nonexistent/ca.pem\n"
+                      "No CA Tag\tmqtt\tbroker=noca topic=q/good\n"
+                      "Simulated\tnumber\tbase=1 empty=1\n";
+    Map codes{{"Site Link", "good"},
+              {"Away Link", "good"},
+              {"Away Tag", "offline"},
+              {"No CA Tag", "offline"},
+              {"Simulated", "good"}};
+    for (const Case& c : cases) {
+        file +=
+            QByteArray(c.tag) + "\tmqtt\tbroker=site " + c.parameters + " topic=" + c.topic + '\n';
+        codes.insert(QLatin1String(c.tag), QLatin1String(c.code));
+        if (!c.payload.isEmpty())
+            QVERIFY(broker.Publish(QLatin1String(c.topic), c.payload, true));
+    }
+    TagHub hub;
+    QVERIFY(hub.StartOn(file));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Status(), codes, Wait);
+    // Only a good value is published; every other one is empty.
+    const Map values = hub.Values();
+    for (auto it = codes.cbegin(); it != codes.cend(); ++it)
+        if (it.value() != QLatin1String("good"))
+            QVERIFY2(values.value(it.key()).isEmpty(), qPrintable(it.key()));
+    QCOMPARE(values.value(QStringLiteral("Good")), QStringLiteral("7.3"));
+    QCOMPARE(values.value(QStringLiteral("Site Link")), QStringLiteral("connected"));
+    QVERIFY2(IsUnreachableSince(values.value(QStringLiteral("Away Link"))),
+             qPrintable(values.value(QStringLiteral("Away Link"))));
+    // GETSTATUS lists the tags in the order of GETTAGS, one per line.
+    SVComSrvClass reader(hub.name());
+    const QStringList tags = reader.ReadInputFile(QStringLiteral("HUB:GETTAGS")).split(u',');
+    QStringList order;
+    const QString answer = reader.ReadInputFile(QStringLiteral("HUB:GETSTATUS"));
+    for (const answers::StatusEntry& entry : answers::SplitStatus(answer))
+        order << entry.name.toString();
+    QCOMPARE(order, tags);
+    QCOMPARE(tags.first(), QStringLiteral("Site Link"));
+
+    // An empty text that arrives is a good value; a usable one after a fault is good again.
+    QVERIFY(broker.Publish(QStringLiteral("q/empty-text"), ""));
+    QVERIFY(broker.Publish(QStringLiteral("q/json"), R"({"data": {"temp": 3}})"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Status().value(QStringLiteral("Missing Field")),
+                              QStringLiteral("good"), Wait);
+    QCOMPARE(hub.Status().value(QStringLiteral("Object Field")), QStringLiteral("invalid"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Status().value(QStringLiteral("Empty Text")),
+                              QStringLiteral("good"), Wait);
+
+    // The broker goes away: each of its tags is offline, its status tag says since when.
+    broker.Stop();
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Status().value(QStringLiteral("Good")), QStringLiteral("offline"),
+                              Wait);
+    const Map status = hub.Status();
+    for (const Case& c : cases)
+        QCOMPARE(status.value(QLatin1String(c.tag)), QStringLiteral("offline"));
+    QVERIFY(IsUnreachableSince(hub.Value("Site Link")));
+    // Back: the status tag says so, and a tag waits for its next message.
+    QVERIFY(broker.Start());
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Site Link"), QStringLiteral("connected"), 2 * Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Status().value(QStringLiteral("Never Sent")),
+                              QStringLiteral("waiting"), Wait);
+    QCOMPARE(hub.Stop(), 0);
+    // Each fault is logged once, with its reason; the status tags log nothing of their own.
+    const QString log = hub.Log();
+    for (const char* line : {": tag \"Not Json\" (topic \"q/text\"): the payload is not JSON; "
+                             "publishing it empty",
+                             ": tag \"Missing Field\" (topic \"q/json\"): the JSON payload has "
+                             "no such field; publishing it empty",
+                             ": tag \"Missing Field\" (topic \"q/json\"): its value is usable "
+                             "again",
+                             ": tag \"Not A Number\" (topic \"q/word\"): the value is not a "
+                             "number; publishing it empty"})
+        QVERIFY2(log.count(QLatin1String(line)) == 1,
+                 qPrintable(QLatin1String(line) + u'\n' + log));
+}
+
+// Every way a Modbus value can be missing has its quality code; status tags tell whether each
+// device answers.
+void TestGatewaySources::modbusFaultsHaveTheirCodes() {
+    REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
+    struct Case {
+        const char* tag;
+        const char* parameters; // after "device=plc "
+        const char* code;
+    };
+    const Case cases[] = {
+        {"Value", "address=0", "good"},
+        {"Refused", "address=40", "refused"},            // an address the device lacks
+        {"Short", "address=103 type=uint32", "invalid"}, // answered with one register of two
+        {"Tick", "address=9000", "good"},
+    };
+    const QVariantList entries{
+        QVariantMap{{"table", "holding"}, {"address", 0}, {"type", "uint16"}, {"value", 11}},
+        QVariantMap{{"table", "holding"}, {"address", 40}, {"missing", 1}},
+        QVariantMap{{"table", "holding"}, {"address", 104}, {"short", true}}};
+    ModbusDevice device;
+    ModbusDevice away; // never started
+    QVERIFY(device.Start({{QStringLiteral("1"), entries}}));
+    QByteArray file = "plc\tdevice\tport=" + QByteArray::number(device.port()) +
+                      " poll=0.1 gap=0 statustag=PLC Status\n"
+                      "away\tdevice\tport=" +
+                      QByteArray::number(away.port()) +
+                      " poll=0.1 timeout=0.5 statustag=Away Status\n"
+                      "Away Value\tmodbus\tdevice=away address=0\n";
+    Map codes{{"PLC Status", "good"}, {"Away Status", "good"}, {"Away Value", "offline"}};
+    for (const Case& c : cases) {
+        file += QByteArray(c.tag) + "\tmodbus\tdevice=plc " + c.parameters + '\n';
+        codes.insert(QLatin1String(c.tag), QLatin1String(c.code));
+    }
+    TagHub hub;
+    QVERIFY(hub.StartOn(file));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Status(), codes, Wait);
+    QCOMPARE(hub.Value("PLC Status"), QStringLiteral("connected"));
+    QVERIFY2(IsUnreachableSince(hub.Value("Away Status")), qPrintable(hub.Value("Away Status")));
+    QCOMPARE(hub.Value("Refused"), QString());
+    QCOMPARE(hub.Value("Short"), QString());
+
+    // The device dies: every tag of it is offline, its status tag says since when, and the
+    // time stays while it stays away.
+    device.Stop(true);
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Status().value(QStringLiteral("Value")),
+                              QStringLiteral("offline"), Wait);
+    for (const Case& c : cases)
+        QCOMPARE(hub.Status().value(QLatin1String(c.tag)), QStringLiteral("offline"));
+    const QString since = hub.Value("PLC Status");
+    QVERIFY2(IsUnreachableSince(since), qPrintable(since));
+    QCOMPARE(hub.Stop(), 0);
+}
+
+// A device that answers every read with a byte count that no register read can have (three
+// bytes): its tag is invalid, yet the device counts as connected, since it answers.
+void TestGatewaySources::modbusMalformedAnswerIsInvalid() {
+    QTcpServer device;
+    QVERIFY(device.listen(QHostAddress::LocalHost));
+    std::vector<std::unique_ptr<QTcpSocket>> connections;
+    QObject::connect(&device, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = device.nextPendingConnection()) {
+            connections.emplace_back(socket);
+            auto buffer = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, buffer] {
+                buffer->append(socket->readAll());
+                // MBAP header: transaction (2), protocol (2), length (2), unit (1); then the PDU.
+                while (buffer->size() >= 8) {
+                    const int length = (quint8(buffer->at(4)) << 8) | quint8(buffer->at(5));
+                    if (buffer->size() < 6 + length)
+                        break;
+                    QByteArray answer = buffer->first(4);
+                    answer += QByteArray("\x00\x06", 2) + buffer->at(6) + buffer->at(7) +
+                              QByteArray("\x03\x00\x0B\x00", 4);
+                    socket->write(answer);
+                    buffer->remove(0, 6 + length);
+                }
+            });
+        }
+    });
+    TagHub hub;
+    QVERIFY(hub.StartOn("fake\tdevice\tport=" + QByteArray::number(device.serverPort()) +
+                        " poll=0.2 statustag=Fake Status\n"
+                        "Broken\tmodbus\tdevice=fake address=0\n"
+                        // no tags, only a status tag: connected all the same
+                        "idle\tdevice\tport=" +
+                        QByteArray::number(device.serverPort()) +
+                        " poll=0.2 statustag=Idle Status\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        hub.Status(),
+        (Map{{"Fake Status", "good"}, {"Broken", "invalid"}, {"Idle Status", "good"}}), Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        hub.Values(),
+        (Map{{"Fake Status", "connected"}, {"Broken", ""}, {"Idle Status", "connected"}}), Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral(
+                                 "device fake: cannot read holding registers 0 to 0: the answer "
+                                 "is malformed")),
+                             Wait);
+    QCOMPARE(hub.Stop(), 0);
+}
+
+// A reload that changes one source restarts only that one: an untouched broker keeps its
+// connection and its values, even of a topic without a retained message, while tags move.
+void TestGatewaySources::reloadKeepsUnchangedSources() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    REQUIRE_PROGRAM(testservers::HasPymodbus(), "python3-pymodbus");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    ModbusDevice device;
+    QVERIFY(device.Start(
+        {{QStringLiteral("1"),
+          QVariantList{QVariantMap{
+              {"table", "holding"}, {"address", 0}, {"type", "int16"}, {"value", -7}}}}}));
+    const QByteArray site = "site\tbroker\tport=" + QByteArray::number(broker.port()) +
+                            " statustag=Site Link\n"
+                            "Live\tmqtt\tbroker=site topic=live\n"
+                            "Json\tmqtt\tbroker=site topic=j json=v\n";
+    const QByteArray plc = "plc\tdevice\tport=" + QByteArray::number(device.port());
+    const QByteArray plcTags = "P\tmodbus\tdevice=plc address=0 type=int16\n";
+    TagHub hub;
+    QVERIFY(hub.StartOn("Sim\tnumber\tbase=1\n" + site + plc + " poll=0.1\n" + plcTags));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Site Link"), QStringLiteral("connected"), Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("P"), QStringLiteral("-7"), Wait);
+    // Not retained: only this connection ever sees it.
+    QVERIFY(broker.Publish(QStringLiteral("live"), "41"));
+    QVERIFY(broker.Publish(QStringLiteral("j"), "not json"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Live"), QStringLiteral("41"), Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Status().value(QStringLiteral("Json")), QStringLiteral("invalid"),
+                              Wait);
+    const auto hubConnections = [&broker] {
+        return broker.Log().count(QRegularExpression(
+            QStringLiteral("New client connected from [^\n]* as svcorblex-hub-")));
+    };
+    QCOMPARE(hubConnections(), 1);
+
+    // The device's line and a simulated line change, and a new live tag comes first: every
+    // slot of the broker moves.
+    QVERIFY(!hub.WriteTags("New\tmodbus\tdevice=plc address=0\nSim\tnumber\tbase=2\n" + site + plc +
+                           " poll=0.2\n" + plcTags)
+                 .isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(QStringLiteral("reloaded ")), Wait);
+    const Map expected{{"New", "65529"}, {"Sim", "2"}, {"Site Link", "connected"},
+                       {"Live", "41"},   {"Json", ""}, {"P", "-7"}};
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), expected, Wait);
+    QCOMPARE(hub.Status().value(QStringLiteral("Json")), QStringLiteral("invalid"));
+    QCOMPARE(hub.Status().value(QStringLiteral("Live")), QStringLiteral("good"));
+    QCOMPARE(hubConnections(), 1);
+
+    // The broker's own line changes: it alone restarts, and the message it had is gone.
+    QVERIFY(!hub.WriteTags("New\tmodbus\tdevice=plc address=0\nSim\tnumber\tbase=2\n" +
+                           QByteArray(site).replace(" statustag", " keepalive=20 statustag") + plc +
+                           " poll=0.2\n" + plcTags)
+                 .isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(hubConnections(), 2, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Status().value(QStringLiteral("Live")), QStringLiteral("waiting"),
+                              Wait);
+    QCOMPARE(hub.Value("P"), QStringLiteral("-7"));
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    // The device started twice (at start and when its line changed), the broker twice.
+    const QString plcAt = QStringLiteral("device plc (127.0.0.1:%1) connected").arg(device.port());
+    QVERIFY2(log.count(plcAt) == 2, qPrintable(log));
+    QCOMPARE(log.count(QStringLiteral("broker site (127.0.0.1:%1) connected").arg(broker.port())),
+             2);
 }
 
 QTEST_GUILESS_MAIN(TestGatewaySources)

@@ -333,6 +333,14 @@ void TestHubReader::requestTool() {
     QCOMPARE(ok.readAllStandardOutput(), "Area00.Tag000001,Area00.Tag000002" + lineEnd);
     QCOMPARE(ok.readAllStandardError().count("ms"), 2);
 
+    // Any command word goes through as it is: GETSTATUS gives one line per tag.
+    QProcess status;
+    status.start(tool, {hub.TcpPrefix() + QStringLiteral("GETSTATUS")});
+    QVERIFY(status.waitForFinished(30000));
+    QCOMPARE(status.exitCode(), 0);
+    QCOMPARE(status.readAllStandardOutput(),
+             "Area00.Tag000001,good" + lineEnd + "Area00.Tag000002,good" + lineEnd);
+
     QProcess failed;
     failed.start(
         tool, {QStringLiteral("--name"), HubProcess::UniqueName(), QStringLiteral("HUB:GETTAGS")});

@@ -44,6 +44,8 @@ private slots:
     void splitTagList_data();
     void splitTagList();
     void splitValues();
+    void splitStatus_data();
+    void splitStatus();
     void sameTagName_data();
     void sameTagName();
 };
@@ -200,6 +202,39 @@ void TestLogicHub::splitValues() {
     QCOMPARE(split(QStringLiteral("\t\t")), (Pairs{{"", ""}, {"", ""}, {"", ""}}));
     QCOMPARE(split(QStringLiteral(",v")), (Pairs{{"", "v"}}));
     QVERIFY(viewsIntoAnswer);
+}
+
+void TestLogicHub::splitStatus_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("entries"); // "name|code" each
+    QTest::newRow("empty") << "" << QStringList();
+    QTest::newRow("every code")
+        << "A,good\nTank 1.Level,stale\nB,offline\nC,refused\nD,invalid\nE,waiting"
+        << QStringList{"A|good",    "Tank 1.Level|stale", "B|offline",
+                       "C|refused", "D|invalid",          "E|waiting"};
+    QTest::newRow("tabs and blanks belong to the name")
+        << " a\tb ,good" << QStringList{" a\tb |good"};
+    QTest::newRow("CR before LF dropped")
+        << "a,good\r\nb,stale\r" << QStringList{"a|good", "b|stale"};
+    QTest::newRow("empty pieces") << "\na,good\n" << QStringList{"|", "a|good", "|"};
+    QTest::newRow("no comma") << "lonely" << QStringList{"lonely|"};
+    QTest::newRow("empty name") << ",good" << QStringList{"|good"};
+    QTest::newRow("unicode name") << "Kühler,invalid" << QStringList{"Kühler|invalid"};
+}
+
+void TestLogicHub::splitStatus() {
+    QFETCH(QString, answer);
+    QFETCH(QStringList, entries);
+    QStringList got;
+    for (const answers::StatusEntry& entry : answers::SplitStatus(answer)) {
+        // Views point into the answer, never into a copy.
+        for (const QStringView part : {entry.name, entry.code})
+            if (!part.isEmpty())
+                QVERIFY(part.data() >= answer.constData() &&
+                        part.data() + part.size() <= answer.constData() + answer.size());
+        got << entry.name.toString() + QLatin1Char('|') + entry.code.toString();
+    }
+    QCOMPARE(got, entries);
 }
 
 void TestLogicHub::sameTagName_data() {

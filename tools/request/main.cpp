@@ -31,7 +31,8 @@ int main(int argc, char* argv[]) {
     parser.addHelpOption();
     parser.addPositionalArgument(
         QStringLiteral("request"),
-        QStringLiteral("\"HUB:GETTAGS\", \"TCP:127.0.0.1:6000!GETVALUES\", ..."));
+        QStringLiteral(
+            "\"HUB:GETTAGS\", \"TCP:127.0.0.1:6000!GETVALUES\", \"HUB:GETSTATUS\", ..."));
     const QCommandLineOption repeatOption(
         QStringLiteral("repeat"),
         QStringLiteral("Send the request N times; the time of each goes to standard error."),
