@@ -9,6 +9,7 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -87,10 +88,14 @@ MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector
     topics_.reserve(tagsOf.size());
     for (std::vector<size_t>& list : tagsOf) {
         std::vector<MqttTag> readTags;
-        for (size_t i : list)
+        int qos = 0;
+        for (size_t i : list) {
             readTags.push_back(tags_[i]);
+            qos = std::max(qos, tags_[i].qos >= 0 ? tags_[i].qos : broker_.qos);
+        }
         const QByteArray& name = tags_[list.front()].topic;
-        topics_.push_back({name, std::move(list), MqttTopicReader(readTags), TopicFault(name)});
+        topics_.push_back(
+            {name, std::move(list), MqttTopicReader(readTags), TopicFault(name), qos});
     }
     refused_.assign(topics_.size(), 0);
 }
@@ -261,36 +266,42 @@ void MqttSource::OnConnect(mosquitto* mosq, void* self, int code) {
     }
 }
 
-// Subscribed on every (re)connection: a clean session forgets subscriptions. The broker
-// answers for each topic whether it grants it (OnSubscribe).
+// Subscribed on every (re)connection: a clean session forgets subscriptions. One SUBSCRIBE
+// per QoS; the broker answers for each topic whether it grants it (OnSubscribe).
 void MqttSource::Subscribe() {
-    std::vector<char*> names;
     subscribed_.clear();
-    for (size_t t = 0; t < topics_.size(); ++t)
-        if (topics_[t].invalid.isEmpty()) {
-            // only read by the library
-            names.push_back(const_cast<char*>(topics_[t].name.constData()));
-            subscribed_.push_back(t);
-        }
-    if (names.empty())
-        return;
-    int mid = 0;
-    errno = 0;
-    const int rc =
-        mosquitto_subscribe_multiple(mosq_, &mid, int(names.size()), names.data(), 0, 0, nullptr);
-    if (rc == MOSQ_ERR_SUCCESS)
-        subscribeMid_ = mid;
-    else
-        Post({Event::Kind::SubscribeFailed, Reason(rc, errno), {}});
+    for (const int qos : {0, 1}) {
+        std::vector<char*> names;
+        std::vector<size_t> list;
+        for (size_t t = 0; t < topics_.size(); ++t)
+            if (topics_[t].invalid.isEmpty() && topics_[t].qos == qos) {
+                // only read by the library
+                names.push_back(const_cast<char*>(topics_[t].name.constData()));
+                list.push_back(t);
+            }
+        if (names.empty())
+            continue;
+        int mid = 0;
+        errno = 0;
+        const int rc = mosquitto_subscribe_multiple(mosq_, &mid, int(names.size()), names.data(),
+                                                    qos, 0, nullptr);
+        if (rc == MOSQ_ERR_SUCCESS)
+            subscribed_.emplace_back(mid, std::move(list));
+        else
+            Post({Event::Kind::SubscribeFailed, Reason(rc, errno), {}});
+    }
 }
 
 void MqttSource::OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted) {
     auto* source = static_cast<MqttSource*>(self);
-    if (mid != source->subscribeMid_)
+    const auto request = std::find_if(source->subscribed_.cbegin(), source->subscribed_.cend(),
+                                      [mid](const auto& sent) { return sent.first == mid; });
+    if (request == source->subscribed_.cend())
         return;
-    std::vector<char> refused(source->topics_.size(), 0);
-    for (size_t i = 0; i < size_t(std::max(count, 0)) && i < source->subscribed_.size(); ++i)
-        refused[source->subscribed_[i]] = granted[i] >= 0x80 ? 1 : 0;
+    const std::vector<size_t>& list = request->second;
+    std::vector<char> refused(source->topics_.size(), 2);
+    for (size_t i = 0; i < size_t(std::max(count, 0)) && i < list.size(); ++i)
+        refused[list[i]] = granted[i] >= 0x80 ? 1 : 0;
     source->Post({Event::Kind::Subscribed, {}, std::move(refused)});
 }
 
@@ -434,7 +445,7 @@ void MqttSource::Handle(const Event& event) {
     case Event::Kind::Subscribed:
         lastSubscribeProblem_.clear();
         for (size_t t = 0; t < topics_.size(); ++t) {
-            if (event.refused[t] == refused_[t])
+            if (event.refused[t] == 2 || event.refused[t] == refused_[t])
                 continue;
             refused_[t] = event.refused[t];
             if (refused_[t])

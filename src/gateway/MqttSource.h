@@ -42,12 +42,15 @@ private:
         std::vector<size_t> tags;
         MqttTopicReader reader;
         QString invalid; // why it cannot be subscribed to; empty when it can
+        int qos = 0;     // of its subscription: the highest its tags ask for
     };
     // What happened to the connection, for the event loop.
     struct Event {
         enum class Kind { Connected, WentAway, Problem, SubscribeFailed, Subscribed } kind;
-        QString text;              // Problem, SubscribeFailed: what to log after Where()
-        std::vector<char> refused; // Subscribed: per topic, whether the broker refused it
+        QString text; // Problem, SubscribeFailed: what to log after Where()
+        // Subscribed: per topic, whether the broker refused it (1) or granted it (0); 2 for
+        // the topics this answer is not about.
+        std::vector<char> refused;
     };
     // How the current connection attempt is going (network thread only).
     struct Attempt {
@@ -102,8 +105,8 @@ private:
     // Network thread only.
     std::chrono::seconds retryDelay_{1};
     Attempt attempt_;
-    std::vector<size_t> subscribed_; // the topics of the last SUBSCRIBE, in its order
-    int subscribeMid_ = -1;
+    // The SUBSCRIBEs of this connection, one per QoS: its message id and its topics in order.
+    std::vector<std::pair<int, std::vector<size_t>>> subscribed_;
     std::vector<MqttValue> read_;
 
     // Handed over under mutex_, each in one swap: events in order, and the latest value of

@@ -225,6 +225,9 @@ QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
         else if (key == QLatin1String("keepalive")) {
             error = ReadWhole(key, value, 5, 3600, number);
             broker.keepAliveSeconds = int(number);
+        } else if (key == QLatin1String("qos")) {
+            error = ReadWhole(key, value, 0, 1, number);
+            broker.qos = int(number);
         } else
             error = UnknownKey(key);
         if (!error.isEmpty())
@@ -308,7 +311,11 @@ QString ReadMqttTag(MqttTag& tag, QString& broker, qint64& staleMs, const QByteA
             tag.topic = value.trimmed();
         else if (key == QLatin1String("json"))
             tag.jsonPath = QString::fromUtf8(value.trimmed());
-        else if (!ReadCommon(key, value, tag.decimals, tag.scale, tag.offset, staleMs, error))
+        else if (key == QLatin1String("qos")) {
+            qint64 number = 0;
+            error = ReadWhole(key, value, 0, 1, number);
+            tag.qos = int(number);
+        } else if (!ReadCommon(key, value, tag.decimals, tag.scale, tag.offset, staleMs, error))
             error = UnknownKey(key);
         if (!error.isEmpty())
             return error;

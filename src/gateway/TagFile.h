@@ -20,6 +20,7 @@ struct MqttBroker {
     QString password; // from password= or the variable named by passwordenv=; never logged
     QString caFile;   // set: TLS, checking the broker against this CA
     int keepAliveSeconds = 30;
+    int qos = 0;                 // of the subscriptions of tags that do not give their own
     bool passwordInFile = false; // given with password=: the file itself holds it
 };
 
@@ -31,6 +32,7 @@ struct MqttTag {
     int decimals = -1; // -1: the value as it came; else a number with this many decimals
     double scale = 1;
     double offset = 0;
+    int qos = -1; // of its topic's subscription, 0 or 1; -1: the broker's
 };
 
 struct ModbusDevice {

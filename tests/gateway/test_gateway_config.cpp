@@ -47,7 +47,7 @@ void TestGatewayConfig::readsEverySource() {
         "scale=0.5 offset=-1 decimals=2\n"
         "Pump Run\tmodbus\tdevice=plc table=coil address=3\n"
         "plant\tbroker\thost=localhost port=8883 clientid=hub1 user=ops "
-        "passwordenv=SVC_TEST_MQTT_PASSWORD cafile=/etc/ca.pem keepalive=20\n"
+        "passwordenv=SVC_TEST_MQTT_PASSWORD cafile=/etc/ca.pem keepalive=20 qos=1\n"
         "plc\tdevice\thost=10.0.0.5 port=1502 unit=3 poll=0.25 timeout=2 gap=4\n",
         &errors);
     QCOMPARE(errors, QStringList());
@@ -58,13 +58,14 @@ void TestGatewayConfig::readsEverySource() {
     QCOMPARE(config.staleMs, (std::vector<qint64>{30000, 0, 0}));
 
     const MqttBroker& b = config.brokers[0];
-    QCOMPARE(std::tie(b.host, b.port, b.clientId, b.user, b.password, b.caFile, b.keepAliveSeconds),
+    QCOMPARE(std::tie(b.host, b.port, b.clientId, b.user, b.password, b.caFile, b.keepAliveSeconds,
+                      b.qos),
              std::tuple(QString("localhost"), quint16(8883), QString("hub1"), QString("ops"),
-                        QString("s3cret word"), QString("/etc/ca.pem"), 20));
+                        QString("s3cret word"), QString("/etc/ca.pem"), 20, 1));
     const MqttTag& m = config.mqttTags[0];
     QCOMPARE(
-        std::tie(m.broker, m.slot, m.topic, m.jsonPath, m.decimals),
-        std::tuple(0, config.tags[1].slot, QByteArray("site/boiler"), QString("data.temp"), 1));
+        std::tie(m.broker, m.slot, m.topic, m.jsonPath, m.decimals, m.qos),
+        std::tuple(0, config.tags[1].slot, QByteArray("site/boiler"), QString("data.temp"), 1, -1));
 
     const ModbusDevice& d = config.devices[0];
     QCOMPARE(std::tie(d.host, d.port, d.unit, d.pollMs, d.timeoutMs, d.maxGap),
@@ -102,7 +103,11 @@ void TestGatewayConfig::refusesFaults_data() {
     row("unknown key of a number", "A\tnumber\tbsae=1", "line 4: unknown parameter \"bsae\"");
     row("not a number", "A\tnumber\tbase=lots", "line 4: \"base=lots\" is not a number");
     row("state without states", "A\tstate\tperiod=3", "line 4: a state tag needs states=A|B|...");
-    row("unknown key", "A\tmqtt\tbroker=b topic=t qos=1", "line 4: unknown parameter \"qos\"");
+    row("unknown key", "A\tmqtt\tbroker=b topic=t retain=1",
+        "line 4: unknown parameter \"retain\"");
+    row("QoS 2 of a tag", "A\tmqtt\tbroker=b topic=t qos=2",
+        "line 4: \"qos=2\" must be a whole number from 0 to 1");
+    row("QoS of a broker", "c\tbroker\tqos=high", "line 4: \"qos=high\" must be a whole number");
     row("bad number", "A\tmodbus\tdevice=d address=ten",
         "line 4: \"address=ten\" must be a whole number");
     row("duplicate tag", "A\tnumber\nB\tnumber\nA\ttext\tx",

@@ -62,6 +62,7 @@ private slots:
     void mqttValuesAreCleanAndBounded();
     void mqttSilentBrokersAreLogged();
     void mqttRefusedSubscriptionIsLogged();
+    void mqttSubscribesWithTheQosAsked();
     void modbusDecodesEveryTypeAndOrder();
     void deadDeviceGoesEmptyOthersKeepUpdating();
     void modbusFaultsEmptyTheirTagsAndSayWhy();
@@ -309,6 +310,35 @@ void TestGatewaySources::mqttRefusedSubscriptionIsLogged() {
     QCOMPARE(hub.Stop(), 0);
     QCOMPARE(hub.Log().count(refused), 1);
     QCOMPARE(hub.Log().count(QStringLiteral("refused the subscription")), 1);
+}
+
+// QoS 1 on a broker line holds for its tags, a tag's own qos= overrides it either way, and a
+// topic read by several tags is subscribed to with the highest they ask for. The broker's log
+// says what was asked for each topic ("CLIENT QOS TOPIC").
+void TestGatewaySources::mqttSubscribesWithTheQosAsked() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    for (const char* topic : {"q/a", "q/b", "q/c", "q/d"})
+        QVERIFY(broker.Publish(QLatin1String(topic), topic, true));
+    TagHub hub;
+    const QByteArray port = QByteArray::number(broker.port());
+    QVERIFY(hub.StartOn("sure\tbroker\tport=" + port + " qos=1\n" + "plain\tbroker\tport=" + port +
+                        "\n" +
+                        "A\tmqtt\tbroker=sure topic=q/a\n"
+                        "B\tmqtt\tbroker=sure topic=q/b qos=0\n"
+                        "C\tmqtt\tbroker=plain topic=q/c qos=1\n"
+                        "D0\tmqtt\tbroker=plain topic=q/d\n"
+                        "D1\tmqtt\tbroker=plain topic=q/d qos=1\n"
+                        "E\tmqtt\tbroker=plain topic=q/a\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        hub.Values(),
+        (Map{{"A", "q/a"}, {"B", "q/b"}, {"C", "q/c"}, {"D0", "q/d"}, {"D1", "q/d"}, {"E", "q/a"}}),
+        Wait);
+    const QString log = broker.Log();
+    for (const char* line : {" 1 q/a\n", " 0 q/b\n", " 1 q/c\n", " 1 q/d\n", " 0 q/a\n"})
+        QVERIFY2(log.count(QLatin1String(line)) == 1, qPrintable(line + log));
+    QCOMPARE(hub.Stop(), 0);
 }
 
 void TestGatewaySources::modbusDecodesEveryTypeAndOrder() {
