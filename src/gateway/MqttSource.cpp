@@ -160,12 +160,15 @@ void MqttSource::Start() {
             logging::Error(Where() + QStringLiteral(": CA file %1 not found").arg(broker_.caFile));
             return;
         }
-        const int rc = mosquitto_tls_set(mosq_, QFile::encodeName(broker_.caFile).constData(),
-                                         nullptr, nullptr, nullptr, nullptr);
+        const QByteArray certFile = QFile::encodeName(broker_.certFile);
+        const QByteArray keyFile = QFile::encodeName(broker_.keyFile);
+        const int rc =
+            mosquitto_tls_set(mosq_, QFile::encodeName(broker_.caFile).constData(), nullptr,
+                              certFile.isEmpty() ? nullptr : certFile.constData(),
+                              keyFile.isEmpty() ? nullptr : keyFile.constData(), nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            logging::Error(Where() +
-                           QStringLiteral(": cannot use CA file %1: %2")
-                               .arg(broker_.caFile, QString::fromUtf8(mosquitto_strerror(rc))));
+            logging::Error(Where() + QStringLiteral(": cannot use its TLS files: %1")
+                                         .arg(QString::fromUtf8(mosquitto_strerror(rc))));
             return;
         }
     }
@@ -227,9 +230,16 @@ void MqttSource::EndAttempt(int rc, int error) {
     if (attempt_.answered)
         return; // refused, and said so when the answer came
     QString why;
-    if (!attempt_.error.isEmpty())
+    bool vague = false;
+    if (!attempt_.error.isEmpty()) {
         why = QStringLiteral(": ") + attempt_.error;
-    else if (!attempt_.tcpUp && rc == MOSQ_ERR_KEEPALIVE)
+    } else if (!broker_.caFile.isEmpty() && rc == MOSQ_ERR_ERRNO && error == EPROTO) {
+        // The library says EPROTO when TLS failed without saying why: a broker that refuses
+        // the hub's certificate (or the lack of one) closes the connection, and depending on
+        // whether the hub was reading or writing at that moment its reason comes or not.
+        why = QStringLiteral(": the TLS connection failed (%1)").arg(Reason(rc, error));
+        vague = true;
+    } else if (!attempt_.tcpUp && rc == MOSQ_ERR_KEEPALIVE)
         why = QStringLiteral(" is unreachable (no connection within %1 s)")
                   .arg(broker_.keepAliveSeconds);
     else if (!attempt_.tcpUp)
@@ -241,7 +251,9 @@ void MqttSource::EndAttempt(int rc, int error) {
         why = QStringLiteral(" closed the connection without answering: ") + Reason(rc, error);
     else
         why = QStringLiteral(" closed the connection without answering");
-    Post({Event::Kind::Problem, why, {}});
+    Event event{Event::Kind::Problem, why, {}};
+    event.vague = vague;
+    Post(std::move(event));
 }
 
 bool MqttSource::WaitOrStop(std::chrono::seconds delay) {
@@ -422,6 +434,7 @@ void MqttSource::Handle(const Event& event) {
                                                            : QStringLiteral(" connected")));
         online_ = true;
         lastProblem_.clear();
+        vaguePending_ = false;
         return;
     case Event::Kind::WentAway:
         ClearAll();
@@ -432,10 +445,22 @@ void MqttSource::Handle(const Event& event) {
     case Event::Kind::Problem:
         // Logged when it differs from the last one: once per change, never once per attempt.
         ClearAll();
+        online_ = false;
+        if (event.vague) {
+            // A failure without a reason after one with a reason is most likely the same
+            // failure, seen from the other side of a race; a first one waits for the next
+            // attempt, which may give the reason.
+            if (lastProblem_.startsWith(QLatin1String(": OpenSSL")))
+                return;
+            if (!vaguePending_ && lastProblem_ != event.text) {
+                vaguePending_ = true;
+                return;
+            }
+        }
+        vaguePending_ = false;
         if (event.text != lastProblem_)
             logging::Warning(Where() + event.text);
         lastProblem_ = event.text;
-        online_ = false;
         return;
     case Event::Kind::SubscribeFailed:
         if (event.text != lastSubscribeProblem_)

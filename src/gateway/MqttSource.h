@@ -51,6 +51,7 @@ private:
         // Subscribed: per topic, whether the broker refused it (1) or granted it (0); 2 for
         // the topics this answer is not about.
         std::vector<char> refused;
+        bool vague = false; // Problem: TLS failed and the library said not why
     };
     // How the current connection attempt is going (network thread only).
     struct Attempt {
@@ -126,6 +127,7 @@ private:
     // Event loop only.
     std::optional<bool> online_;
     QString lastProblem_;
+    bool vaguePending_ = false; // a vague Problem waits for the next attempt's reason
     QString lastSubscribeProblem_;
     std::vector<Update> drained_; // taken from updates_, kept for its room
     std::vector<char> tooLong_;   // per tag: its last value was too long

@@ -1,5 +1,6 @@
 #include "gateway/TagFile.h"
 
+#include "base/ReadFile.h"
 #include "gateway/WireText.h"
 
 #include <QHash>
@@ -191,6 +192,27 @@ QString ReadPlainText(const QString& key, const QByteArray& value, QString& out)
     return QString();
 }
 
+// The client certificate or key a broker line names: a readable PEM file holding what `key`
+// needs. The key must be without a passphrase: the TLS library would ask for one on the
+// terminal, which a service does not have.
+QString ReadTlsFile(const QString& key, const QByteArray& value, QString& out) {
+    if (QString error = ReadPlainText(key, value, out); !error.isEmpty())
+        return error;
+    constexpr qint64 MaxPemBytes = 1024 * 1024;
+    const fileread::Contents contents = fileread::ReadRegularFile(out, MaxPemBytes);
+    const QString named = QStringLiteral("%1 %2 ").arg(key, out);
+    if (!contents.ok())
+        return named + fileread::Describe(contents, MaxPemBytes);
+    const bool isKey = key == QLatin1String("keyfile");
+    if (!contents.data.contains(isKey ? "PRIVATE KEY-----" : "-----BEGIN CERTIFICATE-----"))
+        return named + (isKey ? QStringLiteral("holds no private key (PEM)")
+                              : QStringLiteral("holds no certificate (PEM)"));
+    if (isKey && contents.data.contains("ENCRYPTED"))
+        return named + QStringLiteral("is protected by a passphrase; the hub needs a key "
+                                      "without one");
+    return QString();
+}
+
 QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
     Pairs pairs;
     if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
@@ -222,6 +244,10 @@ QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
             broker.password = qEnvironmentVariable(name.constData());
         } else if (key == QLatin1String("cafile"))
             error = ReadPlainText(key, value, broker.caFile);
+        else if (key == QLatin1String("certfile"))
+            error = ReadTlsFile(key, value, broker.certFile);
+        else if (key == QLatin1String("keyfile"))
+            error = ReadTlsFile(key, value, broker.keyFile);
         else if (key == QLatin1String("keepalive")) {
             error = ReadWhole(key, value, 5, 3600, number);
             broker.keepAliveSeconds = int(number);
@@ -241,6 +267,10 @@ QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
     }
     if (broker.host.isEmpty())
         return QStringLiteral("a broker needs host=");
+    if (broker.certFile.isEmpty() != broker.keyFile.isEmpty())
+        return QStringLiteral("certfile= and keyfile= go together");
+    if (!broker.certFile.isEmpty() && broker.caFile.isEmpty())
+        return QStringLiteral("certfile= and keyfile= need cafile= (they are used over TLS)");
     return QString();
 }
 

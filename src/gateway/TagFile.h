@@ -19,6 +19,8 @@ struct MqttBroker {
     QString user;
     QString password; // from password= or the variable named by passwordenv=; never logged
     QString caFile;   // set: TLS, checking the broker against this CA
+    QString certFile; // set (with keyFile): the hub's own certificate, for brokers that ask
+    QString keyFile;  // the private key of certFile, without a passphrase
     int keepAliveSeconds = 30;
     int qos = 0;                 // of the subscriptions of tags that do not give their own
     bool passwordInFile = false; // given with password=: the file itself holds it

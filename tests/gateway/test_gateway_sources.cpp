@@ -59,6 +59,7 @@ class TestGatewaySources : public QObject {
 private slots:
     void mqttTagsFollowTheBroker();
     void mqttCredentialsAndTls();
+    void mqttClientCertificates();
     void mqttValuesAreCleanAndBounded();
     void mqttSilentBrokersAreLogged();
     void mqttRefusedSubscriptionIsLogged();
@@ -176,6 +177,45 @@ void TestGatewaySources::mqttCredentialsAndTls() {
     const QString log = hub.Log();
     QVERIFY2(!log.contains(QStringLiteral("Xyzzy")) && !log.contains(QStringLiteral("Horse")),
              qPrintable(log));
+}
+
+// A broker that takes only clients with a certificate its CA signed: the hub's certificate
+// gets the values; without one the connection is refused, logged once however often the hub
+// tries again.
+void TestGatewaySources::mqttClientCertificates() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    REQUIRE_PROGRAM(!testservers::Program(QStringLiteral("openssl")).isEmpty(), "openssl");
+    Mosquitto broker;
+    QVERIFY(broker.MakeTls());
+    broker.RequireCertificate(true);
+    QVERIFY(broker.Start());
+    QVERIFY(broker.Publish(QStringLiteral("t"), "12.5", true));
+
+    TagHub hub;
+    const QByteArray tls = " port=" + QByteArray::number(broker.port()) +
+                           " cafile=" + QFile::encodeName(broker.CaFile());
+    QVERIFY(hub.StartOn("signed\tbroker\t" + tls +
+                        " certfile=" + QFile::encodeName(broker.ClientCertFile()) +
+                        " keyfile=" + QFile::encodeName(broker.ClientKeyFile()) +
+                        "\n"
+                        "unsigned\tbroker\t" +
+                        tls +
+                        "\n"
+                        "Signed\tmqtt\tbroker=signed topic=t\n"
+                        "Unsigned\tmqtt\tbroker=unsigned topic=t\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"Signed", "12.5"}, {"Unsigned", ""}}), Wait);
+    // Three attempts without a certificate, each refused by the broker.
+    const QString noCertificate = QStringLiteral("peer did not return a certificate");
+    QTRY_VERIFY_WITH_TIMEOUT(broker.Log().count(noCertificate) >= 3, 2 * Wait);
+    QCOMPARE(hub.Value("Unsigned"), QString());
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    const QString unsignedWhere =
+        QStringLiteral("broker unsigned (127.0.0.1:%1)").arg(broker.port());
+    QVERIFY2(log.count(unsignedWhere) == 1, qPrintable(log));
+    QVERIFY2(
+        log.contains(QStringLiteral("broker signed (127.0.0.1:%1) connected").arg(broker.port())),
+        qPrintable(log));
 }
 
 // No message can blind the clients: a value longer than 1024 bytes publishes empty while the
