@@ -147,6 +147,8 @@ void MqttSource::Start() {
         logging::Error(Where() + QStringLiteral(": cannot create a client"));
         return;
     }
+    if (broker_.protocolVersion == 5)
+        mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     mosquitto_connect_callback_set(mosq_, &MqttSource::OnConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttSource::OnDisconnect);
     mosquitto_subscribe_callback_set(mosq_, &MqttSource::OnSubscribe);
@@ -271,9 +273,11 @@ void MqttSource::OnConnect(mosquitto* mosq, void* self, int code) {
         source->Post({Event::Kind::Connected, {}, {}});
         source->Subscribe();
     } else {
+        // MQTT 5 answers with a reason code of its own, 3.1.1 with a CONNACK code.
+        const char* why = source->broker_.protocolVersion == 5 ? mosquitto_reason_string(code)
+                                                               : mosquitto_connack_string(code);
         source->Post({Event::Kind::Problem,
-                      QStringLiteral(" refused the connection: ") +
-                          QString::fromUtf8(mosquitto_connack_string(code)),
+                      QStringLiteral(" refused the connection: ") + QString::fromUtf8(why),
                       {}});
     }
 }

@@ -254,6 +254,14 @@ QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
         } else if (key == QLatin1String("qos")) {
             error = ReadWhole(key, value, 0, 1, number);
             broker.qos = int(number);
+        } else if (key == QLatin1String("protocol")) {
+            const QByteArray version = value.trimmed();
+            if (version == "3.1.1")
+                broker.protocolVersion = 4;
+            else if (version == "5")
+                broker.protocolVersion = 5;
+            else
+                error = QStringLiteral("protocol must be 3.1.1 or 5");
         } else
             error = UnknownKey(key);
         if (!error.isEmpty())

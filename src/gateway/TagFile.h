@@ -23,6 +23,7 @@ struct MqttBroker {
     QString keyFile;  // the private key of certFile, without a passphrase
     int keepAliveSeconds = 30;
     int qos = 0;                 // of the subscriptions of tags that do not give their own
+    int protocolVersion = 4;     // 4: MQTT 3.1.1; 5: MQTT 5
     bool passwordInFile = false; // given with password=: the file itself holds it
 };
 

@@ -50,7 +50,7 @@ void TestGatewayConfig::readsEverySource() {
         "scale=0.5 offset=-1 decimals=2\n"
         "Pump Run\tmodbus\tdevice=plc table=coil address=3\n"
         "plant\tbroker\thost=localhost port=8883 clientid=hub1 user=ops "
-        "passwordenv=SVC_TEST_MQTT_PASSWORD cafile=/etc/ca.pem keepalive=20 qos=1\n"
+        "passwordenv=SVC_TEST_MQTT_PASSWORD cafile=/etc/ca.pem keepalive=20 qos=1 protocol=5\n"
         "plc\tdevice\thost=10.0.0.5 port=1502 unit=3 poll=0.25 timeout=2 gap=4\n",
         &errors);
     QCOMPARE(errors, QStringList());
@@ -62,9 +62,9 @@ void TestGatewayConfig::readsEverySource() {
 
     const MqttBroker& b = config.brokers[0];
     QCOMPARE(std::tie(b.host, b.port, b.clientId, b.user, b.password, b.caFile, b.keepAliveSeconds,
-                      b.qos),
+                      b.qos, b.protocolVersion),
              std::tuple(QString("localhost"), quint16(8883), QString("hub1"), QString("ops"),
-                        QString("s3cret word"), QString("/etc/ca.pem"), 20, 1));
+                        QString("s3cret word"), QString("/etc/ca.pem"), 20, 1, 5));
     const MqttTag& m = config.mqttTags[0];
     QCOMPARE(
         std::tie(m.broker, m.slot, m.topic, m.jsonPath, m.decimals, m.qos),
@@ -110,6 +110,7 @@ void TestGatewayConfig::refusesFaults_data() {
         "line 4: unknown parameter \"retain\"");
     row("QoS 2 of a tag", "A\tmqtt\tbroker=b topic=t qos=2",
         "line 4: \"qos=2\" must be a whole number from 0 to 1");
+    row("MQTT 4", "c\tbroker\tprotocol=4", "line 4: protocol must be 3.1.1 or 5");
     row("QoS of a broker", "c\tbroker\tqos=high", "line 4: \"qos=high\" must be a whole number");
     row("bad number", "A\tmodbus\tdevice=d address=ten",
         "line 4: \"address=ten\" must be a whole number");

@@ -64,6 +64,7 @@ private slots:
     void mqttSilentBrokersAreLogged();
     void mqttRefusedSubscriptionIsLogged();
     void mqttSubscribesWithTheQosAsked();
+    void mqttSpeaksVersion5WhenAsked();
     void modbusDecodesEveryTypeAndOrder();
     void deadDeviceGoesEmptyOthersKeepUpdating();
     void modbusFaultsEmptyTheirTagsAndSayWhy();
@@ -378,6 +379,42 @@ void TestGatewaySources::mqttSubscribesWithTheQosAsked() {
     const QString log = broker.Log();
     for (const char* line : {" 1 q/a\n", " 0 q/b\n", " 1 q/c\n", " 1 q/d\n", " 0 q/a\n"})
         QVERIFY2(log.count(QLatin1String(line)) == 1, qPrintable(line + log));
+    QCOMPARE(hub.Stop(), 0);
+}
+
+// protocol=5 connects with MQTT 5 (the broker logs each client's protocol: "p5" for MQTT 5, "p2"
+// for 3.1.1) and its values arrive; a refusal is told in MQTT 5's own words.
+void TestGatewaySources::mqttSpeaksVersion5WhenAsked() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start(QStringLiteral("plant"), QStringLiteral("Right-7")));
+    QVERIFY(broker.Publish(QStringLiteral("site/temp"), R"({"v": 21.25})", true,
+                           {QStringLiteral("-u"), QStringLiteral("plant"), QStringLiteral("-P"),
+                            QStringLiteral("Right-7")}));
+    TagHub hub;
+    const QByteArray at = "\tbroker\tport=" + QByteArray::number(broker.port()) + " user=plant";
+    QVERIFY(hub.StartOn("five" + at + " clientid=hub-five protocol=5 qos=1 password=Right-7\n" +
+                        "four" + at + " clientid=hub-four protocol=3.1.1 password=Right-7\n" +
+                        "wrong" + at + " protocol=5 password=Wrong-7\n" +
+                        "Five\tmqtt\tbroker=five topic=site/temp json=v decimals=1\n"
+                        "Four\tmqtt\tbroker=four topic=site/temp json=v\n"
+                        "Wrong\tmqtt\tbroker=wrong topic=site/temp\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(),
+                              (Map{{"Five", "21.3"}, {"Four", "21.25"}, {"Wrong", ""}}), Wait);
+    const QString refused =
+        QStringLiteral("broker wrong (127.0.0.1:%1) refused the connection: Not authorized")
+            .arg(broker.port());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(refused), Wait);
+    const QString log = broker.Log();
+    QVERIFY2(log.contains(QStringLiteral(" as hub-five (p5, ")) &&
+                 log.contains(QStringLiteral(" as hub-four (p2, ")) &&
+                 log.contains(QStringLiteral("hub-five 1 site/temp\n")),
+             qPrintable(log));
+    // Values published after the hub subscribed arrive over MQTT 5 as well.
+    QVERIFY(broker.Publish(QStringLiteral("site/temp"), R"({"v": -4})", false,
+                           {QStringLiteral("-u"), QStringLiteral("plant"), QStringLiteral("-P"),
+                            QStringLiteral("Right-7")}));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Five"), QStringLiteral("-4.0"), Wait);
     QCOMPARE(hub.Stop(), 0);
 }
 
