@@ -28,6 +28,14 @@ void LiveValues::Reset(std::vector<qint64> staleMs) {
     totalBytes_ = 0;
 }
 
+qsizetype LiveValues::Add(qint64 staleMs) {
+    staleMs_.push_back(staleMs);
+    values_.emplace_back();
+    receivedMs_.push_back(0);
+    quality_.push_back(Quality::Waiting);
+    return Count() - 1;
+}
+
 void LiveValues::Set(qsizetype slot, QByteArray value) {
     Store(slot, std::move(value), Quality::Good);
 }

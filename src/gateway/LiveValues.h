@@ -31,6 +31,8 @@ public:
     // makes slot i answer empty (Stale) when its value is older than that.
     void Reset(std::vector<qint64> staleMs);
     qsizetype Count() const { return qsizetype(values_.size()); }
+    // Adds a slot at the end, Waiting, for a tag made while running; returns it.
+    qsizetype Add(qint64 staleMs);
 
     // A good value arrived for `slot`.
     void Set(qsizetype slot, QByteArray value);
