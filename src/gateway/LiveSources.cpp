@@ -20,6 +20,13 @@ void LiveSources::StopAll() {
     devices_.clear();
 }
 
+qsizetype LiveSources::AddTag(const QByteArray& name, qint64 staleMs) {
+    const qsizetype slot = values_.Count();
+    if (!addTag_ || !addTag_(name, slot))
+        return -1;
+    return values_.Add(staleMs);
+}
+
 void LiveSources::Apply(const HubConfig& config) {
     StopAll();
     values_.Reset(config.staleMs);
@@ -38,10 +45,16 @@ void LiveSources::Apply(const HubConfig& config) {
                                     ? slotNames[size_t(tag.slot)]
                                     : QByteArray());
             }
-        if (tags.empty())
+        std::vector<MqttTree> trees;
+        for (const MqttTree& tree : config.mqttTrees)
+            if (tree.broker == int(b))
+                trees.push_back(tree);
+        if (tags.empty() && trees.empty())
             continue;
-        brokers_.push_back(
-            new MqttSource(config.brokers[b], std::move(tags), std::move(names), values_, this));
+        brokers_.push_back(new MqttSource(
+            config.brokers[b], std::move(tags), std::move(names), std::move(trees),
+            [this](const QByteArray& name, qint64 staleMs) { return AddTag(name, staleMs); },
+            values_, this));
         brokers_.back()->Start();
     }
     for (size_t d = 0; d < config.devices.size(); ++d) {

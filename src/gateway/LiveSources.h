@@ -6,6 +6,7 @@
 #include "gateway/TagFile.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 namespace gateway {
@@ -19,6 +20,11 @@ public:
     explicit LiveSources(QObject* parent = nullptr);
     ~LiveSources() override;
 
+    // Publishes a tag that a source made while running (an MQTT tree's topic) as the live
+    // tag of `slot`; false when it cannot (its name is taken).
+    using TagAdder = std::function<bool(const QByteArray& name, qsizetype slot)>;
+    void SetTagAdder(TagAdder adder) { addTag_ = std::move(adder); }
+
     // Stops the sources of the last configuration and starts those of `config`; its live
     // tags start empty.
     void Apply(const HubConfig& config);
@@ -28,8 +34,11 @@ public:
 
 private:
     void StopAll();
+    // A new live tag named `name`, through the tag adder; its slot, or -1 when it was refused.
+    qsizetype AddTag(const QByteArray& name, qint64 staleMs);
 
     LiveValues values_;
+    TagAdder addTag_;
     std::vector<MqttSource*> brokers_;
     std::vector<ModbusSource*> devices_;
 };

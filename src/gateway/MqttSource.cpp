@@ -37,6 +37,10 @@ constexpr int MinDrainMs = 5;
 
 // How much of a topic a log line shows.
 constexpr qsizetype LoggedTopicBytes = 200;
+// How many topics that make no tag of a tree are logged.
+constexpr int MaxSkippedTold = 20;
+// How many topics that feed no tree the trees remember, so as not to look at them again.
+constexpr qsizetype MaxKeptTopics = 10000;
 
 // Why a topic cannot be subscribed to; empty when it can.
 QString TopicFault(const QByteArray& topic) {
@@ -71,9 +75,11 @@ bool PeerConnected(int fd) {
 } // namespace
 
 MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector<QByteArray> names,
-                       LiveValues& values, QObject* parent)
+                       std::vector<MqttTree> trees, TagAdder addTag, LiveValues& values,
+                       QObject* parent)
     : QObject(parent), broker_(std::move(broker)), tags_(std::move(tags)), names_(std::move(names)),
-      values_(values), updateAt_(tags_.size(), 0), updateRound_(tags_.size(), 0),
+      trees_(std::move(trees)), addTag_(std::move(addTag)), values_(values),
+      treeMade_(trees_.size(), 0), updateAt_(tags_.size(), 0), updateRound_(tags_.size(), 0),
       tooLong_(tags_.size(), 0) {
     names_.resize(tags_.size());
     std::vector<std::vector<size_t>> tagsOf;
@@ -96,6 +102,15 @@ MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector
         const QByteArray& name = tags_[list.front()].topic;
         topics_.push_back(
             {name, std::move(list), MqttTopicReader(readTags), TopicFault(name), qos});
+    }
+    for (size_t t = 0; t < trees_.size(); ++t) {
+        const MqttTree& tree = trees_[t];
+        topics_.push_back({tree.filter,
+                           {},
+                           MqttTopicReader({tree.read}),
+                           TopicFault(tree.filter),
+                           tree.read.qos >= 0 ? tree.read.qos : broker_.qos,
+                           int(t)});
     }
     refused_.assign(topics_.size(), 0);
 }
@@ -327,16 +342,86 @@ void MqttSource::OnDisconnect(mosquitto*, void* self, int) {
 
 void MqttSource::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
     auto* source = static_cast<MqttSource*>(self);
-    const auto found = source->byTopic_.constFind(
-        QByteArray::fromRawData(message->topic, qsizetype(std::strlen(message->topic))));
-    if (found == source->byTopic_.cend())
-        return;
-    source->messages_.fetch_add(1, std::memory_order_relaxed);
-    const Topic& topic = source->topics_[*found];
-    topic.reader.Read(QByteArrayView(static_cast<const char*>(message->payload),
-                                     qsizetype(std::max(message->payloadlen, 0))),
-                      source->read_);
-    source->Deliver(topic);
+    const QByteArray name =
+        QByteArray::fromRawData(message->topic, qsizetype(std::strlen(message->topic)));
+    const QByteArrayView payload(static_cast<const char*>(message->payload),
+                                 qsizetype(std::max(message->payloadlen, 0)));
+    const auto found = source->byTopic_.constFind(name);
+    if (found != source->byTopic_.cend()) {
+        source->messages_.fetch_add(1, std::memory_order_relaxed);
+        const Topic& topic = source->topics_[*found];
+        topic.reader.Read(payload, source->read_);
+        source->Deliver(topic.tags);
+    }
+    if (!source->trees_.empty())
+        source->ReadIntoTrees(name, payload);
+}
+
+void MqttSource::ReadIntoTrees(const QByteArray& topic, QByteArrayView payload) {
+    auto known = treeTopics_.constFind(topic);
+    if (known == treeTopics_.cend()) {
+        const QByteArray owned(topic.constData(), topic.size()); // `topic` is the library's
+        std::vector<size_t> made = MakeTreeTags(owned);
+        // A flood of topics no tree takes costs no memory: past a bound they are looked at
+        // again at each message.
+        if (made.empty() && treeTopics_.size() >= MaxKeptTopics)
+            return;
+        known = treeTopics_.insert(owned, std::move(made));
+    }
+    for (const size_t t : *known) {
+        messages_.fetch_add(1, std::memory_order_relaxed);
+        // The trees' filters come after the exact topics.
+        topics_[topics_.size() - trees_.size() + size_t(treeOf_[t - tags_.size()])].reader.Read(
+            payload, read_);
+        const size_t tag[] = {t};
+        Deliver(tag);
+    }
+}
+
+// Called at the first message of a topic: each tree whose filter it matches makes a tag of it,
+// unless the tree made all it may or the topic makes no tag name or one made already.
+std::vector<size_t> MqttSource::MakeTreeTags(const QByteArray& topic) {
+    std::vector<size_t> made;
+    for (size_t i = topics_.size() - trees_.size(); i < topics_.size(); ++i) {
+        const Topic& filter = topics_[i];
+        bool matches = false;
+        if (!filter.invalid.isEmpty() ||
+            mosquitto_topic_matches_sub2(filter.name.constData(), size_t(filter.name.size()),
+                                         topic.constData(), size_t(topic.size()),
+                                         &matches) != MOSQ_ERR_SUCCESS ||
+            !matches)
+            continue;
+        const int tree = filter.tree;
+        if (treeMade_[size_t(tree)] >= trees_[size_t(tree)].maxTags) {
+            if (treeMade_[size_t(tree)] == trees_[size_t(tree)].maxTags) {
+                ++treeMade_[size_t(tree)]; // told once
+                Post({Event::Kind::TreeFull, {}, {}, tree, {}, {}});
+            }
+            continue;
+        }
+        QByteArray name = TreeTagName(trees_[size_t(tree)], topic);
+        QString why;
+        if (name.isEmpty())
+            why = QStringLiteral("makes no tag name (UTF-8 text without control characters or "
+                                 "\",\", at most %1 bytes)")
+                      .arg(MaxTreeTagNameBytes);
+        else if (treeNames_.contains(name))
+            why = QStringLiteral("makes the name %1 of a tag made already").arg(Quoted(name));
+        if (!why.isEmpty()) {
+            if (skippedTold_ < MaxSkippedTold) {
+                if (++skippedTold_ == MaxSkippedTold)
+                    why += QStringLiteral("; further such topics are not logged");
+                Post({Event::Kind::TreeSkipped, why, {}, tree, {}, topic});
+            }
+            continue;
+        }
+        treeNames_.insert(name);
+        made.push_back(tags_.size() + treeOf_.size());
+        treeOf_.push_back(tree);
+        ++treeMade_[size_t(tree)];
+        Post({Event::Kind::TreeTag, {}, {}, tree, std::move(name), topic});
+    }
+    return made;
 }
 
 void MqttSource::OnLog(mosquitto*, void* self, int level, const char* text) {
@@ -380,10 +465,14 @@ void MqttSource::Post(Event event) {
     WakeEventLoop();
 }
 
-void MqttSource::Deliver(const Topic& topic) {
+void MqttSource::Deliver(std::span<const size_t> tags) {
     std::lock_guard lock(mutex_);
-    for (size_t i = 0; i < topic.tags.size(); ++i) {
-        const size_t t = topic.tags[i];
+    for (size_t i = 0; i < tags.size(); ++i) {
+        const size_t t = tags[i];
+        if (t >= updateAt_.size()) { // a tag a tree made
+            updateAt_.resize(t + 1, 0);
+            updateRound_.resize(t + 1, 0);
+        }
         if (updateRound_[t] == round_) {
             updates_[updateAt_[t]].second = std::move(read_[i]);
         } else {
@@ -409,11 +498,14 @@ void MqttSource::Drain() {
     for (const Event& event : events)
         Handle(event);
     for (auto& [t, value] : drained_) {
+        const qsizetype slot = SlotOf(t);
+        if (slot < 0)
+            continue;
         const bool tooLong = value.tooLong > 0;
         if (tooLong != bool(tooLong_[t])) {
             tooLong_[t] = tooLong;
-            const QString tag = QStringLiteral(": tag %1 (topic %2)")
-                                    .arg(Quoted(names_[t]), Quoted(tags_[t].topic));
+            const QString tag =
+                QStringLiteral(": tag %1 (topic %2)").arg(Quoted(NameOf(t)), Quoted(TopicOf(t)));
             if (tooLong)
                 logging::Warning(Where() + tag +
                                  QStringLiteral(": its value of %1 bytes is longer than %2 "
@@ -424,10 +516,33 @@ void MqttSource::Drain() {
                 logging::Notice(Where() + tag + QStringLiteral(": its value fits again"));
         }
         if (tooLong)
-            values_.Fail(tags_[t].slot, Quality::Invalid);
+            values_.Fail(slot, Quality::Invalid);
         else
-            values_.Set(tags_[t].slot, std::move(value.text));
+            values_.Set(slot, std::move(value.text));
     }
+}
+
+qsizetype MqttSource::SlotOf(size_t t) const {
+    return t < tags_.size() ? tags_[t].slot : treeTags_[t - tags_.size()].slot;
+}
+
+const QByteArray& MqttSource::NameOf(size_t t) const {
+    return t < tags_.size() ? names_[t] : treeTags_[t - tags_.size()].name;
+}
+
+const QByteArray& MqttSource::TopicOf(size_t t) const {
+    return t < tags_.size() ? tags_[t].topic : treeTags_[t - tags_.size()].topic;
+}
+
+void MqttSource::AddTreeTag(const Event& event) {
+    const MqttTree& tree = trees_[size_t(event.tree)];
+    const qsizetype slot = addTag_ ? addTag_(event.name, tree.staleMs) : -1;
+    if (slot < 0)
+        logging::Warning(Where() + QStringLiteral(": tree \"%1\": topic %2 makes tag %3, a name "
+                                                  "the hub publishes already; skipped")
+                                       .arg(tree.name, Quoted(event.topic), Quoted(event.name)));
+    treeTags_.push_back({slot, event.name, event.topic});
+    tooLong_.resize(tags_.size() + treeTags_.size(), 0);
 }
 
 void MqttSource::Handle(const Event& event) {
@@ -471,6 +586,21 @@ void MqttSource::Handle(const Event& event) {
             logging::Warning(Where() + QStringLiteral(": cannot subscribe: ") + event.text);
         lastSubscribeProblem_ = event.text;
         return;
+    case Event::Kind::TreeTag:
+        AddTreeTag(event);
+        return;
+    case Event::Kind::TreeSkipped:
+        logging::Warning(
+            Where() + QStringLiteral(": tree \"%1\": topic %2 %3; skipped")
+                          .arg(trees_[size_t(event.tree)].name, Quoted(event.topic), event.text));
+        return;
+    case Event::Kind::TreeFull:
+        logging::Warning(Where() + QStringLiteral(": tree \"%1\" made the %2 tags it may "
+                                                  "(max=); the topics it has not made a tag of "
+                                                  "are not published")
+                                       .arg(trees_[size_t(event.tree)].name)
+                                       .arg(trees_[size_t(event.tree)].maxTags));
+        return;
     case Event::Kind::Subscribed:
         lastSubscribeProblem_.clear();
         for (size_t t = 0; t < topics_.size(); ++t) {
@@ -495,6 +625,9 @@ void MqttSource::Handle(const Event& event) {
 void MqttSource::ClearAll() {
     for (const MqttTag& tag : tags_)
         values_.Fail(tag.slot, Quality::Offline);
+    for (const TreeTag& tag : treeTags_)
+        if (tag.slot >= 0)
+            values_.Fail(tag.slot, Quality::Offline);
 }
 
 } // namespace gateway

@@ -374,6 +374,67 @@ QString ReadMqttTag(MqttTag& tag, QString& broker, qint64& staleMs, const QByteA
     return QString();
 }
 
+// Why `filter` is no topic filter a broker takes; empty when it is one. "+" stands for one
+// whole level, "#" for the whole rest of the topic.
+QString FilterFault(const QByteArray& filter) {
+    if (filter.isEmpty())
+        return QStringLiteral("an mqtt-tree needs filter=");
+    if (filter.size() > MaxTopicBytes)
+        return QStringLiteral("a filter must be at most %1 bytes long").arg(MaxTopicBytes);
+    if (filter.contains('\0') || !IsUtf8(filter))
+        return QStringLiteral("a filter must be UTF-8 text without NUL");
+    const QList<QByteArray> levels = filter.split('/');
+    for (qsizetype i = 0; i < levels.size(); ++i) {
+        const QByteArray& level = levels[i];
+        if (level.contains('#') && (level != "#" || i != levels.size() - 1))
+            return QStringLiteral("in a filter, # stands alone as its last level");
+        if (level.contains('+') && level != "+")
+            return QStringLiteral("in a filter, + stands alone as a level");
+    }
+    return QString();
+}
+
+QString ReadMqttTree(MqttTree& tree, QString& broker, const QByteArray& parameters) {
+    Pairs pairs;
+    if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
+        return error;
+    QString error;
+    qint64 number = 0;
+    for (const auto& [key, value] : pairs) {
+        if (key == QLatin1String("broker"))
+            broker = QString::fromUtf8(value.trimmed());
+        else if (key == QLatin1String("filter"))
+            tree.filter = value.trimmed();
+        else if (key == QLatin1String("prefix")) {
+            tree.prefix = value.trimmed();
+            if (!IsCleanText(tree.prefix) || tree.prefix.contains(','))
+                error = QStringLiteral("a prefix must be UTF-8 text without control characters "
+                                       "or \",\"");
+        } else if (key == QLatin1String("json"))
+            tree.read.jsonPath = QString::fromUtf8(value.trimmed());
+        else if (key == QLatin1String("max")) {
+            error = ReadWhole(key, value, 1, 100000, number);
+            tree.maxTags = int(number);
+        } else if (key == QLatin1String("qos")) {
+            error = ReadWhole(key, value, 0, 1, number);
+            tree.read.qos = int(number);
+        } else if (!ReadCommon(key, value, tree.read.decimals, tree.read.scale, tree.read.offset,
+                               tree.staleMs, error))
+            error = UnknownKey(key);
+        if (!error.isEmpty())
+            return error;
+    }
+    if (broker.isEmpty())
+        return QStringLiteral("an mqtt-tree needs broker=");
+    if (QString fault = FilterFault(tree.filter); !fault.isEmpty())
+        return fault;
+    if (tree.prefix.size() >= MaxTreeTagNameBytes)
+        return QStringLiteral("a prefix must be shorter than %1 bytes").arg(MaxTreeTagNameBytes);
+    if ((tree.read.scale != 1 || tree.read.offset != 0) && tree.read.decimals < 0)
+        tree.read.decimals = 0;
+    return QString();
+}
+
 template <typename Enum, size_t N>
 bool Lookup(const std::pair<const char*, Enum> (&names)[N], const QByteArray& value, Enum& out) {
     const QByteArray wanted = value.trimmed().toLower();
@@ -461,6 +522,15 @@ int ModbusWidth(ModbusType type) {
     return 1;
 }
 
+QByteArray TreeTagName(const MqttTree& tree, QByteArrayView topic) {
+    if (tree.prefix.size() + topic.size() > MaxTreeTagNameBytes)
+        return QByteArray();
+    QByteArray name = tree.prefix + topic.toByteArray().replace('/', '.');
+    if (name.isEmpty() || name.contains(',') || !IsCleanText(name))
+        return QByteArray();
+    return name;
+}
+
 HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
     HubConfig config;
     const QList<QByteArray> lines = text.split('\n');
@@ -472,6 +542,7 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
     QHash<QByteArray, qsizetype> tagLines;
     QHash<QString, int> brokers;
     QHash<QString, int> devices;
+    QHash<QString, int> trees;
     // Live tags name their source by name; sources may come later in the file.
     struct SourceRef {
         qsizetype line;
@@ -480,6 +551,7 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
     };
     std::vector<SourceRef> brokerRefs;
     std::vector<SourceRef> deviceRefs;
+    std::vector<SourceRef> treeRefs; // index into mqttTrees
 
     for (qsizetype number = 1; number <= lines.size(); ++number) {
         QByteArray line = lines[number - 1];
@@ -506,18 +578,21 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
         const QByteArray parameters = fields.size() > 2 ? fields[2] : QByteArray();
         const QString name = QString::fromUtf8(fields[0]);
 
-        if (kind == "broker" || kind == "device") {
+        if (kind == "broker" || kind == "device" || kind == "mqtt-tree") {
             const bool isBroker = kind == "broker";
-            QHash<QString, int>& names = isBroker ? brokers : devices;
+            const bool isTree = kind == "mqtt-tree";
+            QHash<QString, int>& names = isBroker ? brokers : isTree ? trees : devices;
+            const QString article = isTree ? QStringLiteral("an") : QStringLiteral("a");
             if (name.trimmed().isEmpty()) {
-                fail(number, QStringLiteral("a %1 needs a name").arg(QString::fromUtf8(kind)));
+                fail(number,
+                     QStringLiteral("%1 %2 needs a name").arg(article, QString::fromUtf8(kind)));
                 continue;
             }
             // Source names appear in the log and, as "name,", could be mistaken for entries.
             if (!IsCleanText(fields[0]) || fields[0].contains(',')) {
-                fail(number, QStringLiteral("a %1 name must be UTF-8 text without control "
+                fail(number, QStringLiteral("%1 %2 name must be UTF-8 text without control "
                                             "characters or \",\"")
-                                 .arg(QString::fromUtf8(kind)));
+                                 .arg(article, QString::fromUtf8(kind)));
                 continue;
             }
             if (names.contains(name)) {
@@ -526,7 +601,16 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
                 continue;
             }
             QString error;
-            if (isBroker) {
+            if (isTree) {
+                MqttTree tree;
+                tree.name = name;
+                QString source;
+                error = ReadMqttTree(tree, source, parameters);
+                if (error.isEmpty())
+                    treeRefs.push_back({number, source, config.mqttTrees.size()});
+                names.insert(name, int(config.mqttTrees.size()));
+                config.mqttTrees.push_back(std::move(tree));
+            } else if (isBroker) {
                 MqttBroker broker;
                 broker.name = name;
                 error = ReadBroker(broker, parameters);
@@ -611,6 +695,12 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
         if (broker < 0)
             fail(ref.line, QStringLiteral("unknown broker \"%1\"").arg(ref.name));
         config.mqttTags[ref.index].broker = broker;
+    }
+    for (const SourceRef& ref : treeRefs) {
+        const int broker = brokers.value(ref.name, -1);
+        if (broker < 0)
+            fail(ref.line, QStringLiteral("unknown broker \"%1\"").arg(ref.name));
+        config.mqttTrees[ref.index].broker = broker;
     }
     for (const SourceRef& ref : deviceRefs) {
         const int device = devices.value(ref.name, -1);

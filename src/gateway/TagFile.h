@@ -38,6 +38,25 @@ struct MqttTag {
     int qos = -1; // of its topic's subscription, 0 or 1; -1: the broker's
 };
 
+// A topic filter whose topics become tags as their first messages arrive (kind mqtt-tree).
+struct MqttTree {
+    QString name; // for the log
+    int broker = -1;
+    QByteArray filter; // may hold the wildcards + and #
+    QByteArray prefix; // put before the name each topic makes
+    MqttTag read;      // how each topic is read: json, decimals, scale, offset, qos
+    qint64 staleMs = 0;
+    int maxTags = 1000; // the most tags it makes
+};
+
+// The longest tag name a tree makes, in bytes.
+constexpr qsizetype MaxTreeTagNameBytes = 1024;
+
+// The name of the tag `tree` makes of `topic`: its prefix, then the topic with each "/"
+// written as "."; empty when that is no tag name (not clean text, holding ",", or longer
+// than MaxTreeTagNameBytes).
+QByteArray TreeTagName(const MqttTree& tree, QByteArrayView topic);
+
 struct ModbusDevice {
     QString name;
     QString host = QStringLiteral("127.0.0.1");
@@ -72,6 +91,7 @@ struct HubConfig {
     std::vector<MqttBroker> brokers;
     std::vector<ModbusDevice> devices;
     std::vector<MqttTag> mqttTags;
+    std::vector<MqttTree> mqttTrees;
     std::vector<ModbusTag> modbusTags;
     std::vector<qint64> staleMs; // per slot; 0 = never stale
 };

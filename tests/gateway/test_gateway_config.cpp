@@ -24,6 +24,8 @@ private slots:
     void exampleFileReads();
     void refusesFaults_data();
     void refusesFaults();
+    void namesTreeTags_data();
+    void namesTreeTags();
     void checksClientCertificateFiles_data();
     void checksClientCertificateFiles();
     void acceptsLimits_data();
@@ -51,7 +53,9 @@ void TestGatewayConfig::readsEverySource() {
         "Pump Run\tmodbus\tdevice=plc table=coil address=3\n"
         "plant\tbroker\thost=localhost port=8883 clientid=hub1 user=ops "
         "passwordenv=SVC_TEST_MQTT_PASSWORD cafile=/etc/ca.pem keepalive=20 qos=1 protocol=5\n"
-        "plc\tdevice\thost=10.0.0.5 port=1502 unit=3 poll=0.25 timeout=2 gap=4\n",
+        "plc\tdevice\thost=10.0.0.5 port=1502 unit=3 poll=0.25 timeout=2 gap=4\n"
+        "all\tmqtt-tree\tbroker=plant filter=site/+/# prefix=Site. json=v scale=2 max=50 "
+        "stale=5 qos=1\n",
         &errors);
     QCOMPARE(errors, QStringList());
     QCOMPARE((std::vector<size_t>{config.tags.size(), config.brokers.size(), config.devices.size(),
@@ -79,6 +83,45 @@ void TestGatewayConfig::readsEverySource() {
              std::tuple(0, ModbusTable::InputRegister, 7, ModbusType::Float32, WordOrder::CDAB, 0.5,
                         -1.0, 2));
     QCOMPARE(config.modbusTags[1].type, ModbusType::Bool); // a coil is a bit by default
+
+    QCOMPARE(config.mqttTrees.size(), size_t(1));
+    const MqttTree& t = config.mqttTrees[0];
+    QCOMPARE(std::tie(t.name, t.broker, t.filter, t.prefix, t.read.jsonPath, t.read.scale,
+                      t.read.decimals, t.read.qos, t.maxTags, t.staleMs),
+             std::tuple(QString("all"), 0, QByteArray("site/+/#"), QByteArray("Site."),
+                        QString("v"), 2.0, 0, 1, 50, qint64(5000)));
+}
+
+// How a tree names the tag of a topic: its prefix, then the topic's levels joined by ".".
+// A topic that makes no valid tag name makes no tag.
+void TestGatewayConfig::namesTreeTags_data() {
+    QTest::addColumn<QByteArray>("prefix");
+    QTest::addColumn<QByteArray>("topic");
+    QTest::addColumn<QByteArray>("name"); // empty: none
+    QTest::newRow("levels") << QByteArray() << QByteArray("plant/boiler/temp")
+                            << QByteArray("plant.boiler.temp");
+    QTest::newRow("prefix") << QByteArray("Site.") << QByteArray("boiler/temp")
+                            << QByteArray("Site.boiler.temp");
+    QTest::newRow("one level") << QByteArray("A ") << QByteArray("x") << QByteArray("A x");
+    QTest::newRow("empty levels") << QByteArray() << QByteArray("/a//b/") << QByteArray(".a..b.");
+    QTest::newRow("UTF-8") << QByteArray() << QByteArray("usine/t\xC3\xA9mp")
+                           << QByteArray("usine.t\xC3\xA9mp");
+    QTest::newRow("comma") << QByteArray() << QByteArray("a/b,c") << QByteArray();
+    QTest::newRow("TAB") << QByteArray() << QByteArray("a/b\tc") << QByteArray();
+    QTest::newRow("ESC") << QByteArray() << QByteArray("a/\x1B[2J") << QByteArray();
+    QTest::newRow("longest") << QByteArray("P") << QByteArray(MaxTreeTagNameBytes - 1, 'x')
+                             << "P" + QByteArray(MaxTreeTagNameBytes - 1, 'x');
+    QTest::newRow("too long") << QByteArray("P") << QByteArray(MaxTreeTagNameBytes, 'x')
+                              << QByteArray();
+}
+
+void TestGatewayConfig::namesTreeTags() {
+    QFETCH(QByteArray, prefix);
+    QFETCH(QByteArray, topic);
+    QFETCH(QByteArray, name);
+    MqttTree tree;
+    tree.prefix = prefix;
+    QCOMPARE(TreeTagName(tree, topic), name);
 }
 
 void TestGatewayConfig::exampleFileReads() {
@@ -108,6 +151,24 @@ void TestGatewayConfig::refusesFaults_data() {
     row("state without states", "A\tstate\tperiod=3", "line 4: a state tag needs states=A|B|...");
     row("unknown key", "A\tmqtt\tbroker=b topic=t retain=1",
         "line 4: unknown parameter \"retain\"");
+    row("tree without filter", "t\tmqtt-tree\tbroker=b", "line 4: an mqtt-tree needs filter=");
+    row("tree without broker", "t\tmqtt-tree\tfilter=#", "line 4: an mqtt-tree needs broker=");
+    row("tree of an unknown broker", "t\tmqtt-tree\tbroker=nowhere filter=a/#",
+        "line 4: unknown broker \"nowhere\"");
+    row("# inside a filter", "t\tmqtt-tree\tbroker=b filter=a/#/b",
+        "line 4: in a filter, # stands alone as its last level");
+    row("# in a level", "t\tmqtt-tree\tbroker=b filter=a/b#",
+        "line 4: in a filter, # stands alone as its last level");
+    row("+ in a level", "t\tmqtt-tree\tbroker=b filter=a/b+/c",
+        "line 4: in a filter, + stands alone as a level");
+    row("comma in a prefix", "t\tmqtt-tree\tbroker=b filter=# prefix=a,b",
+        "line 4: a prefix must be UTF-8 text without control characters or \",\"");
+    row("a tree of no tags", "t\tmqtt-tree\tbroker=b filter=# max=0",
+        "line 4: \"max=0\" must be a whole number from 1 to 100000");
+    row("duplicate tree", "t\tmqtt-tree\tbroker=b filter=a/#\nt\tmqtt-tree\tbroker=b filter=b/#",
+        "line 5: duplicate mqtt-tree name \"t\"");
+    row("tree without a name", "\tmqtt-tree\tbroker=b filter=#",
+        "line 4: an mqtt-tree needs a name");
     row("QoS 2 of a tag", "A\tmqtt\tbroker=b topic=t qos=2",
         "line 4: \"qos=2\" must be a whole number from 0 to 1");
     row("MQTT 4", "c\tbroker\tprotocol=4", "line 4: protocol must be 3.1.1 or 5");

@@ -42,6 +42,11 @@ public:
         return values;
     }
     QString Value(const char* tag) { return Values().value(QLatin1String(tag)); }
+    // The GETTAGS answer, in order.
+    QStringList Tags() {
+        return reader_->ReadInputFile(QStringLiteral("HUB:GETTAGS"))
+            .split(QLatin1Char(','), Qt::SkipEmptyParts);
+    }
 
 private:
     std::unique_ptr<SVComSrvClass> reader_;
@@ -65,6 +70,7 @@ private slots:
     void mqttRefusedSubscriptionIsLogged();
     void mqttSubscribesWithTheQosAsked();
     void mqttSpeaksVersion5WhenAsked();
+    void mqttTreeMakesTagsAsTopicsArrive();
     void modbusDecodesEveryTypeAndOrder();
     void deadDeviceGoesEmptyOthersKeepUpdating();
     void modbusFaultsEmptyTheirTagsAndSayWhy();
@@ -416,6 +422,91 @@ void TestGatewaySources::mqttSpeaksVersion5WhenAsked() {
                             QStringLiteral("Right-7")}));
     QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Five"), QStringLiteral("-4.0"), Wait);
     QCOMPARE(hub.Stop(), 0);
+}
+
+// A tree makes a tag of each topic under its filter at the topic's first message, after the
+// tags of the file and in the order the topics first came, up to its max=. A topic that makes a
+// name already published or no tag name at all is skipped, and each of these is logged once.
+void TestGatewaySources::mqttTreeMakesTagsAsTopicsArrive() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    TagHub hub;
+    QVERIFY(hub.StartOn("site\tbroker\tport=" + QByteArray::number(broker.port()) +
+                        "\n"
+                        "Sim\ttext\tsimulated\n"
+                        "P.plant.clash\ttext\ttaken\n"
+                        "all\tmqtt-tree\tbroker=site filter=plant/# prefix=P. json=v decimals=1 "
+                        "max=4\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(broker.Log().contains(QStringLiteral(" 0 plant/#\n")), Wait);
+    QCOMPARE(hub.Tags(), (QStringList{"Sim", "P.plant.clash"}));
+
+    QStringList tags{"Sim", "P.plant.clash"};
+    const auto arrive = [&](const char* topic, const QByteArray& payload, const char* tag) {
+        if (!broker.Publish(QLatin1String(topic), payload))
+            return false;
+        if (tag)
+            tags << QLatin1String(tag);
+        return true;
+    };
+    // Not in the order of their names: in the order they came.
+    QVERIFY(arrive("plant/b/x", R"({"v": 1.25})", "P.plant.b.x"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Tags(), tags, Wait);
+    QVERIFY(arrive("plant/a/y", R"({"v": -2})", "P.plant.a.y"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Tags(), tags, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(),
+                              (Map{{"Sim", "simulated"},
+                                   {"P.plant.clash", "taken"},
+                                   {"P.plant.b.x", "1.3"},
+                                   {"P.plant.a.y", "-2.0"}}),
+                              Wait);
+    QVERIFY(arrive("plant/b/x", R"({"v": 7})", nullptr));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("P.plant.b.x"), QStringLiteral("7.0"), Wait);
+
+    // "P.plant.clash" is a tag of the file; "plant/a,b" makes a name holding ",". Both are skipped,
+    // and logged once however often they come.
+    const QString where =
+        QStringLiteral("broker site (127.0.0.1:%1): tree \"all\": topic ").arg(broker.port());
+    const QString clash =
+        where + QStringLiteral("\"plant/clash\" makes tag \"P.plant.clash\", a name the hub "
+                               "publishes already; skipped");
+    const QString comma = where + QStringLiteral("\"plant/a,b\" makes no tag name");
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(arrive("plant/clash", R"({"v": 1})", nullptr));
+        QVERIFY(arrive("plant/a,b", R"({"v": 1})", nullptr));
+    }
+    // Not under the filter: no tag, no line.
+    QVERIFY(arrive("other/x", R"({"v": 1})", nullptr));
+    QVERIFY(arrive("plant/c", R"({"v": 3})", "P.plant.c"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Tags(), tags, Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(clash) && hub.Log().contains(comma), Wait);
+
+    // Four topics made a tag ("plant/clash" among them): the fifth and later make none.
+    QVERIFY(arrive("plant/d", R"({"v": 4})", nullptr));
+    QVERIFY(arrive("plant/e", R"({"v": 5})", nullptr));
+    const QString full = QStringLiteral("broker site (127.0.0.1:%1): tree \"all\" made the 4 "
+                                        "tags it may (max=)")
+                             .arg(broker.port());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(full), Wait);
+    QVERIFY(arrive("plant/c", R"({"v": 3.5})", nullptr));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("P.plant.c"), QStringLiteral("3.5"), Wait);
+    QCOMPARE(hub.Tags(), tags);
+
+    // The broker goes away: the tags a tree made go empty with the others.
+    broker.Stop();
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(),
+                              (Map{{"Sim", "simulated"},
+                                   {"P.plant.clash", "taken"},
+                                   {"P.plant.b.x", ""},
+                                   {"P.plant.a.y", ""},
+                                   {"P.plant.c", ""}}),
+                              Wait);
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    QCOMPARE(log.count(clash), 1);
+    QCOMPARE(log.count(comma), 1);
+    QCOMPARE(log.count(full), 1);
+    QCOMPARE(log.count(QStringLiteral("tree \"all\"")), 3);
 }
 
 void TestGatewaySources::modbusDecodesEveryTypeAndOrder() {
