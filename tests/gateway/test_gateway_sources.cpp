@@ -463,25 +463,33 @@ void TestGatewaySources::mqttTreeMakesTagsAsTopicsArrive() {
     QVERIFY(arrive("plant/b/x", R"({"v": 7})", nullptr));
     QTRY_COMPARE_WITH_TIMEOUT(hub.Value("P.plant.b.x"), QStringLiteral("7.0"), Wait);
 
-    // "P.plant.clash" is a tag of the file; "plant/a,b" makes a name holding ",". Both are skipped,
-    // and logged once however often they come.
+    // "P.plant.clash" is a tag of the file, "plant/b.x" makes the name "plant/b/x" made, and
+    // "plant/a,b" makes a name holding ",". All are skipped, and logged once however often
+    // they come.
     const QString where =
         QStringLiteral("broker site (127.0.0.1:%1): tree \"all\": topic ").arg(broker.port());
     const QString clash =
         where + QStringLiteral("\"plant/clash\" makes tag \"P.plant.clash\", a name the hub "
                                "publishes already; skipped");
     const QString comma = where + QStringLiteral("\"plant/a,b\" makes no tag name");
+    const QString twice =
+        where + QStringLiteral("\"plant/b.x\" makes the name \"P.plant.b.x\" of a tag made "
+                               "already; skipped");
     for (int i = 0; i < 2; ++i) {
         QVERIFY(arrive("plant/clash", R"({"v": 1})", nullptr));
         QVERIFY(arrive("plant/a,b", R"({"v": 1})", nullptr));
+        QVERIFY(arrive("plant/b.x", R"({"v": 1})", nullptr));
     }
     // Not under the filter: no tag, no line.
     QVERIFY(arrive("other/x", R"({"v": 1})", nullptr));
     QVERIFY(arrive("plant/c", R"({"v": 3})", "P.plant.c"));
     QTRY_COMPARE_WITH_TIMEOUT(hub.Tags(), tags, Wait);
-    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(clash) && hub.Log().contains(comma), Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        hub.Log().contains(clash) && hub.Log().contains(comma) && hub.Log().contains(twice), Wait);
+    QCOMPARE(hub.Value("P.plant.b.x"), QStringLiteral("7.0"));
 
-    // Four topics made a tag ("plant/clash" among them): the fifth and later make none.
+    // Four topics made a tag ("plant/clash" among them, not "plant/b.x"): the fifth and later
+    // make none.
     QVERIFY(arrive("plant/d", R"({"v": 4})", nullptr));
     QVERIFY(arrive("plant/e", R"({"v": 5})", nullptr));
     const QString full = QStringLiteral("broker site (127.0.0.1:%1): tree \"all\" made the 4 "
@@ -505,8 +513,9 @@ void TestGatewaySources::mqttTreeMakesTagsAsTopicsArrive() {
     const QString log = hub.Log();
     QCOMPARE(log.count(clash), 1);
     QCOMPARE(log.count(comma), 1);
+    QCOMPARE(log.count(twice), 1);
     QCOMPARE(log.count(full), 1);
-    QCOMPARE(log.count(QStringLiteral("tree \"all\"")), 3);
+    QCOMPARE(log.count(QStringLiteral("tree \"all\"")), 4);
 }
 
 void TestGatewaySources::modbusDecodesEveryTypeAndOrder() {
