@@ -71,6 +71,7 @@ private slots:
     void mqttSubscribesWithTheQosAsked();
     void mqttSpeaksVersion5WhenAsked();
     void mqttTreeMakesTagsAsTopicsArrive();
+    void mqttTreeAloneIsAFileToReload();
     void modbusDecodesEveryTypeAndOrder();
     void deadDeviceGoesEmptyOthersKeepUpdating();
     void modbusFaultsEmptyTheirTagsAndSayWhy();
@@ -516,6 +517,24 @@ void TestGatewaySources::mqttTreeMakesTagsAsTopicsArrive() {
     QCOMPARE(log.count(twice), 1);
     QCOMPARE(log.count(full), 1);
     QCOMPARE(log.count(QStringLiteral("tree \"all\"")), 4);
+}
+
+// A file of a broker and a tree holds no tag of its own: it is still a good file to reload
+// (it is no file emptied by mistake), and the tree's tags come back under the new prefix.
+void TestGatewaySources::mqttTreeAloneIsAFileToReload() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    QVERIFY(broker.Publish(QStringLiteral("plant/x"), "5", true));
+    const QByteArray site = "site\tbroker\tport=" + QByteArray::number(broker.port()) + "\n";
+    TagHub hub;
+    QVERIFY(hub.StartOn(site + "all\tmqtt-tree\tbroker=site filter=plant/# prefix=P.\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"P.plant.x", "5"}}), Wait);
+    QVERIFY(
+        !hub.WriteTags(site + "all\tmqtt-tree\tbroker=site filter=plant/# prefix=Q.\n").isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"Q.plant.x", "5"}}), Wait);
+    QCOMPARE(hub.Stop(), 0);
+    QVERIFY2(!hub.Log().contains(QStringLiteral("holds no tags")), qPrintable(hub.Log()));
 }
 
 void TestGatewaySources::modbusDecodesEveryTypeAndOrder() {
