@@ -484,8 +484,11 @@ void MqttTopicReader::Read(QByteArrayView payload, std::vector<MqttValue>& value
         QByteArray field;
         QByteArrayView text = payload;
         if (!tag.path.empty()) {
-            if (!json)
+            const Found::Kind kind = json ? scan->found(i).kind : Found::Kind::None;
+            if (kind == Found::Kind::None || kind == Found::Kind::Other) {
+                value.invalid = true;
                 continue;
+            }
             field = FoundText(scan->found(i), value.tooLong);
             text = field;
         }
@@ -502,6 +505,7 @@ void MqttTopicReader::Read(QByteArrayView payload, std::vector<MqttValue>& value
             if (ok)
                 value.text = FormatNumber(static_cast<long double>(read) * tag.scale + tag.offset,
                                           tag.decimals);
+            value.invalid = value.text.isEmpty();
             continue;
         }
         if (text.size() > MaxCleanedValueBytes) {

@@ -21,6 +21,10 @@ struct MqttValue {
     // otherwise. A text far too long is not cleaned or decoded to find out: its length is then
     // taken as it stands in the payload.
     qsizetype tooLong = 0;
+    // The message holds no value for the tag (`text` is then empty): the payload is not JSON,
+    // the field is missing or null, an object or an array, or the text is not a number when
+    // the tag wants one. An empty payload or JSON string is an empty value, not this.
+    bool invalid = false;
 };
 
 // Reads the values of the tags of one topic from each of its messages.
@@ -33,7 +37,8 @@ public:
     // payload itself or one field of a JSON payload (empty when the payload is not JSON or
     // has no such field); a number with the tag's decimals (after scale and offset) when it
     // has decimals, empty when the text is not a number; control characters as blanks and
-    // invalid UTF-8 as U+FFFD; empty when longer than MaxValueBytes.
+    // invalid UTF-8 as U+FFFD; empty when longer than MaxValueBytes. MqttValue says why a
+    // value is empty when it is not an empty text.
     void Read(QByteArrayView payload, std::vector<MqttValue>& values) const;
 
     // One step of a json= path: a key of an object, which also names a position in an array

@@ -515,7 +515,7 @@ void MqttSource::Drain() {
             else
                 logging::Notice(Where() + tag + QStringLiteral(": its value fits again"));
         }
-        if (tooLong)
+        if (tooLong || value.invalid)
             values_.Fail(slot, Quality::Invalid);
         else
             values_.Set(slot, std::move(value.text));

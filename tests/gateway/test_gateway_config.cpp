@@ -541,11 +541,23 @@ void TestGatewayConfig::takesMqttValues_data() {
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<qsizetype>("tooLong");
+    QTest::addColumn<bool>("invalid");
+    // An empty value is one the message does not give (invalid) unless it is too long.
     const auto row = [](const char* name, const char* json, int decimals, double scale,
                         const QByteArray& payload, const QByteArray& value, qsizetype tooLong = 0) {
         QTest::newRow(name) << QString::fromUtf8(json) << decimals << scale << payload << value
-                            << tooLong;
+                            << tooLong << (value.isEmpty() && tooLong == 0);
     };
+    // ... but an empty payload or JSON string is an empty text.
+    QTest::newRow("empty payload")
+        << QString() << -1 << 1.0 << QByteArray() << QByteArray() << qsizetype(0) << false;
+    QTest::newRow("empty JSON string")
+        << QStringLiteral("s") << -1 << 1.0 << QByteArray(R"({"s": ""})") << QByteArray()
+        << qsizetype(0) << false;
+    QTest::newRow("empty payload is no number")
+        << QString() << 1 << 1.0 << QByteArray() << QByteArray() << qsizetype(0) << true;
+    row("object is empty", "o", -1, 1, R"({"o": {"a": 1}})", "");
+    row("array is empty", "o", -1, 1, R"({"o": [1]})", "");
     row("text as it came", "", -1, 1, "RUNNING, line 3", "RUNNING, line 3");
     row("tabs and line breaks become blanks", "", -1, 1, "a\tb\r\nc", "a b  c");
     row("number with decimals", "", 2, 1, " 21.456 ", "21.46");
@@ -611,6 +623,7 @@ void TestGatewayConfig::takesMqttValues() {
     QFETCH(QByteArray, payload);
     QFETCH(QByteArray, value);
     QFETCH(qsizetype, tooLong);
+    QFETCH(bool, invalid);
     MqttTag tag;
     tag.jsonPath = json;
     tag.decimals = decimals;
@@ -618,6 +631,7 @@ void TestGatewayConfig::takesMqttValues() {
     const MqttValue read = MqttTagValue(tag, payload);
     QCOMPARE(read.text, value);
     QCOMPARE(read.tooLong, tooLong);
+    QCOMPARE(read.invalid, invalid);
 }
 
 // The tags of one topic are read together, in one pass over a JSON payload; each gets what it
