@@ -109,6 +109,12 @@ void CheckValue(const MqttValue& value, int decimals) {
     }
     if (decimals >= 0 && !value.text.isEmpty())
         FUZZ_CHECK(IsFixedPoint(value.text, decimals));
+    // A value the message does not give is empty, and not for being too long.
+    if (value.invalid)
+        FUZZ_CHECK(value.text.isEmpty() && value.tooLong == 0);
+    // A number is never an empty text: when a tag wants one, empty means invalid or too long.
+    if (decimals >= 0 && value.text.isEmpty())
+        FUZZ_CHECK(value.invalid || value.tooLong > 0);
 }
 
 } // namespace
@@ -148,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckValue(alone, decimals);
         FUZZ_CHECK(together[i].text == alone.text);
         FUZZ_CHECK(together[i].tooLong == alone.tooLong);
+        FUZZ_CHECK(together[i].invalid == alone.invalid);
         const MqttValue plain = PlainValue(tags[i], payload);
         FUZZ_CHECK(alone.text == plain.text);
         FUZZ_CHECK((alone.tooLong > 0) == (plain.tooLong > 0));
