@@ -123,6 +123,9 @@ void CheckValue(const MqttValue& value, int decimals) {
         FUZZ_CHECK(value.text.isEmpty() && value.tooLong == 0);
     if (decimals >= 0 && !value.text.isEmpty())
         FUZZ_CHECK(IsFixedPoint(value.text, decimals));
+    // A number is never an empty text: when a tag wants one, empty means a fault or too long.
+    if (decimals >= 0 && value.text.isEmpty())
+        FUZZ_CHECK(value.fault != MqttValue::Fault::None || value.tooLong > 0);
 }
 
 } // namespace

@@ -184,6 +184,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(tag.broker >= 0 ? size_t(tag.broker) < config.brokers.size()
                                    : !errors.isEmpty());
     }
+    for (const gateway::MqttTree& tree : config.mqttTrees) {
+        FUZZ_CHECK(IsName(tree.name.toUtf8()));
+        // A faulty line's tree is kept only for its name.
+        FUZZ_CHECK(!errors.isEmpty() ||
+                   (IsName(tree.prefix) && tree.maxTags >= 1 && tree.maxTags <= 100000 &&
+                    tree.broker >= 0 && size_t(tree.broker) < config.brokers.size()));
+        // Whatever topic arrives, the tree makes a publishable name or none.
+        for (const QByteArray& topic : {tree.filter, text.left(300), QByteArray("a/b")}) {
+            const QByteArray name = gateway::TreeTagName(tree, topic);
+            FUZZ_CHECK(name.isEmpty() ||
+                       (IsName(name) && name.size() <= gateway::MaxTreeTagNameBytes));
+        }
+    }
     for (const gateway::ModbusTag& tag : config.modbusTags) {
         FUZZ_CHECK(tag.decimals >= 0 && tag.decimals <= 9);
         FUZZ_CHECK(tag.address >= 0 && tag.address + gateway::ModbusWidth(tag.type) <= 65536);

@@ -44,6 +44,13 @@ void Hub::Apply(HubConfig config, bool) {
     if (!sources_) {
         sources_ = new LiveSources(this);
         table_.SetLiveValues(&sources_->values());
+        sources_->SetTagAdder([this](const QByteArray& name, qsizetype slot) {
+            TagDef tag;
+            tag.name = name;
+            tag.kind = TagDef::Kind::Live;
+            tag.slot = slot;
+            return table_.AppendTag(std::move(tag));
+        });
     }
     sources_->Apply(config);
     table_.SetTags(std::move(config.tags), options_.seed);

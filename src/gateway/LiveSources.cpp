@@ -50,6 +50,13 @@ void LiveSources::StopAll() {
     deviceOrigins_.clear();
 }
 
+qsizetype LiveSources::AddTag(const QByteArray& name, qint64 staleMs) {
+    const qsizetype slot = values_.Count();
+    if (!addTag_ || !addTag_(name, slot))
+        return -1;
+    return values_.Add(staleMs);
+}
+
 void LiveSources::Apply(const HubConfig& config) {
     // The name of the tag of each slot, for the sources' log lines.
     std::vector<QByteArray> slotNames(config.staleMs.size());
@@ -69,6 +76,10 @@ void LiveSources::Apply(const HubConfig& config) {
             plan.names.push_back(nameOf(tag.slot));
             plan.tagSlots.push_back(tag.slot);
         }
+    std::vector<std::vector<MqttTree>> trees(config.brokers.size());
+    for (const MqttTree& tree : config.mqttTrees)
+        if (tree.broker >= 0 && size_t(tree.broker) < trees.size())
+            trees[size_t(tree.broker)].push_back(tree);
     std::vector<Planned<ModbusTag>> devices(config.devices.size());
     for (const ModbusTag& tag : config.modbusTags)
         if (tag.device >= 0 && size_t(tag.device) < devices.size()) {
@@ -82,7 +93,7 @@ void LiveSources::Apply(const HubConfig& config) {
     std::vector<QByteArray> newBrokerTexts;
     std::vector<size_t> newBrokers; // config.brokers indices of the brokers that run
     for (size_t b = 0; b < config.brokers.size(); ++b)
-        if (!brokers[b].tags.empty() || config.brokers[b].statusSlot >= 0) {
+        if (!brokers[b].tags.empty() || !trees[b].empty() || config.brokers[b].statusSlot >= 0) {
             newBrokers.push_back(b);
             newBrokerTexts.push_back(textOf(config.brokerText, b));
         }
@@ -99,11 +110,12 @@ void LiveSources::Apply(const HubConfig& config) {
     std::vector<QByteArray> oldDeviceTexts;
     for (const Origin& origin : deviceOrigins_)
         oldDeviceTexts.push_back(origin.text);
-    // A source without text (a configuration built in code) is never kept.
+    // A source without text (a configuration built in code) is never kept, nor a broker with
+    // trees: the tags its trees made are gone from the new table, and it makes them again.
     std::vector<int> keptBrokers = Match(newBrokerTexts, oldBrokerTexts);
     std::vector<int> keptDevices = Match(newDeviceTexts, oldDeviceTexts);
     for (size_t i = 0; i < newBrokerTexts.size(); ++i)
-        if (newBrokerTexts[i].isEmpty())
+        if (newBrokerTexts[i].isEmpty() || !trees[newBrokers[i]].empty())
             keptBrokers[i] = -1;
     for (size_t i = 0; i < newDeviceTexts.size(); ++i)
         if (newDeviceTexts[i].isEmpty())
@@ -166,8 +178,11 @@ void LiveSources::Apply(const HubConfig& config) {
             brokers_.push_back(source);
             ++kept;
         } else {
-            brokers_.push_back(
-                new MqttSource(broker, std::move(plan.tags), std::move(plan.names), values_, this));
+            brokers_.push_back(new MqttSource(
+                broker, std::move(plan.tags), std::move(plan.names),
+                std::move(trees[newBrokers[i]]),
+                [this](const QByteArray& name, qint64 staleMs) { return AddTag(name, staleMs); },
+                values_, this));
             brokers_.back()->Start();
             ++restarted;
         }

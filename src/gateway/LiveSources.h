@@ -6,6 +6,7 @@
 #include "gateway/TagFile.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 namespace gateway {
@@ -18,6 +19,11 @@ class LiveSources : public QObject {
 public:
     explicit LiveSources(QObject* parent = nullptr);
     ~LiveSources() override;
+
+    // Publishes a tag that a source made while running (an MQTT tree's topic) as the live
+    // tag of `slot`; false when it cannot (its name is taken).
+    using TagAdder = std::function<bool(const QByteArray& name, qsizetype slot)>;
+    void SetTagAdder(TagAdder adder) { addTag_ = std::move(adder); }
 
     // Runs the sources of `config`. A broker or device whose line and tag lines are the same
     // as in the last configuration keeps running, with its connection and its tags' values
@@ -37,8 +43,11 @@ private:
         qsizetype statusSlot = -1;
     };
     void StopAll();
+    // A new live tag named `name`, through the tag adder; its slot, or -1 when it was refused.
+    qsizetype AddTag(const QByteArray& name, qint64 staleMs);
 
     LiveValues values_;
+    TagAdder addTag_;
     std::vector<MqttSource*> brokers_;
     std::vector<ModbusSource*> devices_;
     std::vector<Origin> brokerOrigins_; // beside brokers_

@@ -48,6 +48,14 @@ void LiveValues::Remap(const std::vector<qsizetype>& from, std::vector<qint64> s
     staleMs_ = std::move(staleMs);
 }
 
+qsizetype LiveValues::Add(qint64 staleMs) {
+    staleMs_.push_back(staleMs);
+    values_.emplace_back();
+    receivedMs_.push_back(0);
+    quality_.push_back(Quality::Waiting);
+    return Count() - 1;
+}
+
 void LiveValues::Set(qsizetype slot, QByteArray value) {
     Store(slot, std::move(value), Quality::Good);
 }

@@ -36,6 +36,8 @@ public:
     // and quality of the old slot `from[i]`; -1 (or none given) starts it Waiting.
     void Remap(const std::vector<qsizetype>& from, std::vector<qint64> staleMs);
     qsizetype Count() const { return qsizetype(values_.size()); }
+    // Adds a slot at the end, Waiting, for a tag made while running; returns it.
+    qsizetype Add(qint64 staleMs);
 
     // A good value arrived for `slot`.
     void Set(qsizetype slot, QByteArray value);

@@ -10,6 +10,7 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -37,6 +38,10 @@ constexpr int MinDrainMs = 5;
 
 // How much of a topic a log line shows.
 constexpr qsizetype LoggedTopicBytes = 200;
+// How many topics that make no tag of a tree are logged.
+constexpr int MaxSkippedTold = 20;
+// How many topics that feed no tree the trees remember, so as not to look at them again.
+constexpr qsizetype MaxKeptTopics = 10000;
 
 // Why a topic cannot be subscribed to; empty when it can.
 QString TopicFault(const QByteArray& topic) {
@@ -71,9 +76,11 @@ bool PeerConnected(int fd) {
 } // namespace
 
 MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector<QByteArray> names,
-                       LiveValues& values, QObject* parent)
+                       std::vector<MqttTree> trees, TagAdder addTag, LiveValues& values,
+                       QObject* parent)
     : QObject(parent), broker_(std::move(broker)), tags_(std::move(tags)), names_(std::move(names)),
-      values_(values), status_(values, broker_.statusSlot), updateAt_(tags_.size(), 0),
+      trees_(std::move(trees)), addTag_(std::move(addTag)), values_(values),
+      status_(values, broker_.statusSlot), treeMade_(trees_.size(), 0), updateAt_(tags_.size(), 0),
       updateRound_(tags_.size(), 0), faults_(tags_.size(), 0) {
     names_.resize(tags_.size());
     std::vector<std::vector<size_t>> tagsOf;
@@ -88,10 +95,23 @@ MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector
     topics_.reserve(tagsOf.size());
     for (std::vector<size_t>& list : tagsOf) {
         std::vector<MqttTag> readTags;
-        for (size_t i : list)
+        int qos = 0;
+        for (size_t i : list) {
             readTags.push_back(tags_[i]);
+            qos = std::max(qos, tags_[i].qos >= 0 ? tags_[i].qos : broker_.qos);
+        }
         const QByteArray& name = tags_[list.front()].topic;
-        topics_.push_back({name, std::move(list), MqttTopicReader(readTags), TopicFault(name)});
+        topics_.push_back(
+            {name, std::move(list), MqttTopicReader(readTags), TopicFault(name), qos});
+    }
+    for (size_t t = 0; t < trees_.size(); ++t) {
+        const MqttTree& tree = trees_[t];
+        topics_.push_back({tree.filter,
+                           {},
+                           MqttTopicReader({tree.read}),
+                           TopicFault(tree.filter),
+                           tree.read.qos >= 0 ? tree.read.qos : broker_.qos,
+                           int(t)});
     }
     refused_.assign(topics_.size(), 0);
 }
@@ -158,6 +178,8 @@ void MqttSource::Start() {
         logging::Error(Where() + QStringLiteral(": cannot create a client"));
         return;
     }
+    if (broker_.protocolVersion == 5)
+        mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     mosquitto_connect_callback_set(mosq_, &MqttSource::OnConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttSource::OnDisconnect);
     mosquitto_subscribe_callback_set(mosq_, &MqttSource::OnSubscribe);
@@ -171,12 +193,15 @@ void MqttSource::Start() {
             logging::Error(Where() + QStringLiteral(": CA file %1 not found").arg(broker_.caFile));
             return;
         }
-        const int rc = mosquitto_tls_set(mosq_, QFile::encodeName(broker_.caFile).constData(),
-                                         nullptr, nullptr, nullptr, nullptr);
+        const QByteArray certFile = QFile::encodeName(broker_.certFile);
+        const QByteArray keyFile = QFile::encodeName(broker_.keyFile);
+        const int rc =
+            mosquitto_tls_set(mosq_, QFile::encodeName(broker_.caFile).constData(), nullptr,
+                              certFile.isEmpty() ? nullptr : certFile.constData(),
+                              keyFile.isEmpty() ? nullptr : keyFile.constData(), nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            logging::Error(Where() +
-                           QStringLiteral(": cannot use CA file %1: %2")
-                               .arg(broker_.caFile, QString::fromUtf8(mosquitto_strerror(rc))));
+            logging::Error(Where() + QStringLiteral(": cannot use its TLS files: %1")
+                                         .arg(QString::fromUtf8(mosquitto_strerror(rc))));
             return;
         }
     }
@@ -238,9 +263,16 @@ void MqttSource::EndAttempt(int rc, int error) {
     if (attempt_.answered)
         return; // refused, and said so when the answer came
     QString why;
-    if (!attempt_.error.isEmpty())
+    bool vague = false;
+    if (!attempt_.error.isEmpty()) {
         why = QStringLiteral(": ") + attempt_.error;
-    else if (!attempt_.tcpUp && rc == MOSQ_ERR_KEEPALIVE)
+    } else if (!broker_.caFile.isEmpty() && rc == MOSQ_ERR_ERRNO && error == EPROTO) {
+        // The library says EPROTO when TLS failed without saying why: a broker that refuses
+        // the hub's certificate (or the lack of one) closes the connection, and depending on
+        // whether the hub was reading or writing at that moment its reason comes or not.
+        why = QStringLiteral(": the TLS connection failed (%1)").arg(Reason(rc, error));
+        vague = true;
+    } else if (!attempt_.tcpUp && rc == MOSQ_ERR_KEEPALIVE)
         why = QStringLiteral(" is unreachable (no connection within %1 s)")
                   .arg(broker_.keepAliveSeconds);
     else if (!attempt_.tcpUp)
@@ -252,7 +284,9 @@ void MqttSource::EndAttempt(int rc, int error) {
         why = QStringLiteral(" closed the connection without answering: ") + Reason(rc, error);
     else
         why = QStringLiteral(" closed the connection without answering");
-    Post({Event::Kind::Problem, why, {}});
+    Event event{Event::Kind::Problem, why, {}};
+    event.vague = vague;
+    Post(std::move(event));
 }
 
 bool MqttSource::WaitOrStop(std::chrono::seconds delay) {
@@ -270,43 +304,51 @@ void MqttSource::OnConnect(mosquitto* mosq, void* self, int code) {
         source->Post({Event::Kind::Connected, {}, {}});
         source->Subscribe();
     } else {
+        // MQTT 5 answers with a reason code of its own, 3.1.1 with a CONNACK code.
+        const char* why = source->broker_.protocolVersion == 5 ? mosquitto_reason_string(code)
+                                                               : mosquitto_connack_string(code);
         source->Post({Event::Kind::Problem,
-                      QStringLiteral(" refused the connection: ") +
-                          QString::fromUtf8(mosquitto_connack_string(code)),
+                      QStringLiteral(" refused the connection: ") + QString::fromUtf8(why),
                       {}});
     }
 }
 
-// Subscribed on every (re)connection: a clean session forgets subscriptions. The broker
-// answers for each topic whether it grants it (OnSubscribe).
+// Subscribed on every (re)connection: a clean session forgets subscriptions. One SUBSCRIBE
+// per QoS; the broker answers for each topic whether it grants it (OnSubscribe).
 void MqttSource::Subscribe() {
-    std::vector<char*> names;
     subscribed_.clear();
-    for (size_t t = 0; t < topics_.size(); ++t)
-        if (topics_[t].invalid.isEmpty()) {
-            // only read by the library
-            names.push_back(const_cast<char*>(topics_[t].name.constData()));
-            subscribed_.push_back(t);
-        }
-    if (names.empty())
-        return;
-    int mid = 0;
-    errno = 0;
-    const int rc =
-        mosquitto_subscribe_multiple(mosq_, &mid, int(names.size()), names.data(), 0, 0, nullptr);
-    if (rc == MOSQ_ERR_SUCCESS)
-        subscribeMid_ = mid;
-    else
-        Post({Event::Kind::SubscribeFailed, Reason(rc, errno), {}});
+    for (const int qos : {0, 1}) {
+        std::vector<char*> names;
+        std::vector<size_t> list;
+        for (size_t t = 0; t < topics_.size(); ++t)
+            if (topics_[t].invalid.isEmpty() && topics_[t].qos == qos) {
+                // only read by the library
+                names.push_back(const_cast<char*>(topics_[t].name.constData()));
+                list.push_back(t);
+            }
+        if (names.empty())
+            continue;
+        int mid = 0;
+        errno = 0;
+        const int rc = mosquitto_subscribe_multiple(mosq_, &mid, int(names.size()), names.data(),
+                                                    qos, 0, nullptr);
+        if (rc == MOSQ_ERR_SUCCESS)
+            subscribed_.emplace_back(mid, std::move(list));
+        else
+            Post({Event::Kind::SubscribeFailed, Reason(rc, errno), {}});
+    }
 }
 
 void MqttSource::OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted) {
     auto* source = static_cast<MqttSource*>(self);
-    if (mid != source->subscribeMid_)
+    const auto request = std::find_if(source->subscribed_.cbegin(), source->subscribed_.cend(),
+                                      [mid](const auto& sent) { return sent.first == mid; });
+    if (request == source->subscribed_.cend())
         return;
-    std::vector<char> refused(source->topics_.size(), 0);
-    for (size_t i = 0; i < size_t(std::max(count, 0)) && i < source->subscribed_.size(); ++i)
-        refused[source->subscribed_[i]] = granted[i] >= 0x80 ? 1 : 0;
+    const std::vector<size_t>& list = request->second;
+    std::vector<char> refused(source->topics_.size(), 2);
+    for (size_t i = 0; i < size_t(std::max(count, 0)) && i < list.size(); ++i)
+        refused[list[i]] = granted[i] >= 0x80 ? 1 : 0;
     source->Post({Event::Kind::Subscribed, {}, std::move(refused)});
 }
 
@@ -316,16 +358,86 @@ void MqttSource::OnDisconnect(mosquitto*, void* self, int) {
 
 void MqttSource::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
     auto* source = static_cast<MqttSource*>(self);
-    const auto found = source->byTopic_.constFind(
-        QByteArray::fromRawData(message->topic, qsizetype(std::strlen(message->topic))));
-    if (found == source->byTopic_.cend())
-        return;
-    source->messages_.fetch_add(1, std::memory_order_relaxed);
-    const Topic& topic = source->topics_[*found];
-    topic.reader.Read(QByteArrayView(static_cast<const char*>(message->payload),
-                                     qsizetype(std::max(message->payloadlen, 0))),
-                      source->read_);
-    source->Deliver(topic);
+    const QByteArray name =
+        QByteArray::fromRawData(message->topic, qsizetype(std::strlen(message->topic)));
+    const QByteArrayView payload(static_cast<const char*>(message->payload),
+                                 qsizetype(std::max(message->payloadlen, 0)));
+    const auto found = source->byTopic_.constFind(name);
+    if (found != source->byTopic_.cend()) {
+        source->messages_.fetch_add(1, std::memory_order_relaxed);
+        const Topic& topic = source->topics_[*found];
+        topic.reader.Read(payload, source->read_);
+        source->Deliver(topic.tags);
+    }
+    if (!source->trees_.empty())
+        source->ReadIntoTrees(name, payload);
+}
+
+void MqttSource::ReadIntoTrees(const QByteArray& topic, QByteArrayView payload) {
+    auto known = treeTopics_.constFind(topic);
+    if (known == treeTopics_.cend()) {
+        const QByteArray owned(topic.constData(), topic.size()); // `topic` is the library's
+        std::vector<size_t> made = MakeTreeTags(owned);
+        // A flood of topics no tree takes costs no memory: past a bound they are looked at
+        // again at each message.
+        if (made.empty() && treeTopics_.size() >= MaxKeptTopics)
+            return;
+        known = treeTopics_.insert(owned, std::move(made));
+    }
+    for (const size_t t : *known) {
+        messages_.fetch_add(1, std::memory_order_relaxed);
+        // The trees' filters come after the exact topics.
+        topics_[topics_.size() - trees_.size() + size_t(treeOf_[t - tags_.size()])].reader.Read(
+            payload, read_);
+        const size_t tag[] = {t};
+        Deliver(tag);
+    }
+}
+
+// Called at the first message of a topic: each tree whose filter it matches makes a tag of it,
+// unless the tree made all it may or the topic makes no tag name or one made already.
+std::vector<size_t> MqttSource::MakeTreeTags(const QByteArray& topic) {
+    std::vector<size_t> made;
+    for (size_t i = topics_.size() - trees_.size(); i < topics_.size(); ++i) {
+        const Topic& filter = topics_[i];
+        bool matches = false;
+        if (!filter.invalid.isEmpty() ||
+            mosquitto_topic_matches_sub2(filter.name.constData(), size_t(filter.name.size()),
+                                         topic.constData(), size_t(topic.size()),
+                                         &matches) != MOSQ_ERR_SUCCESS ||
+            !matches)
+            continue;
+        const int tree = filter.tree;
+        if (treeMade_[size_t(tree)] >= trees_[size_t(tree)].maxTags) {
+            if (treeMade_[size_t(tree)] == trees_[size_t(tree)].maxTags) {
+                ++treeMade_[size_t(tree)]; // told once
+                Post({Event::Kind::TreeFull, {}, {}, tree, {}, {}});
+            }
+            continue;
+        }
+        QByteArray name = TreeTagName(trees_[size_t(tree)], topic);
+        QString why;
+        if (name.isEmpty())
+            why = QStringLiteral("makes no tag name (UTF-8 text without control characters or "
+                                 "\",\", at most %1 bytes)")
+                      .arg(MaxTreeTagNameBytes);
+        else if (treeNames_.contains(name))
+            why = QStringLiteral("makes the name %1 of a tag made already").arg(Quoted(name));
+        if (!why.isEmpty()) {
+            if (skippedTold_ < MaxSkippedTold) {
+                if (++skippedTold_ == MaxSkippedTold)
+                    why += QStringLiteral("; further such topics are not logged");
+                Post({Event::Kind::TreeSkipped, why, {}, tree, {}, topic});
+            }
+            continue;
+        }
+        treeNames_.insert(name);
+        made.push_back(tags_.size() + treeOf_.size());
+        treeOf_.push_back(tree);
+        ++treeMade_[size_t(tree)];
+        Post({Event::Kind::TreeTag, {}, {}, tree, std::move(name), topic});
+    }
+    return made;
 }
 
 void MqttSource::OnLog(mosquitto*, void* self, int level, const char* text) {
@@ -369,10 +481,14 @@ void MqttSource::Post(Event event) {
     WakeEventLoop();
 }
 
-void MqttSource::Deliver(const Topic& topic) {
+void MqttSource::Deliver(std::span<const size_t> tags) {
     std::lock_guard lock(mutex_);
-    for (size_t i = 0; i < topic.tags.size(); ++i) {
-        const size_t t = topic.tags[i];
+    for (size_t i = 0; i < tags.size(); ++i) {
+        const size_t t = tags[i];
+        if (t >= updateAt_.size()) { // a tag a tree made
+            updateAt_.resize(t + 1, 0);
+            updateRound_.resize(t + 1, 0);
+        }
         if (updateRound_[t] == round_) {
             updates_[updateAt_[t]].second = std::move(read_[i]);
         } else {
@@ -398,14 +514,17 @@ void MqttSource::Drain() {
     for (const Event& event : events)
         Handle(event);
     for (auto& [t, value] : drained_) {
+        const qsizetype slot = SlotOf(t);
+        if (slot < 0)
+            continue;
         // Why the tag has no value, if so: 0 none, 1 too long, 2 and on a Fault. Logged once
         // per change, never once per message.
         const char state = value.tooLong > 0                       ? char(1)
                            : value.fault != MqttValue::Fault::None ? char(1 + int(value.fault))
                                                                    : char(0);
         if (state != faults_[t]) {
-            const QString tag = QStringLiteral(": tag %1 (topic %2)")
-                                    .arg(Quoted(names_[t]), Quoted(tags_[t].topic));
+            const QString tag =
+                QStringLiteral(": tag %1 (topic %2)").arg(Quoted(NameOf(t)), Quoted(TopicOf(t)));
             if (state == 1)
                 logging::Warning(Where() + tag +
                                  QStringLiteral(": its value of %1 bytes is longer than %2 "
@@ -422,10 +541,33 @@ void MqttSource::Drain() {
             faults_[t] = state;
         }
         if (state != 0)
-            values_.Fail(tags_[t].slot, Quality::Invalid);
+            values_.Fail(slot, Quality::Invalid);
         else
-            values_.Set(tags_[t].slot, std::move(value.text));
+            values_.Set(slot, std::move(value.text));
     }
+}
+
+qsizetype MqttSource::SlotOf(size_t t) const {
+    return t < tags_.size() ? tags_[t].slot : treeTags_[t - tags_.size()].slot;
+}
+
+const QByteArray& MqttSource::NameOf(size_t t) const {
+    return t < tags_.size() ? names_[t] : treeTags_[t - tags_.size()].name;
+}
+
+const QByteArray& MqttSource::TopicOf(size_t t) const {
+    return t < tags_.size() ? tags_[t].topic : treeTags_[t - tags_.size()].topic;
+}
+
+void MqttSource::AddTreeTag(const Event& event) {
+    const MqttTree& tree = trees_[size_t(event.tree)];
+    const qsizetype slot = addTag_ ? addTag_(event.name, tree.staleMs) : -1;
+    if (slot < 0)
+        logging::Warning(Where() + QStringLiteral(": tree \"%1\": topic %2 makes tag %3, a name "
+                                                  "the hub publishes already; skipped")
+                                       .arg(tree.name, Quoted(event.topic), Quoted(event.name)));
+    treeTags_.push_back({slot, event.name, event.topic});
+    faults_.resize(tags_.size() + treeTags_.size(), 0);
 }
 
 void MqttSource::Handle(const Event& event) {
@@ -437,10 +579,13 @@ void MqttSource::Handle(const Event& event) {
         online_ = true;
         lastProblem_.clear();
         // Back on the broker, a tag waits for its next message rather than being offline.
-        for (const MqttTag& tag : tags_)
-            if (values_.QualityOf(tag.slot) == Quality::Offline)
-                values_.Fail(tag.slot, Quality::Waiting);
+        for (size_t t = 0; t < tags_.size() + treeTags_.size(); ++t) {
+            const qsizetype slot = SlotOf(t);
+            if (slot >= 0 && values_.QualityOf(slot) == Quality::Offline)
+                values_.Fail(slot, Quality::Waiting);
+        }
         status_.Connected();
+        vaguePending_ = false;
         return;
     case Event::Kind::WentAway:
         ClearAll();
@@ -453,23 +598,50 @@ void MqttSource::Handle(const Event& event) {
         // Logged when it differs from the last one: once per change, never once per attempt.
         ClearAll();
         status_.Unreachable();
+        online_ = false;
+        if (event.vague) {
+            // A failure without a reason after one with a reason is most likely the same
+            // failure, seen from the other side of a race; a first one waits for the next
+            // attempt, which may give the reason.
+            if (lastProblem_.startsWith(QLatin1String(": OpenSSL")))
+                return;
+            if (!vaguePending_ && lastProblem_ != event.text) {
+                vaguePending_ = true;
+                return;
+            }
+        }
+        vaguePending_ = false;
         if (event.text != lastProblem_)
             logging::Warning(Where() + event.text);
         lastProblem_ = event.text;
-        online_ = false;
         return;
     case Event::Kind::SubscribeFailed:
         if (event.text != lastSubscribeProblem_)
             logging::Warning(Where() + QStringLiteral(": cannot subscribe: ") + event.text);
         lastSubscribeProblem_ = event.text;
         return;
+    case Event::Kind::TreeTag:
+        AddTreeTag(event);
+        return;
+    case Event::Kind::TreeSkipped:
+        logging::Warning(
+            Where() + QStringLiteral(": tree \"%1\": topic %2 %3; skipped")
+                          .arg(trees_[size_t(event.tree)].name, Quoted(event.topic), event.text));
+        return;
+    case Event::Kind::TreeFull:
+        logging::Warning(Where() + QStringLiteral(": tree \"%1\" made the %2 tags it may "
+                                                  "(max=); the topics it has not made a tag of "
+                                                  "are not published")
+                                       .arg(trees_[size_t(event.tree)].name)
+                                       .arg(trees_[size_t(event.tree)].maxTags));
+        return;
     case Event::Kind::Subscribed:
         lastSubscribeProblem_.clear();
         for (size_t t = 0; t < topics_.size(); ++t) {
-            if (event.refused[t])
+            if (event.refused[t] == 1)
                 for (size_t tag : topics_[t].tags)
                     values_.Fail(tags_[tag].slot, Quality::Refused);
-            if (event.refused[t] == refused_[t])
+            if (event.refused[t] == 2 || event.refused[t] == refused_[t])
                 continue;
             refused_[t] = event.refused[t];
             if (refused_[t])
@@ -490,6 +662,9 @@ void MqttSource::Handle(const Event& event) {
 void MqttSource::ClearAll() {
     for (const MqttTag& tag : tags_)
         values_.Fail(tag.slot, Quality::Offline);
+    for (const TreeTag& tag : treeTags_)
+        if (tag.slot >= 0)
+            values_.Fail(tag.slot, Quality::Offline);
 }
 
 } // namespace gateway

@@ -1,5 +1,6 @@
 #pragma once
-// Reads the tags of one MQTT broker through libmosquitto. The network loop runs on a thread of
+// Reads the tags of one MQTT broker through libmosquitto, and makes tags of the topics of its
+// trees as their first messages arrive. The network loop runs on a thread of
 // its own, which connects and reconnects with back-off and reads each message into the values
 // of its topic's tags right away; the hub's event loop takes over only the latest value of each
 // tag and what happened to the connection, so neither a large message nor a burst of them
@@ -11,11 +12,14 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <thread>
 
 struct mosquitto;
@@ -28,9 +32,14 @@ class LiveValues;
 class MqttSource : public QObject {
     Q_OBJECT
 public:
+    // Publishes a tag a tree made, with the stale time of its tree; returns its slot, or -1
+    // when it cannot be published (its name is taken).
+    using TagAdder = std::function<qsizetype(const QByteArray& name, qint64 staleMs)>;
+
     // `names` are the tags' names, in the order of `tags`, for the log.
     MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector<QByteArray> names,
-               LiveValues& values, QObject* parent = nullptr);
+               std::vector<MqttTree> trees, TagAdder addTag, LiveValues& values,
+               QObject* parent = nullptr);
     ~MqttSource() override;
 
     void Start();
@@ -41,17 +50,35 @@ public:
     quint64 MessageCount() const { return messages_.load(std::memory_order_relaxed); }
 
 private:
+    // An exact topic, or a tree's filter (tags empty, `tree` its index).
     struct Topic {
         QByteArray name;
         std::vector<size_t> tags;
         MqttTopicReader reader;
         QString invalid; // why it cannot be subscribed to; empty when it can
+        int qos = 0;     // of its subscription: the highest its tags ask for
+        int tree = -1;
     };
     // What happened to the connection, for the event loop.
     struct Event {
-        enum class Kind { Connected, WentAway, Problem, SubscribeFailed, Subscribed } kind;
-        QString text;              // Problem, SubscribeFailed: what to log after Where()
-        std::vector<char> refused; // Subscribed: per topic, whether the broker refused it
+        enum class Kind {
+            Connected,
+            WentAway,
+            Problem,
+            SubscribeFailed,
+            Subscribed,
+            TreeTag,     // a tree made tag `name` of `topic`
+            TreeSkipped, // `topic` makes no tag of `tree`: `text` says why
+            TreeFull,    // `tree` made all the tags it may
+        } kind;
+        QString text; // Problem, SubscribeFailed: what to log after Where()
+        // Subscribed: per topic, whether the broker refused it (1) or granted it (0); 2 for
+        // the topics this answer is not about.
+        std::vector<char> refused;
+        int tree = -1;         // TreeTag, TreeSkipped, TreeFull
+        QByteArray name = {};  // TreeTag
+        QByteArray topic = {}; // TreeTag, TreeSkipped
+        bool vague = false;    // Problem: TLS failed and the library said not why
     };
     // How the current connection attempt is going (network thread only).
     struct Attempt {
@@ -75,7 +102,11 @@ private:
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
     static void OnLog(mosquitto*, void* self, int level, const char* text);
     void Post(Event event);
-    void Deliver(const Topic& topic);
+    // Hands over read_[i] as the value of tags[i].
+    void Deliver(std::span<const size_t> tags);
+    // Reads a message into the tags the trees made of its topic, making them at its first.
+    void ReadIntoTrees(const QByteArray& topic, QByteArrayView payload);
+    std::vector<size_t> MakeTreeTags(const QByteArray& topic);
     // Has Drain called on the event loop (mutex_ held). For values (`soon`), not sooner than
     // MinDrainInterval after the last time: a burst is taken in a few large steps, not one
     // per message; the network loop wakes it later (WakeLate).
@@ -86,13 +117,21 @@ private:
     void Drain();
     void Handle(const Event& event);
     void ClearAll();
+    void AddTreeTag(const Event& event);
+    // The slot, name and topic of tag `t`: a tag of the file, or after them one a tree made.
+    qsizetype SlotOf(size_t t) const;
+    const QByteArray& NameOf(size_t t) const;
+    const QByteArray& TopicOf(size_t t) const;
     QString Where() const;
     static QString Quoted(const QByteArray& text);
 
     MqttBroker broker_;
     std::vector<MqttTag> tags_;
     std::vector<QByteArray> names_;
-    // Read by both threads, written by neither after construction.
+    std::vector<MqttTree> trees_;
+    TagAdder addTag_;
+    // Read by both threads, written by neither after construction: the exact topics, then
+    // the trees' filters.
     std::vector<Topic> topics_;
     QHash<QByteArray, size_t> byTopic_;
     LiveValues& values_;
@@ -107,9 +146,16 @@ private:
     // Network thread only.
     std::chrono::seconds retryDelay_{1};
     Attempt attempt_;
-    std::vector<size_t> subscribed_; // the topics of the last SUBSCRIBE, in its order
-    int subscribeMid_ = -1;
+    // The SUBSCRIBEs of this connection, one per QoS: its message id and its topics in order.
+    std::vector<std::pair<int, std::vector<size_t>>> subscribed_;
     std::vector<MqttValue> read_;
+    // The trees' state: per topic seen, the tags it feeds (none when no tree made one), the
+    // names made, and per tree how many tags it made. Tag k made is tag tags_.size() + k.
+    QHash<QByteArray, std::vector<size_t>> treeTopics_;
+    QSet<QByteArray> treeNames_;
+    std::vector<int> treeOf_; // per tag made: its tree
+    std::vector<int> treeMade_;
+    int skippedTold_ = 0; // topics told to be skipped, of MaxSkippedTold
 
     // Handed over under mutex_, each in one swap: events in order, and the latest value of
     // each tag not yet taken (tag, value). An event that empties the tags drops the values
@@ -128,10 +174,17 @@ private:
     // Event loop only.
     std::optional<bool> online_;
     QString lastProblem_;
+    bool vaguePending_ = false; // a vague Problem waits for the next attempt's reason
     QString lastSubscribeProblem_;
     std::vector<Update> drained_; // taken from updates_, kept for its room
     std::vector<char> faults_;    // per tag: why its last value was unusable (Drain)
     std::vector<char> refused_;   // per topic: the broker refused the subscription
+    struct TreeTag {
+        qsizetype slot; // -1: not published
+        QByteArray name;
+        QByteArray topic;
+    };
+    std::vector<TreeTag> treeTags_; // the tags the trees made, in the order they were made
 };
 
 } // namespace gateway

@@ -1,5 +1,6 @@
 #include "gateway/TagFile.h"
 
+#include "base/ReadFile.h"
 #include "gateway/WireText.h"
 
 #include <QHash>
@@ -191,6 +192,27 @@ QString ReadPlainText(const QString& key, const QByteArray& value, QString& out)
     return QString();
 }
 
+// The client certificate or key a broker line names: a readable PEM file holding what `key`
+// needs. The key must be without a passphrase: the TLS library would ask for one on the
+// terminal, which a service does not have.
+QString ReadTlsFile(const QString& key, const QByteArray& value, QString& out) {
+    if (QString error = ReadPlainText(key, value, out); !error.isEmpty())
+        return error;
+    constexpr qint64 MaxPemBytes = 1024 * 1024;
+    const fileread::Contents contents = fileread::ReadRegularFile(out, MaxPemBytes);
+    const QString named = QStringLiteral("%1 %2 ").arg(key, out);
+    if (!contents.ok())
+        return named + fileread::Describe(contents, MaxPemBytes);
+    const bool isKey = key == QLatin1String("keyfile");
+    if (!contents.data.contains(isKey ? "PRIVATE KEY-----" : "-----BEGIN CERTIFICATE-----"))
+        return named + (isKey ? QStringLiteral("holds no private key (PEM)")
+                              : QStringLiteral("holds no certificate (PEM)"));
+    if (isKey && contents.data.contains("ENCRYPTED"))
+        return named + QStringLiteral("is protected by a passphrase; the hub needs a key "
+                                      "without one");
+    return QString();
+}
+
 QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
     Pairs pairs;
     if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
@@ -222,6 +244,10 @@ QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
             broker.password = qEnvironmentVariable(name.constData());
         } else if (key == QLatin1String("cafile"))
             error = ReadPlainText(key, value, broker.caFile);
+        else if (key == QLatin1String("certfile"))
+            error = ReadTlsFile(key, value, broker.certFile);
+        else if (key == QLatin1String("keyfile"))
+            error = ReadTlsFile(key, value, broker.keyFile);
         else if (key == QLatin1String("keepalive")) {
             error = ReadWhole(key, value, 5, 3600, number);
             broker.keepAliveSeconds = int(number);
@@ -229,6 +255,17 @@ QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
             broker.statusTag = value.trimmed();
             if (broker.statusTag.isEmpty())
                 error = QStringLiteral("statustag= needs a tag name");
+        } else if (key == QLatin1String("qos")) {
+            error = ReadWhole(key, value, 0, 1, number);
+            broker.qos = int(number);
+        } else if (key == QLatin1String("protocol")) {
+            const QByteArray version = value.trimmed();
+            if (version == "3.1.1")
+                broker.protocolVersion = 4;
+            else if (version == "5")
+                broker.protocolVersion = 5;
+            else
+                error = QStringLiteral("protocol must be 3.1.1 or 5");
         } else
             error = UnknownKey(key);
         if (!error.isEmpty())
@@ -242,6 +279,10 @@ QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
     }
     if (broker.host.isEmpty())
         return QStringLiteral("a broker needs host=");
+    if (broker.certFile.isEmpty() != broker.keyFile.isEmpty())
+        return QStringLiteral("certfile= and keyfile= go together");
+    if (!broker.certFile.isEmpty() && broker.caFile.isEmpty())
+        return QStringLiteral("certfile= and keyfile= need cafile= (they are used over TLS)");
     return QString();
 }
 
@@ -316,7 +357,11 @@ QString ReadMqttTag(MqttTag& tag, QString& broker, qint64& staleMs, const QByteA
             tag.topic = value.trimmed();
         else if (key == QLatin1String("json"))
             tag.jsonPath = QString::fromUtf8(value.trimmed());
-        else if (!ReadCommon(key, value, tag.decimals, tag.scale, tag.offset, staleMs, error))
+        else if (key == QLatin1String("qos")) {
+            qint64 number = 0;
+            error = ReadWhole(key, value, 0, 1, number);
+            tag.qos = int(number);
+        } else if (!ReadCommon(key, value, tag.decimals, tag.scale, tag.offset, staleMs, error))
             error = UnknownKey(key);
         if (!error.isEmpty())
             return error;
@@ -334,6 +379,67 @@ QString ReadMqttTag(MqttTag& tag, QString& broker, qint64& staleMs, const QByteA
         return QStringLiteral("a topic must be UTF-8 text without NUL");
     if ((tag.scale != 1 || tag.offset != 0) && tag.decimals < 0)
         tag.decimals = 0;
+    return QString();
+}
+
+// Why `filter` is no topic filter a broker takes; empty when it is one. "+" stands for one
+// whole level, "#" for the whole rest of the topic.
+QString FilterFault(const QByteArray& filter) {
+    if (filter.isEmpty())
+        return QStringLiteral("an mqtt-tree needs filter=");
+    if (filter.size() > MaxTopicBytes)
+        return QStringLiteral("a filter must be at most %1 bytes long").arg(MaxTopicBytes);
+    if (filter.contains('\0') || !IsUtf8(filter))
+        return QStringLiteral("a filter must be UTF-8 text without NUL");
+    const QList<QByteArray> levels = filter.split('/');
+    for (qsizetype i = 0; i < levels.size(); ++i) {
+        const QByteArray& level = levels[i];
+        if (level.contains('#') && (level != "#" || i != levels.size() - 1))
+            return QStringLiteral("in a filter, # stands alone as its last level");
+        if (level.contains('+') && level != "+")
+            return QStringLiteral("in a filter, + stands alone as a level");
+    }
+    return QString();
+}
+
+QString ReadMqttTree(MqttTree& tree, QString& broker, const QByteArray& parameters) {
+    Pairs pairs;
+    if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
+        return error;
+    QString error;
+    qint64 number = 0;
+    for (const auto& [key, value] : pairs) {
+        if (key == QLatin1String("broker"))
+            broker = QString::fromUtf8(value.trimmed());
+        else if (key == QLatin1String("filter"))
+            tree.filter = value.trimmed();
+        else if (key == QLatin1String("prefix")) {
+            tree.prefix = value.trimmed();
+            if (!IsCleanText(tree.prefix) || tree.prefix.contains(','))
+                error = QStringLiteral("a prefix must be UTF-8 text without control characters "
+                                       "or \",\"");
+        } else if (key == QLatin1String("json"))
+            tree.read.jsonPath = QString::fromUtf8(value.trimmed());
+        else if (key == QLatin1String("max")) {
+            error = ReadWhole(key, value, 1, 100000, number);
+            tree.maxTags = int(number);
+        } else if (key == QLatin1String("qos")) {
+            error = ReadWhole(key, value, 0, 1, number);
+            tree.read.qos = int(number);
+        } else if (!ReadCommon(key, value, tree.read.decimals, tree.read.scale, tree.read.offset,
+                               tree.staleMs, error))
+            error = UnknownKey(key);
+        if (!error.isEmpty())
+            return error;
+    }
+    if (broker.isEmpty())
+        return QStringLiteral("an mqtt-tree needs broker=");
+    if (QString fault = FilterFault(tree.filter); !fault.isEmpty())
+        return fault;
+    if (tree.prefix.size() >= MaxTreeTagNameBytes)
+        return QStringLiteral("a prefix must be shorter than %1 bytes").arg(MaxTreeTagNameBytes);
+    if ((tree.read.scale != 1 || tree.read.offset != 0) && tree.read.decimals < 0)
+        tree.read.decimals = 0;
     return QString();
 }
 
@@ -424,6 +530,15 @@ int ModbusWidth(ModbusType type) {
     return 1;
 }
 
+QByteArray TreeTagName(const MqttTree& tree, QByteArrayView topic) {
+    if (tree.prefix.size() + topic.size() > MaxTreeTagNameBytes)
+        return QByteArray();
+    QByteArray name = tree.prefix + topic.toByteArray().replace('/', '.');
+    if (name.isEmpty() || name.contains(',') || !IsCleanText(name))
+        return QByteArray();
+    return name;
+}
+
 HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
     HubConfig config;
     const QList<QByteArray> lines = text.split('\n');
@@ -435,6 +550,7 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
     QHash<QByteArray, qsizetype> tagLines;
     QHash<QString, int> brokers;
     QHash<QString, int> devices;
+    QHash<QString, int> trees;
     // Live tags name their source by name; sources may come later in the file.
     struct SourceRef {
         qsizetype line;
@@ -475,6 +591,7 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
         tagLines.insert(name, line);
         config.tags.push_back(std::move(tag));
     };
+    std::vector<SourceRef> treeRefs; // index into mqttTrees
 
     for (qsizetype number = 1; number <= lines.size(); ++number) {
         QByteArray line = lines[number - 1];
@@ -501,18 +618,21 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
         const QByteArray parameters = fields.size() > 2 ? fields[2] : QByteArray();
         const QString name = QString::fromUtf8(fields[0]);
 
-        if (kind == "broker" || kind == "device") {
+        if (kind == "broker" || kind == "device" || kind == "mqtt-tree") {
             const bool isBroker = kind == "broker";
-            QHash<QString, int>& names = isBroker ? brokers : devices;
+            const bool isTree = kind == "mqtt-tree";
+            QHash<QString, int>& names = isBroker ? brokers : isTree ? trees : devices;
+            const QString article = isTree ? QStringLiteral("an") : QStringLiteral("a");
             if (name.trimmed().isEmpty()) {
-                fail(number, QStringLiteral("a %1 needs a name").arg(QString::fromUtf8(kind)));
+                fail(number,
+                     QStringLiteral("%1 %2 needs a name").arg(article, QString::fromUtf8(kind)));
                 continue;
             }
             // Source names appear in the log and, as "name,", could be mistaken for entries.
             if (!IsCleanText(fields[0]) || fields[0].contains(',')) {
-                fail(number, QStringLiteral("a %1 name must be UTF-8 text without control "
+                fail(number, QStringLiteral("%1 %2 name must be UTF-8 text without control "
                                             "characters or \",\"")
-                                 .arg(QString::fromUtf8(kind)));
+                                 .arg(article, QString::fromUtf8(kind)));
                 continue;
             }
             if (names.contains(name)) {
@@ -521,7 +641,16 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
                 continue;
             }
             QString error;
-            if (isBroker) {
+            if (isTree) {
+                MqttTree tree;
+                tree.name = name;
+                QString source;
+                error = ReadMqttTree(tree, source, parameters);
+                if (error.isEmpty())
+                    treeRefs.push_back({number, source, config.mqttTrees.size(), line});
+                names.insert(name, int(config.mqttTrees.size()));
+                config.mqttTrees.push_back(std::move(tree));
+            } else if (isBroker) {
                 MqttBroker broker;
                 broker.name = name;
                 error = ReadBroker(broker, parameters);
@@ -605,6 +734,14 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
         else
             config.brokerText[size_t(broker)] += '\n' + ref.text;
         config.mqttTags[ref.index].broker = broker;
+    }
+    for (const SourceRef& ref : treeRefs) {
+        const int broker = brokers.value(ref.name, -1);
+        if (broker < 0)
+            fail(ref.line, QStringLiteral("unknown broker \"%1\"").arg(ref.name));
+        else
+            config.brokerText[size_t(broker)] += '\n' + ref.text;
+        config.mqttTrees[ref.index].broker = broker;
     }
     for (const SourceRef& ref : deviceRefs) {
         const int device = devices.value(ref.name, -1);

@@ -19,7 +19,11 @@ struct MqttBroker {
     QString user;
     QString password; // from password= or the variable named by passwordenv=; never logged
     QString caFile;   // set: TLS, checking the broker against this CA
+    QString certFile; // set (with keyFile): the hub's own certificate, for brokers that ask
+    QString keyFile;  // the private key of certFile, without a passphrase
     int keepAliveSeconds = 30;
+    int qos = 0;                 // of the subscriptions of tags that do not give their own
+    int protocolVersion = 4;     // 4: MQTT 3.1.1; 5: MQTT 5
     bool passwordInFile = false; // given with password=: the file itself holds it
     QByteArray statusTag;        // statustag=: the name of a tag publishing its state
     qsizetype statusSlot = -1;   // that tag's LiveValues slot; -1 without one
@@ -33,7 +37,27 @@ struct MqttTag {
     int decimals = -1; // -1: the value as it came; else a number with this many decimals
     double scale = 1;
     double offset = 0;
+    int qos = -1; // of its topic's subscription, 0 or 1; -1: the broker's
 };
+
+// A topic filter whose topics become tags as their first messages arrive (kind mqtt-tree).
+struct MqttTree {
+    QString name; // for the log
+    int broker = -1;
+    QByteArray filter; // may hold the wildcards + and #
+    QByteArray prefix; // put before the name each topic makes
+    MqttTag read;      // how each topic is read: json, decimals, scale, offset, qos
+    qint64 staleMs = 0;
+    int maxTags = 1000; // the most tags it makes
+};
+
+// The longest tag name a tree makes, in bytes.
+constexpr qsizetype MaxTreeTagNameBytes = 1024;
+
+// The name of the tag `tree` makes of `topic`: its prefix, then the topic with each "/"
+// written as "."; empty when that is no tag name (not clean text, holding ",", or longer
+// than MaxTreeTagNameBytes).
+QByteArray TreeTagName(const MqttTree& tree, QByteArrayView topic);
 
 struct ModbusDevice {
     QString name;
@@ -72,6 +96,7 @@ struct HubConfig {
     std::vector<MqttBroker> brokers;
     std::vector<ModbusDevice> devices;
     std::vector<MqttTag> mqttTags;
+    std::vector<MqttTree> mqttTrees;
     std::vector<ModbusTag> modbusTags;
     std::vector<qint64> staleMs; // per slot; 0 = never stale
     // Per broker and per device: its line and the lines of its tags, as written. A reload

@@ -144,8 +144,8 @@ QString TagFileFollower::Read(bool initial, QStringList* faults) {
     if (!faults->isEmpty())
         return QStringLiteral("%1 refused").arg(path_);
     // A file emptied by mistake (or caught between truncation and the new text) would take
-    // every tag away from every client.
-    if (config.tags.empty() && !initial)
+    // every tag away from every client. A file with an MQTT tree has tags to come.
+    if (config.tags.empty() && config.mqttTrees.empty() && !initial)
         return QStringLiteral("%1 holds no tags").arg(path_);
     text_ = contents.data;
     count_ = qsizetype(config.tags.size());

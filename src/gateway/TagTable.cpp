@@ -30,6 +30,7 @@ double Unit(quint64 seed, qsizetype tag, qint64 slot, quint64 salt = 0) {
 
 void TagTable::SetTags(std::vector<TagDef> tags, quint64 seed) {
     tags_ = std::move(tags);
+    names_.reset();
     seed_ = seed;
     phases_.resize(tags_.size());
     tagsAnswer_.clear();
@@ -39,6 +40,7 @@ void TagTable::SetTags(std::vector<TagDef> tags, quint64 seed) {
     tagsAnswer_.reserve(namesSize);
     valuesBound_ = 0;
     statusBound_ = 0;
+    halfBound_ = 0;
     for (qsizetype i = 0; i < Count(); ++i) {
         TagDef& tag = tags_[size_t(i)];
         tag.decimals = std::clamp(tag.decimals, 0, 9);
@@ -53,6 +55,34 @@ void TagTable::SetTags(std::vector<TagDef> tags, quint64 seed) {
         valuesBound_ += tag.name.size() + 2 + MaxValueBytes(i);
         statusBound_ += tag.name.size() + 2 + MaxQualityWordBytes;
     }
+}
+
+bool TagTable::AppendTag(TagDef tag) {
+    if (!names_) {
+        names_.emplace();
+        names_->reserve(Count() + 1);
+        for (const TagDef& known : tags_)
+            names_->insert(known.name);
+    }
+    if (names_->contains(tag.name))
+        return false;
+    names_->insert(tag.name);
+    const qsizetype i = Count();
+    tag.decimals = std::clamp(tag.decimals, 0, 9);
+    if (!(tag.period > 0))
+        tag.period = 60;
+    tags_.push_back(std::move(tag));
+    phases_.push_back(2 * std::numbers::pi * Unit(seed_, i, -1, 7));
+    if (i > 0)
+        tagsAnswer_.append(',');
+    tagsAnswer_.append(tags_.back().name);
+    valuesBound_ += tags_.back().name.size() + 2 + MaxValueBytes(i);
+    statusBound_ += tags_.back().name.size() + 2 + MaxQualityWordBytes;
+    // The first half grows by one tag with every second tag added.
+    const qsizetype half = Count() / 2;
+    if (half > i / 2)
+        halfBound_ += tags_[size_t(half - 1)].name.size() + 2 + MaxValueBytes(half - 1);
+    return true;
 }
 
 qsizetype TagTable::MaxValueBytes(qsizetype index) const {

@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
+#include <QSet>
+#include <optional>
 #include <vector>
 
 namespace gateway {
@@ -39,6 +41,9 @@ public:
     TagTable();
 
     void SetTags(std::vector<TagDef> tags, quint64 seed);
+    // Adds a tag after the others (a live tag a source found while running); false, adding
+    // nothing, when a tag of that name exists. The list stays as it is until SetTags.
+    bool AppendTag(TagDef tag);
     // Where the values of Live tags are read from; must outlive the plant or be reset.
     void SetLiveValues(const LiveValues* live) { live_ = live; }
     qsizetype Count() const { return qsizetype(tags_.size()); }
@@ -76,6 +81,7 @@ private:
     qsizetype valuesBound_ = 0; // upper bound of the size of a GETVALUES answer
     qsizetype halfBound_ = 0;   // the same for the entries of the first half of the tags
     qsizetype statusBound_ = 0; // upper bound of the size of a GETSTATUS answer
+    std::optional<QSet<QByteArray>> names_; // made by the first AppendTag after SetTags
 };
 
 } // namespace gateway

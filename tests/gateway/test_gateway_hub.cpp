@@ -2,6 +2,7 @@
 // answer shapes, synthetic tags, tag file reload, many clients, bad options and shut-down. Its
 // fault modes are driven through the real window by the end-to-end fault tests.
 
+#include "gateway/LiveValues.h"
 #include "gateway/TagFile.h"
 #include "gateway/TagTable.h"
 #include "hub/HubReader.h"
@@ -35,6 +36,7 @@ private slots:
     void builtInPlantCoversTheLayoutCases();
     void valuesAreReproducibleAndMove();
     void largePlantAnswerIsWholeAndInOrder();
+    void appendedTagsJoinTheAnswers();
 
     void answersMatchTagList_data();
     void answersMatchTagList();
@@ -120,6 +122,49 @@ void TestGatewayHub::largePlantAnswerIsWholeAndInOrder() {
     const QByteArray answer = plant.ValuesAnswer(seconds);
     QCOMPARE(answer.size(), expected.size());
     QVERIFY(answer == expected);
+}
+
+// Live tags a source adds while running come after the others, in the order added, in both
+// answers, also when the answer is written in two halves; a name already published is refused.
+void TestGatewayHub::appendedTagsJoinTheAnswers() {
+    gateway::LiveValues live;
+    live.Reset({});
+    gateway::TagTable plant;
+    plant.SetLiveValues(&live);
+    plant.SetTags(gateway::SyntheticTags(200'001), 7);
+    const auto append = [&](const char* name) {
+        TagDef tag;
+        tag.name = name;
+        tag.kind = TagDef::Kind::Live;
+        tag.slot = live.Count();
+        if (!plant.AppendTag(std::move(tag)))
+            return false;
+        live.Set(live.Add(0), QByteArray(name).toLower());
+        return true;
+    };
+    QVERIFY(append("plant.b.x"));
+    QVERIFY(append("plant.a.y"));
+    QVERIFY(!append("Area00.Tag000001")); // a tag of the file
+    QVERIFY(!append("plant.b.x"));
+    QVERIFY(append("plant.c"));
+    QCOMPARE(plant.Count(), 200'004);
+    QVERIFY(plant.TagsAnswer().endsWith(",Area00.Tag200001,plant.b.x,plant.a.y,plant.c"));
+    const double seconds = 12.5;
+    QByteArray expected;
+    for (qsizetype i = 0; i < plant.Count(); ++i) {
+        if (i > 0)
+            expected += '\t';
+        expected += plant.Tags()[size_t(i)].name + ',' + plant.Value(i, seconds);
+    }
+    QVERIFY(expected.endsWith("\tplant.b.x,plant.b.x\tplant.a.y,plant.a.y\tplant.c,plant.c"));
+    const QByteArray answer = plant.ValuesAnswer(seconds);
+    QCOMPARE(answer.size(), expected.size());
+    QVERIFY(answer == expected);
+
+    // A new tag list forgets them.
+    plant.SetTags(gateway::SyntheticTags(2), 7);
+    QVERIFY(append("plant.b.x"));
+    QCOMPARE(plant.TagsAnswer(), QByteArray("Area00.Tag000001,Area00.Tag000002,plant.b.x"));
 }
 
 void TestGatewayHub::answersMatchTagList_data() {

@@ -44,6 +44,11 @@ public:
         return values;
     }
     QString Value(const char* tag) { return Values().value(QLatin1String(tag)); }
+    // The GETTAGS answer, in order.
+    QStringList Tags() {
+        return reader_->ReadInputFile(QStringLiteral("HUB:GETTAGS"))
+            .split(QLatin1Char(','), Qt::SkipEmptyParts);
+    }
 
     // The GETSTATUS answer as name -> quality code.
     Map Status() {
@@ -70,9 +75,14 @@ class TestGatewaySources : public QObject {
 private slots:
     void mqttTagsFollowTheBroker();
     void mqttCredentialsAndTls();
+    void mqttClientCertificates();
     void mqttValuesAreCleanAndBounded();
     void mqttSilentBrokersAreLogged();
     void mqttRefusedSubscriptionIsLogged();
+    void mqttSubscribesWithTheQosAsked();
+    void mqttSpeaksVersion5WhenAsked();
+    void mqttTreeMakesTagsAsTopicsArrive();
+    void mqttTreeAloneIsAFileToReload();
     void modbusDecodesEveryTypeAndOrder();
     void deadDeviceGoesEmptyOthersKeepUpdating();
     void modbusFaultsEmptyTheirTagsAndSayWhy();
@@ -201,6 +211,45 @@ void TestGatewaySources::mqttCredentialsAndTls() {
     const QString log = hub.Log();
     QVERIFY2(!log.contains(QStringLiteral("Xyzzy")) && !log.contains(QStringLiteral("Horse")),
              qPrintable(log));
+}
+
+// A broker that takes only clients with a certificate its CA signed: the hub's certificate
+// gets the values; without one the connection is refused, logged once however often the hub
+// tries again.
+void TestGatewaySources::mqttClientCertificates() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    REQUIRE_PROGRAM(!testservers::Program(QStringLiteral("openssl")).isEmpty(), "openssl");
+    Mosquitto broker;
+    QVERIFY(broker.MakeTls());
+    broker.RequireCertificate(true);
+    QVERIFY(broker.Start());
+    QVERIFY(broker.Publish(QStringLiteral("t"), "12.5", true));
+
+    TagHub hub;
+    const QByteArray tls = " port=" + QByteArray::number(broker.port()) +
+                           " cafile=" + QFile::encodeName(broker.CaFile());
+    QVERIFY(hub.StartOn("signed\tbroker\t" + tls +
+                        " certfile=" + QFile::encodeName(broker.ClientCertFile()) +
+                        " keyfile=" + QFile::encodeName(broker.ClientKeyFile()) +
+                        "\n"
+                        "unsigned\tbroker\t" +
+                        tls +
+                        "\n"
+                        "Signed\tmqtt\tbroker=signed topic=t\n"
+                        "Unsigned\tmqtt\tbroker=unsigned topic=t\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"Signed", "12.5"}, {"Unsigned", ""}}), Wait);
+    // Three attempts without a certificate, each refused by the broker.
+    const QString noCertificate = QStringLiteral("peer did not return a certificate");
+    QTRY_VERIFY_WITH_TIMEOUT(broker.Log().count(noCertificate) >= 3, 2 * Wait);
+    QCOMPARE(hub.Value("Unsigned"), QString());
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    const QString unsignedWhere =
+        QStringLiteral("broker unsigned (127.0.0.1:%1)").arg(broker.port());
+    QVERIFY2(log.count(unsignedWhere) == 1, qPrintable(log));
+    QVERIFY2(
+        log.contains(QStringLiteral("broker signed (127.0.0.1:%1) connected").arg(broker.port())),
+        qPrintable(log));
 }
 
 // No message can blind the clients: a value longer than 1024 bytes publishes empty while the
@@ -335,6 +384,183 @@ void TestGatewaySources::mqttRefusedSubscriptionIsLogged() {
     QCOMPARE(hub.Stop(), 0);
     QCOMPARE(hub.Log().count(refused), 1);
     QCOMPARE(hub.Log().count(QStringLiteral("refused the subscription")), 1);
+}
+
+// QoS 1 on a broker line holds for its tags, a tag's own qos= overrides it either way, and a
+// topic read by several tags is subscribed to with the highest they ask for. The broker's log
+// says what was asked for each topic ("CLIENT QOS TOPIC").
+void TestGatewaySources::mqttSubscribesWithTheQosAsked() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    for (const char* topic : {"q/a", "q/b", "q/c", "q/d"})
+        QVERIFY(broker.Publish(QLatin1String(topic), topic, true));
+    TagHub hub;
+    const QByteArray port = QByteArray::number(broker.port());
+    QVERIFY(hub.StartOn("sure\tbroker\tport=" + port + " qos=1\n" + "plain\tbroker\tport=" + port +
+                        "\n" +
+                        "A\tmqtt\tbroker=sure topic=q/a\n"
+                        "B\tmqtt\tbroker=sure topic=q/b qos=0\n"
+                        "C\tmqtt\tbroker=plain topic=q/c qos=1\n"
+                        "D0\tmqtt\tbroker=plain topic=q/d\n"
+                        "D1\tmqtt\tbroker=plain topic=q/d qos=1\n"
+                        "E\tmqtt\tbroker=plain topic=q/a\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        hub.Values(),
+        (Map{{"A", "q/a"}, {"B", "q/b"}, {"C", "q/c"}, {"D0", "q/d"}, {"D1", "q/d"}, {"E", "q/a"}}),
+        Wait);
+    const QString log = broker.Log();
+    for (const char* line : {" 1 q/a\n", " 0 q/b\n", " 1 q/c\n", " 1 q/d\n", " 0 q/a\n"})
+        QVERIFY2(log.count(QLatin1String(line)) == 1, qPrintable(line + log));
+    QCOMPARE(hub.Stop(), 0);
+}
+
+// protocol=5 connects with MQTT 5 (the broker logs each client's protocol: "p5" for MQTT 5, "p2"
+// for 3.1.1) and its values arrive; a refusal is told in MQTT 5's own words.
+void TestGatewaySources::mqttSpeaksVersion5WhenAsked() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start(QStringLiteral("plant"), QStringLiteral("Right-7")));
+    QVERIFY(broker.Publish(QStringLiteral("site/temp"), R"({"v": 21.25})", true,
+                           {QStringLiteral("-u"), QStringLiteral("plant"), QStringLiteral("-P"),
+                            QStringLiteral("Right-7")}));
+    TagHub hub;
+    const QByteArray at = "\tbroker\tport=" + QByteArray::number(broker.port()) + " user=plant";
+    QVERIFY(hub.StartOn("five" + at + " clientid=hub-five protocol=5 qos=1 password=Right-7\n" +
+                        "four" + at + " clientid=hub-four protocol=3.1.1 password=Right-7\n" +
+                        "wrong" + at + " protocol=5 password=Wrong-7\n" +
+                        "Five\tmqtt\tbroker=five topic=site/temp json=v decimals=1\n"
+                        "Four\tmqtt\tbroker=four topic=site/temp json=v\n"
+                        "Wrong\tmqtt\tbroker=wrong topic=site/temp\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(),
+                              (Map{{"Five", "21.3"}, {"Four", "21.25"}, {"Wrong", ""}}), Wait);
+    const QString refused =
+        QStringLiteral("broker wrong (127.0.0.1:%1) refused the connection: Not authorized")
+            .arg(broker.port());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(refused), Wait);
+    const QString log = broker.Log();
+    QVERIFY2(log.contains(QStringLiteral(" as hub-five (p5, ")) &&
+                 log.contains(QStringLiteral(" as hub-four (p2, ")) &&
+                 log.contains(QStringLiteral("hub-five 1 site/temp\n")),
+             qPrintable(log));
+    // Values published after the hub subscribed arrive over MQTT 5 as well.
+    QVERIFY(broker.Publish(QStringLiteral("site/temp"), R"({"v": -4})", false,
+                           {QStringLiteral("-u"), QStringLiteral("plant"), QStringLiteral("-P"),
+                            QStringLiteral("Right-7")}));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Five"), QStringLiteral("-4.0"), Wait);
+    QCOMPARE(hub.Stop(), 0);
+}
+
+// A tree makes a tag of each topic under its filter at the topic's first message, after the
+// tags of the file and in the order the topics first came, up to its max=. A topic that makes a
+// name already published or no tag name at all is skipped, and each of these is logged once.
+void TestGatewaySources::mqttTreeMakesTagsAsTopicsArrive() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    TagHub hub;
+    QVERIFY(hub.StartOn("site\tbroker\tport=" + QByteArray::number(broker.port()) +
+                        "\n"
+                        "Sim\ttext\tsimulated\n"
+                        "P.plant.clash\ttext\ttaken\n"
+                        "all\tmqtt-tree\tbroker=site filter=plant/# prefix=P. json=v decimals=1 "
+                        "max=4\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(broker.Log().contains(QStringLiteral(" 0 plant/#\n")), Wait);
+    QCOMPARE(hub.Tags(), (QStringList{"Sim", "P.plant.clash"}));
+
+    QStringList tags{"Sim", "P.plant.clash"};
+    const auto arrive = [&](const char* topic, const QByteArray& payload, const char* tag) {
+        if (!broker.Publish(QLatin1String(topic), payload))
+            return false;
+        if (tag)
+            tags << QLatin1String(tag);
+        return true;
+    };
+    // Not in the order of their names: in the order they came.
+    QVERIFY(arrive("plant/b/x", R"({"v": 1.25})", "P.plant.b.x"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Tags(), tags, Wait);
+    QVERIFY(arrive("plant/a/y", R"({"v": -2})", "P.plant.a.y"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Tags(), tags, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(),
+                              (Map{{"Sim", "simulated"},
+                                   {"P.plant.clash", "taken"},
+                                   {"P.plant.b.x", "1.3"},
+                                   {"P.plant.a.y", "-2.0"}}),
+                              Wait);
+    QVERIFY(arrive("plant/b/x", R"({"v": 7})", nullptr));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("P.plant.b.x"), QStringLiteral("7.0"), Wait);
+
+    // "P.plant.clash" is a tag of the file, "plant/b.x" makes the name "plant/b/x" made, and
+    // "plant/a,b" makes a name holding ",". All are skipped, and logged once however often
+    // they come.
+    const QString where =
+        QStringLiteral("broker site (127.0.0.1:%1): tree \"all\": topic ").arg(broker.port());
+    const QString clash =
+        where + QStringLiteral("\"plant/clash\" makes tag \"P.plant.clash\", a name the hub "
+                               "publishes already; skipped");
+    const QString comma = where + QStringLiteral("\"plant/a,b\" makes no tag name");
+    const QString twice =
+        where + QStringLiteral("\"plant/b.x\" makes the name \"P.plant.b.x\" of a tag made "
+                               "already; skipped");
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(arrive("plant/clash", R"({"v": 1})", nullptr));
+        QVERIFY(arrive("plant/a,b", R"({"v": 1})", nullptr));
+        QVERIFY(arrive("plant/b.x", R"({"v": 1})", nullptr));
+    }
+    // Not under the filter: no tag, no line.
+    QVERIFY(arrive("other/x", R"({"v": 1})", nullptr));
+    QVERIFY(arrive("plant/c", R"({"v": 3})", "P.plant.c"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Tags(), tags, Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        hub.Log().contains(clash) && hub.Log().contains(comma) && hub.Log().contains(twice), Wait);
+    QCOMPARE(hub.Value("P.plant.b.x"), QStringLiteral("7.0"));
+
+    // Four topics made a tag ("plant/clash" among them, not "plant/b.x"): the fifth and later
+    // make none.
+    QVERIFY(arrive("plant/d", R"({"v": 4})", nullptr));
+    QVERIFY(arrive("plant/e", R"({"v": 5})", nullptr));
+    const QString full = QStringLiteral("broker site (127.0.0.1:%1): tree \"all\" made the 4 "
+                                        "tags it may (max=)")
+                             .arg(broker.port());
+    QTRY_VERIFY_WITH_TIMEOUT(hub.Log().contains(full), Wait);
+    QVERIFY(arrive("plant/c", R"({"v": 3.5})", nullptr));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Value("P.plant.c"), QStringLiteral("3.5"), Wait);
+    QCOMPARE(hub.Tags(), tags);
+
+    // The broker goes away: the tags a tree made go empty with the others.
+    broker.Stop();
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(),
+                              (Map{{"Sim", "simulated"},
+                                   {"P.plant.clash", "taken"},
+                                   {"P.plant.b.x", ""},
+                                   {"P.plant.a.y", ""},
+                                   {"P.plant.c", ""}}),
+                              Wait);
+    QCOMPARE(hub.Stop(), 0);
+    const QString log = hub.Log();
+    QCOMPARE(log.count(clash), 1);
+    QCOMPARE(log.count(comma), 1);
+    QCOMPARE(log.count(twice), 1);
+    QCOMPARE(log.count(full), 1);
+    QCOMPARE(log.count(QStringLiteral("tree \"all\"")), 4);
+}
+
+// A file of a broker and a tree holds no tag of its own: it is still a good file to reload
+// (it is no file emptied by mistake), and the tree's tags come back under the new prefix.
+void TestGatewaySources::mqttTreeAloneIsAFileToReload() {
+    REQUIRE_PROGRAM(!Mosquitto::Binary().isEmpty(), "mosquitto");
+    Mosquitto broker;
+    QVERIFY(broker.Start());
+    QVERIFY(broker.Publish(QStringLiteral("plant/x"), "5", true));
+    const QByteArray site = "site\tbroker\tport=" + QByteArray::number(broker.port()) + "\n";
+    TagHub hub;
+    QVERIFY(hub.StartOn(site + "all\tmqtt-tree\tbroker=site filter=plant/# prefix=P.\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"P.plant.x", "5"}}), Wait);
+    QVERIFY(
+        !hub.WriteTags(site + "all\tmqtt-tree\tbroker=site filter=plant/# prefix=Q.\n").isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(hub.Values(), (Map{{"Q.plant.x", "5"}}), Wait);
+    QCOMPARE(hub.Stop(), 0);
+    QVERIFY2(!hub.Log().contains(QStringLiteral("holds no tags")), qPrintable(hub.Log()));
 }
 
 void TestGatewaySources::modbusDecodesEveryTypeAndOrder() {

@@ -110,8 +110,9 @@ class Mosquitto : public Server {
 public:
     static QString Binary() { return Program(QStringLiteral("mosquitto")); }
 
-    // Makes a certificate for 127.0.0.1 that is its own CA, and another CA that has signed
-    // nothing; the next Start() then serves TLS only. Returns false when openssl fails.
+    // Makes a certificate for 127.0.0.1 that is its own CA, another CA that has signed
+    // nothing, and a client certificate the first one signed; the next Start() then serves
+    // TLS only. Returns false when openssl fails.
     bool MakeTls() {
         for (const char* name : {"server", "other"}) {
             if (!RunTool(Program(QStringLiteral("openssl")),
@@ -122,9 +123,23 @@ public:
                           "subjectAltName=IP:127.0.0.1"}))
                 return false;
         }
+        // A client's certificate, signed by the broker's CA.
+        const QString openssl = Program(QStringLiteral("openssl"));
+        if (!RunTool(openssl, {"req", "-new", "-newkey", "ec", "-pkeyopt",
+                               "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", ClientKeyFile(),
+                               "-out", Path("client.csr"), "-subj", "/CN=svc-test-client"}) ||
+            !RunTool(openssl, {"x509", "-req", "-in", Path("client.csr"), "-CA", CaFile(), "-CAkey",
+                               Path("server.key"), "-CAcreateserial", "-out", ClientCertFile(),
+                               "-days", "2"}))
+            return false;
         tls_ = true;
         return true;
     }
+    // The next Start() takes only TLS clients with a certificate its CA signed, and Publish
+    // shows ClientCertFile().
+    void RequireCertificate(bool on) { requireCertificate_ = on; }
+    QString ClientCertFile() const { return Path("client.pem"); }
+    QString ClientKeyFile() const { return Path("client.key"); }
     // Whether the next Start() serves TLS, once MakeTls has made the certificates.
     void ServeTls(bool on) { tls_ = on; }
     QString CaFile() const { return Path("server.pem"); }
@@ -157,6 +172,8 @@ public:
             config += "cafile " + QFile::encodeName(CaFile()) + "\ncertfile " +
                       QFile::encodeName(CaFile()) + "\nkeyfile " +
                       QFile::encodeName(Path("server.key")) + "\n";
+        if (tls_ && requireCertificate_)
+            config += "require_certificate true\n";
         if (user.isEmpty()) {
             config += "allow_anonymous true\n";
         } else {
@@ -215,12 +232,16 @@ public:
             arguments << QStringLiteral("-r");
         if (tls_)
             arguments << QStringLiteral("--cafile") << CaFile();
+        if (tls_ && requireCertificate_)
+            arguments << QStringLiteral("--cert") << ClientCertFile() << QStringLiteral("--key")
+                      << ClientKeyFile();
         return RunTool(Program(QStringLiteral("mosquitto_pub")), arguments + extra);
     }
 
 private:
     QString Path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
     bool tls_ = false;
+    bool requireCertificate_ = false;
     QStringList denied_;
 };
 
