@@ -171,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (const gateway::ModbusTag& tag : config.modbusTags) {
         FUZZ_CHECK(tag.decimals >= 0 && tag.decimals <= 9);
-        FUZZ_CHECK(tag.address >= 0 && tag.address + gateway::ModbusWidth(tag.type) <= 65536);
+        FUZZ_CHECK(tag.address >= 0 && tag.address + gateway::ModbusWidth(tag) <= 65536);
         FUZZ_CHECK(tag.device >= 0 ? size_t(tag.device) < config.devices.size()
                                    : !errors.isEmpty());
     }
