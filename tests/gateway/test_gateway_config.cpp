@@ -27,6 +27,9 @@ private slots:
     void acceptsLimits();
     void readsOldNumbering_data();
     void readsOldNumbering();
+    void readsSerialLines();
+    void namesExceptions_data();
+    void namesExceptions();
     void formatsNumbers_data();
     void formatsNumbers();
     void groupsReads_data();
@@ -152,6 +155,19 @@ void TestGatewayConfig::refusesFaults_data() {
         "line 4: register=40001 is in table holding, but table=input: give one of them");
     row("register and address disagree", "A\tmodbus\tdevice=d address=1 register=40001",
         "line 4: register=40001 is address=0 (0-based), but address=1: give one of them");
+    row("serial key over TCP", "e\tdevice\thost=10.0.0.1 baud=9600",
+        "line 4: baud= belongs to a serial line: give its port= as a path (port=/dev/ttyUSB0)");
+    row("host of a serial line", "e\tdevice\tport=/dev/ttyUSB0 host=10.0.0.1",
+        "line 4: a device on serial port /dev/ttyUSB0 takes no host=");
+    row("two requests on a serial line", "e\tdevice\tport=/dev/ttyUSB0 inflight=2",
+        "line 4: a serial line carries one request at a time: inflight=1");
+    row("unknown parity", "e\tdevice\tport=/dev/ttyUSB0 parity=M",
+        "line 4: parity must be N, E or O (none, even, odd)");
+    row("no request in flight", "e\tdevice\tinflight=0",
+        "line 4: \"inflight=0\" must be a whole number from 1 to 16");
+    row("long pause", "e\tdevice\tpause=11", "line 4: \"pause=11\" must be seconds from 0 to 10");
+    row("unit of a tag", "A\tmodbus\tdevice=d unit=256",
+        "line 4: \"unit=256\" must be a whole number from 0 to 255");
     row("unknown type", "A\tmodbus\tdevice=d type=bcd64",
         "line 4: type must be bool, int16, uint16, int32, uint32, float32, int64, float64, "
         "float16, bcd16, bcd32 or string");
@@ -346,6 +362,53 @@ void TestGatewayConfig::readsOldNumbering() {
     QCOMPARE(int(config.modbusTags[0].table), table);
     QCOMPARE(config.modbusTags[0].address, address);
     QCOMPARE(config.warnings, warning.isEmpty() ? QStringList() : QStringList{warning});
+}
+
+void TestGatewayConfig::readsSerialLines() {
+    QStringList errors;
+    const HubConfig config = ParseHubConfig(
+        "bus\tdevice\tport=/dev/ttyUSB0 baud=9600 parity=odd databits=7 stopbits=2 unit=4 "
+        "pause=0.05\n"
+        "tcp\tdevice\thost=10.0.0.9 port=5020 inflight=8\n"
+        "A\tmodbus\tdevice=bus address=1 unit=7\n"
+        "B\tmodbus\tdevice=bus address=2\n",
+        &errors);
+    QCOMPARE(errors, QStringList());
+    const ModbusDevice& bus = config.devices[0];
+    QCOMPARE(std::tie(bus.serialPort, bus.baudRate, bus.parity, bus.dataBits, bus.stopBits,
+                      bus.unit, bus.pauseMs, bus.inFlight),
+             std::tuple(QString("/dev/ttyUSB0"), 9600, 'O', 7, 2, 4, 50, 0));
+    const ModbusDevice& tcp = config.devices[1];
+    QCOMPARE(std::tie(tcp.serialPort, tcp.host, tcp.port, tcp.inFlight),
+             std::tuple(QString(), QString("10.0.0.9"), quint16(5020), 8));
+    // A tag's own unit, or the device's (-1 until the source reads it).
+    QCOMPARE(config.modbusTags[0].unit, 7);
+    QCOMPARE(config.modbusTags[1].unit, -1);
+}
+
+void TestGatewayConfig::namesExceptions_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    const auto row = [](int code, const char* text) {
+        QTest::newRow(text) << code << QString::fromUtf8(text);
+    };
+    row(1, "exception 01, illegal function");
+    row(2, "exception 02, illegal data address");
+    row(3, "exception 03, illegal data value");
+    row(4, "exception 04, server device failure");
+    row(5, "exception 05, acknowledge");
+    row(6, "exception 06, server device busy");
+    row(8, "exception 08, memory parity error");
+    row(10, "exception 0A, gateway path unavailable");
+    row(11, "exception 0B, gateway target device failed to respond");
+    row(9, "exception 09, an exception the protocol does not define");
+    row(200, "exception C8, an exception the protocol does not define");
+}
+
+void TestGatewayConfig::namesExceptions() {
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    QCOMPARE(ModbusExceptionText(code), text);
 }
 
 void TestGatewayConfig::formatsNumbers_data() {

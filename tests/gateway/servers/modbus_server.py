@@ -9,9 +9,11 @@ not share. Addresses are as sent in requests (0-based). Every table holds 10,000
 holding register 9000 of every unit counts up every 100 ms, to show that a device is polled.
 
 Optional top-level keys of CONTENTS shape how the device is reached:
-  "serial": "/dev/pts/7", "baudrate": 19200, "parity": "E", "bytesize": 8, "stopbits": 1
+  "serial": "/dev/pts/7", "baudrate": 19200, "bytesize": 8, "stopbits": 1
       serve Modbus RTU on that serial port (one end of a socat pty pair) instead of TCP;
-      PORT is then a loopback port the server listens on only to say that it is ready
+      PORT is then a loopback port the server listens on only to say that it is ready. A
+      pseudo-terminal has no parity bits (and pyserial cannot set one on it twice), so the
+      device end is opened without parity whatever the hub's end asks for
   "watch": "/tmp/x/stats.json", "delay": 0.05
       put a recorder in front of the TCP device: it passes each request through and holds
       each answer `delay` seconds, and keeps in the file {"connections": connections that
@@ -24,6 +26,9 @@ Two kinds of entry shape the device's faults instead of placing a value:
       touching any of them is refused with exception 2 (illegal data address)
   {"table": "holding", "address": 103, "short": true}  a request reaching over address 103 is
       answered with the entries before it only (a short answer)
+  {"table": "holding", "address": 300, "fail": true}  a request reaching over address 300 is
+      answered with exception 4 (server device failure)
+A unit id the device does not hold is not answered at all.
 """
 
 import asyncio
@@ -69,16 +74,19 @@ def registers(entry):
 class Block(ModbusSequentialDataBlock):
     """A table that lacks the addresses in `missing` and answers short before those in `short`."""
 
-    def __init__(self, values, missing, short):
+    def __init__(self, values, missing, short, fail):
         super().__init__(0, values)
         self.missing = missing
         self.short = short
+        self.fail = fail
 
     def validate(self, address, count=1):
         return super().validate(address, count) and not any(
             address <= gone < address + count for gone in self.missing)
 
     def getValues(self, address, count=1):
+        if any(address <= broken < address + count for broken in self.fail):
+            raise RuntimeError("a failing address")  # pymodbus answers exception 4
         for cut in self.short:
             if address <= cut < address + count:
                 count = cut - address
@@ -89,6 +97,7 @@ def unit_context(entries):
     tables = {name: [0] * SIZE for name in ("coil", "discrete", "input", "holding")}
     missing = {name: set() for name in tables}
     short = {name: set() for name in tables}
+    fail = {name: set() for name in tables}
     for entry in entries:
         table = tables[entry["table"]]
         address = entry["address"]
@@ -98,6 +107,9 @@ def unit_context(entries):
         if entry.get("short"):
             short[entry["table"]].add(address)
             continue
+        if entry.get("fail"):
+            fail[entry["table"]].add(address)
+            continue
         if entry.get("type", "bool") == "bool" and entry["table"] in ("coil", "discrete"):
             words = [1 if entry["value"] else 0]
         elif "words" in entry:
@@ -105,7 +117,8 @@ def unit_context(entries):
         else:
             words = registers(entry)
         table[address:address + len(words)] = words
-    blocks = {name: Block(tables[name], missing[name], short[name]) for name in tables}
+    blocks = {name: Block(tables[name], missing[name], short[name], fail[name])
+              for name in tables}
     return ModbusSlaveContext(co=blocks["coil"], di=blocks["discrete"], ir=blocks["input"],
                               hr=blocks["holding"], zero_mode=True)
 
@@ -208,7 +221,7 @@ async def serve(context, slaves, port, contents):
     if "serial" in contents:
         server = await StartAsyncSerialServer(
             context=context, framer=ModbusRtuFramer, port=contents["serial"],
-            baudrate=contents.get("baudrate", 19200), parity=contents.get("parity", "E"),
+            baudrate=contents.get("baudrate", 19200), parity="N",
             bytesize=contents.get("bytesize", 8), stopbits=contents.get("stopbits", 1),
             defer_start=True)
         await server.start()
