@@ -21,6 +21,7 @@ class TestGatewayConfig : public QObject {
 private slots:
     void readsEverySource();
     void exampleFileReads();
+    void modbusDocExamplesRead();
     void refusesFaults_data();
     void refusesFaults();
     void acceptsLimits_data();
@@ -90,6 +91,31 @@ void TestGatewayConfig::exampleFileReads() {
     QCOMPARE(errors, QStringList());
     QVERIFY(config.brokers.size() == 1 && config.devices.size() == 1 && !config.mqttTags.empty() &&
             !config.modbusTags.empty());
+}
+
+// The examples of the Modbus section of docs/hub-config.md, read together as one file.
+void TestGatewayConfig::modbusDocExamplesRead() {
+    QFile file(QStringLiteral(SVC_SOURCE_DIR "/docs/hub-config.md"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray doc = file.readAll();
+    const qsizetype from = doc.indexOf("## Modbus TCP and RTU");
+    const qsizetype to = doc.indexOf("## Security", from);
+    QVERIFY(from >= 0 && to > from);
+    const QList<QByteArray> parts = doc.mid(from, to - from).split('`');
+    QByteArray examples;
+    // "```" opens and closes a block: the text between is parts[i] with an empty part before.
+    for (qsizetype i = 0; i + 3 < parts.size(); ++i)
+        if (parts[i].isEmpty() && parts[i + 1].isEmpty() && parts[i + 2].startsWith('\n') &&
+            parts[i + 3].isEmpty()) {
+            examples += parts[i + 2];
+            i += 3;
+        }
+    QStringList errors;
+    const HubConfig config = ParseHubConfig(examples, &errors);
+    QCOMPARE(errors, QStringList());
+    QCOMPARE(config.warnings, QStringList());
+    QCOMPARE(config.devices.size(), size_t(3));
+    QCOMPARE(config.modbusTags.size(), size_t(12));
 }
 
 void TestGatewayConfig::refusesFaults_data() {
