@@ -250,10 +250,8 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index, quint64 connectio
         Answered(read.unit);
         const int code = raw.dataSize() >= 1 ? quint8(raw.data()[0]) : 0;
         // Many devices refuse a whole request when one of its addresses does not exist.
-        if (RefusesAddresses(code) && (read.tags.size() > 1 || UnusedAddresses(read, tags_) > 0)) {
-            Split(index, code);
+        if (RefusesAddresses(code) && Split(index, code))
             break;
-        }
         Publish(index, {}, 0, Quality::Refused);
         Record(index, {ReadState::Kind::Refused, code});
         break;
@@ -279,13 +277,15 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index, quint64 connectio
         emit PollDone(pollClock_.nsecsElapsed());
 }
 
-void ModbusSource::Split(size_t index, int code) {
+bool ModbusSource::Split(size_t index, int code) {
     const ModbusRead read = reads_[index];
     std::vector<ModbusTag> own;
     for (size_t t : read.tags)
         own.push_back(tags_[t]);
     // Tags that overlap still share a request: the device lacks their addresses together.
     std::vector<ModbusRead> parts = PlanModbusReads(own, -1);
+    if (parts.size() == 1 && parts[0].start == read.start && parts[0].count == read.count)
+        return false; // nothing narrower to ask for
     logging::Notice(QStringLiteral("device %1: %2 refused as one request (%3); reading its %4 "
                                    "tags in %5 requests from now on")
                         .arg(device_.name, What(read), ModbusExceptionText(code))
@@ -300,6 +300,7 @@ void ModbusSource::Split(size_t index, int code) {
         readStates_.push_back(ReadState{});
         split_.push_back(false);
     }
+    return true;
 }
 
 void ModbusSource::Publish(size_t index, const QList<quint16>& words, int received,

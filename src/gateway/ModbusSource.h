@@ -50,8 +50,8 @@ private:
     void Finished(QModbusReply* reply, size_t read, quint64 connection);
     // Read `index` was refused as a whole: from now on each of its tags is read on its own, so
     // one address the device lacks empties only the tags on it. The new reads are queued
-    // first in this poll.
-    void Split(size_t index, int code);
+    // first in this poll. False when no narrower request can be made.
+    bool Split(size_t index, int code);
     // Publishes the tags of read `index` that `received` registers or bits from its start
     // hold; the others fail with the quality `missing`.
     void Publish(size_t index, const QList<quint16>& words, int received, Quality missing);

@@ -106,15 +106,17 @@ void TestGatewayModbus::qualitiesSayWhyAValueIsEmpty() {
                " poll=0.1 timeout=1 inflight=1\n"
                "Before\tmodbus\tdevice=plc address=0\n"
                "Hole\tmodbus\tdevice=plc address=6\n"
+               // overlaps Hole: the two are asked for together, in the smallest request
+               "Wide Hole\tmodbus\tdevice=plc address=5 type=uint32\n"
                "After\tmodbus\tdevice=plc address=11 type=bcd16\n"
                "Bad BCD\tmodbus\tdevice=plc address=9 type=bcd16\n"
                "NaN\tmodbus\tdevice=plc address=10 type=float16\n"
                "Failing\tmodbus\tdevice=plc address=40\n"
                "No Unit\tmodbus\tdevice=plc address=0 unit=9\n");
-    const QMap<QString, QString> expected{{"Before", "good 10"},  {"Hole", "refused"},
-                                          {"After", "good 1234"}, {"Bad BCD", "invalid"},
-                                          {"NaN", "invalid"},     {"Failing", "refused"},
-                                          {"No Unit", "offline"}};
+    const QMap<QString, QString> expected{{"Before", "good 10"},    {"Hole", "refused"},
+                                          {"Wide Hole", "refused"}, {"After", "good 1234"},
+                                          {"Bad BCD", "invalid"},   {"NaN", "invalid"},
+                                          {"Failing", "refused"},   {"No Unit", "offline"}};
     QTRY_COMPARE_WITH_TIMEOUT(run.States(), expected, Wait);
     // More polls: nothing changes, nothing is logged again.
     QSignalSpy polls(&run.source(), &ModbusSource::PollDone);
@@ -122,8 +124,8 @@ void TestGatewayModbus::qualitiesSayWhyAValueIsEmpty() {
     QCOMPARE(run.States(), expected);
     const QStringList lines{
         "device plc: holding registers 0 to 11 of unit 1 refused as one request (exception 02, "
-        "illegal data address); reading its 5 tags in 5 requests from now on",
-        "device plc: cannot read holding registers 6 to 6 of unit 1: exception 02, illegal data "
+        "illegal data address); reading its 6 tags in 5 requests from now on",
+        "device plc: cannot read holding registers 5 to 6 of unit 1: exception 02, illegal data "
         "address",
         "device plc: cannot read holding registers 40 to 40 of unit 1: exception 04, server "
         "device failure",
@@ -131,6 +133,7 @@ void TestGatewayModbus::qualitiesSayWhyAValueIsEmpty() {
     const QString log = run.Log().join(QLatin1Char('\n'));
     for (const QString& line : lines)
         QVERIFY2(log.count(line) == 1, qPrintable(line + QStringLiteral("\n---\n") + log));
+    QCOMPARE(log.count(QStringLiteral("refused as one request")), 1);
     QVERIFY2(!log.contains(QStringLiteral("unit 1 is unreachable")), qPrintable(log));
 }
 
