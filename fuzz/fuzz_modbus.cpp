@@ -1,18 +1,21 @@
-// Fuzzes the pure Modbus logic of the hub: decoding registers (DecodeRegisters), the published
-// text (ModbusValueText) and the grouping of tags into read requests (PlanModbusReads).
+// Fuzzes the pure Modbus logic of the hub: decoding registers (DecodeRegisters,
+// ModbusTagText), the published text (ModbusValueText) and the grouping of tags into read
+// requests (PlanModbusReads).
 //
 // Input, all numbers little-endian:
-//   byte 0       the value's type (mod 8: bool, int16, uint16, int32, uint32, float32, int64,
-//                float64)
+//   byte 0       the value's type (mod 12: bool, int16, uint16, int32, uint32, float32, int64,
+//                float64, float16, bcd16, bcd32, string)
 //   byte 1       the word order (mod 4: ABCD, DCBA, BADC, CDAB)
-//   byte 2       the decimals (mod 10)
-//   byte 3       bit 0: the scale below is used (else 1); bit 1: the offset below (else 0)
+//   byte 2       the decimals (mod 10); for a string, its length in bytes (1 + mod 8)
+//   byte 3       bit 0: the scale below is used (else 1); bit 1: the offset below (else 0);
+//                bit 2: a uint16 tag reads the bit given by bits 4-7 of its register
 //   bytes 4-11   four registers as received, 16 bits each
 //   bytes 12-19  the scale, a double;  bytes 20-27  the offset, a double
 //   bytes 28-29  the device's gap (mod 2000)
-//   then 4 bytes per tag (at most 256): table (bits 0-1), type of a register tag (bits 2-4,
-//                mod 7, never bool), address (bytes 1-2); a tag running past address 65535
-//                is left out, as the tag file refuses it
+//   then 4 bytes per tag (at most 256): table (bits 0-1), type of a register tag (bits 2-5,
+//                mod 11, never bool), unit (bit 6), address (bytes 1-2), string length
+//                (byte 3, 1 + mod 250); a tag running past address 65535 is left out, as the
+//                tag file refuses it
 // Missing bytes count as zeros.
 //
 // Checks:
@@ -21,20 +24,28 @@
 //   most MaxNumberBytes;
 // - it is empty exactly when the value is not finite or beyond NumberLimit, and otherwise
 //   reads back as the value within half a unit of its last decimal (plus 1e-14 relative, for
-//   numbers kept to 15 significant digits);
-// - for bool and integer types with scale 1 and offset 0, the text is the exact integer of
-//   the register bits, computed here from the byte layout independently of the decoder
-//   (followed by "." and zeros when that is still exact below 2^53);
-// - the planned requests read every tag exactly once, in its own table, within one request
-//   of at most 125 registers or 2,000 bits inside the address space; each request starts at
-//   a tag and ends with one, no run of unused addresses in it is longer than the gap, and
-//   UnusedAddresses counts them.
+//   numbers kept to 15 significant digits); ModbusTagText gives that text, or nothing when it
+//   is empty;
+// - for bool, integer and BCD types with scale 1 and offset 0, the text is the exact integer
+//   of the register bits, computed here from the byte layout independently of the decoder
+//   (followed by "." and zeros when that is still exact below 2^53); a BCD value with a digit
+//   above 9 gives nothing; a bit of a register is that bit, 0 or 1;
+// - float16 is the half-precision number of its 16 bits, computed here from sign, exponent
+//   and fraction;
+// - a string is clean text (WireText.h) without trailing blanks, and equals its bytes taken
+//   in text order (swapped within each register for BADC), cleaned and cut;
+// - the planned requests read every tag exactly once, in its own table and unit, within one
+//   request of at most 125 registers or 2,000 bits inside the address space; each request
+//   starts at a tag and ends with one, no run of unused addresses in it is longer than the
+//   gap, and UnusedAddresses counts them.
 
 #include "FuzzSupport.h"
 #include "gateway/ModbusPlan.h"
+#include "gateway/WireText.h"
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,9 +77,11 @@ struct Reader {
     bool Done() const { return at >= size; }
 };
 
-constexpr ModbusType Types[] = {ModbusType::Bool,  ModbusType::Int16,  ModbusType::Uint16,
-                                ModbusType::Int32, ModbusType::Uint32, ModbusType::Float32,
-                                ModbusType::Int64, ModbusType::Float64};
+constexpr ModbusType Types[] = {ModbusType::Bool,  ModbusType::Int16,   ModbusType::Uint16,
+                                ModbusType::Int32, ModbusType::Uint32,  ModbusType::Float32,
+                                ModbusType::Int64, ModbusType::Float64, ModbusType::Float16,
+                                ModbusType::Bcd16, ModbusType::Bcd32,   ModbusType::String};
+constexpr int TypeCount = int(sizeof Types / sizeof Types[0]);
 constexpr WordOrder Orders[] = {WordOrder::ABCD, WordOrder::DCBA, WordOrder::BADC, WordOrder::CDAB};
 
 bool HoldsBits(ModbusTable table) {
@@ -131,11 +144,63 @@ std::string ReferenceInteger(const uint16_t* words, ModbusType type, WordOrder o
         // Negative: "-" and the magnitude, computed without overflow.
         return "-" + std::to_string(~bits + 1);
     }
+    case ModbusType::Bcd16:
+    case ModbusType::Bcd32: {
+        // Each nibble a decimal digit, most significant first; "x" when one is above 9.
+        const int width = type == ModbusType::Bcd16 ? 1 : 2;
+        const uint64_t bits = ReferenceBits(words, width, order);
+        uint64_t value = 0;
+        for (int i = 4 * width - 1; i >= 0; --i) {
+            const uint64_t digit = (bits >> (4 * i)) & 0xF;
+            if (digit > 9)
+                return "x";
+            value = value * 10 + digit;
+        }
+        return std::to_string(value);
+    }
     case ModbusType::Float32:
     case ModbusType::Float64:
+    case ModbusType::Float16:
+    case ModbusType::String:
         return {};
     }
     return {};
+}
+
+// A half-precision number from its fields.
+long double ReferenceHalf(uint16_t bits) {
+    const int sign = bits >> 15;
+    const int exponent = (bits >> 10) & 31;
+    const int fraction = bits & 1023;
+    long double magnitude;
+    if (exponent == 31)
+        magnitude = fraction ? NAN : INFINITY;
+    else if (exponent == 0)
+        magnitude = fraction / 1024.0L * std::pow(2.0L, -14);
+    else
+        magnitude = (1 + fraction / 1024.0L) * std::pow(2.0L, exponent - 15);
+    return sign ? -magnitude : magnitude;
+}
+
+void CheckString(const uint16_t* words, ModbusTag tag) {
+    tag.type = ModbusType::String;
+    const std::optional<QByteArray> text = gateway::ModbusTagText(tag, words);
+    FUZZ_CHECK(text.has_value());
+    FUZZ_CHECK(gateway::IsCleanText(*text) && !text->endsWith(' '));
+    FUZZ_CHECK(text->size() <= 3 * tag.length);
+    const bool swapped = tag.order == WordOrder::BADC || tag.order == WordOrder::DCBA;
+    QByteArray bytes;
+    for (int i = 0; i < 2 * ((tag.length + 1) / 2); ++i) {
+        const uint16_t word = words[i / 2];
+        const uint8_t high = uint8_t(word >> 8);
+        const uint8_t low = uint8_t(word & 0xFF);
+        bytes += char((i % 2 == 0) != swapped ? high : low);
+    }
+    bytes.truncate(tag.length);
+    QByteArray expected = gateway::CleanText(bytes);
+    while (expected.endsWith(' '))
+        expected.chop(1);
+    FUZZ_CHECK(*text == expected);
 }
 
 void CheckPlainNumber(const QByteArray& text, int decimals) {
@@ -171,9 +236,10 @@ void CheckPlainNumber(const QByteArray& text, int decimals) {
 
 void CheckValue(Reader& in) {
     ModbusTag tag;
-    tag.type = Types[in.Byte() % 8];
+    tag.type = Types[in.Byte() % TypeCount];
     tag.order = Orders[in.Byte() % 4];
-    tag.decimals = in.Byte() % 10;
+    const uint8_t third = in.Byte();
+    tag.decimals = third % 10;
     const uint8_t flags = in.Byte();
     uint16_t words[4];
     for (uint16_t& w : words)
@@ -184,10 +250,26 @@ void CheckValue(Reader& in) {
         tag.scale = scale;
     if (flags & 2)
         tag.offset = offset;
+    if (tag.type == ModbusType::String) {
+        tag.length = 1 + third % 8;
+        CheckString(words, tag);
+        return;
+    }
+    if ((flags & 4) && tag.type == ModbusType::Uint16)
+        tag.bit = flags >> 4;
 
-    const long double raw = gateway::DecodeRegisters(words, tag.type, tag.order);
+    long double raw = gateway::DecodeRegisters(words, tag.type, tag.order);
+    if (tag.bit >= 0)
+        raw = (uint16_t(raw) >> tag.bit) & 1;
     const QByteArray text = gateway::ModbusValueText(tag, raw);
     CheckPlainNumber(text, tag.decimals);
+    const std::optional<QByteArray> tagText = gateway::ModbusTagText(tag, words);
+    FUZZ_CHECK(tagText.has_value() != text.isEmpty());
+    FUZZ_CHECK(!tagText || *tagText == text);
+    if (tag.type == ModbusType::Float16) {
+        const long double half = ReferenceHalf(uint16_t(ReferenceBits(words, 1, tag.order)));
+        FUZZ_CHECK(std::isnan(half) ? std::isnan(raw) : half == raw);
+    }
 
     const long double value =
         tag.scale == 1 && tag.offset == 0 ? raw : raw * tag.scale + tag.offset;
@@ -202,7 +284,13 @@ void CheckValue(Reader& in) {
 
     if (tag.scale != 1 || tag.offset != 0)
         return;
-    const std::string integer = ReferenceInteger(words, tag.type, tag.order);
+    std::string integer = ReferenceInteger(words, tag.type, tag.order);
+    if (tag.bit >= 0)
+        integer = std::to_string((ReferenceBits(words, 1, tag.order) >> tag.bit) & 1);
+    if (integer == "x") {
+        FUZZ_CHECK(!tagText.has_value());
+        return;
+    }
     if (integer.empty())
         return;
     if (tag.decimals == 0) {
@@ -222,12 +310,15 @@ void CheckPlan(Reader& in) {
     while (!in.Done() && tags.size() < 256) {
         const uint8_t kind = in.Byte();
         const int address = int(in.Bits(2));
-        in.Byte();
+        const uint8_t length = in.Byte();
         ModbusTag tag;
         tag.table = ModbusTable(kind & 3);
-        tag.type = HoldsBits(tag.table) ? ModbusType::Bool : Types[1 + (kind >> 2) % 7];
+        tag.type = HoldsBits(tag.table) ? ModbusType::Bool : Types[1 + ((kind >> 2) & 15) % 11];
+        tag.unit = kind & 64 ? 7 : 1;
+        if (tag.type == ModbusType::String)
+            tag.length = 1 + length % gateway::MaxModbusStringBytes;
         tag.address = address;
-        if (address + gateway::ModbusWidth(tag.type) > 65536)
+        if (address + gateway::ModbusWidth(tag) > 65536)
             continue;
         tags.push_back(tag);
     }
@@ -247,8 +338,8 @@ void CheckPlan(Reader& in) {
             FUZZ_CHECK(t < tags.size());
             ++seen[t];
             const ModbusTag& tag = tags[t];
-            const int end = tag.address + gateway::ModbusWidth(tag.type);
-            FUZZ_CHECK(tag.table == read.table);
+            const int end = tag.address + gateway::ModbusWidth(tag);
+            FUZZ_CHECK(tag.table == read.table && tag.unit == read.unit);
             FUZZ_CHECK(tag.address >= read.start && end <= read.start + read.count);
             startsAtTag = startsAtTag || tag.address == read.start;
             endsWithTag = endsWithTag || end == read.start + read.count;

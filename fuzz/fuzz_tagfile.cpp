@@ -199,7 +199,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (const gateway::ModbusTag& tag : config.modbusTags) {
         FUZZ_CHECK(tag.decimals >= 0 && tag.decimals <= 9);
-        FUZZ_CHECK(tag.address >= 0 && tag.address + gateway::ModbusWidth(tag.type) <= 65536);
+        FUZZ_CHECK(tag.address >= 0 && tag.address + gateway::ModbusWidth(tag) <= 65536);
+        FUZZ_CHECK(tag.unit >= -1 && tag.unit <= 255 && tag.bit >= -1 && tag.bit <= 15);
+        FUZZ_CHECK((tag.type == gateway::ModbusType::String) == (tag.length > 0) &&
+                   tag.length <= gateway::MaxModbusStringBytes);
         FUZZ_CHECK(tag.device >= 0 ? size_t(tag.device) < config.devices.size()
                                    : !errors.isEmpty());
     }

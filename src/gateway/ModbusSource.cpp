@@ -6,7 +6,9 @@
 #include <QModbusDataUnit>
 #include <QModbusPdu>
 #include <QModbusReply>
+#include <QModbusRtuSerialClient>
 #include <QModbusTcpClient>
+#include <QSerialPort>
 #include <QTimer>
 #include <QUrl>
 #include <QVariant>
@@ -46,17 +48,54 @@ QModbusPdu::FunctionCode RequestCode(ModbusTable table) {
 
 constexpr int MaxReconnectDelayMs = 10000;
 
+QSerialPort::Parity SerialParity(char parity) {
+    switch (parity) {
+    case 'N':
+        return QSerialPort::NoParity;
+    case 'O':
+        return QSerialPort::OddParity;
+    default:
+        return QSerialPort::EvenParity;
+    }
+}
+
+// Exceptions that say the request's addresses are wrong, not that the device is in trouble.
+bool RefusesAddresses(int code) {
+    return code == 2 || code == 3;
+}
+
 } // namespace
 
 ModbusSource::ModbusSource(ModbusDevice device, std::vector<ModbusTag> tags, LiveValues& values,
                            QObject* parent)
     : QObject(parent), device_(std::move(device)), tags_(std::move(tags)), values_(values),
       status_(values, device_.statusSlot) {
+    for (ModbusTag& tag : tags_) {
+        if (tag.unit < 0)
+            tag.unit = device_.unit;
+        online_[tag.unit];
+    }
     reads_ = PlanModbusReads(tags_, device_.maxGap);
     readStates_.assign(reads_.size(), ReadState{});
-    client_ = new QModbusTcpClient(this);
-    client_->setConnectionParameter(QModbusDevice::NetworkAddressParameter, device_.host);
-    client_->setConnectionParameter(QModbusDevice::NetworkPortParameter, int(device_.port));
+    split_.assign(reads_.size(), false);
+    const bool serial = !device_.serialPort.isEmpty();
+    maxInFlight_ = device_.inFlight > 0 ? device_.inFlight : serial ? 1 : DefaultTcpInFlight;
+    if (serial) {
+        client_ = new QModbusRtuSerialClient(this);
+        client_->setConnectionParameter(QModbusDevice::SerialPortNameParameter, device_.serialPort);
+        client_->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, device_.baudRate);
+        client_->setConnectionParameter(QModbusDevice::SerialParityParameter,
+                                        SerialParity(device_.parity));
+        client_->setConnectionParameter(QModbusDevice::SerialDataBitsParameter,
+                                        QSerialPort::DataBits(device_.dataBits));
+        client_->setConnectionParameter(QModbusDevice::SerialStopBitsParameter,
+                                        device_.stopBits == 2 ? QSerialPort::TwoStop
+                                                              : QSerialPort::OneStop);
+    } else {
+        client_ = new QModbusTcpClient(this);
+        client_->setConnectionParameter(QModbusDevice::NetworkAddressParameter, device_.host);
+        client_->setConnectionParameter(QModbusDevice::NetworkPortParameter, int(device_.port));
+    }
     client_->setTimeout(device_.timeoutMs);
     client_->setNumberOfRetries(0);
     connect(client_, &QModbusDevice::stateChanged, this, [this](QModbusDevice::State state) {
@@ -64,8 +103,12 @@ ModbusSource::ModbusSource(ModbusDevice device, std::vector<ModbusTag> tags, Liv
             reconnectDelayMs_ = 0;
             Poll();
         } else if (state == QModbusDevice::UnconnectedState) {
-            outstanding_ = 0;
-            ClearAll();
+            // Answers still due on the closed connection never come.
+            ++connection_;
+            inFlight_ = 0;
+            queue_.clear();
+            for (const ModbusTag& tag : tags_)
+                values_.Fail(tag.slot, Quality::Offline);
             // The client reports why only after the change of state.
             QMetaObject::invokeMethod(
                 this,
@@ -81,6 +124,10 @@ ModbusSource::ModbusSource(ModbusDevice device, std::vector<ModbusTag> tags, Liv
     timer_ = new QTimer(this);
     timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, &ModbusSource::Poll);
+    pauseTimer_ = new QTimer(this);
+    pauseTimer_->setSingleShot(true);
+    pauseTimer_->setTimerType(Qt::PreciseTimer);
+    connect(pauseTimer_, &QTimer::timeout, this, &ModbusSource::SendMore);
 }
 
 ModbusSource::~ModbusSource() {
@@ -93,6 +140,10 @@ void ModbusSource::MoveSlots(const std::vector<qsizetype>& tagSlots, qsizetype s
     for (size_t i = 0; i < tags_.size() && i < tagSlots.size(); ++i)
         tags_[i].slot = tagSlots[i];
     status_.MoveTo(statusSlot);
+}
+
+qsizetype ModbusSource::RequestsPerPoll() const {
+    return std::count(split_.begin(), split_.end(), false);
 }
 
 void ModbusSource::Start() {
@@ -128,38 +179,59 @@ void ModbusSource::Poll() {
         break;
     }
     // A poll still waiting for answers is not stacked up on: the device answers at its pace.
-    if (outstanding_ > 0)
+    if (inFlight_ > 0 || !queue_.empty())
         return;
     // A device kept only for its status tag is connected, with nothing to ask.
     if (reads_.empty()) {
-        Answering();
+        Answered(device_.unit);
         return;
     }
     pollClock_.start();
-    pollFailed_ = false;
-    for (size_t i = 0; i < reads_.size(); ++i) {
-        const ModbusRead& read = reads_[i];
+    for (size_t i = 0; i < reads_.size(); ++i)
+        if (!split_[i])
+            queue_.push_back(i);
+    SendMore();
+}
+
+void ModbusSource::SendMore() {
+    while (!queue_.empty() && inFlight_ < maxInFlight_ &&
+           client_->state() == QModbusDevice::ConnectedState) {
+        if (device_.pauseMs > 0 && sentClock_.isValid()) {
+            const qint64 wait = device_.pauseMs - sentClock_.elapsed();
+            if (wait > 0) {
+                if (!pauseTimer_->isActive())
+                    pauseTimer_->start(int(wait));
+                return;
+            }
+        }
+        const size_t index = queue_.front();
+        queue_.pop_front();
+        const ModbusRead& read = reads_[index];
         QModbusReply* reply = client_->sendReadRequest(
-            QModbusDataUnit(RegisterType(read.table), read.start, quint16(read.count)),
-            device_.unit);
+            QModbusDataUnit(RegisterType(read.table), read.start, quint16(read.count)), read.unit);
+        sentClock_.start();
         if (!reply) {
             GoneAway(client_->errorString());
             return;
         }
-        ++outstanding_;
+        ++inFlight_;
+        const quint64 connection = connection_;
+        const auto finished = [this, reply, index, connection] {
+            Finished(reply, index, connection);
+        };
         if (reply->isFinished())
-            Finished(reply, i);
+            QMetaObject::invokeMethod(this, finished, Qt::QueuedConnection);
         else
-            connect(reply, &QModbusReply::finished, this, [this, reply, i] { Finished(reply, i); });
+            connect(reply, &QModbusReply::finished, this, finished);
     }
 }
 
-void ModbusSource::Finished(QModbusReply* reply, size_t index) {
+void ModbusSource::Finished(QModbusReply* reply, size_t index, quint64 connection) {
     reply->deleteLater();
-    if (outstanding_ == 0)
+    if (connection != connection_ || inFlight_ == 0)
         return; // the connection went away meanwhile and everything was cleared
-    --outstanding_;
-    const ModbusRead& read = reads_[index];
+    --inFlight_;
+    const ModbusRead read = reads_[index];
     const QModbusResponse raw = reply->rawResult();
     // The byte count that starts a read answer, -1 when the answer has none. Only for an
     // answer that is no exception: the function code of an exception answer is beyond the
@@ -173,6 +245,7 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
     };
     switch (reply->error()) {
     case QModbusDevice::NoError: {
+        Answered(read.unit);
         const QList<quint16> words = reply->result().values();
         // The client pads missing bits with 0, so what came is told by the byte count.
         const int received = !IsBitTable(read.table)
@@ -184,16 +257,23 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
                received < read.count ? ReadState{ReadState::Kind::Short, received} : ReadState{});
         break;
     }
-    case QModbusDevice::ProtocolError:
-        // The device answers, but refuses this request (an address it does not have).
+    case QModbusDevice::ProtocolError: {
+        // The device answers, but refuses this request. The client reports an exception
+        // answer so; its one byte of data is the code.
+        Answered(read.unit);
+        const int code = raw.dataSize() >= 1 ? quint8(raw.data()[0]) : 0;
+        // Many devices refuse a whole request when one of its addresses does not exist.
+        if (RefusesAddresses(code) && Split(index, code))
+            break;
         Publish(index, {}, 0, Quality::Refused);
-        // The client reports an exception answer so; its one byte of data is the code.
-        Record(index, {ReadState::Kind::Refused, raw.dataSize() >= 1 ? quint8(raw.data()[0]) : 0});
+        Record(index, {ReadState::Kind::Refused, code});
         break;
+    }
     case QModbusDevice::InvalidResponseError:
     case QModbusDevice::UnknownError:
         // An answer the client cannot use. An answer without a single register is one: the
         // client wants at least one, but it is a short answer like any other.
+        Answered(read.unit);
         Publish(index, {}, 0, Quality::Invalid);
         if (byteCount() == 0)
             Record(index, {ReadState::Kind::Short, 0});
@@ -201,28 +281,39 @@ void ModbusSource::Finished(QModbusReply* reply, size_t index) {
             Record(index, {ReadState::Kind::Malformed, 0}, reply->errorString());
         break;
     default:
-        // No answer at all (time-out, connection lost): the device is away.
-        pollFailed_ = true;
-        GoneAway(reply->errorString());
+        // No answer at all (time-out, connection lost): the unit is away.
+        UnitAway(read.unit, reply->errorString());
         break;
     }
-    if (outstanding_ == 0) {
-        if (!pollFailed_)
-            Answering();
+    SendMore();
+    if (inFlight_ == 0 && queue_.empty())
         emit PollDone(pollClock_.nsecsElapsed());
-    }
 }
 
-void ModbusSource::Answering() {
-    status_.Connected();
-    if (online_ == true)
-        return;
-    logging::Notice(
-        QStringLiteral("device %1 (%2:%3) %4")
-            .arg(device_.name, device_.host)
-            .arg(device_.port)
-            .arg(online_.has_value() ? QStringLiteral("is back") : QStringLiteral("connected")));
-    online_ = true;
+bool ModbusSource::Split(size_t index, int code) {
+    const ModbusRead read = reads_[index];
+    std::vector<ModbusTag> own;
+    for (size_t t : read.tags)
+        own.push_back(tags_[t]);
+    // Tags that overlap still share a request: the device lacks their addresses together.
+    std::vector<ModbusRead> parts = PlanModbusReads(own, -1);
+    if (parts.size() == 1 && parts[0].start == read.start && parts[0].count == read.count)
+        return false; // nothing narrower to ask for
+    logging::Notice(QStringLiteral("device %1: %2 refused as one request (%3); reading its %4 "
+                                   "tags in %5 requests from now on")
+                        .arg(device_.name, What(read), ModbusExceptionText(code))
+                        .arg(read.tags.size())
+                        .arg(parts.size()));
+    split_[index] = true;
+    for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
+        for (size_t& t : part->tags)
+            t = read.tags[t];
+        queue_.push_front(reads_.size());
+        reads_.push_back(std::move(*part));
+        readStates_.push_back(ReadState{});
+        split_.push_back(false);
+    }
+    return true;
 }
 
 void ModbusSource::Publish(size_t index, const QList<quint16>& words, int received,
@@ -231,12 +322,36 @@ void ModbusSource::Publish(size_t index, const QList<quint16>& words, int receiv
     for (size_t t : read.tags) {
         const ModbusTag& tag = tags_[t];
         const int at = tag.address - read.start;
-        if (at + ModbusWidth(tag.type) > received)
+        if (at + ModbusWidth(tag) > received) {
             values_.Fail(tag.slot, missing);
+            continue;
+        }
+        // A BCD digit above 9, a float that is not finite: the registers hold no value.
+        if (std::optional<QByteArray> text = ModbusTagText(tag, words.constData() + at))
+            values_.Set(tag.slot, std::move(*text));
         else
-            values_.Set(tag.slot, ModbusValueText(tag, DecodeRegisters(words.constData() + at,
-                                                                       tag.type, tag.order)));
+            values_.Fail(tag.slot, Quality::Invalid);
     }
+}
+
+QString ModbusSource::Who(std::optional<int> unit) const {
+    const QString where = device_.serialPort.isEmpty()
+                              ? QStringLiteral("%1:%2").arg(device_.host).arg(device_.port)
+                              : device_.serialPort;
+    QString who = QStringLiteral("device %1 (%2)").arg(device_.name, where);
+    if (unit && online_.size() > 1)
+        who += QStringLiteral(" unit %1").arg(*unit);
+    return who;
+}
+
+QString ModbusSource::What(const ModbusRead& read) const {
+    QString what = QStringLiteral("%1 %2 to %3")
+                       .arg(ModbusTableText(read.table))
+                       .arg(read.start)
+                       .arg(read.start + read.count - 1);
+    if (online_.size() > 1)
+        what += QStringLiteral(" of unit %1").arg(read.unit);
+    return what;
 }
 
 void ModbusSource::Record(size_t index, ReadState state, const QString& why) {
@@ -244,10 +359,7 @@ void ModbusSource::Record(size_t index, ReadState state, const QString& why) {
         return;
     readStates_[index] = state;
     const ModbusRead& read = reads_[index];
-    const QString what = QStringLiteral("%1 %2 to %3")
-                             .arg(ModbusTableText(read.table))
-                             .arg(read.start)
-                             .arg(read.start + read.count - 1);
+    const QString what = What(read);
     switch (state.kind) {
     case ReadState::Kind::Read:
         logging::Notice(QStringLiteral("device %1: %2 read again").arg(device_.name, what));
@@ -269,18 +381,10 @@ void ModbusSource::Record(size_t index, ReadState state, const QString& why) {
                          : QStringLiteral("; its tags answer empty values")));
         break;
     }
-    case ReadState::Kind::Refused: {
-        QString text = QStringLiteral("device %1: cannot read %2: %3")
-                           .arg(device_.name, what, ModbusExceptionText(state.detail));
-        // A device that lacks some addresses refuses a request over them as a whole.
-        if (UnusedAddresses(read, tags_) > 0)
-            text += QStringLiteral("; the request spans addresses no tag uses, so the device "
-                                   "may lack them: set gap=0 on device %1 to read only the "
-                                   "tags' own addresses")
-                        .arg(device_.name);
-        logging::Warning(text);
+    case ReadState::Kind::Refused:
+        logging::Warning(QStringLiteral("device %1: cannot read %2: %3")
+                             .arg(device_.name, what, ModbusExceptionText(state.detail)));
         break;
-    }
     case ReadState::Kind::Malformed:
         logging::Warning(QStringLiteral("device %1: cannot read %2: the answer is malformed (%3)")
                              .arg(device_.name, what, why));
@@ -288,21 +392,41 @@ void ModbusSource::Record(size_t index, ReadState state, const QString& why) {
     }
 }
 
-void ModbusSource::GoneAway(const QString& why) {
-    ClearAll();
-    status_.Unreachable();
-    if (online_ == false)
+void ModbusSource::Answered(int unit) {
+    status_.Connected();
+    std::optional<bool>& online = online_[unit];
+    if (online == true)
         return;
-    online_ = false;
-    logging::Warning(QStringLiteral("device %1 (%2:%3) is unreachable: %4")
-                         .arg(device_.name, device_.host)
-                         .arg(device_.port)
-                         .arg(why));
+    logging::Notice(QStringLiteral("%1 %2").arg(
+        Who(unit), online.has_value() ? QStringLiteral("is back") : QStringLiteral("connected")));
+    online = true;
 }
 
-void ModbusSource::ClearAll() {
+void ModbusSource::UnitAway(int unit, const QString& why) {
+    for (const ModbusTag& tag : tags_)
+        if (tag.unit == unit)
+            values_.Fail(tag.slot, Quality::Offline);
+    // Its other requests would only wait out the time-out as well.
+    std::erase_if(queue_, [this, unit](size_t read) { return reads_[read].unit == unit; });
+    std::optional<bool>& online = online_[unit];
+    if (online == false)
+        return;
+    online = false;
+    logging::Warning(QStringLiteral("%1 is unreachable: %2").arg(Who(unit), why));
+}
+
+void ModbusSource::GoneAway(const QString& why) {
+    status_.Unreachable();
+    queue_.clear();
     for (const ModbusTag& tag : tags_)
         values_.Fail(tag.slot, Quality::Offline);
+    bool changed = false;
+    for (auto& [unit, online] : online_) {
+        changed = changed || online != false;
+        online = false;
+    }
+    if (changed)
+        logging::Warning(QStringLiteral("%1 is unreachable: %2").arg(Who(), why));
 }
 
 } // namespace gateway

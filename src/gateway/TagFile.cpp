@@ -286,18 +286,58 @@ QString ReadBroker(MqttBroker& broker, const QByteArray& parameters) {
     return QString();
 }
 
+template <typename Enum, size_t N>
+bool Lookup(const std::pair<const char*, Enum> (&names)[N], const QByteArray& value, Enum& out) {
+    const QByteArray wanted = value.trimmed().toLower();
+    for (const auto& [name, item] : names)
+        if (wanted == name) {
+            out = item;
+            return true;
+        }
+    return false;
+}
+
 QString ReadDevice(ModbusDevice& device, const QByteArray& parameters) {
+    static const std::pair<const char*, char> parities[] = {
+        {"n", 'N'}, {"e", 'E'}, {"o", 'O'}, {"none", 'N'}, {"even", 'E'}, {"odd", 'O'}};
     Pairs pairs;
     if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
         return error;
     QString error;
     qint64 number = 0;
+    QString hostKey;   // the key that only TCP takes, when given
+    QString serialKey; // a key that only a serial line takes, when given
     for (const auto& [key, value] : pairs) {
-        if (key == QLatin1String("host"))
+        if (key == QLatin1String("host")) {
+            hostKey = key;
             error = ReadPlainText(key, value, device.host);
-        else if (key == QLatin1String("port")) {
-            error = ReadWhole(key, value, 1, 65535, number);
-            device.port = quint16(number);
+        } else if (key == QLatin1String("port")) {
+            // A number is a TCP port; anything else names a serial port.
+            const QByteArray trimmed = value.trimmed();
+            if (!trimmed.isEmpty() && std::all_of(trimmed.begin(), trimmed.end(),
+                                                  [](char c) { return c >= '0' && c <= '9'; })) {
+                error = ReadWhole(key, value, 1, 65535, number);
+                device.port = quint16(number);
+                device.serialPort.clear();
+            } else {
+                error = ReadPlainText(key, value, device.serialPort);
+            }
+        } else if (key == QLatin1String("baud")) {
+            serialKey = key;
+            error = ReadWhole(key, value, 50, 4000000, number);
+            device.baudRate = int(number);
+        } else if (key == QLatin1String("parity")) {
+            serialKey = key;
+            if (!Lookup(parities, value, device.parity))
+                error = QStringLiteral("parity must be N, E or O (none, even, odd)");
+        } else if (key == QLatin1String("databits")) {
+            serialKey = key;
+            error = ReadWhole(key, value, 5, 8, number);
+            device.dataBits = int(number);
+        } else if (key == QLatin1String("stopbits")) {
+            serialKey = key;
+            error = ReadWhole(key, value, 1, 2, number);
+            device.stopBits = int(number);
         } else if (key == QLatin1String("unit")) {
             error = ReadWhole(key, value, 0, 255, number);
             device.unit = int(number);
@@ -314,13 +354,33 @@ QString ReadDevice(ModbusDevice& device, const QByteArray& parameters) {
             device.statusTag = value.trimmed();
             if (device.statusTag.isEmpty())
                 error = QStringLiteral("statustag= needs a tag name");
+        } else if (key == QLatin1String("inflight")) {
+            error = ReadWhole(key, value, 1, 16, number);
+            device.inFlight = int(number);
+        } else if (key == QLatin1String("pause")) {
+            double seconds = 0;
+            error = ReadBounded(key, value, 0, 10, "seconds from 0 to 10", seconds);
+            device.pauseMs = int(std::llround(seconds * 1000));
         } else
             error = UnknownKey(key);
         if (!error.isEmpty())
             return error;
     }
-    if (device.host.isEmpty())
-        return QStringLiteral("a device needs host=");
+    if (device.serialPort.isEmpty()) {
+        if (!serialKey.isEmpty())
+            return QStringLiteral("%1= belongs to a serial line: give its port= as a path "
+                                  "(port=/dev/ttyUSB0)")
+                .arg(serialKey);
+        if (device.host.isEmpty())
+            return QStringLiteral("a device needs host=");
+    } else {
+        if (!hostKey.isEmpty())
+            return QStringLiteral("a device on serial port %1 takes no host=")
+                .arg(device.serialPort);
+        // One station talks on the line at a time: a second request would garble the first.
+        if (device.inFlight > 1)
+            return QStringLiteral("a serial line carries one request at a time: inflight=1");
+    }
     return QString();
 }
 
@@ -443,56 +503,121 @@ QString ReadMqttTree(MqttTree& tree, QString& broker, const QByteArray& paramete
     return QString();
 }
 
-template <typename Enum, size_t N>
-bool Lookup(const std::pair<const char*, Enum> (&names)[N], const QByteArray& value, Enum& out) {
-    const QByteArray wanted = value.trimmed().toLower();
-    for (const auto& [name, item] : names)
-        if (wanted == name) {
-            out = item;
-            return true;
-        }
-    return false;
+// The table and 0-based address of a register in the old numbering: the first digit names the
+// table (0 coils, 1 discrete inputs, 3 input registers, 4 holding registers), the other four
+// (or five) the register counted from 1. An error text when `value` is not such a number.
+QString ReadOldNumber(const QByteArray& value, ModbusTable& table, int& address) {
+    const QByteArray digits = value.trimmed();
+    const bool allDigits =
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const qsizetype width = digits.size();
+    const int number = allDigits && (width == 5 || width == 6) ? digits.mid(1).toInt() : 0;
+    const int last = width == 5 ? 9999 : 65536;
+    static const ModbusTable byDigit[] = {ModbusTable::Coil, ModbusTable::DiscreteInput,
+                                          ModbusTable::HoldingRegister, ModbusTable::InputRegister,
+                                          ModbusTable::HoldingRegister};
+    const int first = allDigits && width > 0 ? digits[0] - '0' : -1;
+    if (number < 1 || number > last || first < 0 || first == 2 || first > 4)
+        return QStringLiteral("\"register=%1\" must be a register in the old numbering: 0, 1, 3 "
+                              "or 4 and the register counted from 1, in five digits (40001 to "
+                              "49999) or six (400001 to 465536)")
+            .arg(QString::fromUtf8(value));
+    table = byDigit[first];
+    address = number - 1;
+    return QString();
 }
 
+// The first digit of the old numbering for `table`.
+char OldNumberDigit(ModbusTable table) {
+    switch (table) {
+    case ModbusTable::Coil:
+        return '0';
+    case ModbusTable::DiscreteInput:
+        return '1';
+    case ModbusTable::InputRegister:
+        return '3';
+    case ModbusTable::HoldingRegister:
+        break;
+    }
+    return '4';
+}
+
+QString TableKey(ModbusTable table) {
+    switch (table) {
+    case ModbusTable::Coil:
+        return QStringLiteral("coil");
+    case ModbusTable::DiscreteInput:
+        return QStringLiteral("discrete");
+    case ModbusTable::InputRegister:
+        return QStringLiteral("input");
+    case ModbusTable::HoldingRegister:
+        break;
+    }
+    return QStringLiteral("holding");
+}
+
+// `warning` is set for a line that reads well but probably means something else.
 QString ReadModbusTag(ModbusTag& tag, QString& device, qint64& staleMs,
-                      const QByteArray& parameters) {
+                      const QByteArray& parameters, QString& warning) {
     static const std::pair<const char*, ModbusTable> tables[] = {
         {"coil", ModbusTable::Coil},
         {"discrete", ModbusTable::DiscreteInput},
         {"input", ModbusTable::InputRegister},
         {"holding", ModbusTable::HoldingRegister}};
     static const std::pair<const char*, ModbusType> types[] = {
-        {"bool", ModbusType::Bool},     {"int16", ModbusType::Int16},
-        {"uint16", ModbusType::Uint16}, {"int32", ModbusType::Int32},
-        {"uint32", ModbusType::Uint32}, {"float32", ModbusType::Float32},
-        {"int64", ModbusType::Int64},   {"float64", ModbusType::Float64}};
+        {"bool", ModbusType::Bool},       {"int16", ModbusType::Int16},
+        {"uint16", ModbusType::Uint16},   {"int32", ModbusType::Int32},
+        {"uint32", ModbusType::Uint32},   {"float32", ModbusType::Float32},
+        {"int64", ModbusType::Int64},     {"float64", ModbusType::Float64},
+        {"float16", ModbusType::Float16}, {"bcd16", ModbusType::Bcd16},
+        {"bcd32", ModbusType::Bcd32},     {"string", ModbusType::String}};
     static const std::pair<const char*, WordOrder> orders[] = {{"abcd", WordOrder::ABCD},
                                                                {"dcba", WordOrder::DCBA},
                                                                {"badc", WordOrder::BADC},
                                                                {"cdab", WordOrder::CDAB}};
+    // A string's bytes run in text order; only the two bytes of a register may be swapped.
+    static const std::pair<const char*, WordOrder> stringOrders[] = {{"ab", WordOrder::ABCD},
+                                                                     {"ba", WordOrder::BADC}};
     Pairs pairs;
     if (QString error = ReadPairs(parameters, pairs); !error.isEmpty())
         return error;
     QString error;
     bool typeGiven = false;
+    bool tableGiven = false;
+    bool addressGiven = false;
+    QByteArray orderText;
+    QByteArray oldNumber;
     qint64 number = 0;
     for (const auto& [key, value] : pairs) {
         if (key == QLatin1String("device"))
             device = QString::fromUtf8(value.trimmed());
         else if (key == QLatin1String("table")) {
+            tableGiven = true;
             if (!Lookup(tables, value, tag.table))
                 error = QStringLiteral("table must be coil, discrete, input or holding");
         } else if (key == QLatin1String("address")) {
+            addressGiven = true;
             error = ReadWhole(key, value, 0, 65535, number);
             tag.address = int(number);
+        } else if (key == QLatin1String("register")) {
+            oldNumber = value.trimmed();
+        } else if (key == QLatin1String("unit")) {
+            error = ReadWhole(key, value, 0, 255, number);
+            tag.unit = int(number);
         } else if (key == QLatin1String("type")) {
             typeGiven = true;
             if (!Lookup(types, value, tag.type))
                 error = QStringLiteral("type must be bool, int16, uint16, int32, uint32, "
-                                       "float32, int64 or float64");
+                                       "float32, int64, float64, float16, bcd16, bcd32 or "
+                                       "string");
         } else if (key == QLatin1String("order")) {
-            if (!Lookup(orders, value, tag.order))
-                error = QStringLiteral("order must be ABCD, DCBA, BADC or CDAB");
+            orderText = value; // read once the type is known
+        } else if (key == QLatin1String("bit")) {
+            error = ReadWhole(key, value, 0, 15, number);
+            tag.bit = int(number);
+        } else if (key == QLatin1String("length")) {
+            error = ReadWhole(key, value, 1, MaxModbusStringBytes, number);
+            tag.length = int(number);
         } else if (!ReadCommon(key, value, tag.decimals, tag.scale, tag.offset, staleMs, error))
             error = UnknownKey(key);
         if (!error.isEmpty())
@@ -500,13 +625,62 @@ QString ReadModbusTag(ModbusTag& tag, QString& device, qint64& staleMs,
     }
     if (device.isEmpty())
         return QStringLiteral("a modbus tag needs device=");
+    if (!oldNumber.isEmpty()) {
+        // register= says both table and address; given as well, they must say the same.
+        ModbusTable table = tag.table;
+        int address = tag.address;
+        if (QString fault = ReadOldNumber(oldNumber, table, address); !fault.isEmpty())
+            return fault;
+        const QString said = QString::fromUtf8(oldNumber);
+        if (tableGiven && table != tag.table)
+            return QStringLiteral("register=%1 is in table %2, but table=%3: give one of them")
+                .arg(said, TableKey(table), TableKey(tag.table));
+        if (addressGiven && address != tag.address)
+            return QStringLiteral("register=%1 is address=%2 (0-based), but address=%3: give "
+                                  "one of them")
+                .arg(said)
+                .arg(address)
+                .arg(tag.address);
+        tag.table = table;
+        tag.address = address;
+    } else if (addressGiven && tag.address >= 10000 && tag.address <= 65536) {
+        // address=40001 is most likely register 40001 of the old numbering, i.e. address 0.
+        const QByteArray text = QByteArray::number(tag.address);
+        const int counted = text.mid(1).toInt();
+        const bool fits = text.size() >= 5 && text[0] == OldNumberDigit(tag.table) &&
+                          counted >= 1 && (text.size() == 5 || counted <= 65536);
+        if (fits)
+            warning = QStringLiteral("address=%1 is 0-based, as sent in requests; if it is "
+                                     "register %1 of the old numbering, write register=%1 "
+                                     "instead (it is address=%2 of table %3)")
+                          .arg(tag.address)
+                          .arg(counted - 1)
+                          .arg(TableKey(tag.table));
+    }
     const bool bits = tag.table == ModbusTable::Coil || tag.table == ModbusTable::DiscreteInput;
     if (bits && !typeGiven)
         tag.type = ModbusType::Bool;
     if (bits != (tag.type == ModbusType::Bool))
         return bits ? QStringLiteral("coils and discrete inputs hold type bool")
                     : QStringLiteral("type bool belongs to coils and discrete inputs");
-    if (tag.address + ModbusWidth(tag.type) > 65536)
+    const bool text = tag.type == ModbusType::String;
+    if (!orderText.isEmpty() &&
+        !(text ? Lookup(stringOrders, orderText, tag.order) : Lookup(orders, orderText, tag.order)))
+        return text ? QStringLiteral("the order of a string is AB (first byte high) or BA")
+                    : QStringLiteral("order must be ABCD, DCBA, BADC or CDAB");
+    if (text != (tag.length > 0))
+        return text ? QStringLiteral("a string needs length= (its bytes, 1 to %1)")
+                          .arg(MaxModbusStringBytes)
+                    : QStringLiteral("length= belongs to type string");
+    if (tag.bit >= 0) {
+        if (bits)
+            return QStringLiteral("bit= picks a bit of a register, not of coils or discrete "
+                                  "inputs");
+        if (typeGiven && tag.type != ModbusType::Uint16 && tag.type != ModbusType::Int16)
+            return QStringLiteral("bit= reads one register: leave type out (or uint16)");
+        tag.type = ModbusType::Uint16;
+    }
+    if (tag.address + ModbusWidth(tag) > 65536)
         return QStringLiteral("the value runs past address 65535");
     return QString();
 }
@@ -518,10 +692,14 @@ int ModbusWidth(ModbusType type) {
     case ModbusType::Bool:
     case ModbusType::Int16:
     case ModbusType::Uint16:
+    case ModbusType::Float16:
+    case ModbusType::Bcd16:
+    case ModbusType::String:
         return 1;
     case ModbusType::Int32:
     case ModbusType::Uint32:
     case ModbusType::Float32:
+    case ModbusType::Bcd32:
         return 2;
     case ModbusType::Int64:
     case ModbusType::Float64:
@@ -537,6 +715,11 @@ QByteArray TreeTagName(const MqttTree& tree, QByteArrayView topic) {
     if (name.isEmpty() || name.contains(',') || !IsCleanText(name))
         return QByteArray();
     return name;
+}
+
+int ModbusWidth(const ModbusTag& tag) {
+    return tag.type == ModbusType::String ? std::max(1, (tag.length + 1) / 2)
+                                          : ModbusWidth(tag.type);
 }
 
 HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
@@ -706,7 +889,10 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors) {
             } else {
                 ModbusTag live;
                 live.slot = tag.slot;
-                error = ReadModbusTag(live, source, staleMs, parameters);
+                QString warning;
+                error = ReadModbusTag(live, source, staleMs, parameters, warning);
+                if (!warning.isEmpty())
+                    config.warnings.append(QStringLiteral("line %1: %2").arg(number).arg(warning));
                 if (error.isEmpty()) {
                     deviceRefs.push_back({number, source, config.modbusTags.size(), line});
                     config.modbusTags.push_back(live);

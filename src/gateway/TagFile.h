@@ -59,30 +59,67 @@ constexpr qsizetype MaxTreeTagNameBytes = 1024;
 // than MaxTreeTagNameBytes).
 QByteArray TreeTagName(const MqttTree& tree, QByteArrayView topic);
 
+// Requests a Modbus TCP connection carries at once unless inflight= says otherwise.
+constexpr int DefaultTcpInFlight = 4;
+
+// One connection: a TCP connection to a device or gateway, or a serial line (Modbus RTU).
+// Its tags may read several unit ids over it; `unit` is theirs unless a tag names another.
 struct ModbusDevice {
     QString name;
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 502;
+    QString serialPort; // set: Modbus RTU on this serial port instead of TCP to host:port
+    int baudRate = 19200;
+    char parity = 'E'; // N, E or O
+    int dataBits = 8;
+    int stopBits = 1;
     int unit = 1;
     int pollMs = 1000;
     int timeoutMs = 1000;
     int maxGap = 16;           // unused addresses one request may read over to save a request
     QByteArray statusTag;      // statustag=: the name of a tag publishing its state
     qsizetype statusSlot = -1; // that tag's LiveValues slot; -1 without one
+    // Requests sent before the first of them is answered; 0: 1 on a serial line, else
+    // DefaultTcpInFlight.
+    int inFlight = 0;
+    int pauseMs = 0; // the least time from one request to the next
 };
 
 enum class ModbusTable { Coil, DiscreteInput, InputRegister, HoldingRegister };
-enum class ModbusType { Bool, Int16, Uint16, Int32, Uint32, Float32, Int64, Float64 };
-// How the bytes of a value are laid out in registers: A is the most significant byte.
+// Bcd16 and Bcd32 hold 4 and 8 decimal digits, a nibble each; String holds `length` bytes
+// of text, two to a register.
+enum class ModbusType {
+    Bool,
+    Int16,
+    Uint16,
+    Int32,
+    Uint32,
+    Float32,
+    Int64,
+    Float64,
+    Float16,
+    Bcd16,
+    Bcd32,
+    String
+};
+// How the bytes of a value are laid out in registers: A is the most significant byte. A
+// string's bytes are in text order, so only the order within a register matters: ABCD (AB,
+// the first byte high) or BADC (BA, the first byte low).
 enum class WordOrder { ABCD, DCBA, BADC, CDAB };
+
+// The longest string a tag may read, in bytes: what one request of 125 registers holds.
+constexpr int MaxModbusStringBytes = 250;
 
 struct ModbusTag {
     qsizetype slot = -1;
     int device = -1;
+    int unit = -1; // the unit id it is read from; -1: its device's unit=
     ModbusTable table = ModbusTable::HoldingRegister;
     int address = 0; // 0-based, as sent in the request
     ModbusType type = ModbusType::Uint16;
     WordOrder order = WordOrder::ABCD;
+    int bit = -1;   // 0 to 15: the tag is that bit of a register (0 the least significant)
+    int length = 0; // String: bytes of text
     double scale = 1;
     double offset = 0;
     int decimals = 0;
@@ -103,6 +140,8 @@ struct HubConfig {
     // keeps a source running whose text is the same.
     std::vector<QByteArray> brokerText;
     std::vector<QByteArray> deviceText;
+    // "line 7: ...": lines that read well but probably mean something else; the file is used.
+    QStringList warnings;
 };
 
 // Reads a tag file's text. Each fault is described in `errors` ("line 7: ..."); the lines
@@ -115,8 +154,11 @@ HubConfig ParseHubConfig(const QByteArray& text, QStringList* errors);
 // cannot be used are skipped and described in `warnings` ("line 7: ...").
 std::vector<TagDef> ParseTagFile(const QByteArray& text, QStringList* warnings = nullptr);
 
-// Number of registers (or bits, for Bool) a value of `type` takes.
+// Number of registers (or bits, for Bool) a value of `type` takes; 1 for String, whose
+// width depends on its length.
 int ModbusWidth(ModbusType type);
+// Number of registers (or bits) `tag` reads.
+int ModbusWidth(const ModbusTag& tag);
 
 // The built-in plant: about forty tags in the tag file format.
 const QByteArray& BuiltInTagFile();

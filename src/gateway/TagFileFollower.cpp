@@ -152,12 +152,15 @@ QString TagFileFollower::Read(bool initial, QStringList* faults) {
     const bool passwordInFile =
         std::any_of(config.brokers.begin(), config.brokers.end(),
                     [](const MqttBroker& broker) { return broker.passwordInFile; });
+    const QStringList warnings = config.warnings;
     apply_(std::move(config), initial);
     lastProblem_.clear();
     logging::Notice(QStringLiteral("%1 %2 tags from %3")
                         .arg(initial ? QStringLiteral("loaded") : QStringLiteral("reloaded"))
                         .arg(count_)
                         .arg(path_));
+    for (const QString& warning : warnings)
+        logging::Warning(path_ + QStringLiteral(": ") + warning);
     // Said at every load: the hub cannot make the file private itself, and the password is
     // exposed for as long as it stays readable.
     if (passwordInFile && (contents.permissions & 044) != 0)

@@ -30,6 +30,7 @@ private slots:
     void sourceTextsTellChanges_data();
     void sourceTextsTellChanges();
     void exampleFileReads();
+    void modbusDocExamplesRead();
     void refusesFaults_data();
     void refusesFaults();
     void namesTreeTags_data();
@@ -38,6 +39,11 @@ private slots:
     void checksClientCertificateFiles();
     void acceptsLimits_data();
     void acceptsLimits();
+    void readsOldNumbering_data();
+    void readsOldNumbering();
+    void readsSerialLines();
+    void namesExceptions_data();
+    void namesExceptions();
     void formatsNumbers_data();
     void formatsNumbers();
     void groupsReads_data();
@@ -221,6 +227,31 @@ void TestGatewayConfig::exampleFileReads() {
             !config.modbusTags.empty());
 }
 
+// The examples of the Modbus section of docs/hub-config.md, read together as one file.
+void TestGatewayConfig::modbusDocExamplesRead() {
+    QFile file(QStringLiteral(SVC_SOURCE_DIR "/docs/hub-config.md"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray doc = file.readAll();
+    const qsizetype from = doc.indexOf("## Modbus TCP and RTU");
+    const qsizetype to = doc.indexOf("\n## ", from + 1); // the next section
+    QVERIFY(from >= 0 && to > from);
+    const QList<QByteArray> parts = doc.mid(from, to - from).split('`');
+    QByteArray examples;
+    // "```" opens and closes a block: the text between is parts[i] with an empty part before.
+    for (qsizetype i = 0; i + 3 < parts.size(); ++i)
+        if (parts[i].isEmpty() && parts[i + 1].isEmpty() && parts[i + 2].startsWith('\n') &&
+            parts[i + 3].isEmpty()) {
+            examples += parts[i + 2];
+            i += 3;
+        }
+    QStringList errors;
+    const HubConfig config = ParseHubConfig(examples, &errors);
+    QCOMPARE(errors, QStringList());
+    QCOMPARE(config.warnings, QStringList());
+    QCOMPARE(config.devices.size(), size_t(3));
+    QCOMPARE(config.modbusTags.size(), size_t(12));
+}
+
 void TestGatewayConfig::refusesFaults_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("error");
@@ -277,6 +308,52 @@ void TestGatewayConfig::refusesFaults_data() {
         "line 4: order must be ABCD, DCBA, BADC or CDAB");
     row("past the last address", "A\tmodbus\tdevice=d address=65535 type=float32",
         "line 4: the value runs past address 65535");
+    row("string past the last address", "A\tmodbus\tdevice=d address=65535 type=string length=3",
+        "line 4: the value runs past address 65535");
+    row("string without length", "A\tmodbus\tdevice=d type=string",
+        "line 4: a string needs length= (its bytes, 1 to 250)");
+    row("string longer than a request", "A\tmodbus\tdevice=d type=string length=251",
+        "line 4: \"length=251\" must be a whole number from 1 to 250");
+    row("length of a number", "A\tmodbus\tdevice=d type=uint32 length=4",
+        "line 4: length= belongs to type string");
+    row("string in word order", "A\tmodbus\tdevice=d type=string length=4 order=CDAB",
+        "line 4: the order of a string is AB (first byte high) or BA");
+    row("byte pair order of a number", "A\tmodbus\tdevice=d type=int32 order=BA",
+        "line 4: order must be ABCD, DCBA, BADC or CDAB");
+    row("bit of a coil", "A\tmodbus\tdevice=d table=coil bit=3",
+        "line 4: bit= picks a bit of a register");
+    row("bit of a float", "A\tmodbus\tdevice=d type=float32 bit=3",
+        "line 4: bit= reads one register: leave type out (or uint16)");
+    row("bit 16", "A\tmodbus\tdevice=d bit=16",
+        "line 4: \"bit=16\" must be a whole number from 0 to 15");
+    row("register 2xxxx", "A\tmodbus\tdevice=d register=20001",
+        "line 4: \"register=20001\" must be a register in the old numbering");
+    row("register 0 of the old numbering", "A\tmodbus\tdevice=d register=40000",
+        "line 4: \"register=40000\" must be a register in the old numbering");
+    row("register of four digits", "A\tmodbus\tdevice=d register=4001",
+        "line 4: \"register=4001\" must be a register in the old numbering");
+    row("register past six digits' range", "A\tmodbus\tdevice=d register=465537",
+        "line 4: \"register=465537\" must be a register in the old numbering");
+    row("register and table disagree", "A\tmodbus\tdevice=d register=40001 table=input",
+        "line 4: register=40001 is in table holding, but table=input: give one of them");
+    row("register and address disagree", "A\tmodbus\tdevice=d address=1 register=40001",
+        "line 4: register=40001 is address=0 (0-based), but address=1: give one of them");
+    row("serial key over TCP", "e\tdevice\thost=10.0.0.1 baud=9600",
+        "line 4: baud= belongs to a serial line: give its port= as a path (port=/dev/ttyUSB0)");
+    row("host of a serial line", "e\tdevice\tport=/dev/ttyUSB0 host=10.0.0.1",
+        "line 4: a device on serial port /dev/ttyUSB0 takes no host=");
+    row("two requests on a serial line", "e\tdevice\tport=/dev/ttyUSB0 inflight=2",
+        "line 4: a serial line carries one request at a time: inflight=1");
+    row("unknown parity", "e\tdevice\tport=/dev/ttyUSB0 parity=M",
+        "line 4: parity must be N, E or O (none, even, odd)");
+    row("no request in flight", "e\tdevice\tinflight=0",
+        "line 4: \"inflight=0\" must be a whole number from 1 to 16");
+    row("long pause", "e\tdevice\tpause=11", "line 4: \"pause=11\" must be seconds from 0 to 10");
+    row("unit of a tag", "A\tmodbus\tdevice=d unit=256",
+        "line 4: \"unit=256\" must be a whole number from 0 to 255");
+    row("unknown type", "A\tmodbus\tdevice=d type=bcd64",
+        "line 4: type must be bool, int16, uint16, int32, uint32, float32, int64, float64, "
+        "float16, bcd16, bcd32 or string");
 
     // Numbers of simulated tags: decimals are whole for every kind, and every value stays
     // within 1e15, where the published text has all its digits.
@@ -500,6 +577,99 @@ void TestGatewayConfig::acceptsLimits() {
 }
 
 // The text of numbers on the wire: rounding, signs and what cannot be published.
+void TestGatewayConfig::readsOldNumbering_data() {
+    QTest::addColumn<QByteArray>("keys");
+    QTest::addColumn<int>("table");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("warning");
+    using T = ModbusTable;
+    const auto row = [](const char* keys, T table, int address, const char* warning = "") {
+        QTest::newRow(keys) << QByteArray(keys) << int(table) << address << QString(warning);
+    };
+    row("register=40001", T::HoldingRegister, 0);
+    row("register=49999", T::HoldingRegister, 9998);
+    row("register=30010", T::InputRegister, 9);
+    row("register=10001", T::DiscreteInput, 0);
+    row("register=00005", T::Coil, 4);
+    row("register=400001", T::HoldingRegister, 0);
+    row("register=465536", T::HoldingRegister, 65535);
+    row("register=300100", T::InputRegister, 99);
+    row("register=40011 table=holding address=10", T::HoldingRegister, 10);
+    // A plain address that looks like the old numbering of its own table is kept, with a
+    // warning that names the other key.
+    row("address=40001", T::HoldingRegister, 40001,
+        "line 2: address=40001 is 0-based, as sent in requests; if it is register 40001 of "
+        "the old numbering, write register=40001 instead (it is address=0 of table holding)");
+    row("table=input address=30005", T::InputRegister, 30005,
+        "line 2: address=30005 is 0-based, as sent in requests; if it is register 30005 of "
+        "the old numbering, write register=30005 instead (it is address=4 of table input)");
+    row("table=input address=40001", T::InputRegister, 40001);
+    row("address=9999", T::HoldingRegister, 9999);
+    row("address=50000", T::HoldingRegister, 50000);
+}
+
+void TestGatewayConfig::readsOldNumbering() {
+    QFETCH(QByteArray, keys);
+    QFETCH(int, table);
+    QFETCH(int, address);
+    QFETCH(QString, warning);
+    QStringList errors;
+    const HubConfig config =
+        ParseHubConfig("d\tdevice\thost=127.0.0.1\nA\tmodbus\tdevice=d " + keys + '\n', &errors);
+    QCOMPARE(errors, QStringList());
+    QCOMPARE(config.modbusTags.size(), size_t(1));
+    QCOMPARE(int(config.modbusTags[0].table), table);
+    QCOMPARE(config.modbusTags[0].address, address);
+    QCOMPARE(config.warnings, warning.isEmpty() ? QStringList() : QStringList{warning});
+}
+
+void TestGatewayConfig::readsSerialLines() {
+    QStringList errors;
+    const HubConfig config = ParseHubConfig(
+        "bus\tdevice\tport=/dev/ttyUSB0 baud=9600 parity=odd databits=7 stopbits=2 unit=4 "
+        "pause=0.05\n"
+        "tcp\tdevice\thost=10.0.0.9 port=5020 inflight=8\n"
+        "A\tmodbus\tdevice=bus address=1 unit=7\n"
+        "B\tmodbus\tdevice=bus address=2\n",
+        &errors);
+    QCOMPARE(errors, QStringList());
+    const ModbusDevice& bus = config.devices[0];
+    QCOMPARE(std::tie(bus.serialPort, bus.baudRate, bus.parity, bus.dataBits, bus.stopBits,
+                      bus.unit, bus.pauseMs, bus.inFlight),
+             std::tuple(QString("/dev/ttyUSB0"), 9600, 'O', 7, 2, 4, 50, 0));
+    const ModbusDevice& tcp = config.devices[1];
+    QCOMPARE(std::tie(tcp.serialPort, tcp.host, tcp.port, tcp.inFlight),
+             std::tuple(QString(), QString("10.0.0.9"), quint16(5020), 8));
+    // A tag's own unit, or the device's (-1 until the source reads it).
+    QCOMPARE(config.modbusTags[0].unit, 7);
+    QCOMPARE(config.modbusTags[1].unit, -1);
+}
+
+void TestGatewayConfig::namesExceptions_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    const auto row = [](int code, const char* text) {
+        QTest::newRow(text) << code << QString::fromUtf8(text);
+    };
+    row(1, "exception 01, illegal function");
+    row(2, "exception 02, illegal data address");
+    row(3, "exception 03, illegal data value");
+    row(4, "exception 04, server device failure");
+    row(5, "exception 05, acknowledge");
+    row(6, "exception 06, server device busy");
+    row(8, "exception 08, memory parity error");
+    row(10, "exception 0A, gateway path unavailable");
+    row(11, "exception 0B, gateway target device failed to respond");
+    row(9, "exception 09, an exception the protocol does not define");
+    row(200, "exception C8, an exception the protocol does not define");
+}
+
+void TestGatewayConfig::namesExceptions() {
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    QCOMPARE(ModbusExceptionText(code), text);
+}
+
 void TestGatewayConfig::formatsNumbers_data() {
     QTest::addColumn<long double>("value");
     QTest::addColumn<int>("decimals");
@@ -597,19 +767,23 @@ void TestGatewayConfig::groupsReads() {
 }
 
 // Every type in every word order is decoded against a real device in test_hub_sources; these
-// rows are the cases a device there does not give: NaN, rounding, a value past 2^53.
+// rows are the cases a device there does not give: NaN, rounding, a value past 2^53, bad BCD
+// digits, the edges of half precision, strings with padding and bytes that are not text.
+// "none" is a value the registers do not hold (published empty, quality invalid).
 void TestGatewayConfig::decodesRegisters_data() {
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("order");
     QTest::addColumn<QList<quint16>>("words");
     QTest::addColumn<int>("decimals");
+    QTest::addColumn<int>("extra"); // the bit of a register, or the bytes of a string
     QTest::addColumn<QByteArray>("text");
 
     using T = ModbusType;
     using O = WordOrder;
     auto row = [](const char* name, T type, O order, QList<quint16> words, int decimals,
-                  const char* text) {
-        QTest::newRow(name) << int(type) << int(order) << words << decimals << QByteArray(text);
+                  const char* text, int extra = -1) {
+        QTest::newRow(name) << int(type) << int(order) << words << decimals << extra
+                            << QByteArray(text);
     };
     row("int32 DCBA", T::Int32, O::DCBA, {0xEB32, 0xA4F8}, 0, "-123456789");
     row("float32 CDAB", T::Float32, O::CDAB, {0x0000, 0xC148}, 1, "-12.5");
@@ -619,8 +793,41 @@ void TestGatewayConfig::decodesRegisters_data() {
         "9223372036854775807");
     row("int64 most negative", T::Int64, O::ABCD, {0x8000, 0, 0, 0}, 0, "-9223372036854775808");
     row("float64 DCBA", T::Float64, O::DCBA, {0, 0, 0, 0xF83F}, 0, "2"); // 1.5 rounds up
-    row("float32 NaN is empty", T::Float32, O::ABCD, {0x7FC0, 0x0000}, 1, "");
+    row("float32 NaN", T::Float32, O::ABCD, {0x7FC0, 0x0000}, 1, "none");
+    row("float64 infinity", T::Float64, O::ABCD, {0x7FF0, 0, 0, 0}, 1, "none");
     row("bool", T::Bool, O::ABCD, {1}, 0, "1");
+
+    row("bit 0", T::Uint16, O::ABCD, {0x0001}, 0, "1", 0);
+    row("bit 15", T::Uint16, O::ABCD, {0x8000}, 0, "1", 15);
+    row("bit clear among set ones", T::Uint16, O::ABCD, {0xFFF7}, 0, "0", 3);
+    row("bit of swapped bytes", T::Uint16, O::BADC, {0x0001}, 0, "1", 8);
+
+    row("bcd16", T::Bcd16, O::ABCD, {0x1234}, 0, "1234");
+    row("bcd16 largest", T::Bcd16, O::ABCD, {0x9999}, 1, "9999.0");
+    row("bcd16 digit above 9", T::Bcd16, O::ABCD, {0x12A4}, 0, "none");
+    row("bcd16 swapped bytes", T::Bcd16, O::BADC, {0x3412}, 0, "1234");
+    row("bcd32", T::Bcd32, O::ABCD, {0x0012, 0x3456}, 0, "123456");
+    row("bcd32 low register first", T::Bcd32, O::CDAB, {0x5678, 0x1234}, 0, "12345678");
+    row("bcd32 bad digit in the low register", T::Bcd32, O::ABCD, {0x0000, 0x000F}, 0, "none");
+
+    row("float16 one", T::Float16, O::ABCD, {0x3C00}, 1, "1.0");
+    row("float16 minus two", T::Float16, O::ABCD, {0xC000}, 0, "-2");
+    row("float16 largest", T::Float16, O::ABCD, {0x7BFF}, 0, "65504");
+    row("float16 a third", T::Float16, O::ABCD, {0x3555}, 4, "0.3333");
+    row("float16 smallest subnormal", T::Float16, O::ABCD, {0x0001}, 9, "0.000000060");
+    row("float16 swapped bytes", T::Float16, O::BADC, {0x003C}, 0, "1");
+    row("float16 infinity", T::Float16, O::ABCD, {0x7C00}, 0, "none");
+    row("float16 NaN", T::Float16, O::ABCD, {0x7E00}, 0, "none");
+
+    row("string", T::String, O::ABCD, {0x4142, 0x4344, 0x4500}, 0, "ABCDE", 5);
+    row("string padded with NULs and blanks", T::String, O::ABCD, {0x4142, 0x2000, 0x0000}, 0, "AB",
+        6);
+    row("string with the first byte low", T::String, O::BADC, {0x4241, 0x4443}, 0, "ABCD", 4);
+    row("odd length leaves the last byte", T::String, O::ABCD, {0x4142, 0x4344}, 0, "ABC", 3);
+    row("leading blanks stay", T::String, O::ABCD, {0x2041}, 0, " A", 2);
+    row("control character becomes a blank", T::String, O::ABCD, {0x4109, 0x4200}, 0, "A B", 4);
+    row("not UTF-8", T::String, O::ABCD, {0x41FF}, 0, "A\xEF\xBF\xBD", 2);
+    row("only NULs", T::String, O::ABCD, {0, 0}, 0, "", 4);
 }
 
 void TestGatewayConfig::decodesRegisters() {
@@ -628,9 +835,12 @@ void TestGatewayConfig::decodesRegisters() {
     QFETCH(int, order);
     QFETCH(QList<quint16>, words);
     QFETCH(int, decimals);
+    QFETCH(int, extra);
     QFETCH(QByteArray, text);
-    const ModbusTag tag{.type = ModbusType(type), .order = WordOrder(order), .decimals = decimals};
-    QCOMPARE(ModbusValueText(tag, DecodeRegisters(words.constData(), tag.type, tag.order)), text);
+    ModbusTag tag{.type = ModbusType(type), .order = WordOrder(order), .decimals = decimals};
+    (tag.type == ModbusType::String ? tag.length : tag.bit) = extra;
+    QCOMPARE(ModbusWidth(tag), int(words.size()));
+    QCOMPARE(ModbusTagText(tag, words.constData()).value_or("none"), text);
 }
 
 void TestGatewayConfig::takesMqttValues_data() {

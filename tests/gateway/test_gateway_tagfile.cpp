@@ -77,6 +77,7 @@ private slots:
     void reloadsOnSighup();
     void warnsOfReadablePassword_data();
     void warnsOfReadablePassword();
+    void warnsOfOldNumbering();
 };
 
 // A tag file that cannot be read at start fails at once, saying why, with status 2.
@@ -341,6 +342,32 @@ void TestGatewayTagFile::warnsOfReadablePassword() {
                                            "600 ") +
                             path;
     QCOMPARE(warnings, warns ? QStringList({warning, warning}) : QStringList());
+}
+
+// A Modbus address that looks like the old numbering is used, with a warning at every load.
+void TestGatewayTagFile::warnsOfOldNumbering() {
+    QStringList warnings;
+    logging::SetSink([&warnings](logging::Level level, const QString& text) {
+        if (level == logging::Level::Warning)
+            warnings << text;
+    });
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("plant.tags"));
+    const QByteArray device = "plc\tdevice\thost=127.0.0.1\n";
+    QVERIFY(WriteFile(path, device + "T\tmodbus\tdevice=plc address=40001\n"));
+    int loads = 0;
+    gateway::TagFileFollower follower(path, [&loads](gateway::HubConfig, bool) { ++loads; });
+    QString error;
+    QVERIFY2(follower.Load(&error), qPrintable(error));
+    QVERIFY(WriteFile(path, device + "T\tmodbus\tdevice=plc register=40001\n"));
+    follower.ReloadNow();
+    logging::SetSink({});
+    QCOMPARE(loads, 2);
+    QCOMPARE(warnings,
+             QStringList{path + QStringLiteral(": line 2: address=40001 is 0-based, as sent in "
+                                               "requests; if it is register 40001 of the old "
+                                               "numbering, write register=40001 instead (it is "
+                                               "address=0 of table holding)")});
 }
 
 QTEST_GUILESS_MAIN(TestGatewayTagFile)

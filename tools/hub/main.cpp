@@ -49,7 +49,7 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Hub: publishes process values under tag names, simulated or read\n"
-                       "from MQTT brokers and Modbus TCP devices (see docs/hub-config.md).\n"
+                       "from MQTT brokers and Modbus devices (see docs/hub-config.md).\n"
                        "Answers GETTAGS and GETVALUES on a local endpoint and on TCP."));
     parser.addHelpOption();
     const QCommandLineOption portOption(

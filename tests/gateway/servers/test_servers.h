@@ -247,14 +247,78 @@ private:
 
 class ModbusDevice : public Server {
 public:
-    // Starts a device holding `units` (see modbus_server.py for the shape).
-    bool Start(const QVariantMap& units) {
+    // Starts a device holding `units` (see modbus_server.py for the shape); `how` adds the
+    // keys that serve a serial port or record the requests.
+    bool Start(const QVariantMap& units, QVariantMap how = {}) {
         const QString contents = dir_.filePath(QStringLiteral("device.json"));
-        const QVariantMap json{{QStringLiteral("units"), units}};
-        return WriteFile(contents, QJsonDocument::fromVariant(json).toJson()) &&
+        how.insert(QStringLiteral("units"), units);
+        return WriteFile(contents, QJsonDocument::fromVariant(how).toJson()) &&
                Run(Python, {QStringLiteral(SVC_TEST_SERVERS_DIR "/modbus_server.py"),
                             QString::number(port_), contents});
     }
+
+    // Starts a device behind a recorder that holds each answer `delaySeconds`; Stats() then
+    // tells how the device was asked.
+    bool StartRecorded(const QVariantMap& units, double delaySeconds) {
+        return Start(units, {{QStringLiteral("watch"), StatsPath()},
+                             {QStringLiteral("delay"), delaySeconds}});
+    }
+    QVariantMap Stats() const {
+        QFile file(StatsPath());
+        return file.open(QIODevice::ReadOnly)
+                   ? QJsonDocument::fromJson(file.readAll()).toVariant().toMap()
+                   : QVariantMap();
+    }
+
+private:
+    QString StatsPath() const { return dir_.filePath(QStringLiteral("stats.json")); }
+};
+
+// Two connected pseudo-terminals made by socat: a serial line between the hub and a device.
+class SerialLine {
+public:
+    static QString Binary() { return Program(QStringLiteral("socat")); }
+    SerialLine() = default;
+    SerialLine(const SerialLine&) = delete;
+    SerialLine& operator=(const SerialLine&) = delete;
+    ~SerialLine() {
+        if (socat_.state() != QProcess::NotRunning) {
+            socat_.terminate();
+            if (!socat_.waitForFinished(10000)) {
+                socat_.kill();
+                socat_.waitForFinished(10000);
+            }
+        }
+    }
+
+    // The two ends, links to fresh /dev/pts entries.
+    QString HubEnd() const { return dir_.filePath(QStringLiteral("hub")); }
+    QString DeviceEnd() const { return dir_.filePath(QStringLiteral("device")); }
+
+    // Starts socat; true once both ends exist.
+    bool Start() {
+        socat_.setProcessChannelMode(QProcess::MergedChannels);
+        socat_.start(Binary(), {QStringLiteral("-d"), QStringLiteral("-d"),
+                                QStringLiteral("pty,raw,echo=0,link=") + HubEnd(),
+                                QStringLiteral("pty,raw,echo=0,link=") + DeviceEnd()});
+        if (!socat_.waitForStarted(10000))
+            return false;
+        // socat says "starting data transfer loop" once both ends are made.
+        QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired() && socat_.state() == QProcess::Running) {
+            output_ += socat_.readAll();
+            if (output_.contains("starting data transfer loop"))
+                return QFile::exists(HubEnd()) && QFile::exists(DeviceEnd());
+            socat_.waitForReadyRead(200);
+        }
+        qWarning("socat: %s", output_.constData());
+        return false;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcess socat_;
+    QByteArray output_;
 };
 
 } // namespace testservers
