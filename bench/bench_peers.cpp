@@ -70,7 +70,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -677,10 +676,22 @@ public:
             thread_.join();
     }
 
-    // The last count the broker gave of "sent" or "dropped"; 0 before it gave one.
-    double Count(const QByteArray& name) {
+    // Messages a second the broker counted as "sent" or "dropped" between its first and last
+    // count that arrived in [fromNs, toNs); -1 without two counts in that time. Counts arrive
+    // as the broker takes them, so the rate is over the broker's own times.
+    double Rate(const QByteArray& name, qint64 fromNs, qint64 toNs) {
         std::lock_guard lock(mutex_);
-        return counts_.value("$SYS/broker/publish/messages/" + name).toDouble();
+        const std::vector<Sample>& samples = counts_["$SYS/broker/publish/messages/" + name];
+        const Sample* first = nullptr;
+        const Sample* last = nullptr;
+        for (const Sample& sample : samples)
+            if (sample.ns >= fromNs && sample.ns < toNs) {
+                first = first ? first : &sample;
+                last = &sample;
+            }
+        if (!first || last->ns <= first->ns)
+            return -1;
+        return (last->count - first->count) / (double(last->ns - first->ns) / 1e9);
     }
 
 private:
@@ -710,7 +721,8 @@ private:
                 if ((quint8(buffer[0]) >> 4) == 3 && body.size() >= 2) { // PUBLISH, QoS 0
                     const qsizetype topicSize = (quint8(body[0]) << 8) | quint8(body[1]);
                     std::lock_guard lock(mutex_);
-                    counts_.insert(body.mid(2, topicSize), body.mid(2 + topicSize));
+                    counts_[body.mid(2, topicSize)].push_back(
+                        {NowNs(), body.mid(2 + topicSize).toDouble()});
                 }
                 buffer.remove(0, at + 1 + size);
             }
@@ -720,7 +732,11 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_ = false;
     std::mutex mutex_;
-    QHash<QByteArray, QByteArray> counts_;
+    struct Sample {
+        qint64 ns;
+        double count;
+    };
+    std::map<QByteArray, std::vector<Sample>> counts_;
 };
 
 // What a subject shows: the value of each tag or topic, NaN where it has none.
@@ -1104,8 +1120,7 @@ bool MqttPhase(Kind kind, const QTemporaryDir& dir, Figures& figures) {
     const CpuTime cpuBefore = ProcessCpu(subject->pid());
     const CpuTime brokerBefore = ProcessCpu(broker.pid());
     const quint64 publishedBefore = publisher.published();
-    const double sentBefore = counts.Count("sent");
-    const double droppedBefore = counts.Count("dropped");
+
     const qint64 startNs = NowNs();
     int reads = 0;
     std::vector<double> readMs;
@@ -1150,8 +1165,9 @@ bool MqttPhase(Kind kind, const QTemporaryDir& dir, Figures& figures) {
     const CpuTime cpuAfter = ProcessCpu(subject->pid());
     const CpuTime brokerAfter = ProcessCpu(broker.pid());
     const quint64 published = publisher.published() - publishedBefore;
-    const double sent = counts.Count("sent") - sentBefore;
-    const double dropped = counts.Count("dropped") - droppedBefore;
+    const double sentRate = counts.Rate("sent", startNs, endNs);
+    // The broker sends a count only when it changed: none means none dropped.
+    const double droppedRate = std::max(0.0, counts.Rate("dropped", startNs, endNs));
     if (!subject->Running()) {
         Complain(QStringLiteral("%1 ended while it was measured").arg(KindName(kind)));
         return false;
@@ -1169,23 +1185,35 @@ bool MqttPhase(Kind kind, const QTemporaryDir& dir, Figures& figures) {
                  100 * (brokerAfter.Total() - brokerBefore.Total()) / seconds, "%");
     ReportFigure("mqtt", kind, figures, QStringLiteral("cpu_per_1000"),
                  published ? 1000 * cpu / (double(published) / 1000) : 0, "ms");
-    ReportFigure("mqtt", kind, figures, QStringLiteral("delivered_rate"), sent / seconds, "msg/s");
-    ReportFigure("mqtt", kind, figures, QStringLiteral("dropped_rate"), dropped / seconds, "msg/s");
-    ReportFigure("mqtt", kind, figures, QStringLiteral("cpu_per_1000_delivered"),
-                 sent > 0 ? 1000 * cpu / (sent / 1000) : 0, "ms");
+    if (sentRate >= 0) {
+        ReportFigure("mqtt", kind, figures, QStringLiteral("delivered_rate"), sentRate, "msg/s");
+        ReportFigure("mqtt", kind, figures, QStringLiteral("dropped_rate"), droppedRate, "msg/s");
+        ReportFigure("mqtt", kind, figures, QStringLiteral("cpu_per_1000_delivered"),
+                     sentRate > 0 ? 1000 * (cpu / seconds) / (sentRate / 1000) : 0, "ms");
+    } else {
+        Complain(QStringLiteral("the broker gave no counts of the messages it sent"));
+    }
     ReportFigure("mqtt", kind, figures, QStringLiteral("kernel_share"),
                  cpu > 0 ? 100 * (cpuAfter.system - cpuBefore.system) / cpu : 0, "%");
     ReportFigure("mqtt", kind, figures, QStringLiteral("peak_rss"),
                  ProcessMib(subject->pid(), "VmHWM"), "MiB");
     ReportFigure("mqtt", kind, figures, QStringLiteral("reads_answered"),
                  reads ? 100.0 * double(readMs.size()) / reads : 0, "%");
-    ReportFigure("mqtt", kind, figures, QStringLiteral("read_median"), Percentile(readMs, 0.5),
-                 "ms");
-    ReportFigure("mqtt", kind, figures, QStringLiteral("lag_median"), Percentile(lag, 0.5), "ms");
-    ReportFigure("mqtt", kind, figures, QStringLiteral("lag_p95"), Percentile(lag, 0.95), "ms");
-    ReportFigure("mqtt", kind, figures, QStringLiteral("oldest_median"), Percentile(oldest, 0.5),
-                 "ms");
-    ReportFigure("mqtt", kind, figures, QStringLiteral("topics_shown"), shownAtEnd, "topics");
+    if (lag.empty()) {
+        // Without an answer there is nothing to time: no figure beats a 0 that reads as good.
+        Complain(QStringLiteral("%1 answered none of %2 reads with values within 10 s")
+                     .arg(KindName(kind))
+                     .arg(reads));
+    } else {
+        ReportFigure("mqtt", kind, figures, QStringLiteral("read_median"), Percentile(readMs, 0.5),
+                     "ms");
+        ReportFigure("mqtt", kind, figures, QStringLiteral("lag_median"), Percentile(lag, 0.5),
+                     "ms");
+        ReportFigure("mqtt", kind, figures, QStringLiteral("lag_p95"), Percentile(lag, 0.95), "ms");
+        ReportFigure("mqtt", kind, figures, QStringLiteral("oldest_median"),
+                     Percentile(oldest, 0.5), "ms");
+        ReportFigure("mqtt", kind, figures, QStringLiteral("topics_shown"), shownAtEnd, "topics");
+    }
     if (firstHandled && lastHandled.first > firstHandled->first) {
         const double handledRate = (lastHandled.second - firstHandled->second) /
                                    (double(lastHandled.first - firstHandled->first) / 1e9);
