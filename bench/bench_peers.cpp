@@ -902,7 +902,8 @@ QByteArray FlowFile(const QByteArrayList& nodes, const QByteArray& initialize,
     };
     QByteArrayList all{R"({"id": "bench-tab", "type": "tab", "label": "bench"})"};
     all << nodes
-        << R"({"id": "bench-store", "type": "function", "z": "bench-tab", "name": "keep the latest values", )"
+        << R"({"id": "bench-store", "type": "function", "z": "bench-tab", )"
+           R"("name": "keep the latest values", )"
            R"("func": )" +
                text(function) +
                R"(, "outputs": 1, "timeout": 0, "noerr": 0, )"
@@ -910,13 +911,17 @@ QByteArray FlowFile(const QByteArrayList& nodes, const QByteArray& initialize,
                text(initialize) +
                R"(, "finalize": "", "libs": [], )"
                R"("wires": [[]]})"
-        << R"({"id": "bench-get", "type": "http in", "z": "bench-tab", "url": "/values", "method": "get", )"
+        << R"({"id": "bench-get", "type": "http in", "z": "bench-tab", "url": "/values", )"
+           R"("method": "get", )"
            R"("upload": false, "swaggerDoc": "", "wires": [["bench-serve"]]})"
-        << R"({"id": "bench-serve", "type": "function", "z": "bench-tab", "name": "serve the values", )"
-           R"("func": "msg.payload = flow.get('state') || {values: [], handled: 0};\nreturn msg;", )"
+        << R"({"id": "bench-serve", "type": "function", "z": "bench-tab", )"
+           R"("name": "serve the values", )"
+           R"("func": "msg.payload = flow.get('state') || {values: [], handled: 0};\n)"
+           R"(return msg;", )"
            R"("outputs": 1, "timeout": 0, "noerr": 0, "initialize": "", "finalize": "", )"
            R"("libs": [], "wires": [["bench-answer"]]})"
-        << R"({"id": "bench-answer", "type": "http response", "z": "bench-tab", "statusCode": "", )"
+        << R"({"id": "bench-answer", "type": "http response", "z": "bench-tab", )"
+           R"("statusCode": "", )"
            R"("headers": {}, "wires": []})";
     return "[\n" + all.join(",\n") + "\n]\n";
 }
@@ -924,7 +929,8 @@ QByteArray FlowFile(const QByteArrayList& nodes, const QByteArray& initialize,
 QByteArray ModbusFlow(quint16 port) {
     QByteArrayList nodes;
     nodes
-        << R"({"id": "bench-device", "type": "modbus-client", "name": "device", "clienttype": "tcp", )"
+        << R"({"id": "bench-device", "type": "modbus-client", "name": "device", )"
+           R"("clienttype": "tcp", )"
            R"("bufferCommands": true, "stateLogEnabled": false, "queueLogEnabled": false, )"
            R"("failureLogEnabled": true, "tcpHost": "127.0.0.1", "tcpPort": ")" +
                QByteArray::number(port) +
@@ -967,14 +973,16 @@ QByteArray ModbusFlow(quint16 port) {
 QByteArray MqttFlow(quint16 port) {
     QByteArrayList nodes;
     nodes
-        << R"({"id": "bench-broker", "type": "mqtt-broker", "name": "bench", "broker": "127.0.0.1", )"
+        << R"({"id": "bench-broker", "type": "mqtt-broker", "name": "bench", )"
+           R"("broker": "127.0.0.1", )"
            R"("port": ")" +
                QByteArray::number(port) +
                R"(", "clientid": "", "autoConnect": true, "usetls": false, )"
                R"("protocolVersion": "4", "keepalive": "60", "cleansession": true, )"
                R"("autoUnsubscribe": true, "birthTopic": "", "closeTopic": "", )"
                R"("willTopic": ""})"
-        << R"({"id": "bench-in", "type": "mqtt in", "z": "bench-tab", "name": "", "topic": "bench/t/#", )"
+        << R"({"id": "bench-in", "type": "mqtt in", "z": "bench-tab", "name": "", )"
+           R"("topic": "bench/t/#", )"
            R"("qos": "0", "datatype": "utf8", "broker": "bench-broker", "nl": false, "rap": true, )"
            R"("rh": 0, "inputs": 0, "wires": [["bench-store"]]})";
     return FlowFile(nodes, "flow.set('state', {values: {}, handled: 0});",
