@@ -14,8 +14,10 @@ if [[ -f $dir/node_modules/node-red/red.js && -d $dir/node_modules/node-red-cont
     cmp -s bench/peers/package.json "$dir/package.json"; then
     exit 0
 fi
-if ! command -v npm >/dev/null; then
-    echo "bench/peers/install.sh: npm is not installed" >&2
+if ! command -v npm >/dev/null || ! command -v node >/dev/null; then
+    # Not in scripts/deps.sh: only this benchmark needs them, and it measures the hub without.
+    echo "bench/peers/install.sh: Node.js 18 or later with npm is needed" \
+        "(Debian: apt-get install nodejs npm)" >&2
     exit 1
 fi
 mkdir -p "$dir"
