@@ -9,7 +9,6 @@ set(SVC_CORE_SOURCES
     component/CreateObject.cpp component/CreateObject.h
     settings/Config.cpp settings/Config.h
     model/Numeric.cpp model/Numeric.h
-    model/VariantNumber.cpp model/VariantNumber.h
     model/TagItem.cpp model/TagItem.h
     model/TagItems.cpp model/TagItems.h
     hub/IHubReader.h

@@ -37,27 +37,14 @@ QString frmSVCorblexAppGen::AskSaveFileName() {
                                 : GetPath(txtFilename->text());
     request.initialName =
         txtTitle->text().isEmpty() ? QString() : txtTitle->text() + QStringLiteral(".svt");
-    const QString filter =
-        AddFilter(QString(), QStringLiteral("Solvane Files (*.SVT)"), QStringLiteral("*.svt"));
-    const QStringList parts = filter.split(QChar(0));
-    request.filterName = parts.value(0);
-    request.filterPattern = parts.value(1);
+    request.filterName = QStringLiteral("Solvane Files (*.SVT)");
+    request.filterPattern = QStringLiteral("*.svt");
     request.defaultSuffix = QStringLiteral("svt");
     request.title = QStringLiteral("Save File As ...");
     request.confirmOverwrite = true;
-    const QString chosen = TrimAtNull(services_.saveDialog->GetSaveFileName(this, request));
+    const QString chosen = services_.saveDialog->GetSaveFileName(this, request);
     services_.eventPump->ProcessPendingEvents();
     return chosen;
-}
-
-QString frmSVCorblexAppGen::AddFilter(const QString& filter, const QString& description,
-                                      const QString& pattern) {
-    return filter + description + QChar(0) + pattern + QChar(0);
-}
-
-QString frmSVCorblexAppGen::TrimAtNull(const QString& text) {
-    const qsizetype p = text.indexOf(QChar(0));
-    return p < 0 ? text : text.left(p);
 }
 
 void frmSVCorblexAppGen::cmdFinish_Click() {

@@ -14,6 +14,9 @@
 
 namespace {
 
+// The list entry chosen before the settings are read: three heading lines.
+constexpr int DefaultMaxLinesIndex = 3;
+
 // The list index a stored "MaxLines" stands for: a whole number from 0 to 9, else entry 0.
 int MaxLinesIndex(const QVariant& stored) {
     const std::optional<double> value = numeric::ParseNumber(stored.toString());
@@ -25,7 +28,6 @@ int MaxLinesIndex(const QVariant& stored) {
 } // namespace
 
 void frmSVCorblexAppGen::FillMaxLinesList() {
-    DefaultHeadingBreaks_ = 2;
     {
         // Filling the list is not a choice of the user: it formats nothing.
         const QSignalBlocker blocker(cboMaxLines);
@@ -34,7 +36,7 @@ void frmSVCorblexAppGen::FillMaxLinesList() {
             cboMaxLines->addItem(QString::number(i));
     }
     SuppressMaxLinesClick_ = true;
-    cboMaxLines->setCurrentIndex(DefaultHeadingBreaks_ + 1);
+    cboMaxLines->setCurrentIndex(DefaultMaxLinesIndex);
     SuppressMaxLinesClick_ = false;
 }
 

@@ -209,8 +209,9 @@ bool frmSVCorblexAppGen::InferTagProperties(qint32 index, QStringView value) {
 bool frmSVCorblexAppGen::ApplyTagProperties(qint32 index, const QString& fieldType, qint32 length,
                                             qint32 decimals, qint32 integers) {
     TagItem& tag = Tags_->At(index);
-    const bool changed = tag.Length() != length || tag.Decimals() != decimals ||
-                         tag.Integers() != integers || !SameFieldType(tag.FieldType(), fieldType);
+    const bool changed =
+        PropertiesChanged({tag.FieldType(), tag.Length(), tag.Decimals(), tag.Integers()},
+                          {fieldType, length, decimals, integers});
     if (changed)
         LastChangeTick_ = services_.tickCounter->GetTickCount();
     SamplingGrid->SetCellBackColor(index, 1, 3, changed ? Changed : Unchanged);

@@ -56,11 +56,6 @@ public:
     void ExecuteLink(const QString& URL);
     // The folder part of a path including its trailing separator, or the root folder.
     static QString GetPath(const QString& Filename);
-    // filter + description + NUL + pattern + NUL, the platform's filter-list form.
-    static QString AddFilter(const QString& filter, const QString& description,
-                             const QString& pattern);
-    // The text before the first NUL; the whole text when it holds none.
-    static QString TrimAtNull(const QString& text);
 
     // Navigation, as the buttons run it.
     void ShowPage(int page);
@@ -153,7 +148,6 @@ private:
     QString AppFileName_;
     qint32 SampleCount_ = 0;
     qint32 SampleRateMs_ = 0;
-    qint32 DefaultHeadingBreaks_ = 0;
     quint32 LastChangeTick_ = 0;
     bool SuppressMaxLinesClick_ = false;
     std::unique_ptr<IHubReader> HubReader_;

@@ -206,7 +206,7 @@ QString WrapWords(const QString& s, qint32 breaks, const QString& separator) {
     // score, the narrowest on a tie. A width w leaves at least n*w - length cells unfilled,
     // so its score is at most length - n*w, which only falls as w grows: once that bound is
     // no longer above the best score, no wider width can replace it.
-    const qint64 start = LargerOf(qint32(length / n), LongestWordLength(s));
+    const qint64 start = std::max<qint64>(length / n, LongestWordLength(s));
     qint64 best = kRejected;
     qint64 bestWidth = 0;
     {
@@ -274,10 +274,6 @@ qint32 LongestWordLength(const QString& s) {
         }
     }
     return qint32(longest);
-}
-
-qint32 LargerOf(qint32 a, qint32 b) {
-    return a > b ? a : b;
 }
 
 } // namespace modSVCorblexAppGen

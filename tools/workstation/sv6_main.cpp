@@ -17,9 +17,9 @@
 // Windows, WM_CLOSE sent to its main thread.
 
 #include "Fail.h"
-#include "HubReaderFactory.h"
 #include "Workstation.h"
 #include "generate/Application.h"
+#include "hub/HubReader.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
 
     const workstation::LogSheet sheet(app);
     workstation::SheetPoller poller(sheet, [] {
-        std::unique_ptr<SVComSrvClass> reader = MakeHubReader();
+        auto reader = std::make_unique<SVComSrvClass>();
         reader->SetSilent(true);
         return reader;
     });
