@@ -72,6 +72,8 @@ void frmSVCorblexAppGen::EnterSamplingPage() {
     }
     grid.AutoSize(0, grid.Cols() - 1);
     KeepValueHeadingInSight(*SamplingGrid);
+    // A name shortened to fit can still be read whole.
+    SamplingGrid->SetColTextTips(0, true);
     grid.SetRedraw(true);
 
     LastChangeTick_ = services_.tickCounter->GetTickCount();

@@ -385,6 +385,14 @@ void FlexGrid::SetColData(int col, int value) {
     model_->column(col).data = value;
 }
 
+void FlexGrid::SetColTextTips(int col, bool on) {
+    if (col < 0 || col >= model_->cols()) {
+        qWarning("FlexGrid::SetColTextTips: column %d outside %d", col, model_->cols());
+        return;
+    }
+    model_->column(col).textTips = on;
+}
+
 int FlexGrid::ColData(int col) const {
     if (col < 0 || col >= model_->cols())
         return 0;

@@ -65,6 +65,10 @@ public:
     // The back colour of one cell; invalid when the cell has none of its own.
     QColor CellBackColor(int row, int col) const;
 
+    // Whether the cells of a column show their whole text as a tooltip, for a column too
+    // narrow for its longest texts. The setting moves with the column.
+    void SetColTextTips(int col, bool on);
+
     // Column width in pixels.
     int ColWidth(int col) const;
     // Sets a column's width in pixels until the next AutoSize of that column.

@@ -192,6 +192,10 @@ QVariant GridModel::cellData(int row, int col, int role) const {
     switch (role) {
     case Qt::DisplayRole:
         return displayText(text(row, col));
+    case Qt::ToolTipRole:
+        if (!column(col).textTips || textEmpty(row, col))
+            return {};
+        return displayText(text(row, col));
     case Qt::TextAlignmentRole:
         return int(toQt(alignment(row, col)));
     case Qt::CheckStateRole:

@@ -60,6 +60,7 @@ public:
         std::vector<std::uint8_t> attr;       // alignment and check state, one per grid row
         std::vector<QRgb> back;               // empty until a back colour is set in this column
         int data = 0;                         // number carried by the column
+        bool textTips = false;                // cells show their whole text as a tooltip
         int width = -1;                       // pixels; -1 for the header's default
         qsizetype maxLen = 0;                 // longest text written so far (a hint for fitting)
         int maxLenRow = -1;

@@ -215,6 +215,37 @@ private slots:
         for (const ApplicationVariable& v : saved.Variables())
             QVERIFY(!v.Name().isEmpty());
     }
+
+    // A hub may publish a tag without a name. Finish says which column holds it and how to go
+    // on, and following that advice builds the file.
+    void aTagWithoutANameIsNamedAndCanBeLeftOut() {
+        WizardFixture f;
+        QVERIFY(f.StartOnPage(4, "A,,B", "A,1\t,2\tB,3"));
+        f.SaveAs(f.TempPath("unnamed.SVT"));
+        f.Click("cmdFinish");
+        QVERIFY2(
+            f.messages.OnlyOne(MessageIcon::Stop, QStringLiteral("Column 4 of the Layout page")),
+            qPrintable(f.messages.Texts().join('|')));
+        const QString refusal = f.messages.shown.front().text;
+        QVERIFY2(refusal.contains(QStringLiteral("no name")), qPrintable(refusal));
+        QVERIFY2(refusal.contains(QStringLiteral("Select Tags")), qPrintable(refusal));
+        QVERIFY(!QFile::exists(f.saveDialog.answer));
+
+        f.Click("cmdPrev", 2);
+        QCOMPARE(f.window->CurrentPage(), 2);
+        f.Grid("SelectTagsGrid")->ToggleCheck(2, 0);
+        f.Click("cmdNext", 2);
+        QCOMPARE(f.window->CurrentPage(), 4);
+        f.SaveAs(f.TempPath("named.SVT")); // the page shows the file last made, none yet
+        f.Click("cmdFinish");
+        QVERIFY2(f.messages.shown.back().icon == MessageIcon::Information,
+                 qPrintable(f.messages.Texts().join(QLatin1Char('|'))));
+        const Application saved = Application::LoadFromFile(f.saveDialog.answer);
+        QStringList names;
+        for (const ApplicationVariable& v : saved.Variables())
+            names << v.Name();
+        QCOMPARE(names, (QStringList{"Date", "Time", "A", "B"}));
+    }
 };
 
 QTEST_MAIN(TestGeneratePage)

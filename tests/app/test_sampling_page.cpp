@@ -6,6 +6,7 @@
 #include "ui/GridHeader.h"
 
 #include <QSignalSpy>
+#include <QTableView>
 
 namespace {
 
@@ -215,6 +216,11 @@ private slots:
         QVERIFY(grid->ColWidth(4) >=
                 grid->header()->fontMetrics().horizontalAdvance(Heading(grid)));
         QVERIFY(grid->ColWidth(0) >= grid->fontMetrics().horizontalAdvance("Tag Alias"));
+        // A name shortened on screen can still be read whole: its cell's tooltip holds it.
+        QVERIFY(grid->ColWidth(0) < grid->fontMetrics().horizontalAdvance(names[0]));
+        const QAbstractItemModel* model = grid->view()->model();
+        for (int r = 0; r < names.size(); ++r)
+            QCOMPARE(model->index(r, 0).data(Qt::ToolTipRole).toString(), names[r]);
     }
 };
 
