@@ -56,11 +56,13 @@ set(SVC_GUI_SOURCES
     ui/GridView.cpp ui/GridView.h
     ui/GridHeader.cpp ui/GridHeader.h
     ui/FlexGrid.cpp ui/FlexGrid.h
+    app/WizardState.h
     app/frmSVCorblexAppGen.h
     app/frmSVCorblexAppGen.cpp
     app/frmSVCorblexAppGen_ui.cpp
     app/StandardComponents.cpp
     app/ConnectPage.cpp
+    app/SamplingEngine.cpp app/SamplingEngine.h
     app/SamplingPage.cpp
     app/SelectTagsPage.cpp
     app/LayoutPage.cpp

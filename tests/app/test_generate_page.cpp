@@ -107,7 +107,7 @@ private slots:
                 f.messages.OnlyOne(badName ? MessageIcon::Exclamation : MessageIcon::Stop, refusal),
                 qPrintable(f.messages.Texts().join('|')));
             QVERIFY(!f.busy.busy);
-            QCOMPARE(f.window->AppFileName(), QString());
+            QCOMPARE(f.window->State().appFileName, QString());
             QVERIFY(!f.settings.Read("Title").isValid());
             QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
             if (diskFull) {
@@ -121,7 +121,7 @@ private slots:
         QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("SV Application '") + path +
                                                  QStringLiteral("' has been created.")});
         QCOMPARE(f.messages.shown.front().icon, MessageIcon::Information);
-        QCOMPARE(f.window->AppFileName(), path);
+        QCOMPARE(f.window->State().appFileName, path);
         QCOMPARE(f.Enabled({"cmdOpenSV", "cmdOpenSVAdmin"}).size(), 2);
         // The file is there; what it holds is the builder's and the end-to-end road's to check.
         QCOMPARE(Application::LoadFromFile(path).Title(), QStringLiteral("Line 3"));

@@ -50,7 +50,8 @@ private slots:
             QVERIFY(QTime::fromString(g->TextMatrix(r, 1), QStringLiteral("hh:mm:ss")).isValid());
             QCOMPARE(g->TextMatrix(r, 3), QStringLiteral("3.5"));
         }
-        QCOMPARE(f.window->Tags().At(2).Variable(), QString()); // not selected, not formatted
+        QCOMPARE(f.window->State().tags->At(2).Variable(),
+                 QString()); // not selected, not formatted
     }
 
     void columnMoveRule_data() {

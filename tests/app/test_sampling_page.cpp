@@ -47,7 +47,7 @@ private slots:
         QCOMPARE(RowTexts(grid, 1), (QStringList{"Tank1", "N", "4", "1", "12.5"}));
         QCOMPARE(RowTexts(grid, 2), (QStringList{"Msg", "T", "5", "0", "a,b,c"}));
         QCOMPARE(RowTexts(grid, 3), (QStringList{"Pump", "N", "1", "0", ""}));
-        QCOMPARE(f.window->Tags().At(2).Value(), QStringLiteral("a,b,c"));
+        QCOMPARE(f.window->State().tags->At(2).Value(), QStringLiteral("a,b,c"));
         QCOMPARE(grid->CellBackColor(1, 1), Cyan);
         QCOMPARE(grid->CellBackColor(1, 3), Cyan);
         QCOMPARE(grid->CellBackColor(3, 2), White);

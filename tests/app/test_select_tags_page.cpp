@@ -79,7 +79,7 @@ private slots:
         g->ToggleCheck(0, 0); // check all
         QCOMPARE(Checks(g), QList<CellCheck>(5, CellCheck::Checked));
         f.Click("cmdNext");
-        for (const TagItems::Ptr& t : f.window->Tags())
+        for (const TagItems::Ptr& t : *f.window->State().tags)
             QVERIFY(t->Selected());
         QCOMPARE(f.settings.Read("Filter").toString(), QStringLiteral("tank"));
     }
@@ -158,7 +158,7 @@ private slots:
         f.Click("cmdNext");
         QCOMPARE(f.window->CurrentPage(), 3);
         QList<bool> selected;
-        for (const TagItems::Ptr& t : f.window->Tags())
+        for (const TagItems::Ptr& t : *f.window->State().tags)
             selected << t->Selected();
         QCOMPARE(selected, (QList<bool>{false, true, false, false}));
 

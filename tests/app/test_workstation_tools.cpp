@@ -93,7 +93,7 @@ private slots:
         QVERIFY(f.Button("cmdPreview")->isEnabled());
         QCOMPARE(QDir(temp.path()).entryList(QDir::Files), QStringList{"SV 00012.SVT"});
         // Preview changes nothing else.
-        QCOMPARE(f.window->AppFileName(), QString());
+        QCOMPARE(f.window->State().appFileName, QString());
         QCOMPARE(f.Enabled({"cmdOpenSV", "cmdOpenSVAdmin"}), QStringList());
         QVERIFY(!f.settings.Read("FileName").isValid());
         QVERIFY(f.messages.shown.empty());
