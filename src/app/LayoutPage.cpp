@@ -80,7 +80,7 @@ void frmSVCorblexAppGen::FillLayoutGrid() {
     grid.SetCols(2); // drop the tag columns of an earlier visit
     grid.SetCols(n + 2);
     grid.SetRows(11);
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = services_.tickCounter->Now();
     grid.SetTextMatrix(0, 0, QStringLiteral("Date"));
     grid.SetCellAlignment(0, 0, CellAlignment::CenterTop);
     grid.SetTextMatrix(1, 0, now.toString(QStringLiteral("yyyy-MM-dd")));

@@ -29,7 +29,7 @@ class FlexGrid : public QWidget, public IGrid {
     Q_OBJECT
 public:
     // Pixels to twips, per device-independent pixel.
-    static constexpr int kTwipsPerPixel = 15;
+    static constexpr int TwipsPerPixel = 15;
 
     explicit FlexGrid(QWidget* parent = nullptr);
     ~FlexGrid() override;
@@ -82,7 +82,8 @@ public:
     GridHeader* header() const { return header_; }
 
 private:
-    int moveColumn(int col, int position);
+    // MoveColumn, returning the position the column ends at.
+    int MoveColumnTo(int col, int position);
     void touch(int row1, int row2, int col1, int col2);
     void touchStructure();
     void scheduleFlush();
