@@ -210,7 +210,7 @@ bool MeasureRoundTripLatency() {
     window.findChild<QRadioButton*>(QStringLiteral("optConnectMethod(0)"))->setChecked(true);
     window.findChild<QLineEdit*>(QStringLiteral("txtSampleRate"))->setText(QStringLiteral("100"));
     window.findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
-    if (window.CurrentPage() != 1 || window.Tags().Count() != kTags || messages.shown > 0) {
+    if (window.CurrentPage() != 1 || window.State().tags->Count() != kTags || messages.shown > 0) {
         std::fprintf(stderr, "bench_responsive: the Sampling page did not open\n");
         stopHub();
         return false;

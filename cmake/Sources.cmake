@@ -9,7 +9,6 @@ set(SVC_CORE_SOURCES
     component/CreateObject.cpp component/CreateObject.h
     settings/Config.cpp settings/Config.h
     model/Numeric.cpp model/Numeric.h
-    model/VariantNumber.cpp model/VariantNumber.h
     model/TagItem.cpp model/TagItem.h
     model/TagItems.cpp model/TagItems.h
     hub/IHubReader.h
@@ -58,11 +57,13 @@ set(SVC_GUI_SOURCES
     ui/GridView.cpp ui/GridView.h
     ui/GridHeader.cpp ui/GridHeader.h
     ui/FlexGrid.cpp ui/FlexGrid.h
+    app/WizardState.h
     app/frmSVCorblexAppGen.h
     app/frmSVCorblexAppGen.cpp
     app/frmSVCorblexAppGen_ui.cpp
     app/StandardComponents.cpp
     app/ConnectPage.cpp
+    app/SamplingEngine.cpp app/SamplingEngine.h
     app/SamplingPage.cpp
     app/SelectTagsPage.cpp
     app/LayoutPage.cpp

@@ -14,8 +14,8 @@
 //   slow reference formatter (every width tried, every line scanned character by character).
 
 #include "FuzzSupport.h"
-#include "layout/ReferenceFormatter.h"
 #include "layout/modSVCorblexAppGen.h"
+#include "oracles/ReferenceFormatter.h"
 
 #include <algorithm>
 

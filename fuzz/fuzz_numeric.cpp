@@ -1,5 +1,4 @@
-// Fuzzes the numeric rule (IsNumeric, ParseNumber), rounding (RoundHalfEven) and the tag
-// collection's reading of a position from numeric text.
+// Fuzzes the numeric rule (IsNumeric, ParseNumber) and rounding (RoundHalfEven).
 //
 // Input: any bytes. They are read as UTF-8 text and, separately, as raw UTF-16 code units.
 // Checks for each text:
@@ -7,17 +6,11 @@
 // - ParseNumber gives a value exactly when the text is numeric and within a double's range,
 //   and that value is the one the C library's correctly rounded strtod gives for the same
 //   digits (a result too small for a normal double may come back as zero);
-// - rounding the value agrees with the floating-point unit's ties-to-even rounding;
-// - TagItems::Item with the text returns the record at the rounded position or throws
-//   ComponentError, nothing else.
+// - rounding the value agrees with the floating-point unit's ties-to-even rounding.
 // The first eight bytes, as a double, also go through RoundHalfEven.
 
 #include "FuzzSupport.h"
-#include "component/Component.h"
 #include "model/Numeric.h"
-#include "model/TagItems.h"
-
-#include <QVariant>
 
 #include <cerrno>
 #include <cmath>
@@ -35,16 +28,6 @@ void CheckRounding(double value) {
     FUZZ_CHECK(rounded == reference);
     if (std::isfinite(value))
         FUZZ_CHECK(std::fabs(rounded - value) <= 0.5);
-}
-
-const TagItems& FiveTags() {
-    static const TagItems tags = [] {
-        TagItems t;
-        for (int i = 1; i <= 5; ++i)
-            t.Add(QStringLiteral("Tag%1").arg(i));
-        return t;
-    }();
-    return tags;
 }
 
 void CheckText(const QString& text) {
@@ -66,23 +49,6 @@ void CheckText(const QString& text) {
             FUZZ_CHECK(*value == reference); // subnormal results included
             FUZZ_CHECK(std::signbit(*value) == std::signbit(reference));
             CheckRounding(*value);
-        }
-    }
-
-    // A position given as text: the record at the rounded position, or ComponentError.
-    const TagItems& tags = FiveTags();
-    try {
-        const TagItems::Ptr item = tags.Item(QVariant(text));
-        FUZZ_CHECK(item != nullptr);
-        FUZZ_CHECK(value.has_value());
-        const double position = numeric::RoundHalfEven(*value);
-        FUZZ_CHECK(position >= 1 && position <= tags.Count());
-        FUZZ_CHECK(item.get() == &tags.At(qint32(position)));
-    } catch (const ComponentError& error) {
-        FUZZ_CHECK(!error.message().isEmpty());
-        if (value) {
-            const double position = numeric::RoundHalfEven(*value);
-            FUZZ_CHECK(!(position >= 1 && position <= tags.Count()));
         }
     }
 }

@@ -1,8 +1,10 @@
 // The Connect page: checks the connection inputs, builds the request prefix, fetches the
-// hub's tag list into a fresh tag collection and remembers the connection settings.
+// hub's tag list into a fresh tag collection and remembers the connection settings. What it
+// accepts goes into the window's state.
 
 #include "app/frmSVCorblexAppGen.h"
 
+#include "app/SamplingEngine.h"
 #include "hub/Answers.h"
 #include "hub/HubRequest.h"
 #include "model/Numeric.h"
@@ -44,8 +46,8 @@ void frmSVCorblexAppGen::LeaveConnectPage(bool& ok) {
     // The sample rate; text that is not a number keeps the rate in force.
     const QString rateText = txtSampleRate->text();
     if (const auto rate = WholeNumber(rateText.trimmed()))
-        SampleRateMs_ = *rate;
-    if (SampleRateMs_ < 100 || SampleRateMs_ > 32000) {
+        state_.sampleRateMs = *rate;
+    if (state_.sampleRateMs < 100 || state_.sampleRateMs > 32000) {
         refuse(txtSampleRate, QStringLiteral("Invalid Sample Rate specified!"));
         return;
     }
@@ -75,26 +77,27 @@ void frmSVCorblexAppGen::LeaveConnectPage(bool& ok) {
     }
 
     // Remember the connection and build the request prefix from it.
-    TcpAddress_ = address;
-    TcpPort_ = WholeNumber(port).value_or(0);
-    HubPrefix_ = hubrequest::MakePrefix(direct, address, port);
+    state_.tcpAddress = address;
+    state_.tcpPort = WholeNumber(port).value_or(0);
+    state_.hubPrefix = hubrequest::MakePrefix(direct, address, port);
 
     // Fetch the tag list into a fresh collection, every tag starting as a one-digit whole
-    // number with no value. The new collection replaces the old one whether or not the fetch works;
-    // a sample still running on the old one notices the change and ends.
+    // number with no value. The new collection replaces the old one whether or not the fetch
+    // works, and nothing is laid out for it yet; a sample still running on the old one ends.
     QString answer;
     {
         BusyScope busy(*services_.busyPointer);
-        Tags_ = std::make_shared<TagItems>();
-        ++tagsGeneration_;
+        sampler_->End();
+        state_.tags = std::make_shared<TagItems>();
+        state_.layoutOrder.reset();
         answer = AskHub(hubrequest::GetTags);
         // The window was closed while the hub was being asked: nothing more to do or say.
         if (unloaded_)
             return;
         const QStringList names = answers::SplitTagList(answer);
-        Tags_->Reserve(static_cast<qint32>(names.size()));
+        state_.tags->Reserve(static_cast<qint32>(names.size()));
         for (const QString& name : names) {
-            TagItem& tag = *Tags_->Add(name);
+            TagItem& tag = *state_.tags->Add(name);
             tag.SetFieldType(QStringLiteral("N"));
             tag.SetLength(1);
             tag.SetDecimals(0);

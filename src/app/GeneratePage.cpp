@@ -1,11 +1,11 @@
 // The Generate page: the application's title and file, Save As, Finish and the build of the
-// application file from the Layout page's columns.
+// application file. The build reads only the window's state: the title and file name as
+// typed, the prefix, the tags and the Layout page's column order.
 
 #include "app/frmSVCorblexAppGen.h"
 
 #include "component/CreateObject.h"
 #include "generate/ApplicationBuilder.h"
-#include "ui/FlexGrid.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,7 +19,7 @@ void frmSVCorblexAppGen::EnterGeneratePage() {
     txtFilename->setText(
         ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("FileName"), QString())
             .toString());
-    if (!txtFilename->text().isEmpty())
+    if (!state_.fileName.isEmpty())
         cmdFinish->setEnabled(true);
 }
 
@@ -27,58 +27,39 @@ void frmSVCorblexAppGen::cmdSaveAs_Click() {
     const QString f = AskSaveFileName();
     if (!f.isEmpty())
         txtFilename->setText(f);
-    cmdFinish->setEnabled(!txtFilename->text().isEmpty());
+    cmdFinish->setEnabled(!state_.fileName.isEmpty());
 }
 
 QString frmSVCorblexAppGen::AskSaveFileName() {
     SaveDialogRequest request;
-    request.initialFolder = txtFilename->text().isEmpty()
+    request.initialFolder = state_.fileName.isEmpty()
                                 ? QDir::toNativeSeparators(QDir::currentPath())
-                                : GetPath(txtFilename->text());
+                                : GetPath(state_.fileName);
     request.initialName =
-        txtTitle->text().isEmpty() ? QString() : txtTitle->text() + QStringLiteral(".svt");
-    const QString filter =
-        AddFilter(QString(), QStringLiteral("Solvane Files (*.SVT)"), QStringLiteral("*.svt"));
-    const QStringList parts = filter.split(QChar(0));
-    request.filterName = parts.value(0);
-    request.filterPattern = parts.value(1);
+        state_.title.isEmpty() ? QString() : state_.title + QStringLiteral(".svt");
+    request.filterName = QStringLiteral("Solvane Files (*.SVT)");
+    request.filterPattern = QStringLiteral("*.svt");
     request.defaultSuffix = QStringLiteral("svt");
     request.title = QStringLiteral("Save File As ...");
     request.confirmOverwrite = true;
-    const QString chosen = TrimAtNull(services_.saveDialog->GetSaveFileName(this, request));
+    const QString chosen = services_.saveDialog->GetSaveFileName(this, request);
     services_.eventPump->ProcessPendingEvents();
     return chosen;
 }
 
-QString frmSVCorblexAppGen::AddFilter(const QString& filter, const QString& description,
-                                      const QString& pattern) {
-    return filter + description + QChar(0) + pattern + QChar(0);
-}
-
-QString frmSVCorblexAppGen::TrimAtNull(const QString& text) {
-    const qsizetype p = text.indexOf(QChar(0));
-    return p < 0 ? text : text.left(p);
-}
-
 void frmSVCorblexAppGen::cmdFinish_Click() {
-    const QString name = txtFilename->text();
+    const QString name = state_.fileName;
     if (name.right(4).toUpper() != QLatin1String(".SVT")) {
         Message(MessageIcon::Exclamation, QStringLiteral("Invalid Solvane file specified."));
         return;
     }
     // A failed build leaves everything as it was, the file name the Open buttons use included.
-    const QString previous = AppFileName_;
-    AppFileName_ = name;
-    try {
-        BuildApplication(AppFileName_);
-    } catch (...) {
-        AppFileName_ = previous;
-        throw;
-    }
-    Message(MessageIcon::Information, QStringLiteral("SV Application '") + AppFileName_ +
+    BuildApplication(name);
+    state_.appFileName = name;
+    Message(MessageIcon::Information, QStringLiteral("SV Application '") + state_.appFileName +
                                           QStringLiteral("' has been created."));
-    ConfigWriteValue(QStringLiteral("Settings"), QStringLiteral("Title"), txtTitle->text());
-    ConfigWriteValue(QStringLiteral("Settings"), QStringLiteral("FileName"), txtFilename->text());
+    ConfigWriteValue(QStringLiteral("Settings"), QStringLiteral("Title"), state_.title);
+    ConfigWriteValue(QStringLiteral("Settings"), QStringLiteral("FileName"), state_.fileName);
     cmdOpenSV->setEnabled(true);
     cmdOpenSVAdmin->setEnabled(true);
 }
@@ -88,12 +69,12 @@ void frmSVCorblexAppGen::BuildApplication(const QString& fileName) {
         CreateObject<IApplication>(QLatin1String(ApplicationClassName));
     BusyScope busy(*services_.busyPointer);
     ApplicationLayout layout;
-    layout.title = txtTitle->text();
-    layout.hubPrefix = HubPrefix_;
-    layout.tags = Tags_.get();
-    const int n = LayoutGrid->Cols();
-    for (int c = 2; c <= n - 1; ++c)
-        layout.order.push_back(LayoutGrid->ColData(c));
-    layout.current = layoutGeneration_ == tagsGeneration_;
+    layout.title = state_.title;
+    layout.hubPrefix = state_.hubPrefix;
+    layout.tags = state_.tags.get();
+    // Without a layout for these tags nothing can be built: the builder says so.
+    layout.current = state_.layoutOrder.has_value();
+    if (state_.layoutOrder)
+        layout.order = *state_.layoutOrder;
     BuildApplicationFile(*app, layout, fileName);
 }

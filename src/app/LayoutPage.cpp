@@ -1,5 +1,6 @@
 // The Layout page: previews the log sheet with "Date", "Time" and one column per selected
-// tag, formats the tag names into heading lines and lets the user drag the tag columns.
+// tag, formats the tag names into heading lines and lets the user drag the tag columns. The
+// heading-lines choice and the columns' order are the state's from the moment they change.
 
 #include "app/frmSVCorblexAppGen.h"
 
@@ -10,9 +11,13 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QSignalBlocker>
+#include <algorithm>
 #include <cmath>
 
 namespace {
+
+// The list entry chosen before the settings are read: three heading lines.
+constexpr int DefaultMaxLinesIndex = 3;
 
 // The list index a stored "MaxLines" stands for: a whole number from 0 to 9, else entry 0.
 int MaxLinesIndex(const QVariant& stored) {
@@ -25,7 +30,6 @@ int MaxLinesIndex(const QVariant& stored) {
 } // namespace
 
 void frmSVCorblexAppGen::FillMaxLinesList() {
-    DefaultHeadingBreaks_ = 2;
     {
         // Filling the list is not a choice of the user: it formats nothing.
         const QSignalBlocker blocker(cboMaxLines);
@@ -34,44 +38,49 @@ void frmSVCorblexAppGen::FillMaxLinesList() {
             cboMaxLines->addItem(QString::number(i));
     }
     SuppressMaxLinesClick_ = true;
-    cboMaxLines->setCurrentIndex(DefaultHeadingBreaks_ + 1);
+    cboMaxLines->setCurrentIndex(DefaultMaxLinesIndex);
     SuppressMaxLinesClick_ = false;
 }
 
 void frmSVCorblexAppGen::cboMaxLines_Click() {
+    state_.maxLinesIndex = cboMaxLines->currentIndex();
     if (!SuppressMaxLinesClick_)
         FormatLayout();
 }
 
 void frmSVCorblexAppGen::EnterLayoutPage() {
     FillLayoutGrid();
-    const quint64 formats = layoutFormats_;
+    // The stored choice is shown without formatting: the page is formatted once, below (it
+    // takes seconds for a million tags).
+    SuppressMaxLinesClick_ = true;
     cboMaxLines->setCurrentIndex(MaxLinesIndex(
         ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("MaxLines"), qint16(0))));
-    // Choosing another entry has formatted the page already; formatting again with the same
-    // entry, tags and grid gives the same result and takes seconds for a million tags.
-    if (layoutFormats_ == formats)
-        FormatLayout();
+    SuppressMaxLinesClick_ = false;
+    state_.maxLinesIndex = cboMaxLines->currentIndex();
+    FormatLayout();
 }
 
 void frmSVCorblexAppGen::LeaveLayoutPage(bool& ok) {
     ConfigWriteValue(QStringLiteral("Settings"), QStringLiteral("MaxLines"),
-                     QString::number(cboMaxLines->currentIndex()));
+                     QString::number(state_.maxLinesIndex));
     ok = true;
 }
 
 void frmSVCorblexAppGen::FillLayoutGrid() {
     IGrid& grid = *LayoutGrid;
-    qint32 n = 0;
-    for (const TagItems::Ptr& tag : *Tags_)
-        n += tag->Selected() ? 1 : 0;
+    const TagItems& tags = *state_.tags;
+    // The selected tags in the hub's order: the columns before the user drags any.
+    std::vector<qint32>& order = state_.layoutOrder.emplace();
+    for (qint32 i = 1; i <= tags.Count(); ++i)
+        if (tags.At(i).Selected())
+            order.push_back(i);
+    const auto n = static_cast<int>(order.size());
 
-    layoutGeneration_ = tagsGeneration_;
     grid.SetRedraw(false);
     grid.SetCols(2); // drop the tag columns of an earlier visit
     grid.SetCols(n + 2);
     grid.SetRows(11);
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = services_.tickCounter->Now();
     grid.SetTextMatrix(0, 0, QStringLiteral("Date"));
     grid.SetCellAlignment(0, 0, CellAlignment::CenterTop);
     grid.SetTextMatrix(1, 0, now.toString(QStringLiteral("yyyy-MM-dd")));
@@ -82,10 +91,8 @@ void frmSVCorblexAppGen::FillLayoutGrid() {
     grid.SetCellAlignment(1, 1, CellAlignment::LeftCenter);
 
     int c = 1;
-    for (qint32 i = 1; i <= Tags_->Count(); ++i) {
-        const TagItem& tag = Tags_->At(i);
-        if (!tag.Selected())
-            continue;
+    for (const qint32 i : order) {
+        const TagItem& tag = tags.At(i);
         c += 1;
         grid.SetColData(c, i);
         grid.SetTextMatrix(0, c, tag.Variable());
@@ -110,22 +117,20 @@ void frmSVCorblexAppGen::FillLayoutGrid() {
 }
 
 void frmSVCorblexAppGen::FormatLayout() {
-    ++layoutFormats_;
     IGrid& grid = *LayoutGrid;
-    const qint32 breaks = cboMaxLines->currentIndex() - 1;
-    for (const TagItems::Ptr& tag : *Tags_)
+    const TagItems& tags = *state_.tags;
+    const qint32 breaks = state_.maxLinesIndex - 1;
+    for (const TagItems::Ptr& tag : tags)
         if (tag->Selected())
             tag->SetVariable(modSVCorblexAppGen::FormatVariableName(tag->Name(), breaks));
+    if (!state_.layoutOrder)
+        return; // nothing laid out for these tags yet
 
     grid.SetRedraw(false);
-    for (int c = 2; c < grid.Cols(); ++c) {
-        // Each column finds its tag through the position it carries, wherever it was dragged.
-        const int p = grid.ColData(c);
-        if (p < 1 || p > Tags_->Count())
-            continue;
-        const TagItem& tag = Tags_->At(p);
-        if (!tag.Selected())
-            continue;
+    const std::vector<qint32>& order = *state_.layoutOrder;
+    for (int c = 2; c < grid.Cols() && c - 2 < static_cast<int>(order.size()); ++c) {
+        // The columns stand in the state's order, wherever they were dragged.
+        const TagItem& tag = tags.At(order[static_cast<size_t>(c - 2)]);
         QString heading = tag.Variable();
         heading.replace(QLatin1Char('_'), QStringLiteral("\r\n"));
         grid.SetTextMatrix(0, c, heading);
@@ -139,7 +144,7 @@ void frmSVCorblexAppGen::FormatLayout() {
 
 qint32 frmSVCorblexAppGen::MaxHeadingBreaks() const {
     qint32 most = 0;
-    for (const TagItems::Ptr& tag : *Tags_)
+    for (const TagItems::Ptr& tag : *state_.tags)
         if (tag->Selected())
             most =
                 std::max(most, modSVCorblexAppGen::CountChar(tag->Variable(), QStringLiteral("_")));
@@ -153,4 +158,17 @@ void frmSVCorblexAppGen::OnLayoutColumnMove(int col, int& position) {
         position = 1;
     else if (position <= 1)
         position = col; // nothing goes in front of "Date" and "Time"
+    // The grid moves the column next, to the position kept within its columns; the order the
+    // application is built in moves with it.
+    const int to = std::clamp(position, 0, LayoutGrid->Cols() - 1);
+    if (col >= 2 && to != col && state_.layoutOrder) {
+        std::vector<qint32>& order = *state_.layoutOrder;
+        const auto from = static_cast<size_t>(col - 2);
+        const auto onto = static_cast<size_t>(to - 2);
+        if (from < order.size() && onto < order.size()) {
+            const qint32 moved = order[from];
+            order.erase(order.begin() + static_cast<std::ptrdiff_t>(from));
+            order.insert(order.begin() + static_cast<std::ptrdiff_t>(onto), moved);
+        }
+    }
 }

@@ -1,5 +1,6 @@
 // The Select Tags page: every tag with a check box, a select-all box in the heading, and a
-// filter that hides the rows that neither match nor are chosen.
+// filter that hides the rows that neither match nor are chosen. Leaving the page writes the
+// ticks into the tags' selection.
 
 #include "app/frmSVCorblexAppGen.h"
 
@@ -9,7 +10,8 @@
 
 void frmSVCorblexAppGen::EnterSelectTagsPage() {
     IGrid& grid = *SelectTagsGrid;
-    const qint32 n = Tags_->Count();
+    const TagItems& tags = *state_.tags;
+    const qint32 n = tags.Count();
     grid.SetRedraw(false);
     grid.SetRows(1); // drop the rows of an earlier visit, hidden ones included
     grid.SetRows(n + 1);
@@ -25,12 +27,11 @@ void frmSVCorblexAppGen::EnterSelectTagsPage() {
     upperNames_.clear();
     upperNames_.reserve(n);
     for (qint32 i = 1; i <= n; ++i) {
-        const TagItem& tag = Tags_->At(i);
+        const TagItem& tag = tags.At(i);
         grid.SetCellChecked(i, 0, all);
         FillTagRow(grid, i, 1, tag);
         upperNames_.append(tag.Name().toUpper());
     }
-    upperNamesGeneration_ = tagsGeneration_;
     grid.AutoSize(0, 5);
     grid.SetRedraw(true);
 
@@ -49,14 +50,9 @@ void frmSVCorblexAppGen::txtFilter_Change() {
         for (int r = 1; r < grid.Rows(); ++r)
             grid.SetRowHidden(r, false);
     } else {
-        if (upperNamesGeneration_ != tagsGeneration_) {
-            upperNames_.clear();
-            for (const TagItems::Ptr& tag : *Tags_)
-                upperNames_.append(tag->Name().toUpper());
-            upperNamesGeneration_ = tagsGeneration_;
-        }
+        // The names are those of the rows the grid was filled with on entering the page.
         const QString upper = f.toUpper();
-        const qint32 n = std::min<qint32>(Tags_->Count(), grid.Rows() - 1);
+        const auto n = std::min<qint32>(static_cast<qint32>(upperNames_.size()), grid.Rows() - 1);
         for (qint32 i = 1; i <= n; ++i) {
             const bool show = upperNames_.at(i - 1).contains(upper) ||
                               grid.CellChecked(i, 0) == CellCheck::Checked;
@@ -80,10 +76,10 @@ void frmSVCorblexAppGen::OnSelectTagsCellChanged(int row, int col) {
 void frmSVCorblexAppGen::LeaveSelectTagsPage(bool& ok) {
     IGrid& grid = *SelectTagsGrid;
     qint32 chosen = 0;
-    const qint32 n = std::min<qint32>(Tags_->Count(), grid.Rows() - 1);
+    const qint32 n = std::min<qint32>(state_.tags->Count(), grid.Rows() - 1);
     for (qint32 r = 1; r <= n; ++r) {
         const bool checked = grid.CellChecked(r, 0) == CellCheck::Checked;
-        Tags_->At(r).SetSelected(checked);
+        state_.tags->At(r).SetSelected(checked);
         chosen += checked ? 1 : 0;
     }
     if (chosen == 0) {

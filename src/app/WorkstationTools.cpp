@@ -70,7 +70,7 @@ void frmSVCorblexAppGen::RunWorkstationProgram(QPushButton* button, const QStrin
             CreateObject<IToolObject>(QLatin1String(ToolObjectClassName));
         const QString d = InstallFolder(*tool);
         hide();
-        tool->ShellAndWait(d + program + QLatin1Char(' ') + argumentPrefix + AppFileName_);
+        tool->ShellAndWait(d + program + QLatin1Char(' ') + argumentPrefix + state_.appFileName);
     } catch (const std::exception& e) {
         failure = QString::fromStdString(e.what());
     }

@@ -3,6 +3,7 @@
 
 #include "app/frmSVCorblexAppGen.h"
 
+#include "app/SamplingEngine.h"
 #include "component/CreateObject.h"
 #include "hub/HubRequest.h"
 #include "ui/FlexGrid.h"
@@ -56,6 +57,9 @@ frmSVCorblexAppGen::frmSVCorblexAppGen(PlatformServices services, QWidget* paren
     : QWidget(parent), services_(WithRealServices(services)) {
     RegisterStandardComponents();
     CreateControls();
+    sampler_ = std::make_unique<SamplingEngine>(*SamplingGrid, *services_.tickCounter,
+                                                *services_.eventPump,
+                                                [this] { return AskHub(hubrequest::GetValues); });
 
     connect(cmdNext, &QPushButton::clicked, this, [this] { cmdNext_Click(); });
     connect(cmdPrev, &QPushButton::clicked, this, [this] { cmdPrev_Click(); });
@@ -69,13 +73,18 @@ frmSVCorblexAppGen::frmSVCorblexAppGen(PlatformServices services, QWidget* paren
     connect(tmrSample, &QTimer::timeout, this, [this] {
         // A tick that arrives while a sample is still running (it yields to pending events)
         // is skipped: two samples never run interleaved.
-        if (samplingDepth_ == 0)
+        if (!sampler_->Busy())
             Guarded([this] { SampleValues(); });
     });
     connect(txtFilter, &QLineEdit::textChanged, this,
             [this] { Guarded([this] { txtFilter_Change(); }); });
     connect(cboMaxLines, &QComboBox::currentIndexChanged, this,
             [this] { Guarded([this] { cboMaxLines_Click(); }); });
+    // What is typed on the Generate page is what Finish and Preview use.
+    connect(txtTitle, &QLineEdit::textChanged, this,
+            [this](const QString& text) { state_.title = text; });
+    connect(txtFilename, &QLineEdit::textChanged, this,
+            [this](const QString& text) { state_.fileName = text; });
     connect(cmdSaveAs, &QPushButton::clicked, this,
             [this] { Guarded([this] { cmdSaveAs_Click(); }); });
     connect(cmdFinish, &QPushButton::clicked, this,
@@ -120,10 +129,9 @@ bool frmSVCorblexAppGen::Form_Load() {
     }
     // An empty tag collection, this computer as the default hub address, the default port
     // and the pages' explanations.
-    Tags_ = std::make_shared<TagItems>();
-    ++tagsGeneration_;
-    TcpAddress_ = QHostInfo::localHostName();
-    TcpPort_ = 6000;
+    state_.tags = std::make_shared<TagItems>();
+    state_.tcpAddress = QHostInfo::localHostName();
+    state_.tcpPort = 6000;
     lblSamplingMessage->setText(SamplingMessage);
     lblSelectTagsMessage->setText(SelectTagsMessage);
     lblLayoutMessage->setText(LayoutMessage);
@@ -174,12 +182,12 @@ QVariant frmSVCorblexAppGen::ConfigReadValue(const QString& section, const QStri
 }
 
 void frmSVCorblexAppGen::ConfigWriteValue(const QString& section, const QString& key,
-                                          const QString& Value) {
+                                          const QString& value) {
     ::Config& config = Config();
     config.Load();
     std::unique_ptr<ConfigSection> s =
         config.SectionExists(section) ? config.GetSection(section) : config.AddSection(section);
-    s->WriteValue(key, Value);
+    s->WriteValue(key, value);
     // A setting that cannot be stored is only not remembered for the next run; nothing in
     // this run needs it, so the user is told once and goes on.
     try {
@@ -310,6 +318,7 @@ void frmSVCorblexAppGen::cmdPrev_Click() {
 void frmSVCorblexAppGen::cmdClose_Click() {
     StopSampling_ = true;
     SetSamplingTimer(0, false);
+    sampler_->End();
     close();
 }
 
@@ -326,6 +335,7 @@ void frmSVCorblexAppGen::closeEvent(QCloseEvent* event) {
 void frmSVCorblexAppGen::Form_QueryUnload() {
     StopSampling_ = true;
     SetSamplingTimer(0, false);
+    sampler_->End();
     // A request still waiting for a hub that stalls is given up, so that closing ends the
     // program now rather than when the hub's time-out runs out.
     if (HubReader_)
@@ -336,7 +346,7 @@ QString frmSVCorblexAppGen::AskHub(const char* command) {
     // A request still waiting belongs to a sample that the user has left behind (Previous,
     // then Next or Previous again): the newer request takes its place.
     HubReader_->Abandon();
-    return HubReader_->ReadInputFile(hubrequest::MakeRequest(HubPrefix_, command));
+    return HubReader_->ReadInputFile(hubrequest::MakeRequest(state_.hubPrefix, command));
 }
 
 void frmSVCorblexAppGen::SetSamplingTimer(int intervalMs, bool enabled) {
@@ -356,15 +366,17 @@ void frmSVCorblexAppGen::LoadConnectSettings() {
     optConnectMethod_Click();
     // Address, port and sample rate as last stored, else the defaults in force.
     txtTCPaddress->setText(
-        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Address"), TcpAddress_)
+        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Address"), state_.tcpAddress)
             .toString());
     txtTCPport->setText(
-        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Port"), TcpPort_).toString());
-    txtSampleRate->setText(
-        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("SampleRate"), SampleRateMs_)
+        ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("Port"), state_.tcpPort)
             .toString());
+    txtSampleRate->setText(ConfigReadValue(QStringLiteral("Settings"), QStringLiteral("SampleRate"),
+                                           state_.sampleRateMs)
+                               .toString());
     // Nothing samples while the Connect page is on show.
     SetSamplingTimer(0, false);
+    sampler_->End();
     StopSampling_ = false;
 }
 
@@ -376,15 +388,15 @@ void frmSVCorblexAppGen::optConnectMethod_Click() {
     txtTCPport->setEnabled(remote);
 }
 
-void frmSVCorblexAppGen::ExecuteLink(const QString& URL) {
-    services_.shell->OpenDocument(URL);
+void frmSVCorblexAppGen::ExecuteLink(const QString& url) {
+    services_.shell->OpenDocument(url);
 }
 
-QString frmSVCorblexAppGen::GetPath(const QString& Filename) {
+QString frmSVCorblexAppGen::GetPath(const QString& fileName) {
     const QChar separator = QDir::separator();
-    const qsizetype p = Filename.lastIndexOf(separator);
+    const qsizetype p = fileName.lastIndexOf(separator);
     if (p >= 0)
-        return Filename.left(p + 1);
+        return fileName.left(p + 1);
 #ifdef Q_OS_WIN
     return QStringLiteral("C:\\");
 #else

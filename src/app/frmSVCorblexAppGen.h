@@ -1,16 +1,15 @@
 #pragma once
-// The wizard's one window. It owns every piece of state of a run (page index, hub reader,
-// request prefix, tags, sampling counters, file name, settings object) and hosts the five
-// pages on one tab control. Its procedures live in one source file per page:
+// The wizard's one window. It hosts the five pages on one tab control, owns what the pages
+// have accepted (WizardState), the hub reader, the settings object and the sampling engine,
+// and runs the procedures of the pages. Its procedures live in one source file per page:
 //   frmSVCorblexAppGen.cpp   start-up, navigation, shut-down, Connect settings
 //   frmSVCorblexAppGen_ui.cpp  the controls and their fixed positions
 //   ConnectPage.cpp, SamplingPage.cpp, SelectTagsPage.cpp, LayoutPage.cpp,
 //   GeneratePage.cpp, WorkstationTools.cpp   one page each
+// The sampling itself is SamplingEngine's.
 
-#include "generate/IApplication.h"
-#include "hub/Answers.h"
+#include "app/WizardState.h"
 #include "hub/IHubReader.h"
-#include "model/TagItems.h"
 #include "settings/Config.h"
 #include "ui/Platform.h"
 
@@ -30,6 +29,7 @@ class QRadioButton;
 class QTabWidget;
 class QTimer;
 class IGrid;
+class SamplingEngine;
 
 // Registers the settings library, hub reader, application model and tool object under their
 // class names for CreateObject. The window does it when it is made; calling it again is harmless.
@@ -47,60 +47,21 @@ public:
     bool Form_Load();
 
     // Settings access; every read loads the store, every write loads and saves it.
-    ::Config& Config();
     QVariant ConfigReadValue(const QString& section, const QString& key,
                              const QVariant& defaultValue);
-    void ConfigWriteValue(const QString& section, const QString& key, const QString& Value);
+    void ConfigWriteValue(const QString& section, const QString& key, const QString& value);
 
-    // Opens a document or link with its associated program.
-    void ExecuteLink(const QString& URL);
-    // The folder part of a path including its trailing separator, or the root folder.
-    static QString GetPath(const QString& Filename);
-    // filter + description + NUL + pattern + NUL, the platform's filter-list form.
-    static QString AddFilter(const QString& filter, const QString& description,
-                             const QString& pattern);
-    // The text before the first NUL; the whole text when it holds none.
-    static QString TrimAtNull(const QString& text);
-
-    // Navigation, as the buttons run it.
-    void ShowPage(int page);
-    void cmdNext_Click();
-    void cmdPrev_Click();
-    void cmdClose_Click();
-
-    // Page procedures.
-    void LoadConnectSettings();
-    void LeaveConnectPage(bool& ok);
-    void EnterSamplingPage();
-    void SampleValues();
-    void LeaveSamplingPage(bool& ok);
-    // Widens tag index's properties by one sampled value; true when they changed.
-    bool InferTagProperties(qint32 index, QStringView value);
-    void EnterSelectTagsPage();
-    void LeaveSelectTagsPage(bool& ok);
-    void FillMaxLinesList();
-    void EnterLayoutPage();
-    void LeaveLayoutPage(bool& ok);
-    void FillLayoutGrid();
-    void FormatLayout();
-    qint32 MaxHeadingBreaks() const;
-    void EnterGeneratePage();
-    void BuildApplication(const QString& fileName);
-
-    // State, read by tests and by the pages.
+    // What the pages have accepted, the page on show, and the sampling's progress.
+    const WizardState& State() const { return state_; }
     int CurrentPage() const { return CurrentPage_; }
-    const QString& HubPrefix() const { return HubPrefix_; }
-    const TagItems& Tags() const { return *Tags_; }
     qint32 SampleCount() const { return SampleCount_; }
-    qint32 SampleRateMs() const { return SampleRateMs_; }
-    const QString& TcpAddress() const { return TcpAddress_; }
-    qint32 TcpPort() const { return TcpPort_; }
-    const QString& AppFileName() const { return AppFileName_; }
     bool StopSampling() const { return StopSampling_; }
-    bool SamplingInProgress() const { return samplingDepth_ > 0; }
+    bool SamplingInProgress() const;
+    // The Sampling page's procedure that the timer runs, for tests that sample step by step.
+    void SampleValues();
     // How much work a sample does between two yields to pending events; 0 yields after
     // every row.
-    void SetSampleYieldBudget(int ms) { yieldBudgetMs_ = ms; }
+    void SetSampleYieldBudget(int ms);
 
 signals:
     // The window has been closed for good; the program ends.
@@ -115,18 +76,43 @@ private:
     static void FillTagRow(IGrid& grid, qint32 row, int firstCol, const TagItem& tag);
 
     void CreateControls();
+    ::Config& Config();
+    // Opens a document or link with its associated program.
+    void ExecuteLink(const QString& url);
+    // The folder part of a path including its trailing separator, or the root folder.
+    static QString GetPath(const QString& fileName);
+
+    // Navigation, as the buttons run it.
+    void ShowPage(int page);
     void FocusPage(int page);
+    void cmdNext_Click();
+    void cmdPrev_Click();
+    void cmdClose_Click();
     void Form_QueryUnload();
+
+    // Page procedures.
+    void LoadConnectSettings();
     void optConnectMethod_Click();
-    bool ApplyTagProperties(qint32 index, const QString& fieldType, qint32 length, qint32 decimals,
-                            qint32 integers);
+    void LeaveConnectPage(bool& ok);
+    void EnterSamplingPage();
+    void LeaveSamplingPage(bool& ok);
+    void EnterSelectTagsPage();
     void txtFilter_Change();
     void OnSelectTagsCellChanged(int row, int col);
+    void LeaveSelectTagsPage(bool& ok);
+    void FillMaxLinesList();
     void cboMaxLines_Click();
+    void EnterLayoutPage();
+    void LeaveLayoutPage(bool& ok);
+    void FillLayoutGrid();
+    void FormatLayout();
+    qint32 MaxHeadingBreaks() const;
     void OnLayoutColumnMove(int col, int& position);
+    void EnterGeneratePage();
     void cmdSaveAs_Click();
-    void cmdFinish_Click();
     QString AskSaveFileName();
+    void cmdFinish_Click();
+    void BuildApplication(const QString& fileName);
     void cmdPreview_Click();
     void cmdOpenSV_Click();
     void cmdOpenSVAdmin_Click();
@@ -134,8 +120,8 @@ private:
     void RunWorkstationProgram(QPushButton* button, const QString& program,
                                const QString& argumentPrefix);
     void SetSamplingTimer(int intervalMs, bool enabled);
-    // Asks the hub HubPrefix + command. Events keep running while it waits, so the caller
-    // checks afterwards whether the window was closed or the page left meanwhile.
+    // Asks the hub the state's prefix + command. Events keep running while it waits, so the
+    // caller checks afterwards whether the window was closed meanwhile.
     QString AskHub(const char* command);
 
     // Runs a user action; an error that escapes it is shown in a stop message box and the
@@ -144,39 +130,22 @@ private:
     void Message(MessageIcon icon, const QString& text);
 
     PlatformServices services_;
+    WizardState state_;
 
     // Form-level state.
     int CurrentPage_ = 0;
-    QString HubPrefix_;
-    QString TcpAddress_;
-    qint32 TcpPort_ = 0;
-    QString AppFileName_;
     qint32 SampleCount_ = 0;
-    qint32 SampleRateMs_ = 0;
-    qint32 DefaultHeadingBreaks_ = 0;
-    quint32 LastChangeTick_ = 0;
     bool SuppressMaxLinesClick_ = false;
-    std::unique_ptr<IHubReader> HubReader_;
-    std::shared_ptr<TagItems> Tags_;
     bool StopSampling_ = false;
+    std::unique_ptr<IHubReader> HubReader_;
     std::unique_ptr<::Config> ConfigObject_;
+    std::unique_ptr<SamplingEngine> sampler_;
 
-    // Guards of the sampling loop: how many samples are on the stack (at most one runs; a
-    // tick during a yield is skipped), and a generation count that changes whenever Tags
-    // is replaced, so that a sample left running on an old collection ends at its next row.
-    int samplingDepth_ = 0;
-    quint64 tagsGeneration_ = 0;
-    // The generation of Tags the Layout grid's columns were laid out for.
-    quint64 layoutGeneration_ = 0;
-    // Counts the runs of FormatLayout, so that entering the Layout page formats once.
-    quint64 layoutFormats_ = 0;
-    quint64 sampleSerial_ = 0;
-    int yieldBudgetMs_ = 10;
-    // Storage for the entries of a values answer, kept between samples.
-    std::vector<answers::ValueEntry> entriesStore_;
-    // Upper-case tag names for the filter, built on entering the Select Tags page.
+    // Upper-case tag names for the filter, one per row of the Select Tags grid, made on
+    // entering the page.
     QStringList upperNames_;
-    quint64 upperNamesGeneration_ = 0;
+    // The window has been closed for good; a procedure that waited for the hub meanwhile
+    // stops there.
     bool unloaded_ = false;
     // The user has been told that the settings cannot be saved (once per run is enough).
     bool settingsWarned_ = false;

@@ -7,18 +7,27 @@ namespace {
 [[noreturn]] void Stale() {
     throw ComponentError(
         QStringLiteral("The Layout page was laid out for an earlier tag list, so its columns "
-                       "no longer match the tags. Go on with Next to the Layout page again, "
-                       "check the columns, then press Finish."));
+                       "no longer match the tags. Go on with Next to the Layout page again and "
+                       "check the columns before the application is made."));
 }
 
 void Check(const ApplicationLayout& layout) {
     if (!layout.current || !layout.tags)
         Stale();
+    int column = 2; // "Date" and "Time" come first
     for (const qint32 p : layout.order) {
+        ++column;
         if (p < 1 || p > layout.tags->Count())
             Stale();
         const TagItem& tag = layout.tags->At(p);
-        // A column of this list always has its name laid out; an empty one means the list
+        // A hub may publish a tag without a name; no variable can be named after it.
+        if (tag.Name().isEmpty())
+            throw ComponentError(
+                QStringLiteral("Column %1 of the Layout page holds a tag that has no name, and "
+                               "a variable of the application needs one. Untick that tag (its "
+                               "Tag Alias is empty) on the Select Tags page to leave it out.")
+                    .arg(column));
+        // A named tag of this list always has its name laid out; an empty one means the list
         // was fetched again after the Layout page was last shown.
         if (tag.Variable().isEmpty())
             Stale();

@@ -26,7 +26,8 @@ inline constexpr qint32 MaxVariableLength = 32767;
 
 // Checks the whole layout first and throws ComponentError, before the model is touched, when
 // it is stale (laid out for an earlier tag list, a position outside the list, a tag without
-// a variable name) or when a tag's values are too long for a variable. Then drives `app`:
+// a variable name), when a column's tag has no name, or when a tag's values are too long for
+// a variable. Then drives `app`:
 // SetUp(1), SetTitle, the variables, SaveToFile(fileName), CloseApplication. A failure of the
 // model passes to the caller.
 void BuildApplicationFile(IApplication& app, const ApplicationLayout& layout,

@@ -8,16 +8,16 @@ namespace modSVCorblexAppGen {
 
 namespace {
 
-constexpr char16_t kSpace = u' ';
+constexpr char16_t Space = u' ';
 // Score of a width at which the text left for the last line does not fit.
-constexpr qint64 kRejected = -9999;
+constexpr qint64 Rejected = -9999;
 
 QStringView TrimSpaces(QStringView v) {
     qsizetype b = 0;
     qsizetype e = v.size();
-    while (b < e && v[b] == kSpace)
+    while (b < e && v[b] == Space)
         ++b;
-    while (e > b && v[e - 1] == kSpace)
+    while (e > b && v[e - 1] == Space)
         --e;
     return v.sliced(b, e - b);
 }
@@ -29,15 +29,15 @@ struct ScanningIndex {
     // Index of the last space in [begin, end), or -1.
     qsizetype LastSpace(qsizetype begin, qsizetype end) const {
         for (qsizetype i = end - 1; i >= begin; --i)
-            if (s[i] == kSpace)
+            if (s[i] == Space)
                 return i;
         return -1;
     }
     // [begin, end) with spaces trimmed at both ends, as (first index, length).
     std::pair<qsizetype, qsizetype> Trimmed(qsizetype begin, qsizetype end) const {
-        while (begin < end && s[begin] == kSpace)
+        while (begin < end && s[begin] == Space)
             ++begin;
-        while (end > begin && s[end - 1] == kSpace)
+        while (end > begin && s[end - 1] == Space)
             --end;
         return {begin, end - begin};
     }
@@ -60,7 +60,7 @@ public:
         qint32 lastSpace = -1;
         qint32 lastNonSpace = -1;
         for (qsizetype i = 0; i < size_; ++i) {
-            if (s[i] == kSpace)
+            if (s[i] == Space)
                 lastSpace = qint32(i);
             else
                 lastNonSpace = qint32(i);
@@ -69,7 +69,7 @@ public:
         }
         qint32 nextNonSpace = qint32(size_);
         for (qsizetype i = size_ - 1; i >= 0; --i) {
-            if (s[i] != kSpace)
+            if (s[i] != Space)
                 nextNonSpace = qint32(i);
             nextNonSpace_[i] = nextNonSpace;
         }
@@ -126,7 +126,7 @@ void LayOut(QStringView s, qint64 n, qint64 w, const Index& index, Take&& take) 
             take(k, first, length);
             advance = space - pos + 1;
         } else if (pos + pieceLength == size ||
-                   (pos + pieceLength < size && s[pos + pieceLength] == kSpace)) {
+                   (pos + pieceLength < size && s[pos + pieceLength] == Space)) {
             // A word exactly as wide as the line, ending at a space or at the end.
             take(k, pos, pieceLength);
             advance = pieceLength + 1;
@@ -138,7 +138,7 @@ void LayOut(QStringView s, qint64 n, qint64 w, const Index& index, Take&& take) 
     }
 }
 
-// Minus the unfilled width of the n lines, or kRejected when the last one is wider than w.
+// Minus the unfilled width of the n lines, or Rejected when the last one is wider than w.
 template <typename Index> qint64 ScoreOf(QStringView s, qint64 n, qint64 w, const Index& index) {
     qint64 filled = 0;
     bool fits = true;
@@ -147,7 +147,7 @@ template <typename Index> qint64 ScoreOf(QStringView s, qint64 n, qint64 w, cons
         if (k == n - 1 && length > w)
             fits = false;
     });
-    return fits ? filled - n * w : kRejected;
+    return fits ? filled - n * w : Rejected;
 }
 
 } // namespace
@@ -170,7 +170,7 @@ QString CollapseSpaces(const QString& s) {
         bool doubled = false;
         const char16_t* c = t.utf16();
         for (qsizetype i = 1, n = t.size(); i < n && !doubled; ++i)
-            doubled = c[i] == kSpace && c[i - 1] == kSpace;
+            doubled = c[i] == Space && c[i - 1] == Space;
         if (!doubled)
             return s; // nothing to remove: share the text instead of copying it
     }
@@ -181,7 +181,7 @@ QString CollapseSpaces(const QString& s) {
     const char16_t* const source = t.utf16();
     for (qsizetype i = 0; i < t.size(); ++i) {
         const char16_t c = source[i];
-        if (c != kSpace || previous != kSpace)
+        if (c != Space || previous != Space)
             *d++ = c;
         previous = c;
     }
@@ -206,8 +206,8 @@ QString WrapWords(const QString& s, qint32 breaks, const QString& separator) {
     // score, the narrowest on a tie. A width w leaves at least n*w - length cells unfilled,
     // so its score is at most length - n*w, which only falls as w grows: once that bound is
     // no longer above the best score, no wider width can replace it.
-    const qint64 start = LargerOf(qint32(length / n), LongestWordLength(s));
-    qint64 best = kRejected;
+    const qint64 start = std::max<qint64>(length / n, LongestWordLength(s));
+    qint64 best = Rejected;
     qint64 bestWidth = 0;
     {
         const TableIndex index(s);
@@ -254,30 +254,26 @@ std::vector<QString> SplitAtWidth(const QString& s, qint32 n, qint32 w, qint32& 
         if (k == n - 1 && length > width)
             fits = false;
     });
-    const qint64 result = fits ? filled - qint64(lines.size()) * width : kRejected;
+    const qint64 result = fits ? filled - qint64(lines.size()) * width : Rejected;
     score = qint32(std::max<qint64>(result, std::numeric_limits<qint32>::min()));
     return lines;
 }
 
 qint32 LastSpacePos(const QString& s) {
-    return qint32(s.lastIndexOf(kSpace) + 1);
+    return qint32(s.lastIndexOf(Space) + 1);
 }
 
 qint32 LongestWordLength(const QString& s) {
     qsizetype longest = 0;
     qsizetype current = 0;
     for (QChar c : s) {
-        if (c == kSpace) {
+        if (c == Space) {
             current = 0;
         } else if (++current > longest) {
             longest = current;
         }
     }
     return qint32(longest);
-}
-
-qint32 LargerOf(qint32 a, qint32 b) {
-    return a > b ? a : b;
 }
 
 } // namespace modSVCorblexAppGen

@@ -19,6 +19,5 @@ QString WrapWords(const QString& s, qint32 breaks, const QString& separator);
 std::vector<QString> SplitAtWidth(const QString& s, qint32 n, qint32 w, qint32& score);
 qint32 LastSpacePos(const QString& s);
 qint32 LongestWordLength(const QString& s);
-qint32 LargerOf(qint32 a, qint32 b);
 
 } // namespace modSVCorblexAppGen

@@ -73,9 +73,9 @@ inline Scan ScanNumber(QStringView text) {
 // 1.0e<order+1>), saturated far beyond what a double can hold. Tells an overflow from an
 // underflow when the conversion reports a value out of range.
 qint64 DecimalOrder(QStringView text, const Scan& s) {
-    constexpr qint64 kCap = qint64(1) << 40;
+    constexpr qint64 Cap = qint64(1) << 40;
     qint64 exponent = 0;
-    for (qsizetype i = s.expBegin; i < s.expEnd && exponent < kCap; ++i)
+    for (qsizetype i = s.expBegin; i < s.expEnd && exponent < Cap; ++i)
         exponent = exponent * 10 + (text[i].unicode() - u'0');
     if (s.expNegative)
         exponent = -exponent;

@@ -1,40 +1,31 @@
 #pragma once
-// One hub tag and the properties sampling works out for it. A plain record: setters apply
-// the conversions of the tag model (whole numbers round halves to even, numeric text is
-// accepted) and throw ComponentError on a bad conversion, leaving the stored value alone.
+// One hub tag and the properties sampling works out for it. A plain record.
 
 #include <QString>
-#include <QVariant>
+#include <QStringView>
 
 class TagItem {
 public:
     const QString& Name() const { return name_; }
     void SetName(const QString& v) { name_ = v; }
-    void SetName(const QVariant& v);
 
     const QString& Variable() const { return variable_; }
     void SetVariable(const QString& v) { variable_ = v; }
-    void SetVariable(const QVariant& v);
 
     const QString& FieldType() const { return fieldType_; }
     void SetFieldType(const QString& v) { fieldType_ = v; }
-    void SetFieldType(const QVariant& v);
 
     qint32 Length() const { return length_; }
     void SetLength(qint32 v) { length_ = v; }
-    void SetLength(const QVariant& v);
 
     qint32 Decimals() const { return decimals_; }
     void SetDecimals(qint32 v) { decimals_ = v; }
-    void SetDecimals(const QVariant& v);
 
     qint32 Integers() const { return integers_; }
     void SetIntegers(qint32 v) { integers_ = v; }
-    void SetIntegers(const QVariant& v);
 
     const QString& Value() const { return value_; }
     void SetValue(const QString& v) { value_ = v; }
-    void SetValue(const QVariant& v);
     // Sampling rewrites every value on every pass: the text is copied into the storage the
     // value already has when it is not shared and is large enough, so that a pass allocates
     // nothing and the values stay where the first pass put them, in tag order.
@@ -42,7 +33,6 @@ public:
 
     bool Selected() const { return selected_; }
     void SetSelected(bool v) { selected_ = v; }
-    void SetSelected(const QVariant& v);
 
 private:
     QString name_;

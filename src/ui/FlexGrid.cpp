@@ -15,10 +15,10 @@
 namespace {
 
 // Data rows measured by AutoSize besides the ones on screen and the longest text.
-constexpr int kAutoSizeSampleRows = 200;
+constexpr int AutoSizeSampleRows = 200;
 // Columns that AutoSize always lays out exactly, besides the ones on screen; the others
 // get an estimate of their plain text (a Layout preview has a column per tag).
-constexpr int kAutoSizeExactCols = 256;
+constexpr int AutoSizeExactCols = 256;
 
 } // namespace
 
@@ -90,7 +90,7 @@ FlexGrid::FlexGrid(QWidget* parent) : QWidget(parent) {
         if (position < 0 || position >= model_->cols())
             return;
         const QModelIndex current = view_->currentIndex();
-        const int now = moveColumn(col, position);
+        const int now = MoveColumnTo(col, position);
         if (current.isValid())
             view_->setCurrentIndex(model_->index(current.row(), now));
     });
@@ -385,6 +385,14 @@ void FlexGrid::SetColData(int col, int value) {
     model_->column(col).data = value;
 }
 
+void FlexGrid::SetColTextTips(int col, bool on) {
+    if (col < 0 || col >= model_->cols()) {
+        qWarning("FlexGrid::SetColTextTips: column %d outside %d", col, model_->cols());
+        return;
+    }
+    model_->column(col).textTips = on;
+}
+
 int FlexGrid::ColData(int col) const {
     if (col < 0 || col >= model_->cols())
         return 0;
@@ -395,12 +403,12 @@ int FlexGrid::ColData(int col) const {
 
 int FlexGrid::RowHeight(int row) const {
     if (row == 0)
-        return header_->headingHeight() * kTwipsPerPixel;
-    return rowHeightPx_ * kTwipsPerPixel;
+        return header_->headingHeight() * TwipsPerPixel;
+    return rowHeightPx_ * TwipsPerPixel;
 }
 
 void FlexGrid::SetRowHeight(int row, int twips) {
-    const int pixels = twips < 0 ? -1 : std::max(1, (twips + kTwipsPerPixel / 2) / kTwipsPerPixel);
+    const int pixels = twips < 0 ? -1 : std::max(1, (twips + TwipsPerPixel / 2) / TwipsPerPixel);
     if (row == 0) {
         header_->setHeight(pixels);
         emit header_->geometriesChanged();
@@ -469,11 +477,11 @@ void FlexGrid::LineWidths::use(const QFont& font, int dpi) {
 int FlexGrid::LineWidths::width(const QFontMetrics& metrics, QStringView line) {
     // Enough for every heading and cell text of a wide Layout preview; sampled values churn,
     // so a larger memory would only grow the program without saving any measuring.
-    constexpr qsizetype kMaxRemembered = 8192;
+    constexpr qsizetype MaxRemembered = 8192;
     const QString key = line.toString();
     if (const auto it = widths_.constFind(key); it != widths_.cend())
         return *it;
-    if (widths_.size() >= kMaxRemembered)
+    if (widths_.size() >= MaxRemembered)
         widths_.clear();
     const int width = metrics.horizontalAdvance(key);
     widths_.insert(key, width);
@@ -481,12 +489,12 @@ int FlexGrid::LineWidths::width(const QFontMetrics& metrics, QStringView line) {
 }
 
 int FlexGrid::LineWidths::estimate(const QFontMetrics& metrics, QStringView line) {
-    constexpr int kScale = 64;
+    constexpr int Scale = 64;
     if (advances_.empty()) {
         const QFontMetricsF exact(metrics);
         advances_.assign(0x80, -1);
         for (char16_t u = 0x20; u < 0x7f; ++u)
-            advances_[u] = int(std::ceil(exact.horizontalAdvance(QChar(u)) * kScale));
+            advances_[u] = int(std::ceil(exact.horizontalAdvance(QChar(u)) * Scale));
     }
     if (line.isEmpty())
         return 0;
@@ -500,7 +508,7 @@ int FlexGrid::LineWidths::estimate(const QFontMetrics& metrics, QStringView line
             return -1;
         sum += advance;
     }
-    return int((sum + kScale - 1) / kScale) + 1;
+    return int((sum + Scale - 1) / Scale) + 1;
 }
 
 int FlexGrid::widestLine(LineWidths& widths, const QFontMetrics& metrics, QStringView text,
@@ -564,7 +572,7 @@ void FlexGrid::AutoSize(int col1, int col2) {
     // Rows to measure: the first ones, those on screen and, per column, the longest text.
     std::vector<int> sample;
     const int rows = model_->rows();
-    for (int r = 1; r < rows && r <= kAutoSizeSampleRows; ++r)
+    for (int r = 1; r < rows && r <= AutoSizeSampleRows; ++r)
         sample.push_back(r);
     const int modelRows = model_->rowCount();
     if (modelRows > 0 && view_->isVisible()) {
@@ -576,7 +584,7 @@ void FlexGrid::AutoSize(int col1, int col2) {
             bottom = std::min(modelRows - 1, top + view_->viewport()->height() / rowHeightPx_);
         for (int m = top; m <= bottom && m < modelRows; ++m) {
             const int r = model_->gridRow(m);
-            if (r > kAutoSizeSampleRows && r < rows)
+            if (r > AutoSizeSampleRows && r < rows)
                 sample.push_back(r);
         }
     }
@@ -600,7 +608,7 @@ void FlexGrid::AutoSize(int col1, int col2) {
     const Measure measure{
         view_->fontMetrics(), header_->fontMetrics(), extras,
         header_->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, header_) + 4};
-    const bool everyRow = rows - 1 <= kAutoSizeSampleRows;
+    const bool everyRow = rows - 1 <= AutoSizeSampleRows;
     const int widest = std::max(width() / 2, 80);
     // Columns laid out exactly: the first ones and those on screen.
     int shownLeft = -1;
@@ -613,7 +621,7 @@ void FlexGrid::AutoSize(int col1, int col2) {
     }
     for (int c = col1; c <= col2; ++c) {
         GridModel::Column& column = model_->column(c);
-        const bool exact = c < kAutoSizeExactCols || (c >= shownLeft && c <= shownRight);
+        const bool exact = c < AutoSizeExactCols || (c >= shownLeft && c <= shownRight);
         int cells = everyRow && exact ? column.cellsWidth : -1;
         if (cells < 0) {
             cells = 0;
@@ -670,10 +678,10 @@ void FlexGrid::ToggleCheck(int row, int col) {
 }
 
 void FlexGrid::MoveColumn(int col, int position) {
-    moveColumn(col, position);
+    MoveColumnTo(col, position);
 }
 
-int FlexGrid::moveColumn(int col, int position) {
+int FlexGrid::MoveColumnTo(int col, int position) {
     const int cols = model_->cols();
     if (col < 0 || col >= cols)
         return col;

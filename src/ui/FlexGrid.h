@@ -29,7 +29,7 @@ class FlexGrid : public QWidget, public IGrid {
     Q_OBJECT
 public:
     // Pixels to twips, per device-independent pixel.
-    static constexpr int kTwipsPerPixel = 15;
+    static constexpr int TwipsPerPixel = 15;
 
     explicit FlexGrid(QWidget* parent = nullptr);
     ~FlexGrid() override;
@@ -65,6 +65,10 @@ public:
     // The back colour of one cell; invalid when the cell has none of its own.
     QColor CellBackColor(int row, int col) const;
 
+    // Whether the cells of a column show their whole text as a tooltip, for a column too
+    // narrow for its longest texts. The setting moves with the column.
+    void SetColTextTips(int col, bool on);
+
     // Column width in pixels.
     int ColWidth(int col) const;
     // Sets a column's width in pixels until the next AutoSize of that column.
@@ -78,7 +82,8 @@ public:
     GridHeader* header() const { return header_; }
 
 private:
-    int moveColumn(int col, int position);
+    // MoveColumn, returning the position the column ends at.
+    int MoveColumnTo(int col, int position);
     void touch(int row1, int row2, int col1, int col2);
     void touchStructure();
     void scheduleFlush();

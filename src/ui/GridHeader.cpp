@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int kMargin = 3;
+constexpr int Margin = 3;
 
 int lineCount(const QString& text) {
     return text.isEmpty() ? 1 : int(text.count(QLatin1Char('\n'))) + 1;
@@ -57,7 +57,7 @@ int GridHeader::measuredHeight() const {
     }
     const QFontMetrics metrics = fontMetrics();
     const int box = style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, this);
-    return std::max(lines * metrics.lineSpacing(), box) + 2 * kMargin + 1;
+    return std::max(lines * metrics.lineSpacing(), box) + 2 * Margin + 1;
 }
 
 QSize GridHeader::sizeHint() const {
@@ -69,7 +69,7 @@ QSize GridHeader::sizeHint() const {
 QRect GridHeader::checkBoxRectIn(const QRect& section) const {
     const int w = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, this);
     const int h = style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, this);
-    return {section.left() + kMargin + 1, section.top() + (section.height() - h) / 2, w, h};
+    return {section.left() + Margin + 1, section.top() + (section.height() - h) / 2, w, h};
 }
 
 QRect GridHeader::checkBoxRect(int logicalIndex) const {
@@ -101,8 +101,8 @@ void GridHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
         model()->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString();
     // A heading row made just tall enough for its lines gives up its top and bottom margin.
     const int textHeight = lineCount(text) * fontMetrics().lineSpacing();
-    const int vertical = std::clamp((rect.height() - 1 - textHeight) / 2, 0, kMargin);
-    QRect inner = rect.adjusted(kMargin, vertical, -kMargin, -vertical);
+    const int vertical = std::clamp((rect.height() - 1 - textHeight) / 2, 0, Margin);
+    QRect inner = rect.adjusted(Margin, vertical, -Margin, -vertical);
     const QVariant check = model()->headerData(logicalIndex, orientation(), Qt::CheckStateRole);
     if (check.isValid()) {
         QStyleOptionButton box;
@@ -111,7 +111,7 @@ void GridHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
         box.state = QStyle::State_Enabled |
                     (check.toInt() == Qt::Checked ? QStyle::State_On : QStyle::State_Off);
         style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, this);
-        inner.setLeft(box.rect.right() + kMargin + 1);
+        inner.setLeft(box.rect.right() + Margin + 1);
     }
 
     const QVariant align = model()->headerData(logicalIndex, orientation(), Qt::TextAlignmentRole);

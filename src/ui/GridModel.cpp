@@ -163,8 +163,8 @@ void GridModel::notifyChanged(int row1, int row2, int col1, int col2, const Show
     col2 = std::min(col2, shown.lastCol);
     if (m1 > m2 || col1 > col2)
         return;
-    constexpr int kSingleCells = 64;
-    if ((m2 - m1 + 1) * (col2 - col1 + 1) > kSingleCells) {
+    constexpr int SingleCells = 64;
+    if ((m2 - m1 + 1) * (col2 - col1 + 1) > SingleCells) {
         emit dataChanged(index(m1, col1), index(m2, col2));
         return;
     }
@@ -191,6 +191,10 @@ QVariant GridModel::cellData(int row, int col, int role) const {
         return {};
     switch (role) {
     case Qt::DisplayRole:
+        return displayText(text(row, col));
+    case Qt::ToolTipRole:
+        if (!column(col).textTips || textEmpty(row, col))
+            return {};
         return displayText(text(row, col));
     case Qt::TextAlignmentRole:
         return int(toQt(alignment(row, col)));

@@ -25,22 +25,22 @@
 class GridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    // Text of one cell: up to kInline UTF-16 units in place, or an index into the
+    // Text of one cell: up to Inline UTF-16 units in place, or an index into the
     // column's overflow list.
     struct CellText {
-        static constexpr int kInline = 11;
-        static constexpr std::uint16_t kLong = 0xffff;
-        std::uint16_t size = 0; // kLong: the text is overflow[slot()]
-        char16_t chars[kInline];
+        static constexpr int Inline = 11;
+        static constexpr std::uint16_t Long = 0xffff;
+        std::uint16_t size = 0; // Long: the text is overflow[slot()]
+        char16_t chars[Inline];
 
-        bool isLong() const { return size == kLong; }
+        bool isLong() const { return size == Long; }
         std::uint32_t slot() const {
             std::uint32_t slot = 0;
             std::memcpy(&slot, chars, sizeof slot);
             return slot;
         }
         void setSlot(std::uint32_t slot) {
-            size = kLong;
+            size = Long;
             std::memcpy(chars, &slot, sizeof slot);
         }
         void setInline(const QString& text) {
@@ -60,6 +60,7 @@ public:
         std::vector<std::uint8_t> attr;       // alignment and check state, one per grid row
         std::vector<QRgb> back;               // empty until a back colour is set in this column
         int data = 0;                         // number carried by the column
+        bool textTips = false;                // cells show their whole text as a tooltip
         int width = -1;                       // pixels; -1 for the header's default
         qsizetype maxLen = 0;                 // longest text written so far (a hint for fitting)
         int maxLenRow = -1;
@@ -100,7 +101,7 @@ public:
     bool setText(int row, int col, const QString& text) {
         Column& column = columns_[std::size_t(col)];
         CellText& cell = column.text[std::size_t(row)];
-        const bool fits = text.size() <= CellText::kInline;
+        const bool fits = text.size() <= CellText::Inline;
         if (!cell.isLong()) {
             if (cell.equalsInline(text))
                 return false;
@@ -129,20 +130,20 @@ public:
         return true;
     }
     CellAlignment alignment(int row, int col) const {
-        return CellAlignment(attr(row, col) & kAlignMask);
+        return CellAlignment(attr(row, col) & AlignMask);
     }
     void setAlignment(int row, int col, CellAlignment alignment) {
         std::uint8_t& a = attr(row, col);
-        a = std::uint8_t((a & ~kAlignMask) | (int(alignment) & kAlignMask));
+        a = std::uint8_t((a & ~AlignMask) | (int(alignment) & AlignMask));
     }
     CellCheck check(int row, int col) const {
-        return CellCheck((attr(row, col) & kCheckMask) >> kCheckShift);
+        return CellCheck((attr(row, col) & CheckMask) >> CheckShift);
     }
     void setCheck(int row, int col, CellCheck state) {
         if (row > 0)
             columns_[std::size_t(col)].cellsWidth = -1;
         std::uint8_t& a = attr(row, col);
-        a = std::uint8_t((a & ~kCheckMask) | ((int(state) << kCheckShift) & kCheckMask));
+        a = std::uint8_t((a & ~CheckMask) | ((int(state) << CheckShift) & CheckMask));
     }
     // Alpha 0 means "no colour of its own".
     QRgb back(int row, int col) const {
@@ -213,9 +214,9 @@ private:
     static void releaseSlot(Column& column, std::uint32_t slot);
 
     // Attribute byte: bits 0-1 alignment, bits 2-3 check state (0 none, 1 checked, 2 cleared).
-    static constexpr std::uint8_t kAlignMask = 0x03;
-    static constexpr std::uint8_t kCheckMask = 0x0c;
-    static constexpr int kCheckShift = 2;
+    static constexpr std::uint8_t AlignMask = 0x03;
+    static constexpr std::uint8_t CheckMask = 0x0c;
+    static constexpr int CheckShift = 2;
 
     std::uint8_t& attr(int row, int col) {
         return columns_[std::size_t(col)].attr[std::size_t(row)];

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
 
@@ -40,6 +41,17 @@ void GridView::focusInEvent(QFocusEvent* event) {
         model()->columnCount() > 0)
         setCurrentIndex(model()->index(0, 0));
     QTableView::focusInEvent(event);
+}
+
+void GridView::mousePressEvent(QMouseEvent* event) {
+    // A press on a check box goes to the box and no further, so the view would leave the
+    // current cell where it was: the pressed cell becomes current first, as any other press
+    // makes it.
+    const QModelIndex pressed = indexAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && pressed.isValid() &&
+        pressed.data(Qt::CheckStateRole).isValid() && pressed != currentIndex())
+        setCurrentIndex(pressed);
+    QTableView::mousePressEvent(event);
 }
 
 void GridView::paintEvent(QPaintEvent* event) {

@@ -2,6 +2,7 @@
 // Platform services the pages call, behind small interfaces so that tests can answer a
 // message box or a dialog without a modal loop and can move the clock.
 
+#include <QDateTime>
 #include <QString>
 #include <QtGlobal>
 
@@ -30,6 +31,8 @@ public:
     virtual ~ITickCounter() = default;
     // Milliseconds since some start, wrapping at 2^32 like the platform's tick counter.
     virtual quint32 GetTickCount() = 0;
+    // The local date and time, as the Layout page's preview rows show it.
+    virtual QDateTime Now() { return QDateTime::currentDateTime(); }
 };
 
 class IEventPump {

@@ -55,7 +55,9 @@ struct RecordingBusyPointer : IBusyPointer {
 
 struct FakeClock : ITickCounter {
     quint32 GetTickCount() override { return now; }
+    QDateTime Now() override { return dateTime; }
     quint32 now = 1000;
+    QDateTime dateTime{QDate(2026, 3, 4), QTime(5, 6, 7)};
 };
 
 struct ScriptedPump : IEventPump {
@@ -212,11 +214,12 @@ inline QStringList RowTexts(const FlexGrid* grid, int row, int first = 0) {
     return texts;
 }
 
-// The folder for PNGs and other output of the tests.
+// The folder for PNGs and other output of the tests: SVC_TEST_OUTPUT, else a folder in the
+// temporary folder, so that a test run never writes into the checkout.
 inline QString TestOutputFolder() {
     QString dir = qEnvironmentVariable("SVC_TEST_OUTPUT");
     if (dir.isEmpty())
-        dir = QDir::currentPath() + QStringLiteral("/test-output");
+        dir = QDir::tempPath() + QStringLiteral("/svcorblex-test-output");
     QDir().mkpath(dir);
     return dir;
 }

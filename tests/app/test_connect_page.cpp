@@ -84,13 +84,13 @@ private slots:
         f.Button("cmdNext")->setFocus();
         f.Click("cmdNext");
 
-        QCOMPARE(f.window->SampleRateMs(), rateMs);
+        QCOMPARE(f.window->State().sampleRateMs, rateMs);
         if (message.isEmpty()) {
             QVERIFY2(f.messages.shown.empty(), qPrintable(f.messages.Texts().join('|')));
             QCOMPARE(f.window->CurrentPage(), 1);
             // The requests carry the prefix made from the address and port as typed.
             QCOMPARE(f.hub.requests, (QStringList{prefix + "GETTAGS", prefix + "GETVALUES"}));
-            QCOMPARE(f.window->TcpPort(), tcpPort);
+            QCOMPARE(f.window->State().tcpPort, tcpPort);
             QCOMPARE(f.settings.Read("Method").toString(), remote ? "1" : "0");
             QCOMPARE(f.settings.Read("Address").toString(), address);
             QCOMPARE(f.settings.Read("Port").toString(), port);
@@ -130,8 +130,8 @@ private slots:
         f.Click("cmdNext");
         QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("Connection Failed!")});
         QCOMPARE(f.window->CurrentPage(), 0);
-        QCOMPARE(f.window->HubPrefix(), QStringLiteral("TCP:remote:7000!"));
-        QCOMPARE(f.window->TcpPort(), 7000);
+        QCOMPARE(f.window->State().hubPrefix, QStringLiteral("TCP:remote:7000!"));
+        QCOMPARE(f.window->State().tcpPort, 7000);
         QCOMPARE(f.settings.Read("Method").toString(), QStringLiteral("0"));
         QCOMPARE(f.busy.timesBusy, 2);
     }

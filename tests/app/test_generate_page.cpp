@@ -107,7 +107,7 @@ private slots:
                 f.messages.OnlyOne(badName ? MessageIcon::Exclamation : MessageIcon::Stop, refusal),
                 qPrintable(f.messages.Texts().join('|')));
             QVERIFY(!f.busy.busy);
-            QCOMPARE(f.window->AppFileName(), QString());
+            QCOMPARE(f.window->State().appFileName, QString());
             QVERIFY(!f.settings.Read("Title").isValid());
             QVERIFY(!f.Button("cmdOpenSV")->isEnabled());
             if (diskFull) {
@@ -121,7 +121,7 @@ private slots:
         QCOMPARE(f.messages.Texts(), QStringList{QStringLiteral("SV Application '") + path +
                                                  QStringLiteral("' has been created.")});
         QCOMPARE(f.messages.shown.front().icon, MessageIcon::Information);
-        QCOMPARE(f.window->AppFileName(), path);
+        QCOMPARE(f.window->State().appFileName, path);
         QCOMPARE(f.Enabled({"cmdOpenSV", "cmdOpenSVAdmin"}).size(), 2);
         // The file is there; what it holds is the builder's and the end-to-end road's to check.
         QCOMPARE(Application::LoadFromFile(path).Title(), QStringLiteral("Line 3"));
@@ -214,6 +214,37 @@ private slots:
         QCOMPARE(saved.Variables().size(), size_t(2 + names.count(QLatin1Char(',')) + 1));
         for (const ApplicationVariable& v : saved.Variables())
             QVERIFY(!v.Name().isEmpty());
+    }
+
+    // A hub may publish a tag without a name. Finish says which column holds it and how to go
+    // on, and following that advice builds the file.
+    void aTagWithoutANameIsNamedAndCanBeLeftOut() {
+        WizardFixture f;
+        QVERIFY(f.StartOnPage(4, "A,,B", "A,1\t,2\tB,3"));
+        f.SaveAs(f.TempPath("unnamed.SVT"));
+        f.Click("cmdFinish");
+        QVERIFY2(
+            f.messages.OnlyOne(MessageIcon::Stop, QStringLiteral("Column 4 of the Layout page")),
+            qPrintable(f.messages.Texts().join('|')));
+        const QString refusal = f.messages.shown.front().text;
+        QVERIFY2(refusal.contains(QStringLiteral("no name")), qPrintable(refusal));
+        QVERIFY2(refusal.contains(QStringLiteral("Select Tags")), qPrintable(refusal));
+        QVERIFY(!QFile::exists(f.saveDialog.answer));
+
+        f.Click("cmdPrev", 2);
+        QCOMPARE(f.window->CurrentPage(), 2);
+        f.Grid("SelectTagsGrid")->ToggleCheck(2, 0);
+        f.Click("cmdNext", 2);
+        QCOMPARE(f.window->CurrentPage(), 4);
+        f.SaveAs(f.TempPath("named.SVT")); // the page shows the file last made, none yet
+        f.Click("cmdFinish");
+        QVERIFY2(f.messages.shown.back().icon == MessageIcon::Information,
+                 qPrintable(f.messages.Texts().join(QLatin1Char('|'))));
+        const Application saved = Application::LoadFromFile(f.saveDialog.answer);
+        QStringList names;
+        for (const ApplicationVariable& v : saved.Variables())
+            names << v.Name();
+        QCOMPARE(names, (QStringList{"Date", "Time", "A", "B"}));
     }
 };
 

@@ -6,6 +6,7 @@
 #include "ui/GridHeader.h"
 
 #include <QSignalSpy>
+#include <QTableView>
 
 namespace {
 
@@ -46,7 +47,7 @@ private slots:
         QCOMPARE(RowTexts(grid, 1), (QStringList{"Tank1", "N", "4", "1", "12.5"}));
         QCOMPARE(RowTexts(grid, 2), (QStringList{"Msg", "T", "5", "0", "a,b,c"}));
         QCOMPARE(RowTexts(grid, 3), (QStringList{"Pump", "N", "1", "0", ""}));
-        QCOMPARE(f.window->Tags().At(2).Value(), QStringLiteral("a,b,c"));
+        QCOMPARE(f.window->State().tags->At(2).Value(), QStringLiteral("a,b,c"));
         QCOMPARE(grid->CellBackColor(1, 1), Cyan);
         QCOMPARE(grid->CellBackColor(1, 3), Cyan);
         QCOMPARE(grid->CellBackColor(3, 2), White);
@@ -215,6 +216,11 @@ private slots:
         QVERIFY(grid->ColWidth(4) >=
                 grid->header()->fontMetrics().horizontalAdvance(Heading(grid)));
         QVERIFY(grid->ColWidth(0) >= grid->fontMetrics().horizontalAdvance("Tag Alias"));
+        // A name shortened on screen can still be read whole: its cell's tooltip holds it.
+        QVERIFY(grid->ColWidth(0) < grid->fontMetrics().horizontalAdvance(names[0]));
+        const QAbstractItemModel* model = grid->view()->model();
+        for (int r = 0; r < names.size(); ++r)
+            QCOMPARE(model->index(r, 0).data(Qt::ToolTipRole).toString(), names[r]);
     }
 };
 

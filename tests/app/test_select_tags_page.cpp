@@ -79,7 +79,7 @@ private slots:
         g->ToggleCheck(0, 0); // check all
         QCOMPARE(Checks(g), QList<CellCheck>(5, CellCheck::Checked));
         f.Click("cmdNext");
-        for (const TagItems::Ptr& t : f.window->Tags())
+        for (const TagItems::Ptr& t : *f.window->State().tags)
             QVERIFY(t->Selected());
         QCOMPARE(f.settings.Read("Filter").toString(), QStringLiteral("tank"));
     }
@@ -120,6 +120,26 @@ private slots:
         }
     }
 
+    // Clicking a row's check box makes that row the current one, highlight included, as a
+    // click anywhere else in the row does.
+    void clickingACheckBoxMakesItsRowCurrent() {
+        WizardFixture f;
+        QVERIFY(f.StartOnPage(2, Names, Values));
+        FlexGrid* g = f.Grid("SelectTagsGrid");
+        g->Refresh();
+        QTableView* view = g->view();
+        view->setCurrentIndex(view->model()->index(0, 1));
+        const QModelIndex box = view->model()->index(2, 0);
+        const QRect cell = view->visualRect(box);
+        const int width = view->style()->pixelMetric(QStyle::PM_IndicatorWidth);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          QPoint(cell.left() + 3 + width / 2, cell.center().y()));
+        QCOMPARE(g->CellChecked(3, 0), CellCheck::Cleared);
+        QCOMPARE(view->currentIndex().row(), 2);
+        QVERIFY(view->selectionModel()->isSelected(box));
+        QVERIFY(!view->selectionModel()->isSelected(view->model()->index(0, 1)));
+    }
+
     void noTagsSelectedIsRefused() {
         WizardFixture f;
         QVERIFY(f.StartOnPage(2, Names, Values));
@@ -138,7 +158,7 @@ private slots:
         f.Click("cmdNext");
         QCOMPARE(f.window->CurrentPage(), 3);
         QList<bool> selected;
-        for (const TagItems::Ptr& t : f.window->Tags())
+        for (const TagItems::Ptr& t : *f.window->State().tags)
             selected << t->Selected();
         QCOMPARE(selected, (QList<bool>{false, true, false, false}));
 

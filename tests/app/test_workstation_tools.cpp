@@ -93,7 +93,7 @@ private slots:
         QVERIFY(f.Button("cmdPreview")->isEnabled());
         QCOMPARE(QDir(temp.path()).entryList(QDir::Files), QStringList{"SV 00012.SVT"});
         // Preview changes nothing else.
-        QCOMPARE(f.window->AppFileName(), QString());
+        QCOMPARE(f.window->State().appFileName, QString());
         QCOMPARE(f.Enabled({"cmdOpenSV", "cmdOpenSVAdmin"}), QStringList());
         QVERIFY(!f.settings.Read("FileName").isValid());
         QVERIFY(f.messages.shown.empty());
@@ -172,6 +172,19 @@ private slots:
         QVERIFY(f.Button("cmdPreview")->isEnabled());
         QVERIFY(!f.busy.busy);
         QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    }
+
+    // Preview's refusals advise what Preview can do: never to press Finish.
+    void previewRefusalsDoNotSendTheUserToFinish() {
+        WizardFixture f;
+        QVERIFY(f.StartOnPage(4, "A,,B", "A,1\t,2\tB,3"));
+        log.installDir = QStringLiteral("/opt/sv6");
+        f.Click("cmdPreview");
+        QVERIFY2(f.messages.OnlyOne(MessageIcon::Stop, QStringLiteral("no name")),
+                 qPrintable(f.messages.Texts().join('|')));
+        QVERIFY2(!f.messages.shown.front().text.contains(QStringLiteral("Finish")),
+                 qPrintable(f.messages.shown.front().text));
+        QVERIFY(log.commands.filter(QStringLiteral(".exe")).isEmpty());
     }
 };
 

@@ -228,8 +228,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(fetched, 10000);
         QCOMPARE(w.messages.Texts(), QStringList());
         QCOMPARE(w.window->CurrentPage(), 1);
-        QCOMPARE(w.window->Tags().Count(), 3);
-        QVERIFY(w.window->HubPrefix().contains(QString::number(good.port())));
+        QCOMPARE(w.window->State().tags->Count(), 3);
+        QVERIFY(w.window->State().hubPrefix.contains(QString::number(good.port())));
         QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 2, 10000);
         QCOMPARE(w.messages.Texts(), QStringList());
     }

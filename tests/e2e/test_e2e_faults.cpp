@@ -62,7 +62,7 @@ private:
         QVERIFY(w.Click("cmdNext") < BoundMs);
         QCOMPARE(w.messages.Texts(), QStringList());
         QCOMPARE(w.window->CurrentPage(), 1);
-        QCOMPARE(w.window->Tags().Count(), PlantTags);
+        QCOMPARE(w.window->State().tags->Count(), PlantTags);
         QVERIFY(w.Timer()->isActive());
         QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 2, 10000);
         QCOMPARE(w.messages.Texts(), QStringList());
@@ -138,7 +138,7 @@ private slots:
             // Slow, but whole: the wizard samples as usual.
             QCOMPARE(w.messages.Texts(), QStringList());
             QCOMPARE(w.window->CurrentPage(), 1);
-            QCOMPARE(w.window->Tags().Count(), 3);
+            QCOMPARE(w.window->State().tags->Count(), 3);
             QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 3, 10000);
             QCOMPARE(w.messages.Texts(), QStringList());
             const FlexGrid* grid = w.Grid("SamplingGrid");
@@ -152,7 +152,7 @@ private slots:
             QCOMPARE(shown.title, ProgramName());
             verifyBackOnConnect(w);
             // A failed fetch leaves no tags; a changed list keeps the one that was fetched.
-            QCOMPARE(w.window->Tags().Count(), message == ConnectionFailed ? 0 : PlantTags);
+            QCOMPARE(w.window->State().tags->Count(), message == ConnectionFailed ? 0 : PlantTags);
             // The Connect page still shows what the user typed, or what the successful Next
             // stored.
             QVERIFY(w.Find<QRadioButton>("optConnectMethod(1)")->isChecked());

@@ -70,7 +70,7 @@ private slots:
         QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
         QCOMPARE(w.messages.Texts(), QStringList());
         QCOMPARE(window->CurrentPage(), 1);
-        QCOMPARE(window->Tags().Count(), int(Published.size()));
+        QCOMPARE(window->State().tags->Count(), int(Published.size()));
 
         // Sampling: every tag shows its published value once the sources have answered.
         FlexGrid* sampling = w.Grid("SamplingGrid");

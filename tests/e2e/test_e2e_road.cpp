@@ -101,8 +101,8 @@ private slots:
         QVERIFY(w.Click("cmdNext") < BlockingBoundMs);
         QCOMPARE(w.messages.Texts(), QStringList());
         QCOMPARE(w.window->CurrentPage(), 1);
-        QCOMPARE(w.window->HubPrefix(), QStringLiteral("HUB:"));
-        QCOMPARE(w.window->Tags().Count(), 41);
+        QCOMPARE(w.window->State().hubPrefix, QStringLiteral("HUB:"));
+        QCOMPARE(w.window->State().tags->Count(), 41);
         QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 3, 10000);
         QCOMPARE(w.messages.Texts(), QStringList());
     }
@@ -118,8 +118,8 @@ private:
         QCOMPARE(w.messages.Texts(), QStringList());
         QVERIFY(!E2eWizard::BusyPointerShown());
         QCOMPARE(w.window->CurrentPage(), 1);
-        QCOMPARE(w.window->HubPrefix(), TcpPrefix());
-        QCOMPARE(w.window->Tags().Count(), 41);
+        QCOMPARE(w.window->State().hubPrefix, TcpPrefix());
+        QCOMPARE(w.window->State().tags->Count(), 41);
     }
 
     // Sampling on the real timer until the properties settle; leaving it stops the timer.
@@ -208,7 +208,7 @@ private:
         const auto order = [&] {
             QStringList names;
             for (int c = 2; c < layout->Cols(); ++c)
-                names << w.window->Tags().At(layout->ColData(c)).Name();
+                names << w.window->State().tags->At(layout->ColData(c)).Name();
             return names;
         };
         QCOMPARE(order(), Chosen);
@@ -236,7 +236,7 @@ private:
             QString variable = layout->TextMatrix(0, c);
             variable.replace(QStringLiteral("\r\n"), QStringLiteral("_"));
             variable.replace(QLatin1Char('\n'), QLatin1Char('_'));
-            QCOMPARE(variable, w.window->Tags().At(layout->ColData(c)).Variable());
+            QCOMPARE(variable, w.window->State().tags->At(layout->ColData(c)).Variable());
             variables_ << variable;
             names_ << select->TextMatrix(layout->ColData(c), 1);
         }

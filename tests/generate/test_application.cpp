@@ -24,7 +24,7 @@
 
 namespace {
 
-struct VarSpec {
+struct VariableFields {
     QString name;
     QString type;
     qint16 length;
@@ -33,11 +33,11 @@ struct VarSpec {
     std::optional<QString> code;
 };
 
-Application Make(const QString& title, const std::vector<VarSpec>& vars, int setUp = 1) {
+Application Make(const QString& title, const std::vector<VariableFields>& vars, int setUp = 1) {
     Application app;
     app.SetUp(setUp);
     app.SetTitle(title);
-    for (const VarSpec& s : vars) {
+    for (const VariableFields& s : vars) {
         IVariable& v = app.GetVariables().AddVariable(s.name, s.type, s.length, s.decimals);
         if (s.link)
             v.SetLink(*s.link);
@@ -73,7 +73,7 @@ QStringList Entries(const QString& folder) {
 
 } // namespace
 
-using VarList = std::vector<VarSpec>;
+using VarList = std::vector<VariableFields>;
 Q_DECLARE_METATYPE(VarList)
 
 class TestApplication : public QObject {

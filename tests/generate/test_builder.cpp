@@ -10,7 +10,7 @@
 
 namespace {
 
-struct TagSpec {
+struct TagFields {
     QString name;
     QString variable;
     QString type;
@@ -18,9 +18,9 @@ struct TagSpec {
     qint32 decimals;
 };
 
-TagItems MakeTags(const std::vector<TagSpec>& specs) {
+TagItems MakeTags(const std::vector<TagFields>& tagFields) {
     TagItems tags;
-    for (const TagSpec& s : specs) {
+    for (const TagFields& s : tagFields) {
         TagItem& t = *tags.Add(s.name);
         t.SetVariable(s.variable);
         t.SetFieldType(s.type);
@@ -30,9 +30,9 @@ TagItems MakeTags(const std::vector<TagSpec>& specs) {
     return tags;
 }
 
-const std::vector<TagSpec> Three = {{"Tank1.Level", "Tank1_Level", "N", 12, 3},
-                                    {"Pump Speed", "Pump Speed", "N", 4, 0},
-                                    {"Valve State", "Valve_State", "T", 7, 0}};
+const std::vector<TagFields> Three = {{"Tank1.Level", "Tank1_Level", "N", 12, 3},
+                                      {"Pump Speed", "Pump Speed", "N", 4, 0},
+                                      {"Valve State", "Valve_State", "T", 7, 0}};
 
 } // namespace
 
@@ -111,13 +111,13 @@ private slots:
         QFETCH(qint32, length);
         QFETCH(qint32, decimals);
         QFETCH(QString, message);
-        std::vector<TagSpec> specs = Three;
-        for (TagSpec& s : specs)
+        std::vector<TagFields> tagFields = Three;
+        for (TagFields& s : tagFields)
             if (s.name == emptyVariable)
                 s.variable.clear();
-        specs[1].length = length;
-        specs[1].decimals = decimals;
-        const TagItems tags = MakeTags(specs);
+        tagFields[1].length = length;
+        tagFields[1].decimals = decimals;
+        const TagItems tags = MakeTags(tagFields);
         QStringList calls;
         RecordingApplication app(calls);
         const QString error = ErrorOf([&] {

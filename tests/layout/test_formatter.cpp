@@ -1,8 +1,8 @@
 // The heading-line formatter: worked names, edge cases, and the slow reference formatter
-// (layout/ReferenceFormatter.h), which the fast one must match exactly.
+// (fuzz/oracles/ReferenceFormatter.h), which the fast one must match exactly.
 
-#include "layout/ReferenceFormatter.h"
 #include "layout/modSVCorblexAppGen.h"
+#include "oracles/ReferenceFormatter.h"
 
 #include <QRandomGenerator>
 #include <QTest>

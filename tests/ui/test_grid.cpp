@@ -4,6 +4,7 @@
 #include "ui/FlexGrid.h"
 #include "ui/GridHeader.h"
 
+#include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QStyle>
@@ -104,6 +105,38 @@ void showGrid(FlexGrid& grid) {
 class TestGrid : public QObject {
     Q_OBJECT
 private slots:
+    // The item model behind the grid keeps Qt's contract through everything the pages do to
+    // it: growing and shrinking, hiding rows, moving columns, rewriting cells in batches.
+    void modelKeepsTheItemModelContract() {
+        FlexGrid grid;
+        QAbstractItemModelTester tester(grid.view()->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        showGrid(grid);
+        grid.SetCols(4);
+        grid.SetRows(30);
+        for (int r = 0; r < 30; ++r)
+            for (int c = 0; c < 4; ++c)
+                grid.SetTextMatrix(r, c, QStringLiteral("r%1c%2").arg(r).arg(c));
+        grid.SetCellChecked(3, 0, CellCheck::Checked);
+        grid.Refresh();
+        grid.SetRedraw(false);
+        for (int r = 2; r < 30; r += 3)
+            grid.SetRowHidden(r, true);
+        grid.SetRedraw(true);
+        grid.Refresh();
+        grid.MoveColumn(1, 3);
+        grid.Refresh();
+        grid.SetRowHidden(5, false);
+        grid.SetRows(10);
+        grid.SetCols(2);
+        grid.Refresh();
+        grid.SetRows(1);
+        grid.SetRows(50);
+        grid.SetCols(6);
+        grid.Refresh();
+        QCOMPARE(grid.view()->model()->columnCount(), 6);
+    }
+
     void moveColumn_data() {
         QTest::addColumn<int>("col");
         QTest::addColumn<int>("position");
@@ -383,7 +416,7 @@ private slots:
 
         // Unless told otherwise, the heading is tall enough for its lines.
         const int lineSpacing = grid.header()->fontMetrics().lineSpacing();
-        QVERIFY(grid.RowHeight(0) >= 3 * lineSpacing * FlexGrid::kTwipsPerPixel);
+        QVERIFY(grid.RowHeight(0) >= 3 * lineSpacing * FlexGrid::TwipsPerPixel);
 
         showGrid(grid);
         grid.SetRowHeight(0, 900);
@@ -411,7 +444,7 @@ private slots:
         QCOMPARE(grid.RowHeight(3), 300);
         QCOMPARE(grid.view()->rowHeight(2), 20);
         grid.SetRowHeight(0, 37);
-        QCOMPARE(grid.RowHeight(0), 2 * FlexGrid::kTwipsPerPixel);
+        QCOMPARE(grid.RowHeight(0), 2 * FlexGrid::TwipsPerPixel);
     }
 
     void toggleCheck_data() {

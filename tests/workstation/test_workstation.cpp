@@ -154,6 +154,9 @@ private slots:
                                                 QStringLiteral("Tank1\nLevel\n%"),
                                                 QStringLiteral("Note"), QStringLiteral("Time")}));
         QCOMPARE(sheet.HubCount(), 1);
+        // The status bar counts the variables as the file and the administration program do,
+        // the clock's two included.
+        QCOMPARE(sheet.Summary(500), QStringLiteral("variables: 5, hubs: 1, a row every 500 ms"));
     }
 
     void pollSendsOneRequestPerHubAndMatchesNames() {

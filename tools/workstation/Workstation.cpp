@@ -36,6 +36,11 @@ std::optional<HubLink> SplitLink(const QString& link, QString* why) {
     return split;
 }
 
+QString LogSheet::Summary(int intervalMs) const {
+    return QStringLiteral("variables: %1, hubs: %2, a row every %3 ms")
+        .arg(QString::number(variables_), QString::number(HubCount()), QString::number(intervalMs));
+}
+
 QString ColumnHeading(const QString& variableName) {
     QString heading = variableName;
     heading.replace(QLatin1Char('_'), QLatin1Char('\n'));
@@ -48,7 +53,7 @@ bool IsClockVariable(const ApplicationVariable& v) {
 }
 } // namespace
 
-LogSheet::LogSheet(const Application& app) {
+LogSheet::LogSheet(const Application& app) : variables_(qsizetype(app.Variables().size())) {
     headings_ << QStringLiteral("Date") << QStringLiteral("Time");
     QHash<QString, int> hubIndex;
     for (const ApplicationVariable& v : app.Variables()) {

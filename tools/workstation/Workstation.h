@@ -43,6 +43,8 @@ public:
 
     const QStringList& Headings() const { return headings_; }
     int HubCount() const { return int(hubs_.size()); }
+    // The status bar's summary of the sheet: its variables, its hubs and the poll interval.
+    QString Summary(int intervalMs) const;
 
     // One row: the date (yyyy-MM-dd) and time (hh:mm:ss) of `now`, then each column's value.
     // Sends one "GETVALUES" request per hub; a tag missing from the answer (or a variable
@@ -67,6 +69,7 @@ private:
     };
     QStringList headings_;
     std::vector<Hub> hubs_;
+    qsizetype variables_ = 0;
 };
 
 // Polls every hub of a log sheet on its own reader without waiting for any of them, so a

@@ -17,9 +17,9 @@
 // Windows, WM_CLOSE sent to its main thread.
 
 #include "Fail.h"
-#include "HubReaderFactory.h"
 #include "Workstation.h"
 #include "generate/Application.h"
+#include "hub/HubReader.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
 
     const workstation::LogSheet sheet(app);
     workstation::SheetPoller poller(sheet, [] {
-        std::unique_ptr<SVComSrvClass> reader = MakeHubReader();
+        auto reader = std::make_unique<SVComSrvClass>();
         reader->SetSilent(true);
         return reader;
     });
@@ -201,10 +201,7 @@ int main(int argc, char** argv) {
     window.setCentralWidget(view);
     // The hubs' state is what the user looks for first; the file goes to the title.
     window.setWindowTitle(app.Title() + QStringLiteral(" - ") + options.file);
-    auto* about = new QLabel(QStringLiteral("variables: %1, hubs: %2, a row every %3 ms")
-                                 .arg(QString::number(sheet.Headings().size() - 2),
-                                      QString::number(sheet.HubCount()),
-                                      QString::number(options.intervalMs)));
+    auto* about = new QLabel(sheet.Summary(options.intervalMs));
     window.statusBar()->addPermanentWidget(about);
     auto* hubStatus = new QLabel(poller.StatusText());
     hubStatus->setObjectName(QStringLiteral("hubStatus"));
