@@ -78,12 +78,15 @@ MqttValue PlainValue(const MqttTag& tag, const QByteArray& payload) {
         const QByteArray number = text.trimmed();
         bool ok = false;
         const double read = number.toDouble(&ok);
-        if (number.size() > MaxValueBytes)
+        if (number.size() > MaxValueBytes) {
             value.tooLong = number.size();
-        else if (ok)
+            return value;
+        }
+        if (ok)
             value.text =
                 FormatNumber(static_cast<long double>(read) * tag.scale + tag.offset, tag.decimals);
-        else
+        // Not a number, or a number there is no text for (not finite, beyond 1e21).
+        if (value.text.isEmpty())
             value.fault = MqttValue::Fault::NotANumber;
         return value;
     }

@@ -507,7 +507,9 @@ void MqttTopicReader::Read(QByteArrayView payload, std::vector<MqttValue>& value
             if (ok)
                 value.text = FormatNumber(static_cast<long double>(read) * tag.scale + tag.offset,
                                           tag.decimals);
-            else
+            // Not a number, or one that cannot be written (not finite, or beyond 1e21 once
+            // scaled).
+            if (value.text.isEmpty())
                 value.fault = MqttValue::Fault::NotANumber;
             continue;
         }
@@ -534,7 +536,7 @@ QString MqttFaultText(MqttValue::Fault fault) {
     case MqttValue::Fault::NotText:
         return QStringLiteral("the JSON field holds no number, text or truth value");
     case MqttValue::Fault::NotANumber:
-        return QStringLiteral("the value is not a number");
+        return QStringLiteral("the value is not a number, or one too large to publish");
     }
     return QString();
 }

@@ -28,7 +28,7 @@ struct MqttValue {
         NotJson,    // the tag takes a JSON field and the payload is not a JSON document
         NoField,    // the document has no such field
         NotText,    // the field holds an object, an array or null
-        NotANumber, // the tag has decimals and the text is not a number
+        NotANumber, // the tag has decimals and the text is not a number it can publish
     };
     Fault fault = Fault::None;
 };

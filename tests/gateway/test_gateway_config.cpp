@@ -869,6 +869,7 @@ void TestGatewayConfig::takesMqttValues_data() {
     row("scaled", "", 1, 0.1, "1234", "123.4");
     fault("not a number is empty", "", 1, "n/a", Fault::NotANumber);
     fault("empty payload is no number", "", 0, "", Fault::NotANumber);
+    fault("number too large to publish", "", 0, "1e308", Fault::NotANumber);
     row("empty payload is an empty text", "", -1, 1, "", "");
     row("empty string field is an empty text", "s", -1, 1, R"({"s": ""})", "");
     fault("empty string field is no number", "s", 1, R"({"s": ""})", Fault::NotANumber);
