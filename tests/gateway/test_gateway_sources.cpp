@@ -916,7 +916,7 @@ void TestGatewaySources::mqttFaultsHaveTheirCodes() {
                              ": tag \"Missing Field\" (topic \"q/json\"): its value is usable "
                              "again",
                              ": tag \"Not A Number\" (topic \"q/word\"): the value is not a "
-                             "number; publishing it empty"})
+                             "number, or one too large to publish; publishing it empty"})
         QVERIFY2(log.count(QLatin1String(line)) == 1,
                  qPrintable(QLatin1String(line) + u'\n' + log));
 }
