@@ -301,7 +301,7 @@ bool ModbusBench(const QTemporaryDir& dir) {
     logging::SetProgram(QStringLiteral("bench_gateway"));
     gateway::LiveSources sources;
     sources.Apply(config);
-    gateway::ModbusSource* source = sources.devices().at(0);
+    gateway::ModbusSource* source = sources.Devices().at(0);
     std::vector<double> polls;
     QElapsedTimer clock;
     QObject::connect(source, &gateway::ModbusSource::PollDone, [&](qint64 ns) {

@@ -178,12 +178,12 @@ bool MeasureClose(bool duringSample) {
 using bench::LatencyRecorder;
 
 bool MeasureRoundTripLatency() {
-    constexpr int kTags = 100'000;
+    constexpr int TagCount = 100'000;
     const QString name = QStringLiteral("svc-bench-%1").arg(QCoreApplication::applicationPid());
     QProcess hubProcess;
     hubProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     hubProcess.start(QCoreApplication::applicationDirPath() + QStringLiteral("/svcorblex-hub"),
-                     {QStringLiteral("--synthetic"), QString::number(kTags),
+                     {QStringLiteral("--synthetic"), QString::number(TagCount),
                       QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--name"), name,
                       QStringLiteral("--quiet")});
     if (!hubProcess.waitForReadyRead(30'000)) {
@@ -210,7 +210,8 @@ bool MeasureRoundTripLatency() {
     window.findChild<QRadioButton*>(QStringLiteral("optConnectMethod(0)"))->setChecked(true);
     window.findChild<QLineEdit*>(QStringLiteral("txtSampleRate"))->setText(QStringLiteral("100"));
     window.findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
-    if (window.CurrentPage() != 1 || window.State().tags->Count() != kTags || messages.shown > 0) {
+    if (window.CurrentPage() != 1 || window.State().tags->Count() != TagCount ||
+        messages.shown > 0) {
         std::fprintf(stderr, "bench_responsive: the Sampling page did not open\n");
         stopHub();
         return false;
