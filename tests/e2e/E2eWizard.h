@@ -136,7 +136,9 @@ public:
 
     // Makes every message box keep the event loop running, as a real modal box does while
     // the user reads it: sockets are served meanwhile and, while sampling runs, the box stays
-    // up until the next sampling tick has fired (at most two sampling periods of 100 ms).
+    // up until the next sampling tick has fired, the timer has been stopped, or a probe on the
+    // sampling period has fired twice (a box shown from within a tick sees no further tick
+    // until it closes).
     void KeepEventsRunningDuringMessages() {
         messages.onShow = [this](const ShownMessage&) {
             QTimer* timer = Timer();
@@ -145,8 +147,26 @@ public:
                 return;
             }
             QSignalSpy tick(timer, &QTimer::timeout);
-            tick.wait(200);
+            QTimer probe;
+            probe.setInterval(timer->interval());
+            QSignalSpy probed(&probe, &QTimer::timeout);
+            probe.start();
+            const bool wentRound = QTest::qWaitFor(
+                [&] { return !tick.isEmpty() || !timer->isActive() || probed.size() >= 2; }, 10000);
+            QVERIFY2(wentRound, "no timer fired while a message was shown");
         };
+    }
+
+    // Lets `periods` periods of the sampling timer go by with the event loop running: returns
+    // once a probe timer of the same period, started now, has fired that often. A sampling
+    // timer still running, or armed again, would have fired by then. False when the probe
+    // did not fire in time.
+    bool LetSamplingPeriodsPass(int periods) {
+        QTimer probe;
+        probe.setInterval(Timer()->interval());
+        QSignalSpy fired(&probe, &QTimer::timeout);
+        probe.start();
+        return QTest::qWaitFor([&] { return fired.size() >= periods; }, 10000);
     }
 
     static bool BusyPointerShown() { return QGuiApplication::overrideCursor() != nullptr; }
