@@ -9,6 +9,7 @@
 #include "E2eWizard.h"
 #include "hub/HubReader.h"
 
+#include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTcpSocket>
