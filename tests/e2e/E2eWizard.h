@@ -5,9 +5,9 @@
 // are the program's own. The test drives the window through its controls, found by their
 // object names, with mouse clicks and key strokes.
 
-#include "app/WizardFixture.h"
 #include "hub/HubReader.h"
-#include "hub/hub_process.h"
+#include "support/HubProcess.h"
+#include "support/WizardFixture.h"
 
 #include <QGuiApplication>
 #include <QRandomGenerator>

@@ -5,8 +5,8 @@
 
 #include "E2eWizard.h"
 
-#include "gateway/servers/test_servers.h"
 #include "generate/Application.h"
+#include "support/TestServers.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // picture in the test output.
 
 #include "E2eWizard.h"
-#include "TempFolderOverride.h"
+#include "support/TempFolderOverride.h"
 
 #include "generate/Application.h"
 #include "hub/HubReader.h"

@@ -10,7 +10,7 @@
 #include "hub/Framing.h"
 #include "hub/HubReader.h"
 #include "hub/LocalEndpoint.h"
-#include "hub/hub_process.h"
+#include "support/HubProcess.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -3,10 +3,10 @@
 // on free loopback ports, writes a tag file for them and reads the hub's answers over the
 // wire like the wizard does.
 
-#include "gateway/servers/test_servers.h"
 #include "hub/Answers.h"
 #include "hub/HubReader.h"
-#include "hub/hub_process.h"
+#include "support/HubProcess.h"
+#include "support/TestServers.h"
 
 #include <QRegularExpression>
 
