@@ -3,7 +3,8 @@
 //   libmosquitto client in this process; the svcorblex-hub executable subscribes to all of
 //   them. Prints the GETVALUES round trip over TCP and the hub's processor use.
 //   Modbus: a pymodbus device with 2,000 holding registers, read by the hub's own Modbus
-//   source in this process every 100 ms. Prints the requests per poll and the poll time.
+//   source in this process every 100 ms. Prints the requests per poll and the poll time, and
+//   how long the source takes to empty the tags of the device once it hangs.
 
 #include "base/Log.h"
 #include "gateway/LiveSources.h"
@@ -30,6 +31,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <thread>
 #include <unistd.h>
@@ -301,22 +303,49 @@ bool ModbusBench(const QTemporaryDir& dir) {
     logging::SetProgram(QStringLiteral("bench_gateway"));
     gateway::LiveSources sources;
     sources.Apply(config);
-    gateway::ModbusSource* source = sources.devices().at(0);
+    gateway::ModbusSource* source = sources.Devices().at(0);
     std::vector<double> polls;
     QElapsedTimer clock;
-    QObject::connect(source, &gateway::ModbusSource::PollDone, [&](qint64 ns) {
-        if (!clock.isValid())
-            clock.start();
-        polls.push_back(double(ns) / 1e6);
-        if (polls.size() == 101)
-            QCoreApplication::quit();
-    });
-    QTimer::singleShot(60000, qApp, &QCoreApplication::quit);
+    const QMetaObject::Connection counting =
+        QObject::connect(source, &gateway::ModbusSource::PollDone, [&](qint64 ns) {
+            if (!clock.isValid())
+                clock.start();
+            polls.push_back(double(ns) / 1e6);
+            if (polls.size() == 101)
+                QCoreApplication::quit();
+        });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
+    guard.start(60000);
     QCoreApplication::exec();
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
-    StopProcess(device);
+    QObject::disconnect(counting);
     if (polls.size() < 2) {
+        StopProcess(device);
         std::fprintf(stderr, "bench_gateway: the device was not polled\n");
+        return false;
+    }
+    // The device hangs (stopped; its connection stays open): the time until the source gives
+    // it up and empties its tags, against its time-out of 2 s.
+    QElapsedTimer hung;
+    bool givenUp = false;
+    logging::SetSink([&](logging::Level, const QString& line) {
+        if (hung.isValid() && line.contains(QStringLiteral("is unreachable"))) {
+            givenUp = true;
+            QCoreApplication::quit();
+        }
+    });
+    ::kill(pid_t(device.processId()), SIGSTOP);
+    hung.start();
+    guard.start(30000);
+    QCoreApplication::exec();
+    const qint64 hungMs = hung.elapsed();
+    logging::SetSink({});
+    ::kill(pid_t(device.processId()), SIGCONT);
+    StopProcess(device);
+    if (!givenUp) {
+        std::fprintf(stderr, "bench_gateway: the hung device was not given up\n");
         return false;
     }
     polls.erase(polls.begin()); // the first poll also waits for the connection
@@ -324,6 +353,7 @@ bool ModbusBench(const QTemporaryDir& dir) {
     Report("gateway_modbus_2000_poll_median", Median(polls), "ms");
     Report("gateway_modbus_2000_poll_worst", *std::max_element(polls.begin(), polls.end()), "ms");
     Report("gateway_modbus_2000_polls_per_second", double(polls.size()) / seconds, "polls/s");
+    Report("gateway_modbus_hung_device_empty", double(hungMs), "ms");
     return true;
 }
 

@@ -13,6 +13,11 @@
 //   gateway_attack_slowloris_served                % of requests answered (answer not empty)
 //   gateway_attack_slowloris_attackers_closed      attacker connections the hub closed while
 //                                                  the client was measured
+//   gateway_attack_slowloris_closed_rate           the same per second: clients that come
+//                                                  straight back at the cap take turns, they
+//                                                  are not closed as fast as they come
+//   gateway_attack_slowloris_hub_cpu               the hub's processor use meanwhile, % of
+//                                                  one core: it does not spin
 //
 // A 65 MiB retained MQTT message: before the hub starts, a retained 65 MiB text payload on one
 // topic and a small retained value on another; the hub reads both topics (no decimals) and a
@@ -202,6 +207,20 @@ double ProcessMib(qint64 pid, const char* field) {
         if (line.startsWith(key))
             return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return -1;
+}
+
+// Processor seconds (user + system) a process has used so far, from /proc/PID/stat; -1 when
+// it cannot be read.
+double ProcessCpuSeconds(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
 // A server process of this benchmark. It is told to end should the benchmark die first, and
@@ -552,6 +571,7 @@ bool SlowlorisPhase() {
     while (attack.Seconds() < 2 && !settle.hasExpired())
         QThread::msleep(20);
     const quint64 closedBefore = attack.Closed();
+    const double cpuBefore = ProcessCpuSeconds(hub.pid());
     Trips trips;
     QElapsedTimer clock;
     clock.start();
@@ -567,9 +587,14 @@ bool SlowlorisPhase() {
         trips.Add(ms, !answer.isEmpty());
     }
     const quint64 closed = attack.Closed() - closedBefore;
+    const double cpu = ProcessCpuSeconds(hub.pid()) - cpuBefore;
+    const double seconds = double(clock.elapsed()) / 1000.0;
     ReportTrips(QStringLiteral("slowloris"), trips);
     Report(QStringLiteral("gateway_attack_slowloris_attackers_closed"), double(closed),
            "connections");
+    Report(QStringLiteral("gateway_attack_slowloris_closed_rate"), double(closed) / seconds,
+           "connections/s");
+    Report(QStringLiteral("gateway_attack_slowloris_hub_cpu"), 100 * cpu / seconds, "%");
     if (!hub.Running()) {
         Complain(QStringLiteral("the hub ended during the slow attack"));
         return false;

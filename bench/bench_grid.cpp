@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr int kTags = 100000;
-constexpr int kRuns = 11;
+constexpr int TagCount = 100000;
+constexpr int RunCount = 11;
 
 void print(const char* name, double value, const char* unit) {
     std::printf("%s %.3f %s\n", name, value, unit);
@@ -27,8 +27,8 @@ void print(const char* name, double value, const char* unit) {
 
 std::vector<QString> makeNames() {
     std::vector<QString> names;
-    names.reserve(kTags);
-    for (int i = 1; i <= kTags; ++i)
+    names.reserve(TagCount);
+    for (int i = 1; i <= TagCount; ++i)
         names.push_back(QStringLiteral("Plant.Area%1.Tank%2.Level").arg(i % 97).arg(i));
     return names;
 }
@@ -45,8 +45,8 @@ RowTexts rowTexts(int r, int pass) {
 
 std::vector<RowTexts> makePass(int pass) {
     std::vector<RowTexts> rows;
-    rows.reserve(kTags);
-    for (int r = 1; r <= kTags; ++r)
+    rows.reserve(TagCount);
+    for (int r = 1; r <= TagCount; ++r)
         rows.push_back(rowTexts(r, pass));
     return rows;
 }
@@ -56,7 +56,7 @@ template <typename TextsOf>
 void writeRows(FlexGrid& grid, const std::vector<QString>& names, int pass, TextsOf text) {
     const QColor cyan(0, 255, 255);
     const QColor white(255, 255, 255);
-    for (int r = 1; r <= kTags; ++r) {
+    for (int r = 1; r <= TagCount; ++r) {
         const RowTexts& t = text(r);
         grid.SetTextMatrix(r, 0, names[std::size_t(r - 1)]);
         grid.SetCellAlignment(r, 0, CellAlignment::LeftCenter);
@@ -108,12 +108,12 @@ int main(int argc, char** argv) {
     const char* headings[] = {"Tag Alias", "Type", "Length", "Decimals", "Sample Value #0"};
     for (int c = 0; c < 5; ++c)
         grid.SetTextMatrix(0, c, QString::fromLatin1(headings[c]));
-    grid.SetRows(kTags + 1);
+    grid.SetRows(TagCount + 1);
     const std::vector<QString> names = makeNames();
 
     // A pass whose texts are ready: the grid's own cost.
     Timing refresh, autosize;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < RunCount; ++run) {
         const std::vector<RowTexts> texts = makePass(run);
         refresh.start();
         grid.SetRedraw(false);
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
 
     // The same with the numbers formatted on the way, as a sampling pass does it.
     Timing formatted;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < RunCount; ++run) {
         RowTexts t;
         formatted.start();
         grid.SetRedraw(false);
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < 3; ++run) {
         const std::vector<RowTexts> texts = makePass(run);
         yielding.start();
-        for (int r = 1; r <= kTags; ++r) {
+        for (int r = 1; r <= TagCount; ++r) {
             const RowTexts& t = texts[std::size_t(r - 1)];
             grid.SetTextMatrix(r, 1, t.type);
             grid.SetTextMatrix(r, 2, t.length);
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < 5; ++run) {
         filter.start();
         grid.SetRedraw(false);
-        for (int r = 1; r <= kTags; r += 2)
+        for (int r = 1; r <= TagCount; r += 2)
             grid.SetRowHidden(r, true);
         grid.SetRedraw(true);
         QApplication::processEvents(); // the view lays out the new rows and repaints
@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
 
         unfilter.start();
         grid.SetRedraw(false);
-        for (int r = 1; r <= kTags; ++r)
+        for (int r = 1; r <= TagCount; ++r)
             grid.SetRowHidden(r, false);
         grid.SetRedraw(true);
         QApplication::processEvents();
@@ -203,11 +203,11 @@ int main(int argc, char** argv) {
         if (row != 0 || col != 0)
             return;
         const CellCheck state = grid.CellChecked(0, 0);
-        for (int r = 1; r <= kTags; ++r)
+        for (int r = 1; r <= TagCount; ++r)
             grid.SetCellChecked(r, 0, state);
     };
     Timing selectAll;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < RunCount; ++run) {
         selectAll.start();
         grid.ToggleCheck(0, 0);
         QApplication::processEvents();
@@ -217,9 +217,9 @@ int main(int argc, char** argv) {
 
     Timing paint;
     QWidget* viewport = grid.view()->viewport();
-    grid.view()->scrollTo(grid.view()->model()->index(kTags / 2, 0));
+    grid.view()->scrollTo(grid.view()->model()->index(TagCount / 2, 0));
     QApplication::processEvents();
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < RunCount; ++run) {
         paint.start();
         viewport->repaint();
         paint.stop();

@@ -46,8 +46,8 @@
 
 namespace {
 
-constexpr int kSelected = 2'000;
-constexpr int kMillion = 1'000'000;
+constexpr int SelectedTags = 2'000;
+constexpr int Million = 1'000'000;
 
 using bench::Print;
 
@@ -195,18 +195,18 @@ bool Run(int tags, bool layoutWithAll) {
             TimeWithRepaint(selectPaints, [&] { filter->setText(typed.left(n)); }));
     PrintSpread(QStringLiteral("select_tags_filter_keystroke_%1").arg(tags), keystrokes);
 
-    if (tags < kMillion) {
+    if (tags < Million) {
         // Layout with 2,000 chosen tags.
-        for (int r = 1; r <= kSelected; ++r)
+        for (int r = 1; r <= SelectedTags; ++r)
             selectGrid->SetCellChecked(r, 0, CellCheck::Checked);
-        Print(QStringLiteral("layout_enter_%1").arg(kSelected),
+        Print(QStringLiteral("layout_enter_%1").arg(SelectedTags),
               TimeWithRepaint(layoutPaints, [&] { next->click(); }));
-        if (window.CurrentPage() != 3 || layoutGrid->Cols() != kSelected + 2)
+        if (window.CurrentPage() != 3 || layoutGrid->Cols() != SelectedTags + 2)
             return false;
         std::vector<Cost> changes;
         for (int k : {1, 2, 3, 4, 5, 6, 7, 8, 9, 0})
             changes.push_back(TimeWithRepaint(layoutPaints, [&] { maxLines->setCurrentIndex(k); }));
-        PrintSpread(QStringLiteral("layout_change_entry_%1").arg(kSelected), changes);
+        PrintSpread(QStringLiteral("layout_change_entry_%1").arg(SelectedTags), changes);
         prev->click();
         QApplication::processEvents();
     }
@@ -220,7 +220,7 @@ bool Run(int tags, bool layoutWithAll) {
           TimeWithRepaint(layoutPaints, [&] { next->click(); }));
     if (window.CurrentPage() != 3 || layoutGrid->Cols() != tags + 2)
         return false;
-    if (tags < kMillion) {
+    if (tags < Million) {
         for (int k : {1, 2, 3, 4, 5, 6, 7, 8, 9, 0})
             Print(QStringLiteral("layout_format_%1_entry_%2").arg(tags).arg(k),
                   TimeWithRepaint(layoutPaints, [&] { maxLines->setCurrentIndex(k); }));
@@ -246,7 +246,7 @@ int main(int argc, char** argv) {
     if (const qsizetype i = args.indexOf(QStringLiteral("--tags")); i > 0 && i + 1 < args.size())
         return Run(args.at(i + 1).toInt(), layoutWithAll) ? 0 : 1;
     bool ok = true;
-    for (int tags : {100'000, kMillion})
+    for (int tags : {100'000, Million})
         ok = Run(tags, layoutWithAll) && ok;
     return ok ? 0 : 1;
 }

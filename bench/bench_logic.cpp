@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kTags = 100'000;
+constexpr int TagCount = 100'000;
 
 // Keeps results alive so the compiler cannot drop the work.
 qint64 g_sink = 0;
@@ -41,8 +41,8 @@ void Print(const QString& name, double value, const char* unit) {
 QStringList SampleValues(QRandomGenerator& rng) {
     static const char* const texts[] = {"OFF", "ON", "Running", "12 V", "Fault 3", "n/a", ""};
     QStringList values;
-    values.reserve(kTags);
-    for (int i = 0; i < kTags; ++i) {
+    values.reserve(TagCount);
+    for (int i = 0; i < TagCount; ++i) {
         switch (rng.bounded(6)) {
         case 0:
             values << QString::fromLatin1(texts[rng.bounded(7)]);
@@ -71,8 +71,8 @@ QStringList TagNames(QRandomGenerator& rng) {
         "Valve", "Position", "Zone",    "Setpoint",    "Alarm",    "High",   "Low",
         "Steam", "Header",   "Cooling", "Fan"};
     QStringList names;
-    names.reserve(kTags);
-    for (int i = 0; i < kTags; ++i) {
+    names.reserve(TagCount);
+    for (int i = 0; i < TagCount; ++i) {
         QString name;
         const int count = rng.bounded(1, 7);
         for (int w = 0; w < count; ++w) {
@@ -106,12 +106,12 @@ int main() {
 
     // One sampling pass: every tag's properties widened by its value.
     const QStringList values = SampleValues(rng);
-    std::vector<TagProperties> properties(kTags, TagProperties{QStringLiteral("N"), 1, 0, 1});
+    std::vector<TagProperties> properties(TagCount, TagProperties{QStringLiteral("N"), 1, 0, 1});
     Print(QStringLiteral("infer_100k_values"),
           BestMs(5,
                  [&] {
                      qint64 changed = 0;
-                     for (int i = 0; i < kTags; ++i) {
+                     for (int i = 0; i < TagCount; ++i) {
                          const TagProperties next =
                              InferProperties(properties[size_t(i)], values[i]);
                          changed += PropertiesChanged(properties[size_t(i)], next);
@@ -124,7 +124,7 @@ int main() {
     // The values answer of one pass: split, and each entry's name checked against its tag.
     const QStringList names = TagNames(rng);
     QString answer;
-    for (int i = 0; i < kTags; ++i) {
+    for (int i = 0; i < TagCount; ++i) {
         if (i > 0)
             answer += u'\t';
         answer += (i % 3 ? names[i] : names[i].toUpper()) + u',' + values[i];

@@ -7,6 +7,10 @@
 //                                                    that never answers, to the end of the
 //                                                    event loop and of the window (ms, 10 runs)
 //   close_while_hub_stalls_sample_median / _worst    the same while a sample waits
+//   next_while_hub_stalls_250ms_median / _worst      from a click on Next, while the hub takes
+//                                                    the tag-list request and never answers
+//                                                    and the reader gives up after 250 ms, to
+//                                                    the click's return (ms, 10 runs)
 //   hub_roundtrip_input_latency_100000_median / _worst  posting to delivery of a key event
 //                                                    (from another thread, every 7 ms for 5 s)
 //                                                    while the window samples 100,000 tags of
@@ -42,6 +46,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -157,6 +162,63 @@ double CloseWhileWaiting(bool duringSample) {
     return double(ended - closedAt) / 1e6;
 }
 
+// Next on the Connect page against a hub that takes the request and never answers, with the
+// hub reader's time-out shortened to StalledNextTimeoutMs: from the click to its return, when
+// the wizard has given up and shown its message (ms).
+constexpr int StalledNextTimeoutMs = 250;
+
+class QuietMessageBox : public IMessageBox {
+public:
+    void Show(MessageIcon, const QString&, const QString&) override { ++shown; }
+    int shown = 0;
+};
+
+double NextWhileStalled() {
+    StallingHub hub;
+    if (!hub.Listen())
+        return -1;
+    ScopedComponent registration(QLatin1String(HubReaderClassName), [] {
+        auto made = std::make_unique<SVComSrvClass>();
+        made->SetTimeoutMs(StalledNextTimeoutMs);
+        return std::unique_ptr<ComponentBase>(std::move(made));
+    });
+    QuietMessageBox messages;
+    PlatformServices services;
+    services.messageBox = &messages;
+    auto window = std::make_unique<frmSVCorblexAppGen>(services);
+    if (!window->Form_Load())
+        return -1;
+    window->show();
+    window->findChild<QRadioButton*>(QStringLiteral("optConnectMethod(1)"))->setChecked(true);
+    window->findChild<QLineEdit*>(QStringLiteral("txtTCPaddress"))
+        ->setText(QStringLiteral("127.0.0.1"));
+    window->findChild<QLineEdit*>(QStringLiteral("txtTCPport"))
+        ->setText(QString::number(hub.Port()));
+    window->findChild<QLineEdit*>(QStringLiteral("txtSampleRate"))->setText(QStringLiteral("100"));
+    const qint64 clicked = NowNs();
+    window->findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
+    const qint64 returned = NowNs();
+    if (window->CurrentPage() != 0 || messages.shown != 1)
+        return -1;
+    return double(returned - clicked) / 1e6;
+}
+
+bool MeasureNextWhileStalled() {
+    std::vector<double> times;
+    for (int run = 0; run < 10; ++run) {
+        const double ms = NextWhileStalled();
+        if (ms < 0) {
+            std::fprintf(stderr, "bench_responsive: the stalled Next did not go as planned\n");
+            return false;
+        }
+        times.push_back(ms);
+    }
+    const QString base = QStringLiteral("next_while_hub_stalls_%1ms_").arg(StalledNextTimeoutMs);
+    Print(base + QStringLiteral("median"), bench::Median(times), "ms");
+    Print(base + QStringLiteral("worst"), bench::Worst(times), "ms");
+    return true;
+}
+
 bool MeasureClose(bool duringSample) {
     std::vector<double> times;
     for (int run = 0; run < 10; ++run) {
@@ -178,12 +240,12 @@ bool MeasureClose(bool duringSample) {
 using bench::LatencyRecorder;
 
 bool MeasureRoundTripLatency() {
-    constexpr int kTags = 100'000;
+    constexpr int TagCount = 100'000;
     const QString name = QStringLiteral("svc-bench-%1").arg(QCoreApplication::applicationPid());
     QProcess hubProcess;
     hubProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     hubProcess.start(QCoreApplication::applicationDirPath() + QStringLiteral("/svcorblex-hub"),
-                     {QStringLiteral("--synthetic"), QString::number(kTags),
+                     {QStringLiteral("--synthetic"), QString::number(TagCount),
                       QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--name"), name,
                       QStringLiteral("--quiet")});
     if (!hubProcess.waitForReadyRead(30'000)) {
@@ -210,7 +272,8 @@ bool MeasureRoundTripLatency() {
     window.findChild<QRadioButton*>(QStringLiteral("optConnectMethod(0)"))->setChecked(true);
     window.findChild<QLineEdit*>(QStringLiteral("txtSampleRate"))->setText(QStringLiteral("100"));
     window.findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
-    if (window.CurrentPage() != 1 || window.State().tags->Count() != kTags || messages.shown > 0) {
+    if (window.CurrentPage() != 1 || window.State().tags->Count() != TagCount ||
+        messages.shown > 0) {
         std::fprintf(stderr, "bench_responsive: the Sampling page did not open\n");
         stopHub();
         return false;
@@ -252,6 +315,7 @@ int main(int argc, char** argv) {
     bench::IsolatedSettings settings;
     bool ok = MeasureClose(false);
     ok = MeasureClose(true) && ok;
+    ok = MeasureNextWhileStalled() && ok;
     ok = MeasureRoundTripLatency() && ok;
     return ok ? 0 : 1;
 }

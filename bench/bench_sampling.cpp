@@ -70,16 +70,16 @@
 
 namespace {
 
-constexpr int kPasses = 50;
-constexpr int kWarmUpPasses = 3;
-constexpr int kMillion = 1'000'000;
+constexpr int Passes = 50;
+constexpr int WarmUpPasses = 3;
+constexpr int Million = 1'000'000;
 
 // Fewer passes where one pass is large, so that the run stays a few minutes long.
 int PassesFor(int tags) {
-    return tags >= kMillion ? 11 : kPasses;
+    return tags >= Million ? 11 : Passes;
 }
 int WarmUpPassesFor(int tags) {
-    return tags >= kMillion ? 2 : kWarmUpPasses;
+    return tags >= Million ? 2 : WarmUpPasses;
 }
 
 using bench::Print;
@@ -294,7 +294,7 @@ public:
     std::optional<bench::PaintCounter> paints;
 };
 
-// Median and worst of kPasses passes over `tags` tags.
+// Median and worst of Passes passes over `tags` tags.
 bool MeasurePasses(int tags) {
     SamplingWindow w(tags);
     if (!w.Open()) {
@@ -355,7 +355,7 @@ bool MeasureNaivePasses(int tags) {
     const QColor changedColour(0, 255, 255);
     const QColor unchangedColour(255, 255, 255);
     std::vector<double> cpu;
-    for (int pass = 0; pass < kWarmUpPasses + 11; ++pass) {
+    for (int pass = 0; pass < WarmUpPasses + 11; ++pass) {
         const QString answer = plant.NextValues();
         const double cpu0 = bench::ThreadMs();
         const QStringList entries = answer.split(u'\t');
@@ -382,7 +382,7 @@ bool MeasureNaivePasses(int tags) {
         do {
             QApplication::processEvents();
         } while (paints.paints == before && waited.elapsed() < 20);
-        if (pass >= kWarmUpPasses)
+        if (pass >= WarmUpPasses)
             cpu.push_back(bench::ThreadMs() - cpu0);
     }
     Print(QStringLiteral("sampling_pass_naive_%1_cpu_median").arg(tags), bench::Median(cpu), "ms");
@@ -465,7 +465,7 @@ int PeakRssChild(int tags) {
     SamplingWindow w(tags);
     if (!w.Open())
         return 1;
-    for (int pass = 0; pass < (tags >= kMillion ? 5 : 20); ++pass) {
+    for (int pass = 0; pass < (tags >= Million ? 5 : 20); ++pass) {
         w.hub.nextValues = w.plant.NextValues();
         w.window->SampleValues();
         w.PumpUntilPainted();
@@ -583,14 +583,14 @@ int main(int argc, char** argv) {
 
     const QString self = QCoreApplication::applicationFilePath();
     bool ok = true;
-    for (int tags : {1'000, 10'000, 100'000, kMillion})
+    for (int tags : {1'000, 10'000, 100'000, Million})
         ok = MeasurePasses(tags) && ok;
     ok = MeasureNaivePasses(100'000) && ok;
     ok = MeasureInputLatency(100'000, 100, 5) && ok;
-    ok = MeasureInputLatency(kMillion, 1000, 10) && ok;
+    ok = MeasureInputLatency(Million, 1000, 10) && ok;
     ok = MeasurePeakRss(self, 100'000, 3) && ok;
-    ok = MeasurePeakRss(self, kMillion, 1) && ok;
-    ok = MeasureConnect(self, kMillion) && ok;
+    ok = MeasurePeakRss(self, Million, 1) && ok;
+    ok = MeasureConnect(self, Million) && ok;
     if (!ok)
         std::fprintf(stderr, "bench_sampling: a measurement failed\n");
     return ok ? 0 : 1;

@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int kRuns = 20;
+constexpr int RunCount = 20;
 
 void Print(const char* name, double value, const char* unit) {
     std::printf("%s %.3f %s\n", name, value, unit);
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     if (!RunOnce(program, env, run))
         return 1;
     std::vector<double> fromLaunch, fromMain;
-    for (int i = 0; i < kRuns; ++i) {
+    for (int i = 0; i < RunCount; ++i) {
         if (!RunOnce(program, env, run))
             return 1;
         fromLaunch.push_back(run.fromLaunchMs);

@@ -43,7 +43,7 @@ bool Hub::Start(QString* error) {
 void Hub::Apply(HubConfig config, bool) {
     if (!sources_) {
         sources_ = new LiveSources(this);
-        table_.SetLiveValues(&sources_->values());
+        table_.SetLiveValues(&sources_->Values());
         sources_->SetTagAdder([this](const QByteArray& name, qsizetype slot) {
             TagDef tag;
             tag.name = name;

@@ -37,9 +37,9 @@ public:
     // Starts answering clients; false with `error` when it cannot listen.
     bool Start(QString* error);
 
-    HubServer& server() { return *server_; }
-    const TagTable& table() const { return table_; }
-    TagFileFollower* follower() { return follower_; }
+    HubServer& Server() { return *server_; }
+    const TagTable& Table() const { return table_; }
+    TagFileFollower* Follower() { return follower_; }
 
 private:
     void Apply(HubConfig config, bool initial);

@@ -250,12 +250,12 @@ Session* HubServer::LeastUseful() const {
     Session* least = nullptr;
     std::pair<int, qint64> leastRank;
     for (Session* session : sessions_) {
-        if (session->gone() || session->socket().bytesToWrite() > 0)
+        if (session->IsGone() || session->Socket().bytesToWrite() > 0)
             continue;
         const std::pair<int, qint64> rank =
-            session->lineStartedAt() >= 0  ? std::pair{0, session->lineStartedAt()}
-            : session->lastRequestAt() < 0 ? std::pair{1, session->connectedAt()}
-                                           : std::pair{2, session->lastRequestAt()};
+            session->LineStartedAt() >= 0  ? std::pair{0, session->LineStartedAt()}
+            : session->LastRequestAt() < 0 ? std::pair{1, session->ConnectedAt()}
+                                           : std::pair{2, session->LastRequestAt()};
         if (!least || rank < leastRank) {
             least = session;
             leastRank = rank;
@@ -295,7 +295,7 @@ void HubServer::Accept(QIODevice* socket, const QString& peer) {
             return;
         }
         logging::Info(
-            QStringLiteral("client %1 makes room for a new client; closing").arg(victim->id()));
+            QStringLiteral("client %1 makes room for a new client; closing").arg(victim->Id()));
         replacing_ = true;
         victim->Drop();
         replacing_ = false;
@@ -310,9 +310,9 @@ void HubServer::Respond(Session& session, const QByteArray& command) {
     // without end and keep it busy making answers nobody takes, delaying everyone else; a
     // client that reads waits for each answer before it asks again, so once more than a
     // little of its answers waits, it is dropped instead.
-    if (session.socket().bytesToWrite() > options_.maxUnsentBytes) {
+    if (session.Socket().bytesToWrite() > options_.maxUnsentBytes) {
         logging::Info(
-            QStringLiteral("client %1 does not read its answers; dropping it").arg(session.id()));
+            QStringLiteral("client %1 does not read its answers; dropping it").arg(session.Id()));
         session.Drop();
         return;
     }

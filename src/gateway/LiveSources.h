@@ -30,9 +30,9 @@ public:
     // and qualities (moved to their new slots); the others stop, and the new ones start with
     // their tags Waiting.
     void Apply(const HubConfig& config);
-    const LiveValues& values() const { return values_; }
-    const std::vector<ModbusSource*>& devices() const { return devices_; }
-    const std::vector<MqttSource*>& brokers() const { return brokers_; }
+    const LiveValues& Values() const { return values_; }
+    const std::vector<ModbusSource*>& Devices() const { return devices_; }
+    const std::vector<MqttSource*>& Brokers() const { return brokers_; }
 
 private:
     // What a running source was started from: its text in the tag file (HubConfig) and the

@@ -21,17 +21,17 @@ public:
     Session(HubServer& server, QIODevice* socket, int id, QString peer, int idleTimeoutMs,
             int lineTimeoutMs);
 
-    QIODevice& socket() { return *socket_; }
-    int id() const { return id_; }
-    const QString& peer() const { return peer_; }
+    QIODevice& Socket() { return *socket_; }
+    int Id() const { return id_; }
+    const QString& Peer() const { return peer_; }
     // True once the connection is closed or being closed; nothing more is read or sent.
-    bool gone() const { return gone_; }
+    bool IsGone() const { return gone_; }
     // Times on the server's clock (HubServer::Now): when the client connected, when its last
     // complete request came (-1: none yet), and when the first byte of the request line it is
     // in the middle of came (-1: it is not in the middle of one).
-    qint64 connectedAt() const { return connectedAt_; }
-    qint64 lastRequestAt() const { return lastRequestAt_; }
-    qint64 lineStartedAt() const { return lineStartedAt_; }
+    qint64 ConnectedAt() const { return connectedAt_; }
+    qint64 LastRequestAt() const { return lastRequestAt_; }
+    qint64 LineStartedAt() const { return lineStartedAt_; }
 
     void Send(const QByteArray& bytes);
     // Closes after everything written so far has gone out.

@@ -28,7 +28,7 @@ public:
 
     TagFileFollower(const QString& path, Apply apply, QObject* parent = nullptr);
 
-    const QString& path() const { return path_; }
+    const QString& Path() const { return path_; }
 
     // Reads and applies the file once; false with `error` (one line per fault) when it cannot
     // be read, is faulty, or describes nothing.

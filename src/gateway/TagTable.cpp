@@ -190,9 +190,9 @@ QByteArray TagTable::ValuesAnswer(double seconds) const {
     char* out = answer.data();
     // A large plant's second half is written on another processor meanwhile, into a buffer
     // of its own that is then appended.
-    constexpr qsizetype kSplitFrom = 200'000;
+    constexpr qsizetype SplitFrom = 200'000;
     const qsizetype n = Count();
-    if (n >= kSplitFrom && std::thread::hardware_concurrency() > 1) {
+    if (n >= SplitFrom && std::thread::hardware_concurrency() > 1) {
         const qsizetype half = n / 2;
         QByteArray second(valuesBound_ - halfBound_ + liveBytes, Qt::Uninitialized);
         qsizetype secondSize = 0;

@@ -1,7 +1,7 @@
 // Leaving the Connect page: the checks in their order, the request prefix, the tag list and
 // the settings written on success only.
 
-#include "WizardFixture.h"
+#include "support/WizardFixture.h"
 
 class TestConnectPage : public QObject {
     Q_OBJECT

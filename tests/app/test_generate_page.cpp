@@ -1,11 +1,11 @@
 // The Generate page, Save As, Finish and the application build.
 
-#include "WizardFixture.h"
+#include "support/WizardFixture.h"
 
 #include "generate/Application.h"
-#include "generate/FailingSaveFile.h"
 #include "generate/IApplication.h"
-#include "generate/RecordingApplication.h"
+#include "support/FailingSaveFile.h"
+#include "support/RecordingApplication.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
 // The Layout page: the preview grid, heading lines, the heading-lines list and moving columns.
 
-#include "WizardFixture.h"
+#include "support/WizardFixture.h"
 
 #include <QDate>
 

@@ -1,7 +1,7 @@
 // The Sampling page against a scripted hub: the grid, the heading, the changed-tag-list
 // path, and a sample interrupted by the user.
 
-#include "WizardFixture.h"
+#include "support/WizardFixture.h"
 
 #include "ui/GridHeader.h"
 

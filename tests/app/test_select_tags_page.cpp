@@ -1,6 +1,6 @@
 // The Select Tags page: check boxes, the select-all box, the filter and leaving the page.
 
-#include "WizardFixture.h"
+#include "support/WizardFixture.h"
 
 #include <QTableView>
 

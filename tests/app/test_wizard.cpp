@@ -1,6 +1,6 @@
 // The window's start-up, navigation, buttons and settings store.
 
-#include "WizardFixture.h"
+#include "support/WizardFixture.h"
 
 #include "settings/Config.h"
 

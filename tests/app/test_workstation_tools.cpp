@@ -1,8 +1,8 @@
 // Preview, Open SV Application, Open in SV Admin and Help, with a recording tool object.
 
-#include "WizardFixture.h"
 #include "generate/Application.h"
-#include "generate/FailingSaveFile.h"
+#include "support/FailingSaveFile.h"
+#include "support/WizardFixture.h"
 
 #include "generate/IToolObject.h"
 

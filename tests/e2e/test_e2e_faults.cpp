@@ -33,9 +33,6 @@ const QString ListChanged = QStringLiteral("SVCorblex Tag List has changed. Plea
 constexpr int PlantTags = 41;
 constexpr int ReaderTimeoutMs = 250;
 constexpr int FaultPeriodMs = 200;
-// Longest a blocking step may take: the shortened time-out plus room for a loaded machine and
-// the sanitizers.
-constexpr qint64 BoundMs = ReaderTimeoutMs + 3000;
 
 // The hub's arguments with the short fault period.
 QStringList WithPeriod(QStringList arguments) {
@@ -50,16 +47,33 @@ class TestE2eFaults : public QObject {
 private:
     ReaderTimeout timeout_{ReaderTimeoutMs};
 
+    // Clicks a button that asks the hub and says whether the window stayed responsive: a
+    // probe timer went round the event loop while the hub reader waited. A click that waited
+    // with the event loop stopped (a frozen window) fails it. How long such clicks take is
+    // measured by bench_responsive (next_while_hub_stalls_*).
+    bool ClickStaysResponsive(E2eWizard& w, const char* name) {
+        bool roundWhileWaiting = false;
+        QTimer probe;
+        probe.setInterval(0);
+        connect(&probe, &QTimer::timeout, &probe, [&] {
+            if (timeout_.reader && timeout_.reader->Busy())
+                roundWhileWaiting = true;
+        });
+        probe.start();
+        w.Click(name);
+        return roundWhileWaiting;
+    }
+
     // Leaves the wizard on the Connect page, restarts the hub without a fault on the same
     // port and checks that Next reaches the Sampling page with the plant's tags and that
     // sampling goes on without a complaint.
     void recoverAfterFault(E2eWizard& w, HubProcess& hub) {
         if (w.window->CurrentPage() == 1)
-            QVERIFY(w.Click("cmdPrev") < BoundMs);
+            w.Click("cmdPrev");
         QCOMPARE(w.window->CurrentPage(), 0);
         QVERIFY2(RestartHub(hub, WithPeriod({})), qPrintable(hub.Log()));
         w.messages.shown.clear();
-        QVERIFY(w.Click("cmdNext") < BoundMs);
+        QVERIFY(ClickStaysResponsive(w, "cmdNext"));
         QCOMPARE(w.messages.Texts(), QStringList());
         QCOMPARE(w.window->CurrentPage(), 1);
         QCOMPARE(w.window->State().tags->Count(), PlantTags);
@@ -122,17 +136,15 @@ private slots:
         QVERIFY(w.Start());
         w.FillConnectPage(hub.port(), 100);
         if (whileSampling) {
-            QVERIFY(w.Click("cmdNext") < BoundMs);
+            QVERIFY(ClickStaysResponsive(w, "cmdNext"));
             QCOMPARE(w.window->CurrentPage(), 1);
             QTRY_VERIFY_WITH_TIMEOUT(w.SamplesReported() >= 2, 10000);
-            QVERIFY(w.Click("cmdNext") < BoundMs);
+            w.Click("cmdNext");
             QCOMPARE(w.window->CurrentPage(), 2);
             QVERIFY2(RestartHub(hub, WithPeriod(faulty)), qPrintable(hub.Log()));
         }
-        const char* button = whileSampling ? "cmdPrev" : "cmdNext";
-        const qint64 ms = w.Click(button);
-        QVERIFY2(ms < BoundMs,
-                 qPrintable(QStringLiteral("%1 took %2 ms").arg(QLatin1String(button)).arg(ms)));
+        // Next fetches the tag list; Previous to the Sampling page takes a sample at once.
+        QVERIFY(ClickStaysResponsive(w, whileSampling ? "cmdPrev" : "cmdNext"));
 
         if (message.isEmpty()) {
             // Slow, but whole: the wizard samples as usual.
@@ -172,17 +184,15 @@ private slots:
         QVERIFY(w.Start());
         w.FillConnectPage(hub.port(), 100);
 
-        // Clicks Next until the Sampling page stays on show; each click ends quickly.
-        qint64 slowestMs = 0;
-        const auto onSamplingAfterNext = [&w, &slowestMs] {
+        // Clicks Next until the Sampling page stays on show; each click ends, with a message
+        // or on the Sampling page.
+        const auto onSamplingAfterNext = [&w] {
             if (w.window->CurrentPage() != 1)
-                slowestMs = std::max(slowestMs, w.Click("cmdNext"));
+                w.Click("cmdNext");
             return w.window->CurrentPage() == 1;
         };
         const auto nextUntilSampling = [&] {
             QTRY_VERIFY_WITH_TIMEOUT(onSamplingAfterNext(), 15000);
-            QVERIFY2(slowestMs < BoundMs,
-                     qPrintable(QStringLiteral("Next took %1 ms").arg(slowestMs)));
         };
         nextUntilSampling();
         if (QTest::currentTestFailed())
@@ -200,7 +210,7 @@ private slots:
         for (const QString& text : w.messages.Texts())
             QVERIFY2(text == ListChanged || text == ConnectionFailed, qPrintable(text));
 
-        QVERIFY(w.Click("cmdPrev") < BoundMs);
+        w.Click("cmdPrev");
         recoverAfterFault(w, hub);
         // Samples for longer than the hub's flapping period: nothing goes away any more.
         const int reported = w.SamplesReported();

@@ -6,7 +6,7 @@
 #include "gateway/TagFile.h"
 #include "gateway/TagTable.h"
 #include "hub/HubReader.h"
-#include "hub/hub_process.h"
+#include "support/HubProcess.h"
 
 #include <QSet>
 #include <QTemporaryDir>

@@ -10,7 +10,7 @@
 #include "hub/Framing.h"
 #include "hub/HubReader.h"
 #include "hub/LocalEndpoint.h"
-#include "hub/hub_process.h"
+#include "support/HubProcess.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -166,18 +166,11 @@ private slots:
             });
             socket->connectToHost(QHostAddress::LocalHost, port);
         }
-        const double cpuBefore = CpuSeconds(hub.pid());
-        QElapsedTimer wall;
-        wall.start();
+        // New clients at the cap take the place of others, again and again. How fast they are
+        // closed and how much processor time the hub spends meanwhile are measured by
+        // bench_gateway_attack (gateway_attack_slowloris_closed_rate, _hub_cpu).
         QTRY_VERIFY_WITH_TIMEOUT(closed >= 150, 30000);
-        const double cpu = CpuSeconds(hub.pid()) - cpuBefore;
-        const qint64 ms = wall.elapsed();
-        // New clients at the cap are taken a turn apart (10 ms): the hub neither spins nor
-        // closes clients as fast as they come back.
-        QVERIFY2(cpu < 0.25 * double(ms) / 1000.0, qPrintable(Used(cpu, wall)));
-        QVERIFY2(closed <= 20 + ms * 150 / 1000,
-                 qPrintable(QStringLiteral("%1 clients closed in %2 ms").arg(closed).arg(ms)));
-        // Meanwhile the wizard keeps its place and a newcomer is served.
+        // Meanwhile the wizard keeps its place and is answered, and a newcomer is served.
         QVERIFY(!AskOn(*wizard, "GETVALUES\n").isEmpty());
         QCOMPARE(wizard->state(), QAbstractSocket::ConnectedState);
         QVERIFY(!Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS")).isEmpty());

@@ -7,7 +7,7 @@
 #include "gateway/LiveValues.h"
 #include "gateway/ModbusSource.h"
 #include "gateway/TagFile.h"
-#include "gateway/servers/test_servers.h"
+#include "support/TestServers.h"
 
 #include <QSignalSpy>
 #include <QTest>

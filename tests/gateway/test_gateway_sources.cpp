@@ -3,12 +3,11 @@
 // on free loopback ports, writes a tag file for them and reads the hub's answers over the
 // wire like the wizard does.
 
-#include "gateway/servers/test_servers.h"
 #include "hub/Answers.h"
 #include "hub/HubReader.h"
-#include "hub/hub_process.h"
+#include "support/HubProcess.h"
+#include "support/TestServers.h"
 
-#include <QElapsedTimer>
 #include <QRegularExpression>
 
 using testservers::ModbusDevice;
@@ -657,15 +656,18 @@ void TestGatewaySources::deadDeviceGoesEmptyOthersKeepUpdating() {
     QTRY_VERIFY_WITH_TIMEOUT(
         !hub.Value("Dying Tick").isEmpty() && !hub.Value("Living Tick").isEmpty(), Wait);
 
-    // A hung device: the connection stays, the answers stop. Its tags go empty within its
-    // 1.5 s time-out (plus a poll, the round trip and room for a loaded machine), the other
-    // device's go on.
+    // A hung device: the connection stays, the answers stop. Its tags go empty because its
+    // requests time out (the log says so), while the other device's go on: its tick moves
+    // on while the hung one's requests wait. How long the emptying takes is measured by
+    // bench_gateway (gateway_modbus_hung_device_empty).
+    const QString dyingAt = QStringLiteral("device dying (127.0.0.1:%1) ").arg(dying.port());
+    const QString livingTick = hub.Value("Living Tick");
     dying.Freeze();
-    QElapsedTimer clock;
-    clock.start();
     QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Dying Value"), QString(), Wait);
-    QVERIFY2(clock.elapsed() < 1500 + 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(hub.Value("Dying Tick"), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        hub.Log().contains(dyingAt + QStringLiteral("is unreachable: Request timeout.")), Wait);
+    QVERIFY(hub.Value("Living Tick") != livingTick);
     const QString tick = hub.Value("Living Tick");
     QTRY_VERIFY(hub.Value("Living Tick") != tick);
     QCOMPARE(hub.Value("Living Value"), QStringLiteral("11"));
@@ -680,7 +682,6 @@ void TestGatewaySources::deadDeviceGoesEmptyOthersKeepUpdating() {
     QTRY_COMPARE_WITH_TIMEOUT(hub.Value("Dying Value"), QStringLiteral("11"), 30000);
     QCOMPARE(hub.Stop(), 0);
     const QString log = hub.Log();
-    const QString dyingAt = QStringLiteral("device dying (127.0.0.1:%1) ").arg(dying.port());
     QCOMPARE(log.count(dyingAt + QStringLiteral("is unreachable")), 2);
     QCOMPARE(log.count(dyingAt + QStringLiteral("is back")), 2);
     // The living device only ever connected.

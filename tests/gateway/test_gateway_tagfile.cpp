@@ -6,7 +6,7 @@
 #include "base/Log.h"
 #include "gateway/TagFileFollower.h"
 #include "hub/HubReader.h"
-#include "hub/hub_process.h"
+#include "support/HubProcess.h"
 
 #include <QDir>
 #include <QFile>

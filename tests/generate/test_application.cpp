@@ -3,8 +3,8 @@
 
 #include "generate/Application.h"
 #include "generate/ErrorOf.h"
-#include "generate/FailingSaveFile.h"
 #include "generate/SvtFormat.h"
+#include "support/FailingSaveFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,8 +3,8 @@
 
 #include "generate/ApplicationBuilder.h"
 #include "generate/ErrorOf.h"
-#include "generate/RecordingApplication.h"
 #include "model/TagItem.h"
+#include "support/RecordingApplication.h"
 
 #include <QTest>
 

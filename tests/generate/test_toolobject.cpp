@@ -1,9 +1,9 @@
 // The tool object: splitting command lines, starting a program with exactly one unchanged
 // argument and nothing else, waiting for it, and unique temporary names.
 
-#include "TempFolderOverride.h"
 #include "generate/ErrorOf.h"
 #include "generate/ToolObject.h"
+#include "support/TempFolderOverride.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,7 +3,7 @@
 
 #include "hub/HubReader.h"
 #include "hub/LocalEndpoint.h"
-#include "hub_process.h"
+#include "support/HubProcess.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>

@@ -24,7 +24,7 @@ TagProperties Props(const char* type, qint32 length, qint32 decimals, qint32 int
     return {QString::fromLatin1(type), length, decimals, integers};
 }
 
-const TagProperties kFresh = {QStringLiteral("N"), 1, 0, 1};
+const TagProperties FreshProperties = {QStringLiteral("N"), 1, 0, 1};
 
 } // namespace
 
@@ -119,7 +119,7 @@ void TestLogicHub::inferenceSequence() {
         {u"", Props("N", 8, 3, 4), false},         {u"OFF", Props("T", 8, 0, 0), true},
         {u"123456789", Props("T", 9, 0, 0), true}, {u"42", Props("T", 9, 0, 0), false},
     };
-    TagProperties current = kFresh;
+    TagProperties current = FreshProperties;
     for (const Step& step : steps) {
         const TagProperties next = InferProperties(current, QStringView(step.value));
         QCOMPARE(next, step.expected);
@@ -145,7 +145,7 @@ void TestLogicHub::inferenceFromFresh_data() {
 void TestLogicHub::inferenceFromFresh() {
     QFETCH(QString, value);
     QFETCH(TagProperties, expected);
-    QCOMPARE(InferProperties(kFresh, value), expected);
+    QCOMPARE(InferProperties(FreshProperties, value), expected);
 }
 
 void TestLogicHub::splitTagList_data() {

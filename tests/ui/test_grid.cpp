@@ -13,7 +13,7 @@
 
 namespace {
 
-const QColor kCyan(0, 255, 255);
+const QColor Cyan(0, 255, 255);
 
 // Records every notification in the order it arrives.
 struct Recorder {
@@ -55,7 +55,7 @@ void fillColumns(FlexGrid& grid) {
         grid.SetCellAlignment(1, c, CellAlignment::CenterCenter);
         grid.header()->resizeSection(c, 40 + n);
     }
-    grid.SetCellBackColor(1, 2, 2, kCyan);
+    grid.SetCellBackColor(1, 2, 2, Cyan);
     grid.Refresh();
 }
 
@@ -78,7 +78,7 @@ void verifyColumnsIntact(FlexGrid& grid) {
         const QVariant back = model->index(0, c).data(Qt::BackgroundRole);
         QCOMPARE(back.isValid(), n == 30);
         if (back.isValid())
-            QCOMPARE(back.value<QBrush>().color(), kCyan);
+            QCOMPARE(back.value<QBrush>().color(), Cyan);
         QCOMPARE(grid.ColWidth(c), 40 + n);
         QCOMPARE(grid.header()->sectionSize(c), 40 + n);
         // The header's own order never differs from the columns' order.
@@ -358,7 +358,7 @@ private slots:
 
         // A cell on screen is announced once, at the next pass of the event loop.
         grid.SetTextMatrix(2, 1, QStringLiteral("near"));
-        grid.SetCellBackColor(2, 1, 1, kCyan);
+        grid.SetCellBackColor(2, 1, 1, Cyan);
         QCOMPARE(changed.count(), 0);
         QCoreApplication::processEvents();
         QCOMPARE(changed.count(), 1);
@@ -423,7 +423,7 @@ private slots:
         QTRY_COMPARE(grid.view()->horizontalHeader()->height(), 60);
         // Fewer rows and columns than fit: right of the last column and below the last row the
         // outside colour shows; the headings have their own.
-        grid.SetCellBackColor(1, 0, 1, kCyan);
+        grid.SetCellBackColor(1, 0, 1, Cyan);
         grid.SetBackColor(QColor(0, 168, 168));
         grid.SetBackColorFixed(QColor(165, 210, 210));
         const QImage image = grid.grab().toImage();
@@ -511,7 +511,7 @@ private slots:
         grid.SetTextMatrix(1, 1, QStringLiteral("text"));
         grid.SetTextMatrix(0, 2, QStringLiteral("heading"));
         grid.SetCellAlignment(1, 1, CellAlignment::CenterTop);
-        grid.SetCellBackColor(1, 0, 2, kCyan);
+        grid.SetCellBackColor(1, 0, 2, Cyan);
         grid.SetRowHidden(3, true);
         grid.SetColData(1, 4);
         grid.SetRowHeight(0, 600);
@@ -584,22 +584,22 @@ private slots:
 
     void autoSizeFarColumns() {
         QFETCH(QString, text);
-        constexpr int kCols = 600;
-        constexpr int kNear = 3;
-        constexpr int kFar = kCols - 2;
+        constexpr int ColumnCount = 600;
+        constexpr int NearColumn = 3;
+        constexpr int FarColumn = ColumnCount - 2;
         FlexGrid grid;
         // Wide enough that no text here meets the limit of half the grid's width.
         grid.resize(1400, 200);
         grid.show();
         grid.SetRedraw(false);
         grid.SetRows(11);
-        grid.SetCols(kCols);
-        for (int c : {kNear, kFar}) {
+        grid.SetCols(ColumnCount);
+        for (int c : {NearColumn, FarColumn}) {
             grid.SetTextMatrix(0, c, text);     // heading
             grid.SetTextMatrix(1, c + 1, text); // cell, in the next column
         }
         grid.SetRedraw(true);
-        grid.AutoSize(0, kCols - 1);
+        grid.AutoSize(0, ColumnCount - 1);
 
         const auto widest = [](const QFontMetrics& metrics, const QString& lines) {
             int most = 0;
@@ -610,7 +610,7 @@ private slots:
         };
         const int heading = widest(grid.header()->fontMetrics(), text);
         const int cell = widest(grid.view()->fontMetrics(), text);
-        for (int c : {kNear, kFar}) {
+        for (int c : {NearColumn, FarColumn}) {
             QVERIFY2(grid.ColWidth(c) >= heading + 8,
                      qPrintable(QString::number(grid.ColWidth(c))));
             QVERIFY(grid.ColWidth(c) < heading + 40);

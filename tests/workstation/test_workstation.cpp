@@ -4,7 +4,7 @@
 #include "Workstation.h"
 #include "generate/Application.h"
 #include "hub/IHubReader.h"
-#include "hub/hub_process.h"
+#include "support/HubProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>

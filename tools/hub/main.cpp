@@ -149,7 +149,7 @@ int main(int argc, char* argv[]) {
 
     gateway::Hub hub(hubOptions);
 #ifdef SVC_HUB_FAULTS
-    hubfaults::Install(hub.server(), fault, faultPeriodMs);
+    hubfaults::Install(hub.Server(), fault, faultPeriodMs);
 #endif
     QString error;
     if (parser.isSet(tagsOption)) {
@@ -195,7 +195,7 @@ int main(int argc, char* argv[]) {
     // Where the hub listens is worth a notice in the journal, where standard output goes too.
     const QByteArray line =
         (QLatin1String(logging::IsJournal(1) ? "<5>" : "") + QStringLiteral("svcorblex-hub: ") +
-         hub.server().ListeningText() + QLatin1Char('\n'))
+         hub.Server().ListeningText() + QLatin1Char('\n'))
             .toLocal8Bit();
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);

@@ -3,9 +3,9 @@
 // a window with them: message boxes are recorded instead of shown, the clock is set by the
 // test, the hub answers from a script, and the settings live in a temporary folder.
 
-#include "WindowControls.h"
 #include "component/CreateObject.h"
 #include "hub/IHubReader.h"
+#include "support/WindowControls.h"
 #include "ui/Platform.h"
 
 #include <QComboBox>

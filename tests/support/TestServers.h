@@ -2,7 +2,7 @@
 // Real third-party servers for the hub's tests: the Mosquitto broker and a pymodbus device,
 // each started on a free loopback port with generated configuration and stopped again.
 
-#include "hub/hub_process.h"
+#include "support/HubProcess.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
