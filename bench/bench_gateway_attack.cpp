@@ -1,7 +1,8 @@
 // The hub under attack: how a well-behaved client fares while the hub is attacked, measured
 // only over the wire against the svcorblex-hub executable, by default the one beside this
 // benchmark; SVC_BENCH_HUB=/path/to/svcorblex-hub measures another build (an older one, to
-// compare). Three phases, each with a fresh hub (and Mosquitto broker) on free loopback ports.
+// compare). Four phases, each with a fresh hub (and Mosquitto broker) on free loopback ports;
+// naming phases on the command line (slowloris, retained, burst, descriptors) runs only those.
 // A failed request counts in the round-trip figures with the time it took to fail.
 //
 // Slowloris at the client cap: the hub runs the built-in plant with --max-clients 64
@@ -44,6 +45,19 @@
 //                                                  of the burst
 //   gateway_attack_burst_rss_after, _growth        once stable after the burst (at most 15 s),
 //                                                  and after minus before
+//
+// Descriptors run out: the hub's limit of open files is what its clients need and less.
+// Few from the start: the hub starts with a limit of 64 files (so it lowers its client cap) and
+// 100 clients connect at once. Starved later: a hub with --max-clients 200 has its limit
+// lowered to 48 while it runs, 60 clients connect and it cannot accept more; then the limit is
+// raised again.
+//   gateway_attack_few_descriptors_hub_cpu         the hub's processor use, % of one core, over
+//                                                  3 s after the clients connected: it does
+//                                                  not spin on the clients it cannot hold
+//   gateway_attack_starved_hub_cpu                 the same while it cannot accept: it retries
+//                                                  now and then, it does not spin
+//   gateway_attack_starved_recovery                ms from raising the limit until a request
+//                                                  of a new client is answered
 
 #include "hub/HubReader.h"
 
@@ -71,6 +85,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -79,6 +94,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -230,6 +246,24 @@ public:
     Child() {
         process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    }
+    // Starts the program with at most `files` open files (set before Start).
+    void LimitFiles(rlim_t files) {
+        process_.setChildProcessModifier([files] {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = files;
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+    }
+    // Changes the running program's limit of open files.
+    bool SetFileLimit(rlim_t files) const {
+        rlimit limit{};
+        if (::prlimit(pid_t(pid()), RLIMIT_NOFILE, nullptr, &limit) != 0)
+            return false;
+        limit.rlim_cur = files;
+        return ::prlimit(pid_t(pid()), RLIMIT_NOFILE, &limit, nullptr) == 0;
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -801,6 +835,59 @@ bool BurstPhase(const QTemporaryDir& dir) {
     return true;
 }
 
+// `count` idle TCP clients of the hub at `port`, connected one after another.
+std::vector<std::unique_ptr<QTcpSocket>> IdleClients(quint16 port, int count) {
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, port);
+        clients.back()->waitForConnected(2000);
+    }
+    return clients;
+}
+
+// The hub's processor use over `ms`, % of one core.
+double CpuPercentOver(const Child& hub, int ms) {
+    const double before = ProcessCpuSeconds(hub.pid());
+    QThread::msleep(ulong(ms));
+    return 100 * (ProcessCpuSeconds(hub.pid()) - before) / (ms / 1000.0);
+}
+
+bool DescriptorsPhase() {
+    {
+        Hub few;
+        few.LimitFiles(64);
+        if (!few.Start(QStringLiteral("few"), {}))
+            return false;
+        const auto clients = IdleClients(few.port(), 100);
+        Report(QStringLiteral("gateway_attack_few_descriptors_hub_cpu"), CpuPercentOver(few, 3000),
+               "%");
+        if (!few.Running()) {
+            Complain(QStringLiteral("the hub with few descriptors ended"));
+            return false;
+        }
+    }
+    Hub starved;
+    if (!starved.Start(QStringLiteral("starved"),
+                       {QStringLiteral("--max-clients"), QStringLiteral("200")}) ||
+        !starved.SetFileLimit(48))
+        return false;
+    auto clients = IdleClients(starved.port(), 60);
+    QThread::msleep(1000); // its first failures and the first retry
+    Report(QStringLiteral("gateway_attack_starved_hub_cpu"), CpuPercentOver(starved, 3000), "%");
+    clients.clear();
+    if (!starved.SetFileLimit(1024))
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    if (!starved.WaitForValues(10000, [](const QString& answer) { return !answer.isEmpty(); })) {
+        Complain(QStringLiteral("the starved hub did not serve again within 10 s"));
+        return false;
+    }
+    Report(QStringLiteral("gateway_attack_starved_recovery"), double(clock.elapsed()), "ms");
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -809,9 +896,19 @@ int main(int argc, char* argv[]) {
     bool ok = true;
     {
         QTemporaryDir dir;
-        ok = SlowlorisPhase() && ok;
-        ok = RetainedPhase(dir) && ok;
-        ok = BurstPhase(dir) && ok;
+        // Phases named on the command line, or all of them.
+        const QStringList only = app.arguments().mid(1);
+        const auto wanted = [&only](const char* phase) {
+            return only.isEmpty() || only.contains(QLatin1String(phase));
+        };
+        if (wanted("slowloris"))
+            ok = SlowlorisPhase() && ok;
+        if (wanted("retained"))
+            ok = RetainedPhase(dir) && ok;
+        if (wanted("burst"))
+            ok = BurstPhase(dir) && ok;
+        if (wanted("descriptors"))
+            ok = DescriptorsPhase() && ok;
     }
     mosquitto_lib_cleanup();
     return ok ? 0 : 1;

@@ -14,7 +14,6 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
 #include <QScopeGuard>
@@ -25,7 +24,6 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -74,23 +72,6 @@ QString Ask(const QString& name, const QString& request, int timeoutMs = 5000) {
     reader.SetSilent(true);
     reader.SetTimeoutMs(timeoutMs);
     return reader.ReadInputFile(request);
-}
-
-// Processor time the process has used so far, in seconds (user and system).
-double CpuSeconds(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // Fields after the command name, which is in parentheses and may hold blanks.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
-           double(::sysconf(_SC_CLK_TCK));
-}
-
-// How much processor time was used in how much wall time, for a failure message.
-QString Used(double cpu, const QElapsedTimer& wall) {
-    return QStringLiteral("%1 s of processor time in %2 ms").arg(cpu).arg(wall.elapsed());
 }
 
 } // namespace
@@ -308,9 +289,6 @@ private slots:
             setrlimit(RLIMIT_NOFILE, &limit);
         });
         QVERIFY(hub.Start());
-        const double cpuBefore = CpuSeconds(hub.pid());
-        QElapsedTimer wall;
-        wall.start();
         Sockets idle = Connect(hub.port(), 100);
         QCOMPARE(idle.size(), size_t(100));
         QLocalSocket local;
@@ -324,9 +302,9 @@ private slots:
                                  }) +
                    (local.state() == QLocalSocket::UnconnectedState ? 1 : 0);
         };
+        // How much processor time the hub spends meanwhile (it must not spin) is measured by
+        // bench_gateway_attack (gateway_attack_few_descriptors_hub_cpu).
         QTRY_COMPARE_WITH_TIMEOUT(closed(), qsizetype(101 - 32), 10000);
-        const double cpu = CpuSeconds(hub.pid()) - cpuBefore;
-        QVERIFY2(cpu < 0.5 * double(wall.elapsed()) / 1000.0 + 0.5, qPrintable(Used(cpu, wall)));
 
         idle.clear();
         local.abort();
@@ -359,13 +337,10 @@ private slots:
         // The hub says so, and tries again a second later.
         const QString failed = QStringLiteral("; trying again in 1 s");
         QTRY_VERIFY_WITH_TIMEOUT(hub.Log().count(failed) >= 2, 10000);
+        // It goes on retrying; its processor use meanwhile (it must not spin) is measured by
+        // bench_gateway_attack (gateway_attack_starved_hub_cpu).
         const int before = int(hub.Log().count(failed));
-        QElapsedTimer wall;
-        wall.start();
-        const double cpuBefore = CpuSeconds(hub.pid());
         QTRY_VERIFY_WITH_TIMEOUT(hub.Log().count(failed) >= before + 2, 10000);
-        const double cpu = CpuSeconds(hub.pid()) - cpuBefore;
-        QVERIFY2(cpu < 0.5 * double(wall.elapsed()) / 1000.0, qPrintable(Used(cpu, wall)));
 
         QVERIFY(setLimit(1024));
         QTRY_VERIFY2_WITH_TIMEOUT(
