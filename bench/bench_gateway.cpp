@@ -6,6 +6,7 @@
 //   source in this process every 100 ms. Prints the requests per poll and the poll time, and
 //   how long the source takes to empty the tags of the device once it hangs.
 
+#include "ChildProcess.h"
 #include "base/Log.h"
 #include "gateway/LiveSources.h"
 #include "gateway/ModbusSource.h"
@@ -38,6 +39,12 @@
 
 namespace {
 
+using bench::FreePort;
+using bench::ProcessCpuSeconds;
+using bench::StopProcess;
+using bench::WaitForPort;
+using bench::WriteFile;
+
 constexpr int MqttTags = 10000;
 constexpr int UpdatesPerSecond = 10;
 constexpr int ModbusRegisters = 2000;
@@ -50,52 +57,6 @@ void Report(const char* name, double value, const char* unit) {
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
-}
-
-quint16 FreePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-bool WaitForPort(quint16 port, QProcess& process) {
-    const QDeadlineTimer deadline(20000);
-    process.waitForStarted(10000);
-    while (!deadline.hasExpired() && process.state() == QProcess::Running) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (socket.waitForConnected(200))
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
-}
-
-void StopProcess(QProcess& process) {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
-
-// Processor seconds (user + system) a process has used so far, from /proc.
-double ProcessCpuSeconds(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // Fields after the command name, which is in parentheses and may hold blanks.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-bool WriteFile(const QString& path, const QByteArray& text) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
 // Publishes every topic UpdatesPerSecond times a second from its own thread until stopped.

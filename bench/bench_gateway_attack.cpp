@@ -59,6 +59,7 @@
 //   gateway_attack_starved_recovery                ms from raising the limit until a request
 //                                                  of a new client is answered
 
+#include "ChildProcess.h"
 #include "hub/HubReader.h"
 
 #include <QCoreApplication>
@@ -99,6 +100,12 @@
 #include <unistd.h>
 
 namespace {
+
+using bench::Child;
+using bench::FreePort;
+using bench::ProcessCpuSeconds;
+using bench::ProcessMib;
+using bench::WriteFile;
 
 constexpr int SlowlorisClientCap = 64;
 constexpr int SlowlorisAttackers = 70;
@@ -201,91 +208,6 @@ void SleepUntil(const QElapsedTimer& clock, qint64 ms) {
     if (left > 0)
         QThread::msleep(quint64(left));
 }
-
-quint16 FreePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-bool WriteFile(const QString& path, const QByteArray& text) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
-
-// A field of /proc/PID/status ("VmRSS", "VmHWM") in MiB; -1 when it cannot be read (the
-// process has gone).
-double ProcessMib(qint64 pid, const char* field) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (pid <= 0 || !status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray key = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
-
-// Processor seconds (user + system) a process has used so far, from /proc/PID/stat; -1 when
-// it cannot be read.
-double ProcessCpuSeconds(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // Fields after the command name, which is in parentheses and may hold blanks.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-// A server process of this benchmark. It is told to end should the benchmark die first, and
-// is stopped (SIGTERM, then SIGKILL) when this object goes.
-class Child {
-public:
-    Child() {
-        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    }
-    // Starts the program with at most `files` open files (set before Start).
-    void LimitFiles(rlim_t files) {
-        process_.setChildProcessModifier([files] {
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            rlimit limit{};
-            ::getrlimit(RLIMIT_NOFILE, &limit);
-            limit.rlim_cur = files;
-            ::setrlimit(RLIMIT_NOFILE, &limit);
-        });
-    }
-    // Changes the running program's limit of open files.
-    bool SetFileLimit(rlim_t files) const {
-        rlimit limit{};
-        if (::prlimit(pid_t(pid()), RLIMIT_NOFILE, nullptr, &limit) != 0)
-            return false;
-        limit.rlim_cur = files;
-        return ::prlimit(pid_t(pid()), RLIMIT_NOFILE, &limit, nullptr) == 0;
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() { Stop(); }
-
-    QProcess& process() { return process_; }
-    qint64 pid() const { return process_.processId(); }
-    bool Running() const { return process_.state() == QProcess::Running; }
-
-    void Stop() {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(10000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-
-private:
-    QProcess process_;
-};
 
 // A Mosquitto broker on a free loopback port. It takes messages up to the protocol's own limit
 // of 256 MiB (its default), and queues enough messages for the hub that a burst reaches the hub

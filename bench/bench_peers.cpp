@@ -62,6 +62,7 @@
 // message published flatters it: compare cpu_per_1000_delivered, counted alike for both by the
 // broker (for a subject that lags, its count may hold messages not yet written to the socket).
 
+#include "ChildProcess.h"
 #include "hub/HubReader.h"
 
 #include <QCoreApplication>
@@ -105,6 +106,14 @@
 #include <unistd.h>
 
 namespace {
+
+using bench::Child;
+using bench::CpuTime;
+using bench::FreePort;
+using bench::ProcessCpu;
+using bench::ProcessMib;
+using bench::WaitForPort;
+using bench::WriteFile;
 
 constexpr int ModbusRegisters = 2000;
 constexpr int ModbusReadSize = 125; // the most registers one Modbus read may ask for
@@ -156,61 +165,6 @@ double Percentile(std::vector<double> values, double p) {
     return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
 }
 
-quint16 FreePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-bool WriteFile(const QString& path, const QByteArray& text) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
-
-bool WaitForPort(quint16 port, QProcess& process) {
-    const QDeadlineTimer deadline(20000);
-    process.waitForStarted(10000);
-    while (!deadline.hasExpired() && process.state() == QProcess::Running) {
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, port);
-        if (probe.waitForConnected(200))
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
-}
-
-// Processor time a process has used so far, from /proc/PID/stat, in seconds.
-struct CpuTime {
-    double user = -1;
-    double system = -1;
-    double Total() const { return user + system; }
-};
-
-CpuTime ProcessCpu(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray text = stat.readAll();
-    // The fields after the command name, which is in parentheses and may hold blanks.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return {};
-    const auto tick = double(::sysconf(_SC_CLK_TCK));
-    return {double(fields[11].toLongLong()) / tick, double(fields[12].toLongLong()) / tick};
-}
-
-// A field of /proc/PID/status ("VmHWM") in MiB; -1 when it cannot be read.
-double ProcessMib(qint64 pid, const char* field) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (pid <= 0 || !status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray key = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
-
 // The machine's load average over the last minute, from /proc/loadavg: the figures of a
 // busy machine are read with it.
 double LoadAverage() {
@@ -236,36 +190,6 @@ std::optional<QByteArray> HttpGet(quint16 port, const QByteArray& path, int ms) 
         return std::nullopt;
     return answer.mid(body + 4);
 }
-
-// A server process of this benchmark. It is told to end should the benchmark die first, and
-// is stopped (SIGTERM, then SIGKILL) when this object goes.
-class Child {
-public:
-    Child() {
-        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    virtual ~Child() { Stop(); }
-
-    QProcess& process() { return process_; }
-    qint64 pid() const { return process_.processId(); }
-    bool Running() const { return process_.state() == QProcess::Running; }
-
-    void Stop() {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(10000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-
-private:
-    QProcess process_;
-};
 
 // A Mosquitto broker on a free loopback port.
 class Broker : public Child {

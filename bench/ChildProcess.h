@@ -1,0 +1,137 @@
+#pragma once
+// Pieces the benchmarks that run servers share (the hub, a broker, a device, a peer): free
+// ports, files, waiting for a port, a process's processor time and memory from /proc, and a
+// child process that ends with the benchmark. Linux only, like those benchmarks.
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QHostAddress>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <csignal>
+
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace bench {
+
+inline quint16 FreePort() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+inline bool WriteFile(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+// Waits until `process` accepts connections on `port` of 127.0.0.1 (20 s at most); false when
+// it ended or did not in time.
+inline bool WaitForPort(quint16 port, QProcess& process) {
+    const QDeadlineTimer deadline(20000);
+    process.waitForStarted(10000);
+    while (!deadline.hasExpired() && process.state() == QProcess::Running) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port);
+        if (probe.waitForConnected(200))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+// Processor time a process has used so far, in seconds, from /proc/PID/stat; -1 each when it
+// cannot be read (the process has gone).
+struct CpuTime {
+    double user = -1;
+    double system = -1;
+    double Total() const { return user + system; }
+};
+
+inline CpuTime ProcessCpu(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = stat.readAll();
+    // The fields after the command name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return {};
+    const auto tick = double(::sysconf(_SC_CLK_TCK));
+    return {double(fields[11].toLongLong()) / tick, double(fields[12].toLongLong()) / tick};
+}
+
+// User and system processor seconds together; -1 when they cannot be read.
+inline double ProcessCpuSeconds(qint64 pid) {
+    const CpuTime cpu = ProcessCpu(pid);
+    return cpu.user < 0 ? -1 : cpu.Total();
+}
+
+// A field of /proc/PID/status ("VmRSS", "VmHWM") in MiB; -1 when it cannot be read.
+inline double ProcessMib(qint64 pid, const char* field) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (pid <= 0 || !status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray key = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+// Ends `process`: SIGTERM, then SIGKILL after 10 s.
+inline void StopProcess(QProcess& process) {
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+// A server process of a benchmark. It is told to end should the benchmark die first, and is
+// stopped (StopProcess) when this object goes.
+class Child {
+public:
+    Child() {
+        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    virtual ~Child() { Stop(); }
+
+    // Starts the program with at most `files` open files (call before starting it).
+    void LimitFiles(rlim_t files) {
+        process_.setChildProcessModifier([files] {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = files;
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+    }
+    // Changes the running program's limit of open files.
+    bool SetFileLimit(rlim_t files) const {
+        rlimit limit{};
+        if (::prlimit(pid_t(pid()), RLIMIT_NOFILE, nullptr, &limit) != 0)
+            return false;
+        limit.rlim_cur = files;
+        return ::prlimit(pid_t(pid()), RLIMIT_NOFILE, &limit, nullptr) == 0;
+    }
+
+    QProcess& process() { return process_; }
+    qint64 pid() const { return process_.processId(); }
+    bool Running() const { return process_.state() == QProcess::Running; }
+    void Stop() { StopProcess(process_); }
+
+private:
+    QProcess process_;
+};
+
+} // namespace bench
