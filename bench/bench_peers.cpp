@@ -425,8 +425,7 @@ private:
             }
             if (::poll(fds.data(), fds.size(), 50) <= 0)
                 continue;
-            if (fds[0].revents & POLLIN)
-                Accept();
+            // The pairs polled, before a new one joins them.
             for (size_t i = pairs_.size(); i-- > 0;) {
                 Pair& pair = pairs_[i];
                 bool open = true;
@@ -440,6 +439,8 @@ private:
                     pairs_.erase(pairs_.begin() + qsizetype(i));
                 }
             }
+            if (fds[0].revents & POLLIN)
+                Accept();
         }
     }
 
