@@ -51,6 +51,15 @@
 
 namespace {
 
+// The Connect page filled in as a user would: the remote hub on `port` of 127.0.0.1, 100 ms.
+void FillConnectPage(frmSVCorblexAppGen& window, quint16 port) {
+    window.findChild<QRadioButton*>(QStringLiteral("optConnectMethod(1)"))->setChecked(true);
+    window.findChild<QLineEdit*>(QStringLiteral("txtTCPaddress"))
+        ->setText(QStringLiteral("127.0.0.1"));
+    window.findChild<QLineEdit*>(QStringLiteral("txtTCPport"))->setText(QString::number(port));
+    window.findChild<QLineEdit*>(QStringLiteral("txtSampleRate"))->setText(QStringLiteral("100"));
+}
+
 using bench::Print;
 
 using bench::NowNs;
@@ -120,12 +129,7 @@ double CloseWhileWaiting(bool duringSample) {
     QObject::connect(window, &frmSVCorblexAppGen::Unloaded, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     window->show();
-    window->findChild<QRadioButton*>(QStringLiteral("optConnectMethod(1)"))->setChecked(true);
-    window->findChild<QLineEdit*>(QStringLiteral("txtTCPaddress"))
-        ->setText(QStringLiteral("127.0.0.1"));
-    window->findChild<QLineEdit*>(QStringLiteral("txtTCPport"))
-        ->setText(QString::number(hub.Port()));
-    window->findChild<QLineEdit*>(QStringLiteral("txtSampleRate"))->setText(QStringLiteral("100"));
+    FillConnectPage(*window, hub.Port());
 
     QTimer::singleShot(0, window, [window] {
         window->findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
@@ -189,12 +193,7 @@ double NextWhileStalled() {
     if (!window->Form_Load())
         return -1;
     window->show();
-    window->findChild<QRadioButton*>(QStringLiteral("optConnectMethod(1)"))->setChecked(true);
-    window->findChild<QLineEdit*>(QStringLiteral("txtTCPaddress"))
-        ->setText(QStringLiteral("127.0.0.1"));
-    window->findChild<QLineEdit*>(QStringLiteral("txtTCPport"))
-        ->setText(QString::number(hub.Port()));
-    window->findChild<QLineEdit*>(QStringLiteral("txtSampleRate"))->setText(QStringLiteral("100"));
+    FillConnectPage(*window, hub.Port());
     const qint64 clicked = NowNs();
     window->findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
     const qint64 returned = NowNs();
