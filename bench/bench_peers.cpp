@@ -255,6 +255,21 @@ private:
     quint16 port_ = 0;
 };
 
+// Writes all of `size` bytes to the socket `fd`, however many writes that takes; false when
+// the connection failed.
+bool SendAll(int fd, const char* data, qsizetype size) {
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size_t(size), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= sent;
+    }
+    return true;
+}
+
 // Relays Modbus TCP between a subject and the device on a thread of its own and times every
 // read on the wire. A poll starts with the request for register 0 and ends when every
 // register of that poll has been answered; requests belong to the poll started last before
@@ -324,19 +339,6 @@ private:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(port);
         return address;
-    }
-
-    static bool SendAll(int fd, const char* data, qsizetype size) {
-        while (size > 0) {
-            const ssize_t sent = ::send(fd, data, size_t(size), MSG_NOSIGNAL);
-            if (sent < 0 && errno == EINTR)
-                continue;
-            if (sent <= 0)
-                return false;
-            data += sent;
-            size -= sent;
-        }
-        return true;
     }
 
     static quint16 Word(const QByteArray& bytes, qsizetype at) {
@@ -514,18 +516,7 @@ protected:
     }
 
     bool SendAll(const QByteArray& bytes) const {
-        const char* data = bytes.constData();
-        qsizetype size = bytes.size();
-        while (size > 0) {
-            const ssize_t sent = ::send(fd_, data, size_t(size), MSG_NOSIGNAL);
-            if (sent < 0 && errno == EINTR)
-                continue;
-            if (sent <= 0)
-                return false;
-            data += sent;
-            size -= sent;
-        }
-        return true;
+        return ::SendAll(fd_, bytes.constData(), bytes.size());
     }
 
     int fd_ = -1;
