@@ -93,7 +93,7 @@ QStringList LogSheet::HubPrefixes() const {
 QStringList LogSheet::EmptyRow(const QDateTime& now) const {
     QStringList row;
     row.reserve(headings_.size());
-    row << now.toString(QStringLiteral("yyyy-MM-dd")) << now.toString(QStringLiteral("hh:mm:ss"));
+    row << DateText(now) << TimeText(now);
     while (row.size() < headings_.size())
         row << QString();
     return row;
@@ -167,7 +167,10 @@ void SheetPoller::Flush() {
         if (waiting_[h])
             MarkSilent(int(h), askedAt_[h]);
     lastRow_ = roundTime_;
-    const QStringList row = std::exchange(row_, QStringList());
+    SheetRow row;
+    row.time = roundTime_;
+    row.values = std::exchange(row_, QStringList()).mid(2);
+    row.quality.assign(std::size_t(row.values.size()), Quality::Unknown);
     emit StatusChanged();
     emit RowReady(row);
 }
@@ -205,10 +208,10 @@ QString SheetPoller::StatusText() const {
             parts << state.prefix + QStringLiteral(" answers");
         else
             parts << state.prefix + QStringLiteral(" no answer since ") +
-                         state.silentSince.toString(QStringLiteral("hh:mm:ss"));
+                         TimeText(state.silentSince);
     }
     if (lastRow_.isValid())
-        parts << QStringLiteral("last row ") + lastRow_.toString(QStringLiteral("hh:mm:ss"));
+        parts << QStringLiteral("last row ") + TimeText(lastRow_);
     else
         parts << QStringLiteral("no row yet");
     return parts.join(QStringLiteral(" | "));

@@ -3,6 +3,7 @@
 // variable's hub link, polling the hubs of an application for one log-sheet row, and
 // checking an application's variables for the administration program.
 
+#include "SheetRow.h"
 #include "generate/Application.h"
 
 #include <QDateTime>
@@ -107,7 +108,7 @@ public:
     QString StatusText() const;
 
 signals:
-    void RowReady(const QStringList& row);
+    void RowReady(const workstation::SheetRow& row);
     void StatusChanged();
 
 private:

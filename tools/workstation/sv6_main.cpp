@@ -213,27 +213,29 @@ int main(int argc, char** argv) {
 
     int rows = 0;
     QTimer pollTimer;
-    QObject::connect(
-        &poller, &workstation::SheetPoller::RowReady, &window, [&](const QStringList& row) {
-            const bool atBottom =
-                view->verticalScrollBar()->value() == view->verticalScrollBar()->maximum();
-            model->Append(row);
-            if (atBottom)
-                view->scrollToBottom();
-            if (options.printRows) {
-                std::fprintf(stdout, "%s\n", row.join(QLatin1Char('\t')).toUtf8().constData());
-                std::fflush(stdout);
-                logging::Info(QStringLiteral("status: ") + poller.StatusText());
-            }
-            if (options.exitAfterPolls > 0 && ++rows >= options.exitAfterPolls) {
-                pollTimer.stop();
-                const QString shot = qEnvironmentVariable("SV6_SCREENSHOT");
-                if (!shot.isEmpty())
-                    window.grab().save(shot, "PNG");
-                window.close();
-                QApplication::quit();
-            }
-        });
+    QObject::connect(&poller, &workstation::SheetPoller::RowReady, &window,
+                     [&](const workstation::SheetRow& sheetRow) {
+                         const QStringList row = workstation::DisplayRow(sheetRow);
+                         const bool atBottom = view->verticalScrollBar()->value() ==
+                                               view->verticalScrollBar()->maximum();
+                         model->Append(row);
+                         if (atBottom)
+                             view->scrollToBottom();
+                         if (options.printRows) {
+                             std::fprintf(stdout, "%s\n",
+                                          row.join(QLatin1Char('\t')).toUtf8().constData());
+                             std::fflush(stdout);
+                             logging::Info(QStringLiteral("status: ") + poller.StatusText());
+                         }
+                         if (options.exitAfterPolls > 0 && ++rows >= options.exitAfterPolls) {
+                             pollTimer.stop();
+                             const QString shot = qEnvironmentVariable("SV6_SCREENSHOT");
+                             if (!shot.isEmpty())
+                                 window.grab().save(shot, "PNG");
+                             window.close();
+                             QApplication::quit();
+                         }
+                     });
     const auto poll = [&] { poller.Poll(QDateTime::currentDateTime()); };
     QObject::connect(&pollTimer, &QTimer::timeout, &window, poll);
     pollTimer.start(options.intervalMs);
