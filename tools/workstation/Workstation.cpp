@@ -47,11 +47,9 @@ QString ColumnHeading(const QString& variableName) {
     return heading;
 }
 
-namespace {
 bool IsClockVariable(const ApplicationVariable& v) {
     return !v.Link() && (v.Name() == QLatin1String("Date") || v.Name() == QLatin1String("Time"));
 }
-} // namespace
 
 LogSheet::LogSheet(const Application& app) : variables_(qsizetype(app.Variables().size())) {
     headings_ << QStringLiteral("Date") << QStringLiteral("Time");

@@ -32,6 +32,9 @@ struct HubLink {
 // nullopt with `why` set to the fault, to follow "the link ... " in a message.
 std::optional<HubLink> SplitLink(const QString& link, QString* why = nullptr);
 
+// A "Date" or "Time" variable without a link: the sheet's own clock columns, not a value.
+bool IsClockVariable(const ApplicationVariable& variable);
+
 // The heading of a variable's column: its name with each "_" turned into a line break.
 QString ColumnHeading(const QString& variableName);
 
