@@ -1,6 +1,7 @@
 // The workstation stand-ins: link splitting, log-sheet polling and the variable check as
 // logic, then sv6.exe and sv6admin.exe run as programs on generated files.
 
+#include "History.h"
 #include "Workstation.h"
 #include "generate/Application.h"
 #include "hub/IHubReader.h"
@@ -8,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,6 +102,59 @@ Run RunProgram(const QString& program, const QStringList& args, Screen screen = 
     r.err.replace(QLatin1String("\r\n"), QLatin1String("\n"));
 #endif
     return r;
+}
+
+// Splits CSV text into rows of fields (RFC 4180, lines ended by CR LF).
+QList<QStringList> ParseCsv(const QString& text) {
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar ch = text[i];
+        if (quoted) {
+            if (ch == QLatin1Char('"') && i + 1 < text.size() && text[i + 1] == QLatin1Char('"'))
+                field += text[++i];
+            else if (ch == QLatin1Char('"'))
+                quoted = false;
+            else
+                field += ch;
+        } else if (ch == QLatin1Char('"')) {
+            quoted = true;
+        } else if (ch == QLatin1Char(',')) {
+            row << std::exchange(field, QString());
+        } else if (ch == QLatin1Char('\r') && i + 1 < text.size() &&
+                   text[i + 1] == QLatin1Char('\n')) {
+            row << std::exchange(field, QString());
+            rows << std::exchange(row, QStringList());
+            ++i;
+        } else {
+            field += ch;
+        }
+    }
+    return rows;
+}
+
+QByteArray Contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+// The printed rows of --print-rows, split into cells.
+QList<QStringList> PrintedRows(const QString& out) {
+    QList<QStringList> rows;
+    for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        rows << line.split(QLatin1Char('\t'));
+    return rows;
+}
+
+// The history columns of an application made with WithClock and Add.
+std::vector<workstation::HistoryColumn> HistoryColumns(const Application& app) {
+    std::vector<workstation::HistoryColumn> columns;
+    for (const ApplicationVariable& v : app.Variables())
+        if (!workstation::IsClockVariable(v))
+            columns.push_back({v.Name(), v.Link().value_or(QString()), v.FieldType()});
+    return columns;
 }
 
 } // namespace
@@ -368,6 +423,193 @@ private slots:
                        {QStringLiteral("--check"), QLatin1Char('@') + path}, Screen::None);
         QCOMPARE(admin.exitCode, 1);
         QVERIFY2(admin.err.contains(message), qPrintable(admin.err));
+    }
+
+    // The history: rows of a first run are there in the second (which says how many it
+    // found), and the CSV export without a window holds every row either run printed, cell
+    // by cell, with the text that needs quoting intact.
+    void historyAcrossRunsAndCsvExport() {
+        HubProcess hub;
+        const QString tags = hub.WriteTags("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n"
+                                           "Batch\ttext\tBatch 17, \"grade\" A\n");
+        QVERIFY2(hub.Start({QStringLiteral("--tags"), tags, QStringLiteral("--quiet")}),
+                 qPrintable(hub.Log()));
+        Application app = WithClock();
+        Add(app, QStringLiteral("Tank_Flow"), QStringLiteral("N"), 6, 2, hub.TcpPrefix() + "Flow");
+        Add(app, QStringLiteral("Batch"), QStringLiteral("T"), 40, 0, hub.TcpPrefix() + "Batch");
+        const QString path = Save(app, QStringLiteral("recorded.SVT"));
+        const QString historyPath = QDir(dir_.path()).filePath(QStringLiteral("recorded.svh"));
+        QList<QStringList> printed;
+        for (const int polls : {3, 2}) {
+            const Run r = RunProgram(QStringLiteral("sv6.exe"),
+                                     {QStringLiteral("--exit-after-polls"), QString::number(polls),
+                                      QStringLiteral("--poll-interval-ms"), QStringLiteral("100"),
+                                      QStringLiteral("--print-rows"), path});
+            QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+            QVERIFY2(r.err.contains(QStringLiteral("recording the history to %1 (%2 rows so far)")
+                                        .arg(historyPath, QString::number(printed.size()))),
+                     qPrintable(r.err));
+            printed += PrintedRows(r.out);
+        }
+        QCOMPARE(printed.size(), 5);
+        QCOMPARE(printed.front().at(3), QStringLiteral("Batch 17, \"grade\" A"));
+        const QString csv = QDir(dir_.path()).filePath(QStringLiteral("recorded.csv"));
+        const Run e = RunProgram(QStringLiteral("sv6.exe"),
+                                 {QStringLiteral("--export-csv"), printed.front().at(0),
+                                  printed.back().at(0), csv, path},
+                                 Screen::None);
+        QVERIFY2(e.exitCode == 0, qPrintable(e.err));
+        QList<QStringList> exported = ParseCsv(QString::fromUtf8(Contents(csv)));
+        QCOMPARE(exported.value(0), (QStringList{"Date", "Time", "Tank Flow", "Batch"}));
+        exported.removeFirst();
+        QCOMPARE(exported, printed);
+    }
+
+    // An export that cannot be made says why on standard error and exits 1.
+    void exportCsvRefuses_data() {
+        QTest::addColumn<QString>("history"); // "", "foreign" or "recorded"
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("out"); // "folder": the temporary folder itself
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no history") << ""
+                                    << "2026-12-06"
+                                    << "x.csv"
+                                    << "There is no history file";
+        QTest::newRow("foreign history") << "foreign"
+                                         << "2026-12-06"
+                                         << "x.csv"
+                                         << "is not a log-sheet history";
+        QTest::newRow("not a date") << "recorded"
+                                    << "yesterday"
+                                    << "x.csv"
+                                    << "\"yesterday\" is not a date and time";
+        QTest::newRow("unwritable out file") << "recorded"
+                                             << "2026-12-06T08:00"
+                                             << "folder"
+                                             << "cannot be written";
+    }
+
+    void exportCsvRefuses() {
+        QFETCH(QString, history);
+        QFETCH(QString, from);
+        QFETCH(QString, out);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        Application app = WithClock();
+        Add(app, QStringLiteral("A"), QStringLiteral("N"), 6, 2, {});
+        const QString path = dir.filePath(QStringLiteral("a.SVT"));
+        app.SaveToFile(path);
+        const QString historyPath = dir.filePath(QStringLiteral("a.svh"));
+        if (history == QLatin1String("foreign")) {
+            QFile f(historyPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("Date,Time\n");
+        } else if (history == QLatin1String("recorded")) {
+            QString error;
+            auto h = workstation::History::Open(historyPath, app.Title(), HistoryColumns(app),
+                                                workstation::History::Access::Record, &error);
+            QVERIFY2(h, qPrintable(error));
+            workstation::SheetRow row{QDateTime::currentDateTime(), {QStringLiteral("1")}, {}};
+            QVERIFY(h->Append(row));
+        }
+        const Run r =
+            RunProgram(QStringLiteral("sv6.exe"),
+                       {QStringLiteral("--export-csv"), from, QStringLiteral("2099-01-01"),
+                        out == QLatin1String("folder") ? dir.path() : dir.filePath(out), path},
+                       Screen::None);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("x.csv"))));
+    }
+
+    // Two sheets on one application: the first records, the second shows the history as it
+    // grows and says it does not record; the file stays sound.
+    void secondSheetReadsWhileFirstRecords() {
+        Application app = WithClock();
+        Add(app, QStringLiteral("A"), QStringLiteral("N"), 6, 2, {});
+        const QString path = Save(app, QStringLiteral("shared.SVT"));
+        QProcess writer;
+        Start(writer, QStringLiteral("sv6.exe"),
+              {QStringLiteral("--poll-interval-ms"), QStringLiteral("100"),
+               QStringLiteral("--print-rows"), path});
+        QVERIFY(writer.waitForStarted());
+        QVERIFY(writer.waitForReadyRead(30000)); // a first row is recorded
+        const Run reader = RunProgram(QStringLiteral("sv6.exe"),
+                                      {QStringLiteral("--exit-after-polls"), QStringLiteral("3"),
+                                       QStringLiteral("--poll-interval-ms"), QStringLiteral("100"),
+                                       QStringLiteral("--print-rows"), path});
+        QVERIFY2(reader.exitCode == 0, qPrintable(reader.err));
+        QVERIFY2(reader.err.contains(
+                     QStringLiteral("not recording: another sv6.exe records this history")),
+                 qPrintable(reader.err));
+        writer.terminate();
+        QVERIFY(writer.waitForFinished(30000));
+        const int written =
+            int(PrintedRows(QString::fromUtf8(writer.readAllStandardOutput())).size());
+        QString error;
+        auto h = workstation::History::Open(
+            QDir(dir_.path()).filePath(QStringLiteral("shared.svh")), app.Title(),
+            HistoryColumns(app), workstation::History::Access::Record, &error);
+        QVERIFY2(h, qPrintable(error));
+        QVERIFY(h->Recording());
+        QCOMPARE(h->RowCount(), qint64(written));
+        QCOMPARE(h->IntegrityCheck(), QStringLiteral("ok"));
+    }
+
+    // Killed while recording, the sheet loses no row it had shown: the next program finds
+    // them all, takes over the lock and records on.
+    void killedWhileRecordingLosesNothingShown() {
+        Application app = WithClock();
+        Add(app, QStringLiteral("A"), QStringLiteral("N"), 6, 2, {});
+        const QString path = Save(app, QStringLiteral("killed.SVT"));
+        QProcess p;
+        Start(p, QStringLiteral("sv6.exe"),
+              {QStringLiteral("--poll-interval-ms"), QStringLiteral("20"),
+               QStringLiteral("--print-rows"), path});
+        QVERIFY(p.waitForStarted());
+        QByteArray out;
+        while (out.count('\n') < 10 && p.waitForReadyRead(30000))
+            out += p.readAllStandardOutput();
+        p.kill();
+        QVERIFY(p.waitForFinished(30000));
+        out += p.readAllStandardOutput();
+        const QList<QStringList> printed = PrintedRows(QString::fromUtf8(out));
+        QVERIFY(printed.size() >= 10);
+        QString error;
+        auto h = workstation::History::Open(
+            QDir(dir_.path()).filePath(QStringLiteral("killed.svh")), app.Title(),
+            HistoryColumns(app), workstation::History::Access::Record, &error);
+        QVERIFY2(h, qPrintable(error));
+        QVERIFY(h->Recording());
+        QCOMPARE(h->IntegrityCheck(), QStringLiteral("ok"));
+        // Each row is recorded before it is printed; the one being written may be gone.
+        QVERIFY2(h->RowCount() >= printed.size(), qPrintable(QString::number(h->RowCount())));
+        const auto rows = h->Rows(0, printed.size());
+        for (qsizetype i = 0; i < printed.size(); ++i)
+            QCOMPARE(workstation::DisplayRow(rows[std::size_t(i)]), printed[i]);
+    }
+
+    // A history file that is not one is refused with a message and kept as it is; the live
+    // sheet goes on.
+    void foreignHistoryIsKept() {
+        Application app = WithClock();
+        Add(app, QStringLiteral("A"), QStringLiteral("N"), 6, 2, {});
+        const QString path = Save(app, QStringLiteral("foreign.SVT"));
+        const QString historyPath = QDir(dir_.path()).filePath(QStringLiteral("elsewhere.db"));
+        QFile f(historyPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("SQLite format 3") + QByteArray(200, '\0') + "someone else's");
+        f.close();
+        const QByteArray before = Contents(historyPath);
+        const Run r = RunProgram(QStringLiteral("sv6.exe"),
+                                 {QStringLiteral("--exit-after-polls"), QStringLiteral("2"),
+                                  QStringLiteral("--history"), historyPath,
+                                  QStringLiteral("--print-rows"), path});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(PrintedRows(r.out).size(), 2);
+        QVERIFY2(r.err.contains(QStringLiteral("history not kept: The file %1").arg(historyPath)),
+                 qPrintable(r.err));
+        QCOMPARE(Contents(historyPath), before);
     }
 
 private:

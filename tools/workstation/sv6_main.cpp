@@ -281,7 +281,8 @@ int main(int argc, char** argv) {
         logging::Notice(historyText + QStringLiteral(" (") + historyPath + QLatin1Char(')'));
     } else {
         historyText = QStringLiteral("recording to ") + QFileInfo(historyPath).fileName();
-        logging::Notice(QStringLiteral("recording the history to ") + historyPath);
+        logging::Notice(QStringLiteral("recording the history to %1 (%2 rows so far)")
+                            .arg(historyPath, QString::number(history->RowCount())));
     }
 
     QMainWindow window;
