@@ -16,10 +16,12 @@ set(svc_programs SVCorblexAppGen sv6 sv6admin svcorblex-request)
 install(TARGETS ${svc_programs} RUNTIME DESTINATION .)
 install(FILES "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/SVCorblexAppGen.pdf" DESTINATION .)
 
-# The platform plugin that shows windows and the style that draws the controls as Windows
-# does. Images are PNG only (the viewers' screenshots), which Qt Gui reads and writes
-# itself; nothing uses TLS, SQL, JPEG or GIF.
-set(svc_qt_plugins Qt6::QWindowsIntegrationPlugin Qt6::QWindowsVistaStylePlugin)
+# The platform plugin that shows windows, the style that draws the controls as Windows
+# does, and the SQLite driver that sv6.exe keeps its history with. Images are PNG only (the
+# viewers' screenshots), which Qt Gui reads and writes itself; nothing uses TLS, JPEG or GIF.
+find_package(Qt6 REQUIRED COMPONENTS Sql)
+set(svc_qt_plugins Qt6::QWindowsIntegrationPlugin Qt6::QWindowsVistaStylePlugin
+    Qt6::QSQLiteDriverPlugin)
 set(svc_plugin_files "")
 foreach(plugin IN LISTS svc_qt_plugins)
     get_target_property(type ${plugin} QT_PLUGIN_TYPE)

@@ -103,6 +103,7 @@ step "installed silently"
 expected_binaries="Qt6Core.dll
 Qt6Gui.dll
 Qt6Network.dll
+Qt6Sql.dll
 Qt6Widgets.dll
 SVCorblexAppGen.exe
 Uninstall.exe
@@ -110,6 +111,7 @@ libgcc_s_seh-1.dll
 libstdc++-6.dll
 libwinpthread-1.dll
 platforms/qwindows.dll
+sqldrivers/qsqlite.dll
 styles/qwindowsvistastyle.dll
 sv6.exe
 sv6admin.exe
@@ -179,6 +181,15 @@ timeout 60 wine "$app/sv6admin.exe" --check "@$(windows_path "$work/Check Line.S
     fail "the installed sv6admin.exe --check refused a valid application file:
 $(cat "$work/sv6admin.txt")"
 
+# The installed sv6.exe records its history through the installed SQLite driver.
+timeout 60 env WINEQT_QPA_PLATFORM=offscreen \
+    WINEQT_QPA_PLATFORM_PLUGIN_PATH="$(windows_path "$qt/plugins/platforms")" \
+    wine "$app/sv6.exe" --exit-after-polls 1 "$(windows_path "$work/Check Line.SVT")" \
+    >"$work/sv6.txt" 2>&1 ||
+    fail "the installed sv6.exe ended with $?: $(cat "$work/sv6.txt")"
+grep -q "recording the history to" "$work/sv6.txt" ||
+    fail "the installed sv6.exe did not record its history: $(cat "$work/sv6.txt")"
+
 # The installed wizard starts and paints its window, then ends (SVC_EXIT_WHEN_SHOWN prints
 # "shown ..." on standard output). Wine hands QT_ variables to Windows programs only under
 # WINE-prefixed names.
@@ -202,7 +213,7 @@ for plugin in platforms/qwindows.dll styles/qwindowsvistastyle.dll; do
     grep -qF "\"$app_qt/$plugin\" loaded library" "$work/display.err" ||
         fail "the wizard did not load the installed $plugin: $(grep 'loaded library' "$work/display.err")"
 done
-step "started the installed sv6admin.exe and the wizard, offscreen and on a display"
+step "started the installed sv6admin.exe, sv6.exe and the wizard, offscreen and on a display"
 
 # Installing again, elsewhere, first runs the uninstaller of the installation found in the
 # registry (silently, as the installer itself is silent): the first folder loses its files.

@@ -130,6 +130,10 @@ QByteArray Pack(const QByteArray& payload) {
 struct Decoder {
     RowState state;
     bool damaged = false;
+    // The columns whose value the records applied since the last Taken() set; all of them
+    // after a full row.
+    std::vector<std::size_t> changed;
+    bool allChanged = true;
 
     explicit Decoder(std::size_t columns) {
         state.values.resize(columns);
@@ -173,6 +177,7 @@ struct Decoder {
                 state.values[c] = QByteArray(p, qsizetype(length));
             p += length;
         }
+        allChanged = true;
         return p == end;
     }
 
@@ -193,11 +198,19 @@ struct Decoder {
             quint64 length = 0;
             if (!GetVarint(p, end, length) || length > quint64(end - p))
                 return false;
-            if (only < 0 || quint64(only) == column)
+            if (only < 0 || quint64(only) == column) {
                 state.values[column] = QByteArray(p, qsizetype(length));
+                if (!allChanged)
+                    changed.push_back(std::size_t(column));
+            }
             p += length;
         }
         return true;
+    }
+
+    void Taken() {
+        changed.clear();
+        allChanged = false;
     }
 
     SheetRow Row(qint64 ms) const {
@@ -736,7 +749,7 @@ void ForRange(const QSqlDatabase& db, qint64 sheet, qint64 stored, std::size_t c
         decoder.Apply(q.value(3).toByteArray(), q.value(2).toInt() != 0, only);
         const qint64 ms = q.value(1).toLongLong();
         if (id >= first && ms >= fromMs && ms <= toMs)
-            each(ms, decoder.state);
+            each(ms, decoder);
     }
 }
 } // namespace
@@ -747,8 +760,9 @@ std::vector<HistoryPoint> History::Series(int column, qint64 fromMs, qint64 toMs
         return points;
     const auto c = std::size_t(column);
     ForRange(d_->db, sheet_, stored_, d_->columns.size(), fromMs, toMs, column,
-             [&](qint64 ms, const RowState& s) {
-                 points.push_back({ms, QString::fromUtf8(s.values[c]), s.quality[c]});
+             [&](qint64 ms, const Decoder& decoder) {
+                 points.push_back(
+                     {ms, QString::fromUtf8(decoder.state.values[c]), decoder.state.quality[c]});
              });
     for (const SheetRow& row : pending_) {
         const qint64 ms = row.time.toMSecsSinceEpoch();
@@ -760,17 +774,19 @@ std::vector<HistoryPoint> History::Series(int column, qint64 fromMs, qint64 toMs
 }
 
 namespace {
-void AppendCsvField(QByteArray& out, const QByteArray& field) {
+// A field as CSV writes it: quoted (with its quotes doubled) when it holds a comma, a quote or
+// a line break.
+QByteArray CsvField(const QByteArray& field) {
     bool quote = false;
     for (const char ch : field)
         if (ch == ',' || ch == '"' || ch == '\n' || ch == '\r') {
             quote = true;
             break;
         }
-    if (!quote) {
-        out.append(field);
-        return;
-    }
+    if (!quote)
+        return field;
+    QByteArray out;
+    out.reserve(field.size() + 8);
     out.append('"');
     for (const char ch : field) {
         if (ch == '"')
@@ -778,19 +794,26 @@ void AppendCsvField(QByteArray& out, const QByteArray& field) {
         out.append(ch);
     }
     out.append('"');
+    return out;
 }
 
-void AppendCsvRow(QByteArray& out, qint64 ms, const std::vector<QByteArray>& values) {
-    const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms);
-    out.append(DateText(t).toLatin1());
-    out.append(',');
-    out.append(TimeText(t).toLatin1());
-    for (const QByteArray& v : values) {
-        out.append(',');
-        AppendCsvField(out, v);
+// The date and time fields of a row. A day's date is made once.
+class CsvClock {
+public:
+    QByteArray Fields(qint64 ms) {
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms);
+        const QDate day = t.date();
+        if (day != day_) {
+            day_ = day;
+            date_ = DateText(t).toLatin1();
+        }
+        return date_ + ',' + TimeText(t).toLatin1();
     }
-    out.append("\r\n");
-}
+
+private:
+    QDate day_;
+    QByteArray date_;
+};
 } // namespace
 
 bool History::ExportCsv(qint64 fromMs, qint64 toMs, const QString& out, QString* error) const {
@@ -813,7 +836,7 @@ bool History::ExportCsv(qint64 fromMs, qint64 toMs, const QString& out, QString*
     for (std::size_t i = 0; i < header.size(); ++i) {
         if (i > 0)
             buffer.append(',');
-        AppendCsvField(buffer, header[i]);
+        buffer.append(CsvField(header[i]));
     }
     buffer.append("\r\n");
     bool ok = true;
@@ -822,16 +845,42 @@ bool History::ExportCsv(qint64 fromMs, qint64 toMs, const QString& out, QString*
             ok = false;
         buffer.clear();
     };
+    // Each column's field with the comma before it, made again only when its value changes.
+    std::vector<QByteArray> cells(d_->columns.size());
+    const auto setCell = [&cells](std::size_t c, const QByteArray& value) {
+        cells[c] = ',' + CsvField(value);
+    };
+    CsvClock clock;
+    bool firstRow = true;
+    const auto addRow = [&](qint64 ms) {
+        buffer.append(clock.Fields(ms));
+        for (const QByteArray& cell : cells)
+            buffer.append(cell);
+        buffer.append("\r\n");
+        if (buffer.size() > 1024 * 1024)
+            flush();
+    };
     ForRange(d_->db, sheet_, stored_, d_->columns.size(), fromMs, toMs, -1,
-             [&](qint64 ms, const RowState& s) {
-                 AppendCsvRow(buffer, ms, s.values);
-                 if (buffer.size() > 1024 * 1024)
-                     flush();
+             [&](qint64 ms, Decoder& decoder) {
+                 if (firstRow || decoder.allChanged) {
+                     for (std::size_t c = 0; c < cells.size(); ++c)
+                         setCell(c, decoder.state.values[c]);
+                 } else {
+                     for (const std::size_t c : decoder.changed)
+                         setCell(c, decoder.state.values[c]);
+                 }
+                 firstRow = false;
+                 decoder.Taken();
+                 addRow(ms);
              });
     for (const SheetRow& row : pending_) {
         const qint64 ms = row.time.toMSecsSinceEpoch();
-        if (ms >= fromMs && ms <= toMs)
-            AppendCsvRow(buffer, ms, StateOf(row, d_->columns.size()).values);
+        if (ms < fromMs || ms > toMs)
+            continue;
+        const RowState state = StateOf(row, cells.size());
+        for (std::size_t c = 0; c < cells.size(); ++c)
+            setCell(c, state.values[c]);
+        addRow(ms);
     }
     flush();
     if (!ok || !file.commit()) {

@@ -285,8 +285,16 @@ int main(int argc, char** argv) {
                             .arg(historyPath, QString::number(history->RowCount())));
     }
 
+    // A reader whose application differs from the one the other sv6.exe records has no rows
+    // of its own in the file: it shows its live rows instead.
+    workstation::History* shown =
+        history && (history->Recording() || history->HasSheet()) ? history.get() : nullptr;
+    if (history && !shown)
+        historyText += QStringLiteral("; the history holds no rows of this version of the "
+                                      "application");
+
     QMainWindow window;
-    auto* model = new workstation::SheetModel(sheet.Headings(), history.get(), &window);
+    auto* model = new workstation::SheetModel(sheet.Headings(), shown, &window);
     auto* view = new QTableView(&window);
     view->setObjectName(QStringLiteral("logSheet"));
     view->setModel(model);
@@ -326,7 +334,7 @@ int main(int argc, char** argv) {
     workstation::AskExport askExport = workstation::AskExportWithDialog;
     QAction* exportAction = fileMenu->addAction(QStringLiteral("&Export CSV..."));
     exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
-    exportAction->setEnabled(history && history->HasSheet());
+    exportAction->setEnabled(shown != nullptr);
     QObject::connect(exportAction, &QAction::triggered, &window, [&] {
         const QFileInfo svt(options.file);
         const auto choice =
@@ -335,8 +343,8 @@ int main(int argc, char** argv) {
         if (!choice)
             return;
         QString error;
-        if (history->ExportCsv(choice->from.toMSecsSinceEpoch(), EndOfSecond(choice->to),
-                               choice->file, &error))
+        if (shown->ExportCsv(choice->from.toMSecsSinceEpoch(), EndOfSecond(choice->to),
+                             choice->file, &error))
             window.statusBar()->showMessage(QStringLiteral("exported to ") + choice->file, 10000);
         else
             QMessageBox::warning(&window, QStringLiteral("Export CSV"), error);
@@ -367,7 +375,7 @@ int main(int argc, char** argv) {
                          // follows the new rows. A reader shows the rows the recording
                          // sv6.exe adds.
                          workstation::AddKeepingView(*view, [&] {
-                             if (history && !history->Recording())
+                             if (shown && !shown->Recording())
                                  model->Refresh();
                              else
                                  model->AddLiveRow(sheetRow);
