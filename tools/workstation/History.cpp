@@ -15,7 +15,11 @@
 #include <QVariant>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace workstation {
 
@@ -293,6 +297,55 @@ bool IsFullOrIoError(const QSqlError& e) {
 
 } // namespace
 
+// Copies the write-ahead log into the database on a thread of its own, every few seconds,
+// on a connection of its own. A checkpoint waits for the disk (fsync); done by the appending
+// connection itself it would hold up the row that happens to trigger it.
+class Checkpointer {
+public:
+    explicit Checkpointer(const QString& path) : path_(path) {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Checkpointer() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    Checkpointer(const Checkpointer&) = delete;
+    Checkpointer& operator=(const Checkpointer&) = delete;
+
+private:
+    void Run() {
+        const QString name =
+            QStringLiteral("history-checkpoint-%1").arg(connectionCounter.fetch_add(1));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(path_);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+            if (db.open()) {
+                QSqlQuery q(db);
+                std::unique_lock<std::mutex> lock(mutex_);
+                while (!wake_.wait_for(lock, std::chrono::seconds(2), [this] { return stop_; })) {
+                    lock.unlock();
+                    q.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+                    q.finish();
+                    lock.lock();
+                }
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    QString path_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
 struct History::Impl {
     QString connection;
     QSqlDatabase db;
@@ -307,6 +360,7 @@ struct History::Impl {
     qint64 fullSize = 0;
     int retryEvery = 1;
     int appendsSinceTry = 0;
+    std::unique_ptr<Checkpointer> checkpointer;
 
     QSqlQuery Prepare(const QString& sql) const {
         QSqlQuery q(db);
@@ -316,6 +370,7 @@ struct History::Impl {
     }
 
     ~Impl() {
+        checkpointer.reset();
         if (db.isValid())
             db.close();
         db = QSqlDatabase();
@@ -441,6 +496,10 @@ std::unique_ptr<History> History::Open(const QString& path, const QString& title
         QSqlQuery q(d.db);
         q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
         q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        // The checkpoints run on their own thread; the log still shrinks when the last
+        // connection closes.
+        q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
+        d.checkpointer = std::make_unique<Checkpointer>(path);
     }
     QSqlQuery find = d.Prepare(
         QStringLiteral("SELECT id FROM sheet WHERE identity = ? ORDER BY id DESC LIMIT 1"));
