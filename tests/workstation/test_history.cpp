@@ -548,6 +548,25 @@ private slots:
         QCOMPARE(colours.size(), 5);
     }
 
+    // A picture of the sheet over a history with values of every quality.
+    void sheetPicture() {
+        auto h = OpenOrFail(dir_.filePath(QStringLiteral("picture.svh")), Columns(7));
+        QVERIFY(h);
+        for (int i = 0; i < 200; ++i)
+            QVERIFY(h->Append(MakeRow(i, 7, 2)));
+        QStringList headings{QStringLiteral("Date"), QStringLiteral("Time")};
+        for (int c = 0; c < 7; ++c)
+            headings << QStringLiteral("Unit %1\nTemp.").arg(c);
+        workstation::SheetModel model(headings, h.get());
+        QTableView view;
+        view.setModel(&model);
+        view.verticalHeader()->hide();
+        view.resize(760, 320);
+        view.show();
+        workstation::GoTo(view, model, MakeRow(100, 7, 2).time);
+        QVERIFY(view.grab().save(OutputFolder() + QStringLiteral("/sheet-history.png")));
+    }
+
     // The model fetches what the view shows, not the whole history: a history far larger
     // than its cache keeps every row reachable.
     void modelFetchesBlocksOnDemand() {

@@ -148,6 +148,15 @@ QList<QStringList> PrintedRows(const QString& out) {
     return rows;
 }
 
+// The folder for pictures the tests take: SVC_TEST_OUTPUT, else one in the temporary folder.
+QString OutputFolder() {
+    QString dir = qEnvironmentVariable("SVC_TEST_OUTPUT");
+    if (dir.isEmpty())
+        dir = QDir::tempPath() + QStringLiteral("/svcorblex-test-output");
+    QDir().mkpath(dir);
+    return dir;
+}
+
 // The history columns of an application made with WithClock and Add.
 std::vector<workstation::HistoryColumn> HistoryColumns(const Application& app) {
     std::vector<workstation::HistoryColumn> columns;
@@ -441,6 +450,10 @@ private slots:
         const QString historyPath = QDir(dir_.path()).filePath(QStringLiteral("recorded.svh"));
         QList<QStringList> printed;
         for (const int polls : {3, 2}) {
+            // A picture of the second run's window: the first run's rows are in it.
+            const QString shot =
+                polls == 2 ? OutputFolder() + QStringLiteral("/sv6-history.png") : QString();
+            qputenv("SV6_SCREENSHOT", shot.toLocal8Bit());
             const Run r = RunProgram(QStringLiteral("sv6.exe"),
                                      {QStringLiteral("--exit-after-polls"), QString::number(polls),
                                       QStringLiteral("--poll-interval-ms"), QStringLiteral("100"),
@@ -451,6 +464,7 @@ private slots:
                      qPrintable(r.err));
             printed += PrintedRows(r.out);
         }
+        qunsetenv("SV6_SCREENSHOT");
         QCOMPARE(printed.size(), 5);
         QCOMPARE(printed.front().at(3), QStringLiteral("Batch 17, \"grade\" A"));
         const QString csv = QDir(dir_.path()).filePath(QStringLiteral("recorded.csv"));
