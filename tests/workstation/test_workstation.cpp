@@ -143,8 +143,9 @@ QByteArray Contents(const QString& path) {
 // The printed rows of --print-rows, split into cells.
 QList<QStringList> PrintedRows(const QString& out) {
     QList<QStringList> rows;
-    for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        rows << line.split(QLatin1Char('\t'));
+    // Windows ends the lines of a console program with CR LF.
+    for (QString line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        rows << line.remove(QLatin1Char('\r')).split(QLatin1Char('\t'));
     return rows;
 }
 
