@@ -386,6 +386,10 @@ private slots:
         QCOMPARE(model.rowCount(), 60);
         QCOMPARE(model.index(59, 2).data().toString(), rows.back().values[0]);
         QCOMPARE(h->IndexAt(rows[58].time), qint64(58));
+        const auto waiting =
+            h->RangeOf(rows[2].time.toMSecsSinceEpoch(), rows[58].time.toMSecsSinceEpoch());
+        QCOMPARE(waiting.first, qint64(2));
+        QCOMPARE(waiting.count, qint64(57));
         QCOMPARE(h->Series(0, 0, std::numeric_limits<qint64>::max()).size(), std::size_t(60));
         h->LimitPagesForTest(0);
         // Tries are spaced out while writes fail; the rows are written within 64 appends.
@@ -617,6 +621,11 @@ private slots:
                 QCOMPARE(points[p].quality, row.quality[std::size_t(column)]);
             }
         }
+        // The same range by row index, as printing takes it.
+        const auto range = h->RangeOf(from, to);
+        QCOMPARE(range.first, qint64(100));
+        QCOMPARE(range.count, qint64(151));
+        QCOMPARE(h->RangeOf(to + 1000000, to + 2000000).count, qint64(0));
         QVERIFY(h->Series(12, from, to).empty());
         QVERIFY(h->Series(0, to + 1000000, to + 2000000).empty());
     }

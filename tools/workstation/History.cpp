@@ -742,6 +742,34 @@ qint64 History::IndexAt(const QDateTime& time) const {
     return RowCount() - 1;
 }
 
+History::IndexRange History::RangeOf(qint64 fromMs, qint64 toMs) const {
+    qint64 first = -1;
+    qint64 last = -1;
+    if (stored_ > 0) {
+        const qint64 base = SheetBase(sheet_);
+        QSqlQuery q = d_->Prepare(
+            QStringLiteral("SELECT min(id), max(id) FROM row INDEXED BY row_time WHERE ms BETWEEN "
+                           "? AND ? AND id BETWEEN ? AND ?"));
+        q.addBindValue(fromMs);
+        q.addBindValue(toMs);
+        q.addBindValue(base);
+        q.addBindValue(base + stored_ - 1);
+        if (q.exec() && q.next() && !q.value(0).isNull()) {
+            first = q.value(0).toLongLong() & SeqMask;
+            last = q.value(1).toLongLong() & SeqMask;
+        }
+    }
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+        const qint64 ms = pending_[i].time.toMSecsSinceEpoch();
+        if (ms < fromMs || ms > toMs)
+            continue;
+        if (first < 0)
+            first = stored_ + qint64(i);
+        last = stored_ + qint64(i);
+    }
+    return first < 0 ? IndexRange{} : IndexRange{first, last - first + 1};
+}
+
 QDateTime History::FirstTime() const {
     const std::vector<SheetRow> rows = Rows(0, 1);
     return rows.empty() ? QDateTime() : rows.front().time;

@@ -92,6 +92,13 @@ public:
     // The index of the first row at or after `time`, or of the last row when none is; -1
     // without rows.
     qint64 IndexAt(const QDateTime& time) const;
+    // The rows whose time lies in [fromMs, toMs]: the index of the first and their count (0
+    // when there is none), for printing a time range through Rows.
+    struct IndexRange {
+        qint64 first = 0;
+        qint64 count = 0;
+    };
+    IndexRange RangeOf(qint64 fromMs, qint64 toMs) const;
     // The time of the first and of the last row (invalid without rows).
     QDateTime FirstTime() const;
     QDateTime LastTime() const;
