@@ -604,6 +604,32 @@ private slots:
             QCOMPARE(workstation::DisplayRow(rows[std::size_t(i)]), printed[i]);
     }
 
+    // A disk that fills up: the status bar says so once, the log says so once, and the live
+    // sheet goes on.
+    void fullDiskKeepsTheSheetGoing() {
+        Application app = WithClock();
+        for (int i = 0; i < 20; ++i)
+            Add(app, QStringLiteral("V%1").arg(i), QStringLiteral("N"), 6, 2, {});
+        const QString path = Save(app, QStringLiteral("full.SVT"));
+        qputenv("SV6_HISTORY_MAX_PAGES", "1"); // no more pages than the new file has
+        const Run r = RunProgram(QStringLiteral("sv6.exe"),
+                                 {QStringLiteral("--exit-after-polls"), QStringLiteral("400"),
+                                  QStringLiteral("--poll-interval-ms"), QStringLiteral("5"),
+                                  QStringLiteral("--print-rows"), path});
+        qunsetenv("SV6_HISTORY_MAX_PAGES");
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(PrintedRows(r.out).size(), 400);
+        const QStringList lines = r.err.split(QLatin1Char('\n'));
+        const QStringList statuses = lines.filter(QStringLiteral("status: "));
+        QCOMPARE(lines.filter(QStringLiteral("history not written since")).size() -
+                     statuses.filter(QStringLiteral("history not written since")).size(),
+                 1);
+        QVERIFY2(statuses.back().contains(QStringLiteral("the disk is full; the rows wait in memory")),
+                 qPrintable(statuses.back()));
+        QVERIFY2(!statuses.front().contains(QStringLiteral("disk is full")),
+                 qPrintable(statuses.front()));
+    }
+
     // A history file that is not one is refused with a message and kept as it is; the live
     // sheet goes on.
     void foreignHistoryIsKept() {

@@ -30,6 +30,8 @@
 //   --print-rows           also print each row, tab-separated, on standard output (after it
 //                          is recorded), and the status bar's text after it on standard error
 //   SV6_SCREENSHOT=PATH    save a picture of the window as PATH (PNG) before quitting
+//   SV6_HISTORY_MAX_PAGES=N  let the history grow to no more than N pages of SQLite (at least
+//                          what it has): a disk that fills up
 // SIGTERM and SIGINT close the window and end the program with exit code 0; so does, on
 // Windows, WM_CLOSE sent to its main thread.
 
@@ -280,6 +282,8 @@ int main(int argc, char** argv) {
         historyText = QStringLiteral("history: ") + history->NotRecordingReason();
         logging::Notice(historyText + QStringLiteral(" (") + historyPath + QLatin1Char(')'));
     } else {
+        if (const int pages = PositiveNumber(qEnvironmentVariable("SV6_HISTORY_MAX_PAGES")))
+            history->LimitPagesForTest(pages);
         historyText = QStringLiteral("recording to ") + QFileInfo(historyPath).fileName();
         logging::Notice(QStringLiteral("recording the history to %1 (%2 rows so far)")
                             .arg(historyPath, QString::number(history->RowCount())));
