@@ -271,6 +271,7 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::newRow("unchanged") << "";
         QTest::newRow("title") << "title";
+        QTest::newRow("no title") << "no title";
         QTest::newRow("variable added") << "added";
         QTest::newRow("variable renamed") << "renamed";
         QTest::newRow("link changed") << "link";
@@ -286,6 +287,8 @@ private slots:
         QString title = QStringLiteral("Line 3");
         if (change == QLatin1String("title"))
             title = QStringLiteral("Line 4");
+        else if (change == QLatin1String("no title"))
+            title = QString();
         else if (change == QLatin1String("added"))
             changed.push_back({QStringLiteral("New"), {}, QStringLiteral("N")});
         else if (change == QLatin1String("renamed"))
@@ -347,9 +350,17 @@ private slots:
         QCOMPARE(inserted.size(), 3);
         QVERIFY(SameRow(reader->Rows(299, 1).at(0), MakeRow(299, 4, 2)));
         QCOMPARE(model.index(299, 2).data().toString(), MakeRow(299, 4, 2).values[0]);
-        // Once the writer is gone, the next program records.
+        QVERIFY(!reader->TryToRecord());
+        // Once the writer is gone, the reader takes over and records on.
         writer.reset();
+        QVERIFY(reader->TryToRecord());
+        QVERIFY(reader->Recording());
+        QVERIFY(reader->NotRecordingReason().isEmpty());
+        model.AddLiveRow(MakeRow(300, 4, 2));
+        QCOMPARE(model.rowCount(), 301);
+        QVERIFY(SameRow(reader->Rows(299, 2).at(1), MakeRow(300, 4, 2)));
         reader.reset();
+        // And when it is gone, the next program records.
         auto next = OpenOrFail(path, Columns(4));
         QVERIFY(next && next->Recording());
         QCOMPARE(next->IntegrityCheck(), QStringLiteral("ok"));

@@ -420,16 +420,24 @@ std::unique_ptr<History> History::Open(const QString& path, const QString& title
         return nullptr;
     }
 
+    if (!h->Connect(error))
+        return nullptr;
+    return h;
+}
+
+bool History::Connect(QString* error) {
+    Impl& d = *d_;
+    const QString& path = path_;
     d.connection = QStringLiteral("history-%1").arg(connectionCounter.fetch_add(1));
     d.db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d.connection);
     d.db.setDatabaseName(path);
-    d.db.setConnectOptions(h->recording_
+    d.db.setConnectOptions(recording_
                                ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000")
                                : QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000;QSQLITE_OPEN_READONLY"));
     if (!d.db.open()) {
         *error = QStringLiteral("The history file %1 cannot be opened: %2")
                      .arg(path, d.db.lastError().text());
-        return nullptr;
+        return false;
     }
     const auto scalar = [&d](const QString& sql, bool* ok = nullptr) {
         QSqlQuery q(d.db);
@@ -440,7 +448,7 @@ std::unique_ptr<History> History::Open(const QString& path, const QString& title
     };
     const auto refuse = [&](const QString& why) {
         *error = QStringLiteral("The file %1 %2; it is left as it is.").arg(path, why);
-        return nullptr;
+        return false;
     };
     bool ok = false;
     const quint32 appId = scalar(QStringLiteral("PRAGMA application_id"), &ok).toUInt();
@@ -452,9 +460,9 @@ std::unique_ptr<History> History::Open(const QString& path, const QString& title
     if (!ok)
         return refuse(QStringLiteral("is damaged (%1)").arg(d.db.lastError().text()));
     if (appId == 0 && objects == 0) {
-        if (!h->recording_) {
+        if (!recording_) {
             *error = QStringLiteral("The history file %1 holds no rows yet.").arg(path);
-            return nullptr;
+            return false;
         }
         QSqlQuery q(d.db);
         const QStringList create = {
@@ -476,7 +484,7 @@ std::unique_ptr<History> History::Open(const QString& path, const QString& title
             if (!q.exec(sql)) {
                 *error = QStringLiteral("The history file %1 cannot be made: %2")
                              .arg(path, q.lastError().text());
-                return nullptr;
+                return false;
             }
     } else if (appId != ApplicationId) {
         return refuse(QStringLiteral("is an SQLite database of another program, not a log-sheet "
@@ -492,7 +500,7 @@ std::unique_ptr<History> History::Open(const QString& path, const QString& title
             !q.exec(QStringLiteral("SELECT count(*) FROM variable WHERE sheet < 0")))
             return refuse(QStringLiteral("is damaged (%1)").arg(q.lastError().text()));
     }
-    if (h->recording_) {
+    if (recording_) {
         QSqlQuery q(d.db);
         q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
         q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
@@ -507,38 +515,69 @@ std::unique_ptr<History> History::Open(const QString& path, const QString& title
     if (!find.exec())
         return refuse(QStringLiteral("is damaged (%1)").arg(find.lastError().text()));
     if (find.next())
-        h->sheet_ = find.value(0).toLongLong();
+        sheet_ = find.value(0).toLongLong();
     find.finish();
-    if (h->sheet_ == 0 && h->recording_) {
+    if (sheet_ == 0 && recording_) {
         // A new application, or one that changed: a sheet of its own.
         QSqlQuery q(d.db);
         bool made = d.db.transaction();
         q.prepare(QStringLiteral("INSERT INTO sheet(title, identity, created_ms) VALUES(?, ?, ?)"));
-        q.addBindValue(title);
+        q.addBindValue(NotNull(d.title));
         q.addBindValue(d.identity);
         q.addBindValue(QDateTime::currentMSecsSinceEpoch());
         made = made && q.exec();
         const qint64 sheet = q.lastInsertId().toLongLong();
         q.prepare(QStringLiteral(
             "INSERT INTO variable(sheet, position, name, link, type) VALUES(?, ?, ?, ?, ?)"));
-        for (std::size_t i = 0; made && i < columns.size(); ++i) {
+        for (std::size_t i = 0; made && i < d.columns.size(); ++i) {
             q.addBindValue(sheet);
             q.addBindValue(qint64(i));
-            q.addBindValue(NotNull(columns[i].name));
-            q.addBindValue(NotNull(columns[i].link));
-            q.addBindValue(NotNull(columns[i].type));
+            q.addBindValue(NotNull(d.columns[i].name));
+            q.addBindValue(NotNull(d.columns[i].link));
+            q.addBindValue(NotNull(d.columns[i].type));
             made = q.exec();
         }
         if (!made || !d.db.commit()) {
             *error = QStringLiteral("The history file %1 cannot be written: %2")
                          .arg(path, q.lastError().text());
             d.db.rollback();
-            return nullptr;
+            return false;
         }
-        h->sheet_ = sheet;
+        sheet_ = sheet;
     }
-    h->stored_ = h->ReadStoredCount();
-    return h;
+    stored_ = ReadStoredCount();
+    return true;
+}
+
+bool History::TryToRecord() {
+    if (recording_)
+        return true;
+    auto lock = std::make_unique<QLockFile>(path_ + QStringLiteral(".lock"));
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0))
+        return false;
+    // The read-only connection makes way for one that writes.
+    d_->db.close();
+    d_->db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(d_->connection);
+    d_->lock = std::move(lock);
+    recording_ = true;
+    QString error;
+    if (!Connect(&error)) {
+        logging::Warning(error);
+        d_->checkpointer.reset();
+        d_->db.close();
+        d_->db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(d_->connection);
+        d_->lock.reset();
+        recording_ = false;
+        notRecording_ = QStringLiteral("not recording: ") + error;
+        Connect(&error);
+        return false;
+    }
+    notRecording_.clear();
+    d_->haveLast = false;
+    return true;
 }
 
 qint64 History::ReadStoredCount() const {

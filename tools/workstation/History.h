@@ -18,7 +18,8 @@
 //
 // One writer. A lock file beside the database (NAME.lock) decides who records; a second
 // program on the same history opens it read-only, shows it and follows the rows the writer
-// adds (Refresh). A lock left by a program that crashed is taken over.
+// adds (Refresh), and records once the writer has ended (TryToRecord). A lock left by a
+// program that crashed is taken over.
 //
 // A write that fails (a full disk, an I/O error) does not lose the row: it is kept in memory
 // and written with the next row that can be written, so recording resumes by itself when
@@ -113,6 +114,9 @@ public:
     // For a reader: takes in the rows the writer added since. Returns whether there are new
     // rows.
     bool Refresh();
+    // For a reader: records from now on when the program that recorded has ended (its lock
+    // is free). Returns whether this program records.
+    bool TryToRecord();
 
     // "" while writes succeed; else what went wrong, since when, set once when writing
     // starts failing and cleared when a write succeeds again.
@@ -139,6 +143,9 @@ public:
 private:
     struct Impl;
     History();
+    // Opens the connection (writing when recording_), checks the file and finds or makes
+    // the sheet.
+    bool Connect(QString* error);
     bool WritePending();
     qint64 ReadStoredCount() const;
 

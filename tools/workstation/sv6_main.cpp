@@ -11,7 +11,8 @@
 // --history names; else NAME.svh beside NAME.SVT when that folder is writable; else a file in
 // the user's data folder whose name is made unique from the full path of the .SVT. When a
 // second sv6.exe shows the same application, the first records and the second shows the
-// history as it grows, saying in its status bar that it does not record.
+// history as it grows, saying in its status bar that it does not record, and records on when
+// the first ends.
 //
 // sv6.exe --export-csv FROM TO OUTFILE FILE writes the rows of the history of FILE from FROM
 // to TO as CSV into OUTFILE and ends, without a window or a display: FROM and TO are local
@@ -373,35 +374,44 @@ int main(int argc, char** argv) {
 
     int rows = 0;
     QTimer pollTimer;
-    QObject::connect(&poller, &workstation::SheetPoller::RowReady, &window,
-                     [&](const workstation::SheetRow& sheetRow) {
-                         // A user looking at earlier rows stays there; one at the bottom
-                         // follows the new rows. A reader shows the rows the recording
-                         // sv6.exe adds.
-                         workstation::AddKeepingView(*view, [&] {
-                             if (shown && !shown->Recording())
-                                 model->Refresh();
-                             else
-                                 model->AddLiveRow(sheetRow);
-                         });
-                         showHistoryState();
-                         if (options.printRows) {
-                             const QStringList row = workstation::DisplayRow(sheetRow);
-                             std::fprintf(stdout, "%s\n",
-                                          row.join(QLatin1Char('\t')).toUtf8().constData());
-                             std::fflush(stdout);
-                             logging::Info(QStringLiteral("status: ") + poller.StatusText() +
-                                           QStringLiteral(" | ") + historyStatus->text());
-                         }
-                         if (options.exitAfterPolls > 0 && ++rows >= options.exitAfterPolls) {
-                             pollTimer.stop();
-                             const QString shot = qEnvironmentVariable("SV6_SCREENSHOT");
-                             if (!shot.isEmpty())
-                                 window.grab().save(shot, "PNG");
-                             window.close();
-                             QApplication::quit();
-                         }
-                     });
+    QObject::connect(
+        &poller, &workstation::SheetPoller::RowReady, &window,
+        [&](const workstation::SheetRow& sheetRow) {
+            // A user looking at earlier rows stays there; one at the bottom
+            // follows the new rows. A reader shows the rows the recording
+            // sv6.exe adds.
+            workstation::AddKeepingView(*view, [&] {
+                // When the sv6.exe that recorded has ended, this one takes over.
+                if (shown && !shown->Recording() && shown->TryToRecord()) {
+                    model->Refresh();
+                    historyText =
+                        QStringLiteral("recording to ") + QFileInfo(historyPath).fileName();
+                    logging::Notice(QStringLiteral("recording the history to ") + historyPath +
+                                    QStringLiteral(" now that the sv6.exe that "
+                                                   "recorded it has ended"));
+                }
+                if (shown && !shown->Recording())
+                    model->Refresh();
+                else
+                    model->AddLiveRow(sheetRow);
+            });
+            showHistoryState();
+            if (options.printRows) {
+                const QStringList row = workstation::DisplayRow(sheetRow);
+                std::fprintf(stdout, "%s\n", row.join(QLatin1Char('\t')).toUtf8().constData());
+                std::fflush(stdout);
+                logging::Info(QStringLiteral("status: ") + poller.StatusText() +
+                              QStringLiteral(" | ") + historyStatus->text());
+            }
+            if (options.exitAfterPolls > 0 && ++rows >= options.exitAfterPolls) {
+                pollTimer.stop();
+                const QString shot = qEnvironmentVariable("SV6_SCREENSHOT");
+                if (!shot.isEmpty())
+                    window.grab().save(shot, "PNG");
+                window.close();
+                QApplication::quit();
+            }
+        });
     const auto poll = [&] { poller.Poll(QDateTime::currentDateTime()); };
     QObject::connect(&pollTimer, &QTimer::timeout, &window, poll);
     pollTimer.start(options.intervalMs);
