@@ -100,13 +100,15 @@ QByteArray EncodeFull(const RowState& s) {
     return out;
 }
 
-// The changes from `before` to `now`: per changed column varint(gap << 1 | quality follows),
-// where gap is the distance from the previous changed column (the first from -1), the new
-// quality when it changed, varint(length), the UTF-8 bytes.
-QByteArray EncodeChanges(const RowState& before, const RowState& now) {
+// The changes from `before` to `now` among `columns` (ascending): per changed column
+// varint(gap << 1 | quality follows), where gap is the distance from the previous changed
+// column (the first from -1), the new quality when it changed, varint(length), the UTF-8
+// bytes.
+QByteArray EncodeChanges(const RowState& before, const RowState& now,
+                         const std::vector<std::size_t>& columns) {
     QByteArray out;
     qsizetype previous = -1;
-    for (std::size_t c = 0; c < now.values.size(); ++c) {
+    for (const std::size_t c : columns) {
         const bool q = now.quality[c] != before.quality[c];
         if (!q && now.values[c] == before.values[c])
             continue;
@@ -355,6 +357,7 @@ struct History::Impl {
     QString identity;
     // The writer's state: the last row written and the sizes that decide the next full row.
     RowState last;
+    QStringList lastText; // the last row's values as given
     bool haveLast = false;
     qint64 sinceFull = 0;
     qint64 fullSize = 0;
@@ -645,6 +648,7 @@ bool History::WritePending() {
     if (pending_.empty())
         return true;
     const RowState savedLast = d.last;
+    const QStringList savedLastText = d.lastText;
     const bool savedHaveLast = d.haveLast;
     const qint64 savedSinceFull = d.sinceFull;
     const qint64 savedFullSize = d.fullSize;
@@ -661,11 +665,31 @@ bool History::WritePending() {
     qint64 seq = stored_;
     const std::size_t columns = d.columns.size();
     for (std::size_t i = 0; ok && i < pending_.size(); ++i, ++seq) {
-        RowState now = StateOf(pending_[i], columns);
+        const SheetRow& row = pending_[i];
+        // Only the values whose text or quality changed are made UTF-8 again.
+        RowState now;
+        std::vector<std::size_t> changed;
+        if (!d.haveLast) {
+            now = StateOf(row, columns);
+        } else {
+            now = d.last;
+            for (std::size_t c = 0; c < columns; ++c) {
+                const auto at = qsizetype(c);
+                const Quality q = c < row.quality.size() ? row.quality[c] : Quality::Unknown;
+                const bool textChanged = at < row.values.size()
+                                             ? row.values[at] != d.lastText.value(at)
+                                             : !d.lastText.value(at).isEmpty();
+                if (!textChanged && q == now.quality[c])
+                    continue;
+                now.values[c] = row.values.value(at).toUtf8();
+                now.quality[c] = q;
+                changed.push_back(c);
+            }
+        }
         QByteArray record;
         bool full = !d.haveLast;
         if (!full) {
-            record = Pack(EncodeChanges(d.last, now));
+            record = Pack(EncodeChanges(d.last, now, changed));
             full = d.sinceFull + record.size() > FullRowEvery * std::max<qint64>(d.fullSize, 64);
         }
         if (full) {
@@ -690,6 +714,7 @@ bool History::WritePending() {
             failure = insert.lastError();
         }
         d.last = std::move(now);
+        d.lastText = row.values;
         d.haveLast = true;
     }
     if (ok) {
@@ -700,6 +725,7 @@ bool History::WritePending() {
     if (!ok) {
         d.db.rollback();
         d.last = savedLast;
+        d.lastText = savedLastText;
         d.haveLast = savedHaveLast;
         d.sinceFull = savedSinceFull;
         d.fullSize = savedFullSize;
