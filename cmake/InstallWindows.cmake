@@ -18,7 +18,9 @@ install(FILES "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/SVCorblexAppGen.pdf" DESTINATIO
 
 # The platform plugin that shows windows and the style that draws the controls as Windows
 # does. Images are PNG only (the viewers' screenshots), which Qt Gui reads and writes
-# itself; nothing uses TLS, SQL, JPEG or GIF.
+# itself; nothing uses TLS, SQL, JPEG or GIF. sv6.exe prints through Qt PrintSupport, whose
+# Windows printing is in its DLL (no plugin); it has no trends there (Qt for MinGW has no
+# Qt Charts).
 set(svc_qt_plugins Qt6::QWindowsIntegrationPlugin Qt6::QWindowsVistaStylePlugin)
 set(svc_plugin_files "")
 foreach(plugin IN LISTS svc_qt_plugins)

@@ -103,6 +103,7 @@ step "installed silently"
 expected_binaries="Qt6Core.dll
 Qt6Gui.dll
 Qt6Network.dll
+Qt6PrintSupport.dll
 Qt6Widgets.dll
 SVCorblexAppGen.exe
 Uninstall.exe

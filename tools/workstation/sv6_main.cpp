@@ -3,7 +3,9 @@
 // the variable's link from its hub (one "GETVALUES" request per hub and poll). Each hub is
 // polled on its own connection without waiting, so a hub that stalls freezes neither the
 // window nor the other hubs' values; the status bar tells which hubs answer, since when one
-// does not, and the time of the last row.
+// does not, and the time of the last row. File, "Print..." and "Save as PDF..." put the
+// selected rows (or all) on paper or into a PDF file; View, "Trend..." shows the selected
+// numeric columns against time.
 //
 // The wizard passes the file as the one and only argument, unquoted and possibly holding
 // blanks. For tests, options may come before it:
@@ -17,6 +19,7 @@
 // Windows, WM_CLOSE sent to its main thread.
 
 #include "Fail.h"
+#include "SheetActions.h"
 #include "Workstation.h"
 #include "generate/Application.h"
 #include "hub/HubReader.h"
@@ -208,6 +211,34 @@ int main(int argc, char** argv) {
     window.statusBar()->addWidget(hubStatus, 1);
     QObject::connect(&poller, &workstation::SheetPoller::StatusChanged, hubStatus,
                      [&] { hubStatus->setText(poller.StatusText()); });
+
+    // Print, PDF and trend, over the rows the sheet keeps (oldest first, as in the table).
+    std::deque<workstation::SheetRow> keptRows;
+    std::vector<bool> numeric;
+    for (int c = 0; c < model->columnCount(); ++c)
+        numeric.push_back(sheet.IsNumeric(c));
+    auto* sheetActions = new workstation::SheetActions(
+        window, *view,
+        {app.Title(),
+         sheet.Headings(),
+         numeric,
+         [&] { return qint64(keptRows.size()); },
+         [&](qint64 first, qint64 count) {
+             const auto from = std::min(std::size_t(std::max<qint64>(first, 0)), keptRows.size());
+             const auto to =
+                 std::min(from + std::size_t(std::max<qint64>(count, 0)), keptRows.size());
+             return std::vector<workstation::SheetRow>(keptRows.begin() + qsizetype(from),
+                                                       keptRows.begin() + qsizetype(to));
+         },
+         {}});
+    QObject::connect(&poller, &workstation::SheetPoller::RowReady, sheetActions,
+                     [&, sheetActions](const workstation::SheetRow& row) {
+                         if (keptRows.size() >= MaxRows)
+                             keptRows.pop_front();
+                         keptRows.push_back(row);
+                         sheetActions->AddRow(row);
+                     });
+
     window.resize(900, 500);
     window.show();
 
