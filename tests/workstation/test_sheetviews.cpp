@@ -335,6 +335,11 @@ private slots:
         const QString lastValue = QStringLiteral("%1.0").arg(first + count - 1);
         QVERIFY(std::any_of(pages.begin(), pages.end(),
                             [&](const QString& p) { return p.contains(lastValue); }));
+        if (severalBlocks && severalBands) // a page that continues the columns, to look at
+            RunTool(QStringLiteral("pdftoppm"),
+                    {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"),
+                     QStringLiteral("-f"), QStringLiteral("2"), QStringLiteral("-singlefile")},
+                    {pdf, OutputFolder() + QStringLiteral("/printed-page-continued")});
         if (first <= 3 && first + count > 3)
             QVERIFY(std::any_of(pages.begin(), pages.end(), [](const QString& p) {
                 return p.contains(QStringLiteral("(offline)"));
