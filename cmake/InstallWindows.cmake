@@ -19,6 +19,8 @@ install(FILES "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/SVCorblexAppGen.pdf" DESTINATIO
 # The platform plugin that shows windows, the style that draws the controls as Windows
 # does, and the SQLite driver that sv6.exe keeps its history with. Images are PNG only (the
 # viewers' screenshots), which Qt Gui reads and writes itself; nothing uses TLS, JPEG or GIF.
+# sv6.exe prints through Qt PrintSupport, whose Windows printing is in its DLL (no plugin);
+# it has no trends there (Qt for MinGW has no Qt Charts).
 find_package(Qt6 REQUIRED COMPONENTS Sql)
 set(svc_qt_plugins Qt6::QWindowsIntegrationPlugin Qt6::QWindowsVistaStylePlugin
     Qt6::QSQLiteDriverPlugin)

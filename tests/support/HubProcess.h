@@ -146,9 +146,9 @@ template <typename Done> bool WaitForFiles(Done done, int timeoutMs) {
     return true;
 }
 
-// Runs a program of the Linux build (SVC_LINUX_BIN) to its end through a shell, which keeps
-// its output in a file (see HubProcess): its exit code (-1 when it did not end within 60 s)
-// and its output.
+// Runs a program of the Linux build (SVC_LINUX_BIN), or one of the system given by its
+// absolute path, to its end through a shell, which keeps its output in a file (see
+// HubProcess): its exit code (-1 when it did not end within 60 s) and its output.
 struct LinuxRun {
     int exitCode = -1;
     QString output;
@@ -166,7 +166,9 @@ inline LinuxRun RunLinuxProgram(const QString& program, const QStringList& argum
     if (!StartLinuxProgram(
             QStringLiteral("/bin/sh"),
             QStringList{QStringLiteral("-c"), script, folder,
-                        qEnvironmentVariable("SVC_LINUX_BIN") + QLatin1Char('/') + program} +
+                        program.startsWith(QLatin1Char('/'))
+                            ? program
+                            : qEnvironmentVariable("SVC_LINUX_BIN") + QLatin1Char('/') + program} +
                 arguments))
         return run;
     QFile status(windows + QStringLiteral("/status"));

@@ -4,13 +4,19 @@
 #include "History.h"
 #include "Workstation.h"
 #include "generate/Application.h"
+#include "hub/Framing.h"
+#include "hub/HubReader.h"
 #include "hub/IHubReader.h"
 #include "support/HubProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,6 +44,52 @@ public:
 private:
     bool silent_ = true;
 };
+
+// A hub on a loopback port that answers each command from a table (the empty text for any
+// other), records the commands in the order they came, and holds back the answers to the
+// commands in `held` until Release.
+class ScriptedHub {
+public:
+    ScriptedHub() {
+        QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+            while (QTcpSocket* client = server_.nextPendingConnection())
+                QObject::connect(client, &QIODevice::readyRead, client, [this, client] {
+                    while (client->canReadLine()) {
+                        const QString command = QString::fromUtf8(client->readLine()).trimmed();
+                        commands << command;
+                        const QByteArray answer = hubwire::EncodeAnswer(answers.value(command));
+                        if (held.contains(command))
+                            heldAnswers_.push_back({client, answer});
+                        else
+                            client->write(answer);
+                    }
+                });
+        });
+        server_.listen(QHostAddress::LocalHost, 0);
+    }
+    QString Prefix() const { return QStringLiteral("TCP:127.0.0.1:%1!").arg(server_.serverPort()); }
+    void Release() {
+        for (const auto& [client, answer] : std::exchange(heldAnswers_, {}))
+            if (client)
+                client->write(answer);
+    }
+
+    QHash<QString, QByteArray> answers;
+    QStringList held;
+    QStringList commands;
+
+private:
+    QTcpServer server_;
+    std::vector<std::pair<QPointer<QTcpSocket>, QByteArray>> heldAnswers_;
+};
+
+workstation::SheetPoller::ReaderFactory QuietReaders() {
+    return [] {
+        auto reader = std::make_unique<SVComSrvClass>();
+        reader->SetSilent(true);
+        return reader;
+    };
+}
 
 void Add(Application& app, const QString& name, const QString& type, qint16 length, qint16 decimals,
          OptionalText link) {
@@ -248,6 +300,162 @@ private slots:
                                                QStringLiteral("TCP:h:6000!GETVALUES")}));
     }
 
+    // The qualities of one hub's tags from its "GETSTATUS" answer, matched by name as the
+    // values are.
+    void fillQuality_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("qualities"); // codes of A, B, C, "-" for Unknown
+        QTest::addColumn<int>("notGood");
+        QTest::newRow("every tag good") << "a,good\nB,GOOD\nc,Good"
+                                        << "good good good" << 0;
+        QTest::newRow("names and codes in any case, other tags between")
+            << "X,offline\nA,Stale\nb,offline\nC,waiting"
+            << "stale offline waiting" << 3;
+        QTest::newRow("refused and invalid") << "A,refused\nB,invalid\nC,good"
+                                             << "refused invalid good" << 2;
+        QTest::newRow("a code the program does not know") << "A,broken\nB\nC,good"
+                                                          << "invalid invalid good" << 2;
+        QTest::newRow("a tag missing from the answer") << "A,good\nC,offline"
+                                                       << "good - offline" << 1;
+        QTest::newRow("the first entry of a name counts") << "A,offline\na,good\nB,good\nC,good"
+                                                          << "offline good good" << 1;
+        QTest::newRow("lines ending in CR LF") << "A,good\r\nB,stale\r\nC,good"
+                                               << "good stale good" << 1;
+        QTest::newRow("a name holding a comma splits at the last")
+            << "A,x,good\nA,stale\nB,good\nC,good"
+            << "stale good good" << 1;
+    }
+
+    void fillQuality() {
+        QFETCH(QString, answer);
+        QFETCH(QString, qualities);
+        QFETCH(int, notGood);
+        Application app = WithClock();
+        Add(app, QStringLiteral("A"), QStringLiteral("N"), 6, 2, QStringLiteral("HUB:a"));
+        Add(app, QStringLiteral("Other"), QStringLiteral("N"), 6, 2, QStringLiteral("TCP:h:1!a"));
+        Add(app, QStringLiteral("B"), QStringLiteral("T"), 6, 0, QStringLiteral("HUB:b"));
+        Add(app, QStringLiteral("C"), QStringLiteral("N"), 6, 2, QStringLiteral("HUB:c"));
+        const workstation::LogSheet sheet(app);
+        std::vector<workstation::Quality> quality(4, workstation::Quality::Refused);
+        QCOMPARE(sheet.FillQuality(0, answer, quality), notGood);
+        // The other hub's column is left as it was.
+        QCOMPARE(quality[1], workstation::Quality::Refused);
+        QStringList codes;
+        for (const std::size_t i : {std::size_t(0), std::size_t(2), std::size_t(3)}) {
+            const QString code = workstation::QualityCode(quality[i]);
+            codes << (code.isEmpty() ? QStringLiteral("-") : code);
+        }
+        QCOMPARE(codes.join(QLatin1Char(' ')), qualities);
+    }
+
+    // The poller asks each hub for its values and then their status on the same connection,
+    // and the row carries both.
+    void pollerFillsQualityFromStatus() {
+        ScriptedHub hub;
+        hub.answers.insert(QStringLiteral("GETVALUES"), "Flow,5.5\tLevel,\tNote,ok");
+        hub.answers.insert(QStringLiteral("GETSTATUS"), "Flow,good\nLevel,offline\nNote,good");
+        Application app = WithClock();
+        Add(app, QStringLiteral("Flow"), QStringLiteral("N"), 6, 2, hub.Prefix() + "flow");
+        Add(app, QStringLiteral("Level"), QStringLiteral("N"), 6, 2, hub.Prefix() + "Level");
+        Add(app, QStringLiteral("Unlinked"), QStringLiteral("T"), 6, 0, {});
+        Add(app, QStringLiteral("Note"), QStringLiteral("T"), 6, 0, hub.Prefix() + "Note");
+        const workstation::LogSheet sheet(app);
+        workstation::SheetPoller poller(sheet, QuietReaders());
+        QSignalSpy rows(&poller, &workstation::SheetPoller::RowReady);
+        const QDateTime t0(QDate(2026, 3, 4), QTime(5, 6, 7));
+        poller.Poll(t0);
+        QTRY_COMPARE_WITH_TIMEOUT(rows.size(), 1, 10000);
+        const auto row = rows.at(0).at(0).value<workstation::SheetRow>();
+        QCOMPARE(row.time, t0);
+        QCOMPARE(row.values, (QStringList{"5.5", "", "", "ok"}));
+        using Q = workstation::Quality;
+        QCOMPARE(row.quality, (std::vector<Q>{Q::Good, Q::Offline, Q::Unknown, Q::Good}));
+        QCOMPARE(hub.commands, (QStringList{"GETVALUES", "GETSTATUS"}));
+        QCOMPARE(poller.StatusText(), hub.Prefix() + " answers, 1 not good | last row 05:06:07");
+    }
+
+    // A hub that answers "GETSTATUS" with the empty text does not know it: its values carry
+    // Unknown and it is not asked again, until it comes back after not answering or the
+    // retry time has passed.
+    void pollerStopsAskingAHubWithoutStatus() {
+        ScriptedHub hub;
+        hub.answers.insert(QStringLiteral("GETVALUES"), "Flow,5.5");
+        Application app = WithClock();
+        Add(app, QStringLiteral("Flow"), QStringLiteral("N"), 6, 2, hub.Prefix() + "Flow");
+        const workstation::LogSheet sheet(app);
+        workstation::SheetPoller poller(sheet, QuietReaders());
+        QSignalSpy rows(&poller, &workstation::SheetPoller::RowReady);
+        QDateTime now(QDate(2026, 3, 4), QTime(5, 0, 0));
+        const auto round = [&](int seconds) {
+            now = now.addSecs(seconds);
+            const qsizetype before = rows.size();
+            poller.Poll(now);
+            return QTest::qWaitFor([&] { return rows.size() > before; }, 10000);
+        };
+        const QString v = QStringLiteral("GETVALUES");
+        const QString s = QStringLiteral("GETSTATUS");
+        QVERIFY(round(1));
+        QVERIFY(round(1));
+        QCOMPARE(hub.commands, (QStringList{v, s, v}));
+        const auto last = rows.back().at(0).value<workstation::SheetRow>();
+        QCOMPARE(last.values, QStringList{"5.5"});
+        QCOMPARE(last.quality, std::vector<workstation::Quality>{workstation::Quality::Unknown});
+        QVERIFY2(poller.StatusText().startsWith(hub.Prefix() + " answers, no quality |"),
+                 qPrintable(poller.StatusText()));
+        // Replaced by a hub that knows the request: after a round without an answer it is
+        // asked again.
+        hub.answers.remove(v);
+        QVERIFY(round(1));
+        hub.answers.insert(v, "Flow,6");
+        hub.answers.insert(s, "Flow,stale");
+        hub.commands.clear();
+        QVERIFY(round(1));
+        QCOMPARE(hub.commands, (QStringList{v, s}));
+        QCOMPARE(rows.back().at(0).value<workstation::SheetRow>().quality,
+                 std::vector<workstation::Quality>{workstation::Quality::Stale});
+        // Without it again, a hub that answers all along is asked once the retry time is over.
+        hub.answers.remove(s);
+        hub.commands.clear();
+        QVERIFY(round(1));
+        QVERIFY(round(int(workstation::SheetPoller::StatusRetryMs / 1000) - 1));
+        QVERIFY(round(1));
+        QCOMPARE(hub.commands, (QStringList{v, s, v, v, s}));
+    }
+
+    // A status answer that comes after its round was finished leaves that row with quality
+    // Unknown, the hub counts as answering, and the free reader fetches the open round's
+    // values at once.
+    void lateStatusNeitherDelaysNorSilencesTheHub() {
+        ScriptedHub hub;
+        hub.answers.insert(QStringLiteral("GETVALUES"), "Flow,5.5");
+        hub.answers.insert(QStringLiteral("GETSTATUS"), "Flow,good");
+        hub.held << QStringLiteral("GETSTATUS");
+        Application app = WithClock();
+        Add(app, QStringLiteral("Flow"), QStringLiteral("N"), 6, 2, hub.Prefix() + "Flow");
+        const workstation::LogSheet sheet(app);
+        workstation::SheetPoller poller(sheet, QuietReaders());
+        QSignalSpy rows(&poller, &workstation::SheetPoller::RowReady);
+        const QDateTime t0(QDate(2026, 3, 4), QTime(5, 0, 0));
+        poller.Poll(t0);
+        QTRY_COMPARE_WITH_TIMEOUT(hub.commands.size(), 2, 10000);
+        QCOMPARE(rows.size(), 0); // the row waits for the status
+        poller.Poll(t0.addSecs(1));
+        QCOMPARE(rows.size(), 1);
+        auto row = rows.at(0).at(0).value<workstation::SheetRow>();
+        QCOMPARE(row.values, QStringList{"5.5"});
+        QCOMPARE(row.quality, std::vector<workstation::Quality>{workstation::Quality::Unknown});
+        QVERIFY2(poller.StatusText().startsWith(hub.Prefix() + " answers |"),
+                 qPrintable(poller.StatusText()));
+        hub.held.clear();
+        hub.Release();
+        QTRY_COMPARE_WITH_TIMEOUT(rows.size(), 2, 10000);
+        row = rows.at(1).at(0).value<workstation::SheetRow>();
+        QCOMPARE(row.time, t0.addSecs(1));
+        QCOMPARE(row.values, QStringList{"5.5"});
+        QCOMPARE(row.quality, std::vector<workstation::Quality>{workstation::Quality::Good});
+        QCOMPARE(hub.commands, (QStringList{"GETVALUES", "GETSTATUS", "GETVALUES", "GETSTATUS"}));
+    }
+
     void checkVariables_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("type");
@@ -378,6 +586,47 @@ private slots:
         QVERIFY2(statuses.back().contains(good.TcpPrefix() + " answers | " + stalled.TcpPrefix() +
                                           " no answer since "),
                  qPrintable(statuses.back()));
+    }
+
+    // The program: the status bar counts the values a hub reports as not good and names the
+    // hub that reports no quality.
+    void sheetTellsTheQualityOfEachHub() {
+        quint16 closedPort = 0;
+        {
+            QTcpServer probe; // a loopback port nobody listens on once it is closed
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            closedPort = probe.serverPort();
+        }
+        HubProcess plant;
+        HubProcess old;
+        const QString tags = plant.WriteTags("Flow\tnumber\tbase=5 amplitude=1 decimals=1\n"
+                                             "plc1\tdevice\thost=127.0.0.1 port=" +
+                                             QByteArray::number(closedPort) +
+                                             " poll=0.1 timeout=0.2\n"
+                                             "Drum\tmodbus\tdevice=plc1 register=40001\n");
+        QVERIFY2(plant.Start({QStringLiteral("--tags"), tags, QStringLiteral("--quiet")}),
+                 qPrintable(plant.Log()));
+        QVERIFY2(old.Start({QStringLiteral("--tags"), tags, QStringLiteral("--fault"),
+                            QStringLiteral("nostatus"), QStringLiteral("--quiet")}),
+                 qPrintable(old.Log()));
+        Application app = WithClock();
+        Add(app, QStringLiteral("Flow"), QStringLiteral("N"), 6, 2, plant.TcpPrefix() + "Flow");
+        Add(app, QStringLiteral("Drum"), QStringLiteral("N"), 6, 2, plant.TcpPrefix() + "Drum");
+        Add(app, QStringLiteral("Old_Flow"), QStringLiteral("N"), 6, 2, old.TcpPrefix() + "Flow");
+        const QString path = Save(app, QStringLiteral("quality.SVT"));
+        const Run r = RunProgram(QStringLiteral("sv6.exe"),
+                                 {QStringLiteral("--exit-after-polls"), QStringLiteral("4"),
+                                  QStringLiteral("--poll-interval-ms"), QStringLiteral("300"),
+                                  QStringLiteral("--print-rows"), path});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const QStringList statuses =
+            r.err.split(QLatin1Char('\n')).filter(QStringLiteral("status: "));
+        QCOMPARE(statuses.size(), 4);
+        // Drum is waiting or offline, neither of them good. A row whose status answer came
+        // late (a busy machine) says nothing of it, so any row after the first will do.
+        const QString expected = plant.TcpPrefix() + " answers, 1 not good | " + old.TcpPrefix() +
+                                 " answers, no quality | last row ";
+        QVERIFY2(!statuses.filter(expected).isEmpty(), qPrintable(statuses.join('\n')));
     }
 
     void sheetStopsOnTerminate() {

@@ -87,6 +87,9 @@ public:
             }
             session.Send(hubwire::EncodeAnswer(body));
             return;
+        case Fault::NoStatus:
+            session.Send(hubwire::EncodeAnswer(command == "GETSTATUS" ? QByteArray() : body));
+            return;
         }
     }
 
@@ -101,7 +104,8 @@ std::optional<Fault> ParseFault(QStringView text) {
     static const std::pair<const char*, Fault> names[] = {
         {"none", Fault::None},         {"stall", Fault::Stall},       {"slow", Fault::Slow},
         {"drip", Fault::Drip},         {"close", Fault::Close},       {"garbage", Fault::Garbage},
-        {"oversize", Fault::Oversize}, {"mismatch", Fault::Mismatch}, {"flap", Fault::Flap}};
+        {"oversize", Fault::Oversize}, {"mismatch", Fault::Mismatch}, {"flap", Fault::Flap},
+        {"nostatus", Fault::NoStatus}};
     for (const auto& [name, fault] : names)
         if (text.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
             return fault;

@@ -19,6 +19,7 @@ enum class Fault {
     Oversize, // announces an answer far over 64 MiB
     Mismatch, // "GETVALUES" leaves out the last tag and misnames the first
     Flap,     // stops listening and drops every client every fault period (2 s), then comes back
+    NoStatus, // answers "GETSTATUS" with the empty text, as a hub without that request does
 };
 std::optional<Fault> ParseFault(QStringView text);
 

@@ -76,8 +76,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption faultOption(
         QStringLiteral("fault"),
         QStringLiteral(
-            "Misbehave on purpose: stall, slow, drip, close, garbage, oversize, mismatch "
-            "or flap."),
+            "Misbehave on purpose: stall, slow, drip, close, garbage, oversize, mismatch, "
+            "flap or nostatus."),
         QStringLiteral("MODE"));
     const QCommandLineOption faultPeriodOption(
         QStringLiteral("fault-period"),

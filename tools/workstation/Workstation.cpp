@@ -1,6 +1,7 @@
 #include "Workstation.h"
 
 #include "generate/SvtFormat.h"
+#include "hub/Answers.h"
 #include "hub/HubReader.h"
 #include "hub/HubRequest.h"
 #include "hub/IHubReader.h"
@@ -53,12 +54,14 @@ bool IsClockVariable(const ApplicationVariable& v) {
 
 LogSheet::LogSheet(const Application& app) : variables_(qsizetype(app.Variables().size())) {
     headings_ << QStringLiteral("Date") << QStringLiteral("Time");
+    numeric_ << false << false;
     QHash<QString, int> hubIndex;
     for (const ApplicationVariable& v : app.Variables()) {
         if (IsClockVariable(v))
             continue;
         const int column = int(headings_.size());
         headings_ << ColumnHeading(v.Name());
+        numeric_ << (v.FieldType() == QLatin1String("N"));
         const auto link = v.Link() ? SplitLink(*v.Link()) : std::nullopt;
         if (!link)
             continue;
@@ -120,14 +123,41 @@ void LogSheet::FillRow(int hubIndex, QStringView answer, QStringList& row) const
     }
 }
 
+int LogSheet::FillQuality(int hubIndex, QStringView answer, std::vector<Quality>& quality) const {
+    const Hub& hub = hubs_[std::size_t(hubIndex)];
+    // The first entry of a name (compared ignoring letter case) counts, as for the values.
+    QHash<QString, QStringView> codes;
+    codes.reserve(qsizetype(hub.tags.size()));
+    for (const answers::StatusEntry& entry : answers::SplitStatus(answer)) {
+        QString key = entry.name.toString().toCaseFolded();
+        if (!codes.contains(key))
+            codes.insert(std::move(key), entry.code);
+    }
+    int notGood = 0;
+    for (const Tag& tag : hub.tags) {
+        const auto it = codes.constFind(tag.folded);
+        Quality q = Quality::Unknown;
+        // A code this program does not know says the value is not usable as it is.
+        if (it != codes.constEnd())
+            q = QualityFromCode(*it) == Quality::Unknown ? Quality::Invalid : QualityFromCode(*it);
+        quality[std::size_t(tag.column - 2)] = q;
+        if (q != Quality::Good && q != Quality::Unknown)
+            ++notGood;
+    }
+    return notGood;
+}
+
 SheetPoller::SheetPoller(const LogSheet& sheet, const ReaderFactory& makeReader, QObject* parent)
     : QObject(parent), sheet_(sheet) {
     for (const QString& prefix : sheet.HubPrefixes()) {
         readers_.push_back(makeReader());
-        states_.push_back(HubState{prefix, true, {}, {}});
+        HubState state;
+        state.prefix = prefix;
+        states_.push_back(state);
     }
     askedAt_.resize(readers_.size());
     waiting_.assign(readers_.size(), false);
+    haveValues_.assign(readers_.size(), false);
 }
 
 // The readers go first: a request still waiting is dropped with them, without a callback.
@@ -139,8 +169,11 @@ void SheetPoller::Poll(const QDateTime& now) {
     Flush();
     roundOpen_ = true;
     roundTime_ = now;
+    ++round_;
     row_ = sheet_.EmptyRow(now);
+    quality_.assign(std::size_t(row_.size() - 2), Quality::Unknown);
     waiting_.assign(readers_.size(), true);
+    haveValues_.assign(readers_.size(), false);
     waitingCount_ = int(readers_.size());
     for (int h = 0; h < int(readers_.size()); ++h)
         if (!readers_[std::size_t(h)]->Busy())
@@ -160,15 +193,17 @@ void SheetPoller::Flush() {
     if (!roundOpen_)
         return;
     roundOpen_ = false;
-    // A hub still busy with its request has not answered in time for this row.
+    // A hub still busy with its values has not answered in time for this row; one that gave
+    // its values but not yet their status has, and its values go with quality Unknown.
     for (std::size_t h = 0; h < waiting_.size(); ++h)
-        if (waiting_[h])
+        if (waiting_[h] && !haveValues_[h])
             MarkSilent(int(h), askedAt_[h]);
+    waiting_.assign(waiting_.size(), false);
     lastRow_ = roundTime_;
     SheetRow row;
     row.time = roundTime_;
     row.values = std::exchange(row_, QStringList()).mid(2);
-    row.quality.assign(std::size_t(row.values.size()), Quality::Unknown);
+    row.quality = std::exchange(quality_, {});
     emit StatusChanged();
     emit RowReady(row);
 }
@@ -178,16 +213,59 @@ void SheetPoller::OnAnswer(int hub, const QDateTime& asked, const QString& answe
     if (answer.isEmpty()) {
         MarkSilent(hub, asked);
     } else {
+        // A hub back after not answering may be another one, which may know "GETSTATUS".
+        if (!state.answering && state.reports == Reports::NoQuality)
+            state.reports = Reports::NotYetKnown;
         state.answering = true;
         state.silentSince = QDateTime();
         state.lastAnswer = QDateTime::currentDateTime();
     }
-    if (roundOpen_ && waiting_[std::size_t(hub)]) {
-        sheet_.FillRow(hub, answer, row_);
-        waiting_[std::size_t(hub)] = false;
-        if (--waitingCount_ == 0)
-            return Flush();
+    if (!roundOpen_ || !waiting_[std::size_t(hub)]) {
+        emit StatusChanged();
+        return;
     }
+    sheet_.FillRow(hub, answer, row_);
+    if (answer.isEmpty() || !ShouldAskStatus(hub))
+        return Done(hub);
+    haveValues_[std::size_t(hub)] = true;
+    const quint64 round = round_;
+    readers_[std::size_t(hub)]->Send(
+        state.prefix + QLatin1String(hubrequest::GetStatus),
+        [this, hub, round](const QString& status) { OnStatus(hub, round, status); });
+    emit StatusChanged();
+}
+
+bool SheetPoller::ShouldAskStatus(int hub) const {
+    const HubState& state = states_[std::size_t(hub)];
+    return state.reports != Reports::NoQuality || roundTime_ >= state.askStatusAfter;
+}
+
+void SheetPoller::OnStatus(int hub, quint64 round, const QString& answer) {
+    HubState& state = states_[std::size_t(hub)];
+    const bool forOpenRound = roundOpen_ && round == round_ && waiting_[std::size_t(hub)];
+    if (answer.isEmpty()) {
+        // It answered the values just before: it does not know the request.
+        state.reports = Reports::NoQuality;
+        state.askStatusAfter = roundTime_.addMSecs(StatusRetryMs);
+        state.notGood = 0;
+    } else {
+        state.reports = Reports::Quality;
+        std::vector<Quality> quality(std::size_t(sheet_.Headings().size() - 2));
+        state.notGood = sheet_.FillQuality(hub, answer, forOpenRound ? quality_ : quality);
+    }
+    if (forOpenRound)
+        return Done(hub);
+    // The round this answer was for is gone; the open one still needs this hub's values,
+    // and its reader is free now.
+    if (roundOpen_ && waiting_[std::size_t(hub)] && !haveValues_[std::size_t(hub)])
+        Ask(hub, roundTime_);
+    emit StatusChanged();
+}
+
+void SheetPoller::Done(int hub) {
+    waiting_[std::size_t(hub)] = false;
+    if (--waitingCount_ == 0)
+        return Flush();
     emit StatusChanged();
 }
 
@@ -202,9 +280,14 @@ void SheetPoller::MarkSilent(int hub, const QDateTime& since) {
 QString SheetPoller::StatusText() const {
     QStringList parts;
     for (const HubState& state : states_) {
-        if (state.answering)
-            parts << state.prefix + QStringLiteral(" answers");
-        else
+        if (state.answering) {
+            QString part = state.prefix + QStringLiteral(" answers");
+            if (state.reports == Reports::NoQuality)
+                part += QStringLiteral(", no quality");
+            else if (state.notGood > 0)
+                part += QStringLiteral(", %1 not good").arg(state.notGood);
+            parts << part;
+        } else
             parts << state.prefix + QStringLiteral(" no answer since ") +
                          TimeText(state.silentSince);
     }

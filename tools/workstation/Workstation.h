@@ -46,6 +46,8 @@ public:
     explicit LogSheet(const Application& app);
 
     const QStringList& Headings() const { return headings_; }
+    // True for a column of a numeric ("N") variable; false for "Date", "Time" and text.
+    bool IsNumeric(int column) const { return numeric_.value(column); }
     int HubCount() const { return int(hubs_.size()); }
     // The status bar's summary of the sheet: its variables, its hubs and the poll interval.
     QString Summary(int intervalMs) const;
@@ -61,6 +63,11 @@ public:
     QStringList EmptyRow(const QDateTime& now) const;
     // Puts the values of hub `hub`'s "GETVALUES" answer into its columns of `row`.
     void FillRow(int hub, QStringView answer, QStringList& row) const;
+    // Puts the qualities of hub `hub`'s "GETSTATUS" answer into `quality` (one per value, the
+    // columns after "Date" and "Time"): a code the hub writes gives its quality, a code that
+    // is not one of them Invalid, and a tag missing from the answer Unknown. Returns how many
+    // of the hub's values are neither Good nor Unknown.
+    int FillQuality(int hub, QStringView answer, std::vector<Quality>& quality) const;
 
 private:
     struct Tag {
@@ -72,6 +79,7 @@ private:
         std::vector<Tag> tags;
     };
     QStringList headings_;
+    QList<bool> numeric_; // one per column
     std::vector<Hub> hubs_;
     qsizetype variables_ = 0;
 };
@@ -84,17 +92,34 @@ private:
 // request. A round's row is ready as soon as every hub has answered or failed, at the latest
 // when the next round starts; an answer to an earlier round's request fills the round open
 // when it arrives. Rows therefore come in order, at most one poll interval late.
+//
+// After a hub's "GETVALUES" answer the same reader asks "GETSTATUS", and the row waits for
+// that answer too (within the same limit: a row the next round finishes first carries the
+// values with quality Unknown). A hub that answers "GETSTATUS" with the empty text does not
+// know the request: its values carry Unknown, and it is asked again only after it comes back
+// from not answering (it may have been replaced by one that knows it) or StatusRetryMs later.
+// A hub that does not answer at all gives empty values of quality Unknown; the status bar
+// says it does not answer.
 class SheetPoller : public QObject {
     Q_OBJECT
 
 public:
     using ReaderFactory = std::function<std::unique_ptr<SVComSrvClass>()>;
 
+    // How long a hub that does not answer "GETSTATUS" goes without being asked it again.
+    static constexpr qint64 StatusRetryMs = 10 * 60 * 1000;
+
+    // Whether a hub reports the quality of its values.
+    enum class Reports { NotYetKnown, Quality, NoQuality };
+
     struct HubState {
         QString prefix;
         bool answering = true; // the last request was answered (true before the first)
         QDateTime silentSince; // when the first request went out that got no answer
         QDateTime lastAnswer;  // when the last answer arrived; invalid before the first
+        Reports reports = Reports::NotYetKnown;
+        QDateTime askStatusAfter; // NoQuality: when to ask "GETSTATUS" again
+        int notGood = 0;          // values neither Good nor Unknown in the last status answer
     };
 
     SheetPoller(const LogSheet& sheet, const ReaderFactory& makeReader, QObject* parent = nullptr);
@@ -107,7 +132,9 @@ public:
     const std::vector<HubState>& Hubs() const { return states_; }
     // The time of the last row given out; invalid before the first.
     const QDateTime& LastRowTime() const { return lastRow_; }
-    // "HUB: answers | TCP:host:6001!: no answer since 12:00:01 | last row 12:00:05"
+    // "HUB: answers | TCP:host:6001!: no answer since 12:00:01 | last row 12:00:05"; a hub that
+    // answers adds ", no quality" when it does not report quality and ", N not good" when N
+    // of its values are neither good nor of unknown quality.
     QString StatusText() const;
 
 signals:
@@ -116,6 +143,9 @@ signals:
 
 private:
     void OnAnswer(int hub, const QDateTime& asked, const QString& answer);
+    void OnStatus(int hub, quint64 round, const QString& answer);
+    void Done(int hub);
+    bool ShouldAskStatus(int hub) const;
     void MarkSilent(int hub, const QDateTime& since);
     void Ask(int hub, const QDateTime& now);
 
@@ -125,8 +155,11 @@ private:
     std::vector<QDateTime> askedAt_; // when each hub's outstanding request went out
     bool roundOpen_ = false;
     QDateTime roundTime_;
+    quint64 round_ = 0; // counts the rounds; the open one's number
     QStringList row_;
-    std::vector<bool> waiting_; // hubs the open round still waits for
+    std::vector<Quality> quality_; // the open round's, one per value
+    std::vector<bool> waiting_;    // hubs the open round still waits for
+    std::vector<bool> haveValues_; // hubs whose values the open round has (status pending)
     int waitingCount_ = 0;
     QDateTime lastRow_;
 };

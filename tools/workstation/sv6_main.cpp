@@ -12,7 +12,8 @@
 // the user's data folder whose name is made unique from the full path of the .SVT. When a
 // second sv6.exe shows the same application, the first records and the second shows the
 // history as it grows, saying in its status bar that it does not record, and records on when
-// the first ends.
+// the first ends. File, "Print..." and "Save as PDF..." put the selected rows (or all) on
+// paper or into a PDF file; View, "Trend..." shows the selected numeric columns against time.
 //
 // sv6.exe --export-csv FROM TO OUTFILE FILE writes the rows of the history of FILE from FROM
 // to TO as CSV into OUTFILE and ends, without a window or a display: FROM and TO are local
@@ -38,6 +39,7 @@
 
 #include "Fail.h"
 #include "History.h"
+#include "SheetActions.h"
 #include "SheetDialogs.h"
 #include "SheetModel.h"
 #include "Workstation.h"
@@ -363,6 +365,37 @@ int main(int argc, char** argv) {
         if (const auto moment = askMoment(&window, initial, model->FirstTime(), model->LastTime()))
             workstation::GoTo(*view, *model, *moment);
     });
+    // Print, PDF and trend, over the rows the sheet shows: the history's, or the last rows
+    // kept in memory when there is none.
+    std::vector<bool> numeric;
+    for (int c = 0; c < model->columnCount(); ++c)
+        numeric.push_back(sheet.IsNumeric(c));
+    workstation::SheetSource source{app.Title(),
+                                    sheet.Headings(),
+                                    numeric,
+                                    [&] { return qint64(model->rowCount()); },
+                                    [&](qint64 first, qint64 count) {
+                                        if (shown)
+                                            return shown->Rows(first, count);
+                                        std::vector<workstation::SheetRow> rows;
+                                        const qint64 end =
+                                            std::min(first + count, qint64(model->rowCount()));
+                                        for (qint64 i = std::max<qint64>(first, 0); i < end; ++i)
+                                            rows.push_back(model->Row(int(i)));
+                                        return rows;
+                                    },
+                                    {}};
+    if (shown)
+        source.series = [&](int column, qint64 fromMs, qint64 toMs) {
+            std::vector<workstation::TrendPoint> points;
+            for (const workstation::HistoryPoint& p : shown->Series(column, fromMs, toMs))
+                points.push_back(workstation::PointOf(p.ms, p.text, p.quality));
+            return points;
+        };
+    auto* sheetActions = new workstation::SheetActions(window, *view, std::move(source));
+    QObject::connect(&poller, &workstation::SheetPoller::RowReady, sheetActions,
+                     &workstation::SheetActions::AddRow);
+
     fileMenu->addSeparator();
     QAction* quitAction = fileMenu->addAction(QStringLiteral("&Quit"));
     quitAction->setShortcut(QKeySequence::Quit);
