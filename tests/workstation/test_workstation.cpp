@@ -2,6 +2,7 @@
 // logic, then sv6.exe and sv6admin.exe run as programs on generated files.
 
 #include "History.h"
+#include "SheetModel.h"
 #include "Workstation.h"
 #include "generate/Application.h"
 #include "hub/Framing.h"
@@ -627,6 +628,34 @@ private slots:
         const QString expected = plant.TcpPrefix() + " answers, 1 not good | " + old.TcpPrefix() +
                                  " answers, no quality | last row ";
         QVERIFY2(!statuses.filter(expected).isEmpty(), qPrintable(statuses.join('\n')));
+
+        // The qualities went into the history with the values, and the sheet marks them when
+        // it shows that history: Drum's cells are coloured and say why, the others are not.
+        QString error;
+        const auto history = workstation::History::Open(
+            workstation::HistoryPath(path), app.Title(), HistoryColumns(app),
+            workstation::History::Access::ReadOnly, &error);
+        QVERIFY2(history && history->HasSheet(), qPrintable(error));
+        const std::vector<workstation::SheetRow> rows = history->Rows(0, history->RowCount());
+        QCOMPARE(rows.size(), std::size_t(4));
+        workstation::SheetModel model(workstation::LogSheet(app).Headings(), history.get());
+        bool marked = false;
+        for (int i = 1; i < int(rows.size()); ++i) {
+            const workstation::SheetRow& row = rows[std::size_t(i)];
+            const workstation::Quality drum = row.quality.at(1);
+            if (row.quality.at(0) != workstation::Quality::Good)
+                continue; // the plant's status answer came late for this row
+            QVERIFY2(drum == workstation::Quality::Offline || drum == workstation::Quality::Waiting,
+                     qPrintable(workstation::QualityCode(drum)));
+            QCOMPARE(row.quality.at(2), workstation::Quality::Unknown);
+            QCOMPARE(model.data(model.index(i, 3), Qt::ToolTipRole).toString(),
+                     QStringLiteral("Status: ") + workstation::QualityCode(drum));
+            QVERIFY(model.data(model.index(i, 3), Qt::BackgroundRole).value<QColor>().isValid());
+            QVERIFY(!model.data(model.index(i, 2), Qt::BackgroundRole).isValid());
+            QVERIFY(!model.data(model.index(i, 4), Qt::ToolTipRole).isValid());
+            marked = true;
+        }
+        QVERIFY2(marked, "no row after the first had the plant's status");
     }
 
     void sheetStopsOnTerminate() {
