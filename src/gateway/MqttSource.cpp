@@ -16,7 +16,10 @@
 #include <cstring>
 #include <system_error>
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace gateway {
 
@@ -35,6 +38,13 @@ void InitLibrary() {
 constexpr qsizetype MaxTopicBytes = 65535;
 // The shortest time between two hand-overs of values to the event loop, in ms.
 constexpr int MinDrainMs = 5;
+// The most packets read in a row before the connected loop keeps the connection alive and
+// hands values over.
+constexpr int ReadBudget = 1000;
+// More packets than this in one wake-up make a busy broker, whose packets are let gather for
+// GatherMs before the next wait.
+constexpr int BusyPackets = 8;
+constexpr int GatherMs = 1;
 
 // How much of a topic a log line shows.
 constexpr qsizetype LoggedTopicBytes = 200;
@@ -84,15 +94,16 @@ MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector
       updateRound_(tags_.size(), 0), faults_(tags_.size(), 0) {
     names_.resize(tags_.size());
     std::vector<std::vector<size_t>> tagsOf;
+    QHash<QByteArray, size_t> topicOf;
     for (size_t i = 0; i < tags_.size(); ++i) {
-        auto found = byTopic_.constFind(tags_[i].topic);
-        if (found == byTopic_.cend()) {
-            found = byTopic_.insert(tags_[i].topic, tagsOf.size());
+        auto found = topicOf.constFind(tags_[i].topic);
+        if (found == topicOf.cend()) {
+            found = topicOf.insert(tags_[i].topic, tagsOf.size());
             tagsOf.emplace_back();
         }
         tagsOf[*found].push_back(i);
     }
-    topics_.reserve(tagsOf.size());
+    topics_.reserve(tagsOf.size() + trees_.size());
     for (std::vector<size_t>& list : tagsOf) {
         std::vector<MqttTag> readTags;
         int qos = 0;
@@ -114,6 +125,11 @@ MqttSource::MqttSource(MqttBroker broker, std::vector<MqttTag> tags, std::vector
                            int(t)});
     }
     refused_.assign(topics_.size(), 0);
+    // The keys view the names in topics_, which never change after this.
+    byTopic_.reserve(tagsOf.size());
+    for (size_t t = 0; t < tagsOf.size(); ++t)
+        byTopic_.emplace(
+            std::string_view(topics_[t].name.constData(), size_t(topics_[t].name.size())), t);
 }
 
 MqttSource::~MqttSource() {
@@ -124,11 +140,17 @@ MqttSource::~MqttSource() {
         stopping_ = true;
     }
     stopWake_.notify_all();
-    // Sends DISCONNECT when connected, which also wakes the network loop at once.
+    // Queues DISCONNECT when connected; the network loop sends it as it ends.
     mosquitto_disconnect(mosq_);
+    if (wake_ >= 0) {
+        const quint64 one = 1;
+        [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
+    }
     if (network_.joinable())
         network_.join();
     mosquitto_destroy(mosq_);
+    if (wake_ >= 0)
+        ::close(wake_);
 }
 
 QString MqttSource::Where() const {
@@ -207,6 +229,8 @@ void MqttSource::Start() {
     }
     // The packets this thread queues (the DISCONNECT at the end) are sent by the network thread.
     mosquitto_threaded_set(mosq_, true);
+    // Wakes the network loop for a stop; without it a stop waits for the loop's next turn.
+    wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     network_ = std::thread([this] { NetworkLoop(); });
 }
 
@@ -227,20 +251,87 @@ void MqttSource::NetworkLoop() {
         int rc = Connect(first);
         int error = errno;
         while (rc == MOSQ_ERR_SUCCESS && !stopping_) {
-            // 100 ms at most, so a stop is seen in time even while a connection is pending.
-            rc = mosquitto_loop(mosq_, late_ ? MinDrainMs : 100, 1);
-            error = errno;
+            if (attempt_.accepted) {
+                rc = Pump(error);
+            } else {
+                // Until the broker accepts, the library's own loop: it knows the steps of a
+                // TCP and TLS connection. 100 ms at most, so a stop is seen in time even while
+                // a connection is pending.
+                rc = mosquitto_loop(mosq_, late_ ? MinDrainMs : 100, 1);
+                error = errno;
+                if (!attempt_.answered && !attempt_.tcpUp)
+                    attempt_.tcpUp = PeerConnected(mosquitto_socket(mosq_));
+            }
+            Flush();
             WakeLate();
-            if (!attempt_.answered && !attempt_.tcpUp)
-                attempt_.tcpUp = PeerConnected(mosquitto_socket(mosq_));
         }
-        if (stopping_)
+        if (stopping_) {
+            // The DISCONNECT the destructor queued, if the socket takes it now.
+            if (mosquitto_socket(mosq_) >= 0 && mosquitto_want_write(mosq_))
+                mosquitto_loop_write(mosq_, 1);
             break;
+        }
         EndAttempt(rc, attempt_.lostErrno != 0 ? attempt_.lostErrno : error);
         if (WaitOrStop(retryDelay_))
             break;
         retryDelay_ = std::min(retryDelay_ * 2, std::chrono::seconds(30));
     }
+}
+
+// The library's loop waits for the socket before each packet it reads, and reads one packet
+// per wait: a system call more per message, and a wake-up per message under load. Connected,
+// this loop waits only when the socket has nothing more: it reads until the library finds no
+// data (or ReadBudget packets, so the keep-alive and the hand-over keep their turn), sends
+// what reading queued (QoS 1 acknowledgements), and keeps the connection alive. With TLS the
+// library itself goes on reading while OpenSSL holds decrypted bytes the socket does not show.
+int MqttSource::Pump(int& error) {
+    const int fd = mosquitto_socket(mosq_);
+    if (fd < 0)
+        return MOSQ_ERR_NO_CONN;
+    pollfd wait[2] = {{fd, short(POLLIN | (mosquitto_want_write(mosq_) ? POLLOUT : 0)), 0},
+                      {wake_, POLLIN, 0}};
+    // The keep-alive is counted in seconds; late values want their hand-over sooner.
+    if (::poll(wait, 2, late_ ? MinDrainMs : 1000) < 0) {
+        if (errno == EINTR)
+            return MOSQ_ERR_SUCCESS;
+        error = errno;
+        return MOSQ_ERR_ERRNO;
+    }
+    if (stopping_)
+        return MOSQ_ERR_SUCCESS;
+    if (wait[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+        int packets = 0;
+        bool drained = false;
+        for (; packets < ReadBudget && !drained; ++packets) {
+            errno = 0;
+            const int rc = mosquitto_loop_read(mosq_, 1);
+            if (rc != MOSQ_ERR_SUCCESS) {
+                error = errno;
+                return rc;
+            }
+            drained = errno == EAGAIN || errno == EWOULDBLOCK || mosquitto_socket(mosq_) < 0;
+        }
+        Flush();
+        // A busy broker sends a few packets at a time: waiting for each few costs more than
+        // reading them. Once it is busy the loop lets packets gather for a moment (a stop
+        // still ends the pause), so a wake-up reads many.
+        if (drained && packets > BusyPackets) {
+            pollfd stop{wake_, POLLIN, 0};
+            ::poll(&stop, 1, GatherMs);
+        }
+    }
+    if (mosquitto_socket(mosq_) >= 0 && mosquitto_want_write(mosq_)) {
+        errno = 0;
+        const int rc = mosquitto_loop_write(mosq_, 1);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            error = errno;
+            return rc;
+        }
+    }
+    errno = 0;
+    const int rc = mosquitto_loop_misc(mosq_);
+    error = errno;
+    return rc;
 }
 
 int MqttSource::Connect(bool first) {
@@ -358,19 +449,19 @@ void MqttSource::OnDisconnect(mosquitto*, void* self, int) {
 
 void MqttSource::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
     auto* source = static_cast<MqttSource*>(self);
-    const QByteArray name =
-        QByteArray::fromRawData(message->topic, qsizetype(std::strlen(message->topic)));
+    const std::string_view topicName(message->topic);
     const QByteArrayView payload(static_cast<const char*>(message->payload),
                                  qsizetype(std::max(message->payloadlen, 0)));
-    const auto found = source->byTopic_.constFind(name);
-    if (found != source->byTopic_.cend()) {
+    const auto found = source->byTopic_.find(topicName);
+    if (found != source->byTopic_.end()) {
         source->messages_.fetch_add(1, std::memory_order_relaxed);
-        const Topic& topic = source->topics_[*found];
+        const Topic& topic = source->topics_[found->second];
         topic.reader.Read(payload, source->read_);
         source->Deliver(topic.tags);
     }
     if (!source->trees_.empty())
-        source->ReadIntoTrees(name, payload);
+        source->ReadIntoTrees(
+            QByteArray::fromRawData(topicName.data(), qsizetype(topicName.size())), payload);
 }
 
 void MqttSource::ReadIntoTrees(const QByteArray& topic, QByteArrayView payload) {
@@ -482,21 +573,28 @@ void MqttSource::Post(Event event) {
 }
 
 void MqttSource::Deliver(std::span<const size_t> tags) {
+    for (size_t i = 0; i < tags.size(); ++i)
+        staged_.emplace_back(tags[i], std::move(read_[i]));
+}
+
+void MqttSource::Flush() {
+    if (staged_.empty())
+        return;
     std::lock_guard lock(mutex_);
-    for (size_t i = 0; i < tags.size(); ++i) {
-        const size_t t = tags[i];
+    for (auto& [t, value] : staged_) {
         if (t >= updateAt_.size()) { // a tag a tree made
             updateAt_.resize(t + 1, 0);
             updateRound_.resize(t + 1, 0);
         }
         if (updateRound_[t] == round_) {
-            updates_[updateAt_[t]].second = std::move(read_[i]);
+            updates_[updateAt_[t]].second = std::move(value);
         } else {
             updateRound_[t] = round_;
             updateAt_[t] = updates_.size();
-            updates_.emplace_back(t, std::move(read_[i]));
+            updates_.emplace_back(t, std::move(value));
         }
     }
+    staged_.clear();
     WakeEventLoop(true);
 }
 

@@ -4,7 +4,10 @@
 // its own, which connects and reconnects with back-off and reads each message into the values
 // of its topic's tags right away; the hub's event loop takes over only the latest value of each
 // tag and what happened to the connection, so neither a large message nor a burst of them
-// reaches it.
+// reaches it. Once connected, the loop waits on the socket only when it has nothing more to
+// read, lets the packets of a busy broker gather for a moment between reads, and hands the
+// values of each read over in one step: under load, a wake-up and a hand-over serve many
+// messages.
 
 #include "gateway/MqttPayload.h"
 #include "gateway/SourceStatus.h"
@@ -20,7 +23,9 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <thread>
+#include <unordered_map>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -92,6 +97,10 @@ private:
     // Called on the network thread.
     void NetworkLoop();
     int Connect(bool first);
+    // One turn of the loop once the broker accepted: waits for data (or a stop), reads it,
+    // writes what is queued and keeps the connection alive. A library code as
+    // mosquitto_loop's; `error` is errno for MOSQ_ERR_ERRNO.
+    int Pump(int& error);
     void EndAttempt(int rc, int error);
     void Subscribe();
     // Waits `delay`, or less when the source is being stopped; true when it is.
@@ -102,8 +111,11 @@ private:
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
     static void OnLog(mosquitto*, void* self, int level, const char* text);
     void Post(Event event);
-    // Hands over read_[i] as the value of tags[i].
+    // Takes read_[i] as the value of tags[i], for the next Flush.
     void Deliver(std::span<const size_t> tags);
+    // Hands the values Deliver took over to the event loop, in one step per read of the
+    // socket rather than one per message.
+    void Flush();
     // Reads a message into the tags the trees made of its topic, making them at its first.
     void ReadIntoTrees(const QByteArray& topic, QByteArrayView payload);
     std::vector<size_t> MakeTreeTags(const QByteArray& topic);
@@ -133,12 +145,13 @@ private:
     // Read by both threads, written by neither after construction: the exact topics, then
     // the trees' filters.
     std::vector<Topic> topics_;
-    QHash<QByteArray, size_t> byTopic_;
+    std::unordered_map<std::string_view, size_t> byTopic_; // exact topic -> its index
     LiveValues& values_;
     SourceStatus status_; // event loop only
     mosquitto* mosq_ = nullptr;
 
     std::thread network_;
+    int wake_ = -1; // an eventfd the destructor writes to stop the network loop's wait
     std::mutex stopMutex_;
     std::condition_variable stopWake_;
     std::atomic<bool> stopping_ = false;
@@ -149,6 +162,7 @@ private:
     // The SUBSCRIBEs of this connection, one per QoS: its message id and its topics in order.
     std::vector<std::pair<int, std::vector<size_t>>> subscribed_;
     std::vector<MqttValue> read_;
+    std::vector<std::pair<size_t, MqttValue>> staged_; // (tag, value) taken since the last Flush
     // The trees' state: per topic seen, the tags it feeds (none when no tree made one), the
     // names made, and per tree how many tags it made. Tag k made is tag tags_.size() + k.
     QHash<QByteArray, std::vector<size_t>> treeTopics_;
