@@ -182,6 +182,15 @@ bool HubServer::Listen(QString* error) {
 }
 
 void HubServer::TakeNewConnections() {
+    // The connection just accepted may have taken the last descriptor; the local server does
+    // not say when it fails. Then the reserve is given back before anything more is done, and
+    // the listeners stop. The connection is taken a moment later: the TCP server goes on
+    // accepting, paused or not, for as long as its connection is taken at once.
+    if (tcp_ && !outOfDescriptors_ && !FreeDescriptors(1)) {
+        RanOutOfDescriptors(QStringLiteral("out of file descriptors (ulimit -n)"));
+        QMetaObject::invokeMethod(this, &HubServer::TakeNewConnections, Qt::QueuedConnection);
+        return;
+    }
     // A server holds at most one accepted connection that is not taken yet and accepts no
     // more until it is taken; the others wait in the system's queue. So while this waits for
     // the next turn at the cap, neither server spins.
@@ -198,6 +207,10 @@ void HubServer::TakeNewConnections() {
         };
         const auto takeTcp = [&] {
             if (QTcpSocket* tcp = tcp_ ? tcp_->nextPendingConnection() : nullptr) {
+                // Taking a connection lets the server accept again; it stays paused while the
+                // descriptors are out.
+                if (outOfDescriptors_)
+                    tcp_->pauseAccepting();
                 tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
                 socket = tcp;
                 peer = QStringLiteral("tcp %1:%2")

@@ -342,9 +342,7 @@ private slots:
         };
         const auto raise = qScopeGuard([&] { setLimit(1024); });
         QVERIFY(setLimit(48));
-        // Clients of one transport, then one of the other: at once on TCP, whose listener
-        // says when it cannot accept; after the hub noticed on the local endpoint, whose
-        // listener only closes (it is noticed at the next check).
+        // Clients of one transport, then one of the other.
         std::vector<std::unique_ptr<QIODevice>> idle;
         const auto connectLocal = [&] {
             auto socket = std::make_unique<QLocalSocket>();
@@ -357,15 +355,15 @@ private slots:
             else
                 idle.push_back(Connect(hub.port()));
         }
-        if (!local)
+        if (local)
+            idle.push_back(Connect(hub.port()));
+        else
             connectLocal();
         // The hub says so once and holds new connections back: a TCP client waits, unserved,
         // while the hub checks again each second without a line each time.
         const QString waiting = QStringLiteral("new connections wait until file descriptors are");
         QTRY_VERIFY2_WITH_TIMEOUT(hub.Log().contains(waiting), qPrintable(hub.Log().right(800)),
                                   10000);
-        if (local)
-            idle.push_back(Connect(hub.port()));
         QVERIFY(Ask(hub.name(), hub.TcpPrefix() + QStringLiteral("GETTAGS"), 2500).isEmpty());
         // Its processor use meanwhile (it must not spin) is measured by bench_gateway_attack
         // (gateway_attack_starved_hub_cpu).
