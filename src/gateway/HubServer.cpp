@@ -15,6 +15,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -27,6 +28,65 @@ namespace {
 // most one per turn; the rest wait in the system's queue meanwhile. Clients that come straight
 // back each time they are closed thus cost the hub at most one accept a turn, not a busy loop.
 constexpr int CapTurnMs = 10;
+
+// Descriptors the hub holds back from its clients while it can. Once clients (or other files)
+// have taken all the others, the hub gives these back and stops taking connections: it can
+// then still do its own work (a source connecting again, a file read on reload), and so can
+// the checks of a build with sanitizers, which open two descriptors of their own. New
+// connections are taken again once the reserve is held again with as many more free.
+constexpr int ReservedDescriptors = 4;
+
+// Opens `count` descriptors into `into`. False, with none added, when the process may not
+// open that many more files. True, with none added, when they cannot be opened for another
+// reason (no /dev/null): how many are free cannot be told then, and nothing is held back.
+bool TakeDescriptors(std::vector<int>& into, int count) {
+#ifdef Q_OS_UNIX
+    std::vector<int> taken;
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            const bool out = errno == EMFILE || errno == ENFILE;
+            for (const int f : taken)
+                ::close(f);
+            return !out;
+        }
+        taken.push_back(fd);
+    }
+    into.insert(into.end(), taken.begin(), taken.end());
+#else
+    Q_UNUSED(into);
+    Q_UNUSED(count);
+#endif
+    return true;
+}
+
+void GiveBack(std::vector<int>& descriptors) {
+#ifdef Q_OS_UNIX
+    for (const int fd : descriptors)
+        ::close(fd);
+#endif
+    descriptors.clear();
+}
+
+// True when a connection waits on the listening socket `descriptor` (or when that cannot be
+// told).
+bool ConnectionWaiting(qintptr descriptor) {
+#ifdef Q_OS_UNIX
+    pollfd listening{int(descriptor), POLLIN, 0};
+    return ::poll(&listening, 1, 0) != 0;
+#else
+    Q_UNUSED(descriptor);
+    return true;
+#endif
+}
+
+// True when this process can open `count` more files.
+bool FreeDescriptors(int count) {
+    std::vector<int> probe;
+    const bool free = TakeDescriptors(probe, count);
+    GiveBack(probe);
+    return free;
+}
 
 } // namespace
 
@@ -43,6 +103,7 @@ HubServer::~HubServer() {
     for (Session* session : std::vector<Session*>(sessions_))
         delete session;
     StopListening();
+    GiveBack(reserve_);
 }
 
 bool HubServer::Start(QString* error) {
@@ -64,6 +125,7 @@ bool HubServer::Start(QString* error) {
 #endif
     if (!Listen(error))
         return false;
+    TakeDescriptors(reserve_, ReservedDescriptors);
     // A listener that the system stopped (no file descriptor left for a new connection) is
     // started again once a second, for as long as that takes: no busy retrying.
     relisten_ = new QTimer(this);
@@ -90,7 +152,7 @@ bool HubServer::Listen(QString* error) {
     port_ = tcp_->serverPort();
     // A connection not taken yet holds the server's accepting back (TakeNewConnections).
     tcp_->setMaxPendingConnections(1);
-    // After a failed accept the server pauses itself for good; CheckListeners resumes it.
+    // After a failed accept the server pauses itself for good (AcceptFailed).
     connect(tcp_, &QTcpServer::acceptError, this,
             [this] { AcceptFailed(QStringLiteral("TCP"), tcp_->errorString()); });
     connect(tcp_, &QTcpServer::newConnection, this, &HubServer::TakeNewConnections);
@@ -120,6 +182,15 @@ bool HubServer::Listen(QString* error) {
 }
 
 void HubServer::TakeNewConnections() {
+    // The connection just accepted may have taken the last descriptor; the local server does
+    // not say when it fails. Then the reserve is given back before anything more is done, and
+    // the listeners stop. The connection is taken a moment later: the TCP server goes on
+    // accepting, paused or not, for as long as its connection is taken at once.
+    if (tcp_ && !outOfDescriptors_ && !FreeDescriptors(1)) {
+        RanOutOfDescriptors(QStringLiteral("out of file descriptors (ulimit -n)"));
+        QMetaObject::invokeMethod(this, &HubServer::TakeNewConnections, Qt::QueuedConnection);
+        return;
+    }
     // A server holds at most one accepted connection that is not taken yet and accepts no
     // more until it is taken; the others wait in the system's queue. So while this waits for
     // the next turn at the cap, neither server spins.
@@ -136,6 +207,10 @@ void HubServer::TakeNewConnections() {
         };
         const auto takeTcp = [&] {
             if (QTcpSocket* tcp = tcp_ ? tcp_->nextPendingConnection() : nullptr) {
+                // Taking a connection lets the server accept again; it stays paused while the
+                // descriptors are out.
+                if (outOfDescriptors_)
+                    tcp_->pauseAccepting();
                 tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
                 socket = tcp;
                 peer = QStringLiteral("tcp %1:%2")
@@ -174,56 +249,79 @@ QString HubServer::ListeningText() const {
 }
 
 void HubServer::AcceptFailed(const QString& transport, const QString& why) {
-    acceptFailing_ = true;
-    logging::Warning(QStringLiteral("cannot accept a %1 connection (%2); trying again in 1 s")
-                         .arg(transport, why));
-}
-
-namespace {
-
-// True when this process cannot open one more file.
-bool OutOfDescriptors() {
-#ifdef Q_OS_UNIX
-    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::close(fd);
-        return false;
+    // The TCP server keeps the first error it meets: once an accept has failed, it reports
+    // that error again, and pauses, each time it has taken every waiting connection and the
+    // system says there is none left. Then nothing failed, and it goes on at once.
+    if (!ConnectionWaiting(tcp_->socketDescriptor())) {
+        tcp_->resumeAccepting();
+        return;
     }
-    return errno == EMFILE || errno == ENFILE;
-#else
-    return false;
-#endif
+    RanOutOfDescriptors(QStringLiteral("cannot accept a %1 connection (%2)").arg(transport, why));
 }
 
-} // namespace
+void HubServer::RanOutOfDescriptors(const QString& why) {
+    // Both listeners stop taking connections first, so that the clients waiting to connect
+    // cannot take the reserve given back here. A local client is refused meanwhile (the local
+    // server cannot pause); a TCP client waits in the system's queue.
+    tcp_->pauseAccepting();
+    if (local_)
+        local_->close();
+    GiveBack(reserve_);
+    if (outOfDescriptors_)
+        return;
+    outOfDescriptors_ = true;
+    logging::Warning(QStringLiteral("%1; new connections wait until file descriptors are free "
+                                    "(checked once a second)")
+                         .arg(why));
+}
+
+void HubServer::ListenLocalAgain() {
+    QLocalServer::removeServer(localPath_);
+    if (local_->listen(localPath_)) {
+        if (localDown_) {
+            localDown_ = false;
+            logging::Notice(
+                QStringLiteral("listening on local endpoint %1 again").arg(options_.localName));
+        }
+    } else if (!localDown_) {
+        localDown_ = true;
+        logging::Warning(QStringLiteral("cannot listen on local endpoint %1 (%2); trying again "
+                                        "once a second")
+                             .arg(options_.localName, local_->errorString()));
+    }
+}
 
 void HubServer::CheckListeners() {
     if (!tcp_ || !local_)
         return; // suspended on purpose
-    // Out of descriptors, the TCP server does not always report that it cannot accept; it
-    // may then try again and again in a busy loop. It is paused until a descriptor is free.
-    if (OutOfDescriptors()) {
-        tcp_->pauseAccepting();
-        acceptFailing_ = true;
-        logging::Warning(QStringLiteral("out of file descriptors (ulimit -n); new connections "
-                                        "wait; trying again in 1 s"));
+    if (outOfDescriptors_) {
+        // The reserve is held again, and as many more are free, before connections are taken:
+        // else the next client would at once use up the last one again.
+        if (!TakeDescriptors(reserve_, ReservedDescriptors))
+            return;
+        if (!FreeDescriptors(ReservedDescriptors)) {
+            GiveBack(reserve_);
+            return;
+        }
+        outOfDescriptors_ = false;
+        tcp_->resumeAccepting();
+        logging::Notice(QStringLiteral("file descriptors are free again; accepting connections "
+                                       "again"));
+        ListenLocalAgain();
         return;
     }
-    // Resumed whether or not a failure was noted since: a local client accepted meanwhile
-    // clears the note while the TCP server may still be paused.
-    tcp_->resumeAccepting();
-    // A local server that fails to accept closes itself; it is opened again here.
+    // Out of descriptors, the TCP server does not always report that it cannot accept; it
+    // may then try again and again in a busy loop.
+    if (!FreeDescriptors(1)) {
+        RanOutOfDescriptors(QStringLiteral("out of file descriptors (ulimit -n)"));
+        return;
+    }
+    // A local server that fails to accept closes itself.
     if (!local_->isListening()) {
-        QLocalServer::removeServer(localPath_);
-        if (local_->listen(localPath_)) {
-            logging::Notice(
-                QStringLiteral("listening on local endpoint %1 again").arg(options_.localName));
-        } else {
-            acceptFailing_ = true;
-            logging::Warning(QStringLiteral("cannot listen on local endpoint %1 (%2); trying "
-                                            "again in 1 s")
-                                 .arg(options_.localName, local_->errorString()));
-        }
+        if (localDown_)
+            ListenLocalAgain();
+        else
+            RanOutOfDescriptors(QStringLiteral("the local endpoint could not accept a connection"));
     }
 }
 
@@ -265,10 +363,6 @@ Session* HubServer::LeastUseful() const {
 }
 
 void HubServer::Accept(QIODevice* socket, const QString& peer) {
-    if (acceptFailing_) {
-        acceptFailing_ = false;
-        logging::Notice(QStringLiteral("accepting connections again"));
-    }
     const int id = nextSessionId_++;
     if (qsizetype(sessions_.size()) >= options_.maxClients) {
         capTurn_->start();

@@ -87,6 +87,8 @@ private:
     void StopListening();
     void AcceptFailed(const QString& transport, const QString& why);
     void CheckListeners();
+    void RanOutOfDescriptors(const QString& why);
+    void ListenLocalAgain();
 
     ServerOptions options_;
     Answerer answer_;
@@ -106,9 +108,16 @@ private:
     QTimer* capTurn_ = nullptr;
     // Which transport's waiting connection is taken first next time, so neither starves.
     bool localFirst_ = false;
-    // Retries listening after the system refused a connection (out of file descriptors).
+    // Once a second: whether the descriptors ran out, or are free again after they did.
     QTimer* relisten_ = nullptr;
-    bool acceptFailing_ = false;
+    // Out of descriptors: the listeners wait, and the reserve is given back, until enough
+    // descriptors are free again.
+    bool outOfDescriptors_ = false;
+    // Descriptors held back from clients while there are enough (ReservedDescriptors in
+    // HubServer.cpp).
+    std::vector<int> reserve_;
+    // The local endpoint could not be listened on again; said once until it can.
+    bool localDown_ = false;
 };
 
 } // namespace gateway
