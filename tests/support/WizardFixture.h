@@ -5,6 +5,7 @@
 
 #include "component/CreateObject.h"
 #include "hub/IHubReader.h"
+#include "support/TestOutput.h"
 #include "support/WindowControls.h"
 #include "ui/Platform.h"
 
@@ -212,14 +213,4 @@ inline QStringList RowTexts(const FlexGrid* grid, int row, int first = 0) {
     for (int c = first; c < grid->Cols(); ++c)
         texts << grid->TextMatrix(row, c);
     return texts;
-}
-
-// The folder for PNGs and other output of the tests: SVC_TEST_OUTPUT, else a folder in the
-// temporary folder, so that a test run never writes into the checkout.
-inline QString TestOutputFolder() {
-    QString dir = qEnvironmentVariable("SVC_TEST_OUTPUT");
-    if (dir.isEmpty())
-        dir = QDir::tempPath() + QStringLiteral("/svcorblex-test-output");
-    QDir().mkpath(dir);
-    return dir;
 }

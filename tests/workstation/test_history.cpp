@@ -4,6 +4,8 @@
 #include "History.h"
 #include "SheetDialogs.h"
 #include "SheetModel.h"
+#include "support/Csv.h"
+#include "support/TestOutput.h"
 
 #include <QApplication>
 #include <QDateTimeEdit>
@@ -70,47 +72,6 @@ bool SameRow(const SheetRow& a, const SheetRow& b) {
 QByteArray Contents(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-}
-
-QString OutputFolder() {
-    QString dir = qEnvironmentVariable("SVC_TEST_OUTPUT");
-    if (dir.isEmpty())
-        dir = QDir::tempPath() + QStringLiteral("/svcorblex-test-output");
-    QDir().mkpath(dir);
-    return dir;
-}
-
-// Splits CSV text into rows of fields (RFC 4180).
-QList<QStringList> ParseCsv(const QString& text) {
-    QList<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar ch = text[i];
-        if (quoted) {
-            if (ch == QLatin1Char('"') && i + 1 < text.size() && text[i + 1] == QLatin1Char('"'))
-                field += text[++i];
-            else if (ch == QLatin1Char('"'))
-                quoted = false;
-            else
-                field += ch;
-        } else if (ch == QLatin1Char('"')) {
-            quoted = true;
-        } else if (ch == QLatin1Char(',')) {
-            row << std::exchange(field, QString());
-        } else if (ch == QLatin1Char('\r') && i + 1 < text.size() &&
-                   text[i + 1] == QLatin1Char('\n')) {
-            row << std::exchange(field, QString());
-            rows << std::exchange(row, QStringList());
-            ++i;
-        } else {
-            field += ch;
-        }
-    }
-    if (!field.isEmpty() || !row.isEmpty())
-        rows << (row << field);
-    return rows;
 }
 
 } // namespace
@@ -589,7 +550,7 @@ private slots:
         view.resize(760, 320);
         view.show();
         workstation::GoTo(view, model, MakeRow(100, 7, 2).time);
-        QVERIFY(view.grab().save(OutputFolder() + QStringLiteral("/sheet-history.png")));
+        QVERIFY(view.grab().save(TestOutputFolder() + QStringLiteral("/sheet-history.png")));
     }
 
     // The model fetches what the view shows, not the whole history: a history far larger
@@ -703,8 +664,9 @@ private slots:
         QCOMPARE(exportDialog->findChild<QDateTimeEdit*>(QStringLiteral("to"))->dateTime(), last);
         goTo->show();
         exportDialog->show();
-        QVERIFY(goTo->grab().save(OutputFolder() + QStringLiteral("/sheet-goto.png")));
-        QVERIFY(exportDialog->grab().save(OutputFolder() + QStringLiteral("/sheet-export.png")));
+        QVERIFY(goTo->grab().save(TestOutputFolder() + QStringLiteral("/sheet-goto.png")));
+        QVERIFY(
+            exportDialog->grab().save(TestOutputFolder() + QStringLiteral("/sheet-export.png")));
     }
 
     // Where the history goes: the named file, else beside the application file.

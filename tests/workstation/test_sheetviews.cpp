@@ -8,6 +8,7 @@
 #include "TrendView.h"
 #endif
 #include "support/HubProcess.h"
+#include "support/TestOutput.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,10 +30,7 @@ using workstation::TrendPoint;
 namespace {
 
 QString OutputFolder() {
-    QString dir = qEnvironmentVariable("SVC_TEST_OUTPUT");
-    if (dir.isEmpty())
-        dir = QDir::tempPath() + QStringLiteral("/svcorblex-test-output");
-    dir += QStringLiteral("/sheetviews");
+    const QString dir = TestOutputFolder() + QStringLiteral("/sheetviews");
     QDir().mkpath(dir);
     return dir;
 }

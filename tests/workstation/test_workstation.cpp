@@ -8,7 +8,9 @@
 #include "hub/Framing.h"
 #include "hub/HubReader.h"
 #include "hub/IHubReader.h"
+#include "support/Csv.h"
 #include "support/HubProcess.h"
+#include "support/TestOutput.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -157,37 +159,6 @@ Run RunProgram(const QString& program, const QStringList& args, Screen screen = 
     return r;
 }
 
-// Splits CSV text into rows of fields (RFC 4180, lines ended by CR LF).
-QList<QStringList> ParseCsv(const QString& text) {
-    QList<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar ch = text[i];
-        if (quoted) {
-            if (ch == QLatin1Char('"') && i + 1 < text.size() && text[i + 1] == QLatin1Char('"'))
-                field += text[++i];
-            else if (ch == QLatin1Char('"'))
-                quoted = false;
-            else
-                field += ch;
-        } else if (ch == QLatin1Char('"')) {
-            quoted = true;
-        } else if (ch == QLatin1Char(',')) {
-            row << std::exchange(field, QString());
-        } else if (ch == QLatin1Char('\r') && i + 1 < text.size() &&
-                   text[i + 1] == QLatin1Char('\n')) {
-            row << std::exchange(field, QString());
-            rows << std::exchange(row, QStringList());
-            ++i;
-        } else {
-            field += ch;
-        }
-    }
-    return rows;
-}
-
 QByteArray Contents(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
@@ -203,13 +174,6 @@ QList<QStringList> PrintedRows(const QString& out) {
 }
 
 // The folder for pictures the tests take: SVC_TEST_OUTPUT, else one in the temporary folder.
-QString OutputFolder() {
-    QString dir = qEnvironmentVariable("SVC_TEST_OUTPUT");
-    if (dir.isEmpty())
-        dir = QDir::tempPath() + QStringLiteral("/svcorblex-test-output");
-    QDir().mkpath(dir);
-    return dir;
-}
 
 // The history columns of an application made with WithClock and Add.
 std::vector<workstation::HistoryColumn> HistoryColumns(const Application& app) {
@@ -731,7 +695,7 @@ private slots:
         for (const int polls : {3, 2}) {
             // A picture of the second run's window: the first run's rows are in it.
             const QString shot =
-                polls == 2 ? OutputFolder() + QStringLiteral("/sv6-history.png") : QString();
+                polls == 2 ? TestOutputFolder() + QStringLiteral("/sv6-history.png") : QString();
             qputenv("SV6_SCREENSHOT", shot.toLocal8Bit());
             const Run r = RunProgram(QStringLiteral("sv6.exe"),
                                      {QStringLiteral("--exit-after-polls"), QString::number(polls),
