@@ -103,8 +103,8 @@ step "installed silently"
 expected_binaries="Qt6Core.dll
 Qt6Gui.dll
 Qt6Network.dll
-Qt6Sql.dll
 Qt6PrintSupport.dll
+Qt6Sql.dll
 Qt6Widgets.dll
 SVCorblexAppGen.exe
 Uninstall.exe
