@@ -1,7 +1,9 @@
 // The log sheet's views beside the table: the lines of a trend, the trend window, printing
 // to PDF (read back with pdftotext) and the window's actions that choose what they show.
 
+#include "History.h"
 #include "SheetActions.h"
+#include "SheetModel.h"
 #include "SheetPrint.h"
 #include "TrendData.h"
 #ifdef SVC_HAVE_CHARTS
@@ -392,6 +394,64 @@ private slots:
 
     // The window's actions: what Print and PDF cover, which columns a trend shows and when
     // the action is offered.
+    // The window prints and trends what its model shows, from a history or from memory: the
+    // same rows in the same order, and each column's points from its own values.
+    void sourceReadsWhatTheModelShows_data() {
+        QTest::addColumn<bool>("withHistory");
+        QTest::newRow("history") << true;
+        QTest::newRow("memory") << false;
+    }
+
+    void sourceReadsWhatTheModelShows() {
+        QFETCH(bool, withHistory);
+        const std::vector<SheetRow> data = MakeRows(6, 3);
+        const QStringList headings = {QStringLiteral("Date"), QStringLiteral("Time"),
+                                      QStringLiteral("Flow"), QStringLiteral("Note"),
+                                      QStringLiteral("Level")};
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        std::unique_ptr<workstation::History> history;
+        if (withHistory) {
+            QString error;
+            history = workstation::History::Open(
+                dir.filePath(QStringLiteral("kiln.svh")), QStringLiteral("Kiln"),
+                {{QStringLiteral("Flow"), QStringLiteral("HUB:Flow"), QStringLiteral("N")},
+                 {QStringLiteral("Note"), QStringLiteral("HUB:Note"), QStringLiteral("T")},
+                 {QStringLiteral("Level"), QStringLiteral("HUB:Level"), QStringLiteral("N")}},
+                workstation::History::Access::Record, &error);
+            QVERIFY2(history && history->Recording(), qPrintable(error));
+        }
+        workstation::SheetModel model(headings, history.get());
+        for (const SheetRow& row : data)
+            model.AddLiveRow(row);
+        const workstation::SheetSource source = workstation::SheetSourceOf(
+            QStringLiteral("Kiln"), headings, {false, false, true, false, true}, model);
+        QCOMPARE(source.rowCount(), qint64(6));
+        QCOMPARE(source.numeric, std::vector<bool>({false, false, true, false, true}));
+        const std::vector<SheetRow> rows = source.rows(2, 10);
+        QCOMPARE(rows.size(), std::size_t(4));
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            QCOMPARE(rows[i].time, data[i + 2].time);
+            QCOMPARE(rows[i].values, data[i + 2].values);
+            QVERIFY(rows[i].quality == data[i + 2].quality);
+        }
+        QCOMPARE(bool(source.series), withHistory);
+        const workstation::TrendFetch series =
+            source.series ? source.series
+                          : workstation::SeriesFromRows(source.rowCount, source.rows);
+        // The middle column: its row 3 is empty and offline, a gap; the others are its values.
+        const std::vector<TrendPoint> points =
+            series(1, data[1].time.toMSecsSinceEpoch(), data[4].time.toMSecsSinceEpoch());
+        QCOMPARE(points.size(), std::size_t(4));
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const SheetRow& row = data[i + 1];
+            QCOMPARE(points[i].ms, row.time.toMSecsSinceEpoch());
+            QCOMPARE(workstation::IsGap(points[i]), i + 1 == 3);
+            if (i + 1 != 3)
+                QCOMPARE(points[i].value, row.values[1].toDouble());
+        }
+    }
+
     void actionsFollowTheSelection() {
         QMainWindow window;
         QStandardItemModel model(6, 5);

@@ -1,5 +1,8 @@
 #include "SheetActions.h"
 
+#include "History.h"
+#include "SheetModel.h"
+
 #include <QAction>
 #include <QFileDialog>
 #include <QItemSelectionModel>
@@ -48,6 +51,32 @@ TrendFetch SeriesFromRows(std::function<qint64()> rowCount, RowSource rows) {
         }
         return points;
     };
+}
+
+SheetSource SheetSourceOf(const QString& title, const QStringList& headings,
+                          std::vector<bool> numeric, const SheetModel& model) {
+    SheetSource source{title,
+                       headings,
+                       std::move(numeric),
+                       [&model] { return qint64(model.rowCount()); },
+                       [&model](qint64 first, qint64 count) {
+                           if (History* history = model.HistoryStore())
+                               return history->Rows(first, count);
+                           std::vector<SheetRow> rows;
+                           const qint64 end = std::min(first + count, qint64(model.rowCount()));
+                           for (qint64 i = std::max<qint64>(first, 0); i < end; ++i)
+                               rows.push_back(model.Row(int(i)));
+                           return rows;
+                       },
+                       {}};
+    if (History* history = model.HistoryStore())
+        source.series = [history](int column, qint64 fromMs, qint64 toMs) {
+            std::vector<TrendPoint> points;
+            for (const HistoryPoint& p : history->Series(column, fromMs, toMs))
+                points.push_back(PointOf(p.ms, p.text, p.quality));
+            return points;
+        };
+    return source;
 }
 
 SheetDialogs StandardDialogs() {

@@ -24,6 +24,7 @@ class QWidget;
 
 namespace workstation {
 
+class SheetModel;
 class TrendView;
 
 struct SheetSource {
@@ -38,6 +39,12 @@ struct SheetSource {
 
 // A trend's points read from rows by index (the rows are oldest first).
 TrendFetch SeriesFromRows(std::function<qint64()> rowCount, RowSource rows);
+
+// The rows and points of what `model` shows: read from its history when it has one (a trend
+// then reads one column's points from the history alone), else the rows it keeps in memory.
+// `numeric` has one entry per column of `headings`. The model must outlive the source.
+SheetSource SheetSourceOf(const QString& title, const QStringList& headings,
+                          std::vector<bool> numeric, const SheetModel& model);
 
 // How the window asks the user for a file or a printer; tests give their own.
 struct SheetDialogs {

@@ -370,29 +370,8 @@ int main(int argc, char** argv) {
     std::vector<bool> numeric;
     for (int c = 0; c < model->columnCount(); ++c)
         numeric.push_back(sheet.IsNumeric(c));
-    workstation::SheetSource source{app.Title(),
-                                    sheet.Headings(),
-                                    numeric,
-                                    [&] { return qint64(model->rowCount()); },
-                                    [&](qint64 first, qint64 count) {
-                                        if (shown)
-                                            return shown->Rows(first, count);
-                                        std::vector<workstation::SheetRow> rows;
-                                        const qint64 end =
-                                            std::min(first + count, qint64(model->rowCount()));
-                                        for (qint64 i = std::max<qint64>(first, 0); i < end; ++i)
-                                            rows.push_back(model->Row(int(i)));
-                                        return rows;
-                                    },
-                                    {}};
-    if (shown)
-        source.series = [&](int column, qint64 fromMs, qint64 toMs) {
-            std::vector<workstation::TrendPoint> points;
-            for (const workstation::HistoryPoint& p : shown->Series(column, fromMs, toMs))
-                points.push_back(workstation::PointOf(p.ms, p.text, p.quality));
-            return points;
-        };
-    auto* sheetActions = new workstation::SheetActions(window, *view, std::move(source));
+    auto* sheetActions = new workstation::SheetActions(
+        window, *view, workstation::SheetSourceOf(app.Title(), sheet.Headings(), numeric, *model));
     QObject::connect(&poller, &workstation::SheetPoller::RowReady, sheetActions,
                      &workstation::SheetActions::AddRow);
 
