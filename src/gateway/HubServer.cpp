@@ -35,6 +35,10 @@ constexpr int CapTurnMs = 10;
 // the checks of a build with sanitizers, which open two descriptors of their own. New
 // connections are taken again once the reserve is held again with as many more free.
 constexpr int ReservedDescriptors = 4;
+// Descriptors that must stay free beside the reserve while connections are taken: a pipe or
+// a socket pair, which the hub's own work may open at any moment (and so do the checks of a
+// sanitized build, at the first call of a method through a new type).
+constexpr int WorkingDescriptors = 2;
 
 // Opens `count` descriptors into `into`. False, with none added, when the process may not
 // open that many more files. True, with none added, when they cannot be opened for another
@@ -182,11 +186,12 @@ bool HubServer::Listen(QString* error) {
 }
 
 void HubServer::TakeNewConnections() {
-    // The connection just accepted may have taken the last descriptor; the local server does
-    // not say when it fails. Then the reserve is given back before anything more is done, and
-    // the listeners stop. The connection is taken a moment later: the TCP server goes on
-    // accepting, paused or not, for as long as its connection is taken at once.
-    if (tcp_ && !outOfDescriptors_ && !FreeDescriptors(1)) {
+    // The connections just accepted (one per server) may have left fewer than a pipe's worth of
+    // descriptors, or none; the local server does not say when it fails. Then the reserve is given
+    // back before anything more is done, and the listeners stop. The connection is taken a moment
+    // later: the TCP server goes on accepting, paused or not, for as long as its connection is
+    // taken at once.
+    if (tcp_ && !outOfDescriptors_ && !FreeDescriptors(WorkingDescriptors)) {
         RanOutOfDescriptors(QStringLiteral("out of file descriptors (ulimit -n)"));
         QMetaObject::invokeMethod(this, &HubServer::TakeNewConnections, Qt::QueuedConnection);
         return;
@@ -312,7 +317,7 @@ void HubServer::CheckListeners() {
     }
     // Out of descriptors, the TCP server does not always report that it cannot accept; it
     // may then try again and again in a busy loop.
-    if (!FreeDescriptors(1)) {
+    if (!FreeDescriptors(WorkingDescriptors)) {
         RanOutOfDescriptors(QStringLiteral("out of file descriptors (ulimit -n)"));
         return;
     }
