@@ -225,6 +225,9 @@ private:
 // of the same name instead.
 class HubProcess : public HubProcessBase {
 public:
+    // Longer than CTest lets a test run (300 s).
+    static constexpr int LongestHubSeconds = 400;
+
     HubProcess() {
         static int counter = 0;
         const QString base = qEnvironmentVariable("SVC_TEST_OUTPUT") + QStringLiteral("/hubs/");
@@ -240,9 +243,15 @@ public:
         name_ = name.isEmpty() ? UniqueName() : name;
         for (const char* file : {"out", "err", "pid", "status"})
             QFile::remove(Windows(Path(file)));
+        // The hub outlives a test that is killed (at its time-out, say): nothing here can see
+        // the Windows test process end. So the shell also ends the hub once it has run longer
+        // than any test may, with a watcher that goes when the hub does.
         const QString script =
-            QStringLiteral("\"$@\" >\"$0/out\" 2>\"$0/err\" & echo $! >\"$0/pid\"; wait $!; "
-                           "echo $? >\"$0/status\"");
+            QStringLiteral("\"$@\" >\"$0/out\" 2>\"$0/err\" & h=$!; echo $h >\"$0/pid\"; "
+                           "(timeout %1 tail --pid=$h -f /dev/null || kill -KILL $h) </dev/null "
+                           ">/dev/null 2>&1 & "
+                           "wait $h; echo $? >\"$0/status\"")
+                .arg(LongestHubSeconds);
         if (!StartLinuxProgram(QStringLiteral("/bin/sh"),
                                QStringList{QStringLiteral("-c"), script, folder_} +
                                    CommandLine(arguments, port, name_)))
