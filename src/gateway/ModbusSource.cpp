@@ -131,7 +131,10 @@ ModbusSource::ModbusSource(ModbusDevice device, std::vector<ModbusTag> tags, Liv
 }
 
 ModbusSource::~ModbusSource() {
-    // Replies still in flight belong to the client; it goes with this object.
+    // Replies still in flight belong to the client; it goes with this object. Closing the
+    // connection aborts them at once, which is no fault of the device: as after a reconnect,
+    // a reply of an earlier connection is let go unread.
+    ++connection_;
     client_->disconnect(this);
     client_->disconnectDevice();
 }

@@ -10,6 +10,8 @@
 #include "support/TestServers.h"
 
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 using namespace gateway;
@@ -64,6 +66,8 @@ public:
     }
     const QStringList& Log() const { return log_; }
     ModbusSource& source() { return *source_; }
+    // Ends the source, keeping what it logged.
+    void Stop() { source_.reset(); }
 
 private:
     HubConfig config_;
@@ -88,6 +92,7 @@ private slots:
     void requestsInFlightAreBounded();
     void requestsKeepTheirPause();
     void rtuOverASerialLine();
+    void stoppingWithRequestsOnTheirWayIsNoFault();
 };
 
 // A hole in the holding registers, an address the device fails on, a unit that does not
@@ -262,3 +267,25 @@ void TestGatewayModbus::rtuOverASerialLine() {
 
 QTEST_GUILESS_MAIN(TestGatewayModbus)
 #include "test_gateway_modbus.moc"
+
+// A source that ends while its requests are on their way (a reload, the hub stopping) aborts
+// them; that is no fault of the device, which must not be logged as unreachable.
+void TestGatewayModbus::stoppingWithRequestsOnTheirWayIsNoFault() {
+    // A device that takes requests and never answers them, so some are always on their way.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    QByteArray received;
+    QObject::connect(&silent, &QTcpServer::newConnection, &silent, [&] {
+        while (QTcpSocket* socket = silent.nextPendingConnection())
+            QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                             [&received, socket] { received += socket->readAll(); });
+    });
+    Source run("plc\tdevice\tport=" + QByteArray::number(silent.serverPort()) +
+               " poll=0.1 timeout=30 inflight=4\n"
+               "A\tmodbus\tdevice=plc address=0\n"
+               "B\tmodbus\tdevice=plc address=100\n");
+    QTRY_VERIFY_WITH_TIMEOUT(received.size() >= 24, Wait); // both requests sent
+    run.Stop();
+    QVERIFY2(run.Log().filter(QStringLiteral("unreachable")).isEmpty(),
+             qPrintable(run.Log().join(QLatin1Char('\n'))));
+}
