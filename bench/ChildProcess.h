@@ -7,8 +7,10 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <csignal>
@@ -132,6 +134,44 @@ public:
 
 private:
     QProcess process_;
+};
+
+// A Mosquitto broker of the machine on a free loopback port, anonymous and without
+// persistence, logging errors only, with `extraConfig` lines added.
+class Broker : public Child {
+public:
+    // False, with `why` set, when it is not installed or did not start.
+    bool Start(const QTemporaryDir& dir, const QByteArray& extraConfig, QString* why) {
+        const QString program = QStandardPaths::findExecutable(
+            QStringLiteral("mosquitto"),
+            {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin")});
+        if (program.isEmpty()) {
+            *why = QStringLiteral("mosquitto is not installed (scripts/deps.sh)");
+            return false;
+        }
+        port_ = FreePort();
+        QByteArray config = "listener " + QByteArray::number(port_) +
+                            " 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                            "log_dest stderr\nlog_type error\n" +
+                            extraConfig;
+        // Run as root, the broker would change to its own user otherwise.
+        if (::geteuid() == 0)
+            config += "user root\n";
+        const QString path = dir.filePath(QStringLiteral("mosquitto-%1.conf").arg(port_));
+        if (!WriteFile(path, config)) {
+            *why = QStringLiteral("cannot write ") + path;
+            return false;
+        }
+        process().start(program, {QStringLiteral("-c"), path});
+        if (WaitForPort(port_, process()))
+            return true;
+        *why = QStringLiteral("mosquitto did not start");
+        return false;
+    }
+    quint16 port() const { return port_; }
+
+private:
+    quint16 port_ = 0;
 };
 
 } // namespace bench

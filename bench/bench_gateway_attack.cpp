@@ -101,8 +101,8 @@
 
 namespace {
 
+using bench::Broker;
 using bench::Child;
-using bench::FreePort;
 using bench::ProcessCpuSeconds;
 using bench::ProcessMib;
 using bench::WriteFile;
@@ -138,6 +138,11 @@ void Report(const QString& name, double value, const char* unit) {
     std::printf("%s %.2f %s\n", qPrintable(name), value, unit);
     std::fflush(stdout);
 }
+
+// What the benchmark's broker adds to its configuration. It takes messages up to the
+// protocol's own limit of 256 MiB (its default), and queues enough messages for the hub that a
+// burst reaches the hub whole instead of being thinned out by the broker.
+const QByteArray BrokerConfig = "max_queued_messages 100000\n";
 
 void Complain(const QString& text) {
     std::fprintf(stderr, "bench_gateway_attack: %s\n", qPrintable(text));
@@ -208,48 +213,6 @@ void SleepUntil(const QElapsedTimer& clock, qint64 ms) {
     if (left > 0)
         QThread::msleep(quint64(left));
 }
-
-// A Mosquitto broker on a free loopback port. It takes messages up to the protocol's own limit
-// of 256 MiB (its default), and queues enough messages for the hub that a burst reaches the hub
-// whole instead of being thinned out by the broker.
-class Broker : public Child {
-public:
-    bool Start(const QTemporaryDir& dir) {
-        const QString program = QStandardPaths::findExecutable(
-            QStringLiteral("mosquitto"),
-            {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin")});
-        if (program.isEmpty()) {
-            Complain(QStringLiteral("mosquitto is not installed (scripts/deps.sh)"));
-            return false;
-        }
-        port_ = FreePort();
-        QByteArray config = "listener " + QByteArray::number(port_) +
-                            " 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                            "max_queued_messages 100000\nlog_dest stderr\nlog_type error\n";
-        // Run as root, the broker would change to its own user otherwise.
-        if (::geteuid() == 0)
-            config += "user root\n";
-        const QString path = dir.filePath(QStringLiteral("mosquitto-%1.conf").arg(port_));
-        if (!WriteFile(path, config))
-            return false;
-        process().start(program, {QStringLiteral("-c"), path});
-        const QDeadlineTimer deadline(20000);
-        process().waitForStarted(10000);
-        while (!deadline.hasExpired() && Running()) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port_);
-            if (probe.waitForConnected(200))
-                return true;
-            QThread::msleep(50);
-        }
-        Complain(QStringLiteral("mosquitto did not start"));
-        return false;
-    }
-    quint16 port() const { return port_; }
-
-private:
-    quint16 port_ = 0;
-};
 
 // The hub under test, started with `arguments` on a free port and a local endpoint of its own.
 // Its log goes to standard error; with --quiet that is only the lines about brokers.
@@ -560,8 +523,11 @@ bool SlowlorisPhase() {
 
 bool RetainedPhase(const QTemporaryDir& dir) {
     Broker broker;
-    if (!broker.Start(dir))
+    QString why;
+    if (!broker.Start(dir, BrokerConfig, &why)) {
+        Complain(why);
         return false;
+    }
     {
         // Plain text, no line breaks or TABs: the hub publishes it as it came.
         static constexpr char Pattern[] = "retained payload 0123456789 abcdefghijklmnopqrstuvwxyz ";
@@ -643,8 +609,11 @@ int LastSeqOfTopic(int topic) {
 
 bool BurstPhase(const QTemporaryDir& dir) {
     Broker broker;
-    if (!broker.Start(dir))
+    QString why;
+    if (!broker.Start(dir, BrokerConfig, &why)) {
+        Complain(why);
         return false;
+    }
     QByteArray tags = "site\tbroker\tport=" + QByteArray::number(broker.port()) + "\n";
     for (int t = 0; t < BurstTopics; ++t) {
         const QByteArray unit = "Unit" + QByteArray::number(t);

@@ -107,6 +107,7 @@
 
 namespace {
 
+using bench::Broker;
 using bench::Child;
 using bench::CpuTime;
 using bench::FreePort;
@@ -140,6 +141,10 @@ void Report(const QString& name, double value, const char* unit) {
     std::printf("%s %.2f %s\n", qPrintable(name), value, unit);
     std::fflush(stdout);
 }
+
+// What the benchmark's broker adds to its configuration: a queue as long as a burst, and its
+// $SYS counts every second (BrokerCounts reads them).
+const QByteArray BrokerConfig = "max_queued_messages 100000\nsys_interval 1\n";
 
 void Complain(const QString& text) {
     std::fprintf(stderr, "bench_peers: %s\n", qPrintable(text));
@@ -190,40 +195,6 @@ std::optional<QByteArray> HttpGet(quint16 port, const QByteArray& path, int ms) 
         return std::nullopt;
     return answer.mid(body + 4);
 }
-
-// A Mosquitto broker on a free loopback port.
-class Broker : public Child {
-public:
-    bool Start(const QTemporaryDir& dir) {
-        const QString program = QStandardPaths::findExecutable(
-            QStringLiteral("mosquitto"),
-            {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin")});
-        if (program.isEmpty()) {
-            Complain(QStringLiteral("mosquitto is not installed (scripts/deps.sh)"));
-            return false;
-        }
-        port_ = FreePort();
-        QByteArray config =
-            "listener " + QByteArray::number(port_) +
-            " 127.0.0.1\nallow_anonymous true\npersistence false\n"
-            "max_queued_messages 100000\nsys_interval 1\nlog_dest stderr\nlog_type error\n";
-        // Run as root, the broker would change to its own user otherwise.
-        if (::geteuid() == 0)
-            config += "user root\n";
-        const QString path = dir.filePath(QStringLiteral("mosquitto-%1.conf").arg(port_));
-        if (!WriteFile(path, config))
-            return false;
-        process().start(program, {QStringLiteral("-c"), path});
-        if (WaitForPort(port_, process()))
-            return true;
-        Complain(QStringLiteral("mosquitto did not start"));
-        return false;
-    }
-    quint16 port() const { return port_; }
-
-private:
-    quint16 port_ = 0;
-};
 
 // The pymodbus device of the hub's tests, with every one of the first ModbusRegisters
 // holding registers set to 7.
@@ -1015,8 +986,11 @@ bool ModbusPhase(Kind kind, const QTemporaryDir& dir, Figures& figures) {
 
 bool MqttPhase(Kind kind, const QTemporaryDir& dir, Figures& figures) {
     Broker broker;
-    if (!broker.Start(dir))
+    QString why;
+    if (!broker.Start(dir, BrokerConfig, &why)) {
+        Complain(why);
         return false;
+    }
     QByteArray tags = "site\tbroker\tport=" + QByteArray::number(broker.port()) + "\n";
     for (int i = 0; i < MqttTopics; ++i)
         tags +=
