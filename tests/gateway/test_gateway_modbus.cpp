@@ -3,10 +3,8 @@
 // connection, how many requests are on their way at once, and Modbus RTU over a serial line
 // (a socat pseudo-terminal pair).
 
-#include "base/Log.h"
-#include "gateway/LiveValues.h"
 #include "gateway/ModbusSource.h"
-#include "gateway/TagFile.h"
+#include "support/SourceRun.h"
 #include "support/TestServers.h"
 
 #include <QSignalSpy>
@@ -23,57 +21,15 @@ namespace {
 // Long enough for a server to start or a source to reconnect on a loaded machine.
 constexpr int Wait = 20000;
 
-#define REQUIRE_PROGRAM(found, what)                                                               \
-    if (!(found))                                                                                  \
-    QSKIP(what " is not installed (scripts/deps.sh installs it)")
-
-// One device's tags from a tag file, read by a ModbusSource on this thread; what it logs is
-// kept.
-class Source {
+// One device's tags from a tag file, read by a ModbusSource on this thread.
+class Source : public SourceRun<ModbusSource> {
 public:
-    explicit Source(const QByteArray& tagFile) {
-        logging::SetSink([this](logging::Level, const QString& line) { log_ << line; });
-        QStringList errors;
-        config_ = ParseHubConfig(tagFile, &errors);
-        if (!errors.isEmpty() || config_.devices.size() != 1)
-            qFatal("bad tag file: %s", qPrintable(errors.join(QLatin1Char('\n'))));
-        values_.Reset(config_.staleMs);
-        source_ = std::make_unique<ModbusSource>(config_.devices[0], config_.modbusTags, values_);
-        source_->Start();
-    }
-    ~Source() {
-        source_.reset();
-        logging::SetSink({});
-    }
-
-    // "good 12", "refused", "offline", ...: the tag's quality and value.
-    QString State(const char* name) const {
-        for (const TagDef& tag : config_.tags)
-            if (tag.name == name) {
-                const Quality quality = values_.QualityOf(tag.slot);
-                const QString word = QualityWord(quality);
-                return quality == Quality::Good
-                           ? word + QLatin1Char(' ') + QString::fromUtf8(values_.Current(tag.slot))
-                           : word;
-            }
-        return QStringLiteral("no tag %1").arg(QLatin1String(name));
-    }
-    QMap<QString, QString> States() const {
-        QMap<QString, QString> states;
-        for (const TagDef& tag : config_.tags)
-            states.insert(QString::fromUtf8(tag.name), State(tag.name.constData()));
-        return states;
-    }
-    const QStringList& Log() const { return log_; }
-    ModbusSource& source() { return *source_; }
-    // Ends the source, keeping what it logged.
-    void Stop() { source_.reset(); }
-
-private:
-    HubConfig config_;
-    LiveValues values_;
-    std::unique_ptr<ModbusSource> source_;
-    QStringList log_;
+    explicit Source(const QByteArray& tagFile)
+        : SourceRun(tagFile, [](const HubConfig& config, LiveValues& values) {
+              if (config.devices.size() != 1)
+                  qFatal("the tag file names %d devices, not one", int(config.devices.size()));
+              return std::make_unique<ModbusSource>(config.devices[0], config.modbusTags, values);
+          }) {}
 };
 
 QVariantMap Holding(int address, const QVariantList& words) {
@@ -135,7 +91,7 @@ void TestGatewayModbus::qualitiesSayWhyAValueIsEmpty() {
         "device plc: cannot read holding registers 40 to 40 of unit 1: exception 04, server "
         "device failure",
         QStringLiteral("device plc (127.0.0.1:%1) unit 9 is unreachable: ").arg(device.port())};
-    const QString log = run.Log().join(QLatin1Char('\n'));
+    const QString log = run.LogText();
     for (const QString& line : lines)
         QVERIFY2(log.count(line) == 1, qPrintable(line + QStringLiteral("\n---\n") + log));
     QCOMPARE(log.count(QStringLiteral("refused as one request")), 1);
@@ -168,8 +124,7 @@ void TestGatewayModbus::unitsShareOneConnection() {
     QCOMPARE(units, (QVariantList{1, 2, 3}));
     // The units answer: the log names each as it first answers, and nothing else.
     QCOMPARE(run.Log().filter(QStringLiteral("connected")).size(), 3);
-    QVERIFY2(run.Log().filter(QStringLiteral("unreachable")).isEmpty(),
-             qPrintable(run.Log().join(QLatin1Char('\n'))));
+    QVERIFY2(run.Log().filter(QStringLiteral("unreachable")).isEmpty(), qPrintable(run.LogText()));
 }
 
 void TestGatewayModbus::requestsInFlightAreBounded_data() {
@@ -286,6 +241,5 @@ void TestGatewayModbus::stoppingWithRequestsOnTheirWayIsNoFault() {
                "B\tmodbus\tdevice=plc address=100\n");
     QTRY_VERIFY_WITH_TIMEOUT(received.size() >= 24, Wait); // both requests sent
     run.Stop();
-    QVERIFY2(run.Log().filter(QStringLiteral("unreachable")).isEmpty(),
-             qPrintable(run.Log().join(QLatin1Char('\n'))));
+    QVERIFY2(run.Log().filter(QStringLiteral("unreachable")).isEmpty(), qPrintable(run.LogText()));
 }

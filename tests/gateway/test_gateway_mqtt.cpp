@@ -3,10 +3,8 @@
 // accepted it (acknowledging QoS 1 messages, keeping the connection alive, saying goodbye), over
 // plain TCP and over TLS.
 
-#include "base/Log.h"
-#include "gateway/LiveValues.h"
 #include "gateway/MqttSource.h"
-#include "gateway/TagFile.h"
+#include "support/SourceRun.h"
 #include "support/TestServers.h"
 
 #include <QTest>
@@ -19,56 +17,22 @@ namespace {
 // Long enough for a server to start or a source to reconnect on a loaded machine.
 constexpr int Wait = 20000;
 
-#define REQUIRE_PROGRAM(found, what)                                                               \
-    if (!(found))                                                                                  \
-    QSKIP(what " is not installed (scripts/deps.sh installs it)")
-
-// One broker's tags from a tag file, read by an MqttSource on this thread; what it logs is kept.
-class Source {
+// One broker's tags from a tag file, read by an MqttSource on this thread.
+class Source : public SourceRun<MqttSource> {
 public:
-    explicit Source(const QByteArray& tagFile) {
-        logging::SetSink([this](logging::Level, const QString& line) { log_ << line; });
-        QStringList errors;
-        config_ = ParseHubConfig(tagFile, &errors);
-        if (!errors.isEmpty() || config_.brokers.size() != 1)
-            qFatal("bad tag file: %s", qPrintable(errors.join(QLatin1Char('\n'))));
-        values_.Reset(config_.staleMs);
-        std::vector<QByteArray> names;
-        for (const MqttTag& tag : config_.mqttTags)
-            for (const TagDef& def : config_.tags)
-                if (def.slot == tag.slot)
-                    names.push_back(def.name);
-        source_ =
-            std::make_unique<MqttSource>(config_.brokers[0], config_.mqttTags, std::move(names),
-                                         config_.mqttTrees, nullptr, values_);
-        source_->Start();
-    }
-    ~Source() {
-        source_.reset();
-        logging::SetSink({});
-    }
-
-    // "good 12", "offline", ...: the tag's quality and value.
-    QString State(const char* name) const {
-        for (const TagDef& tag : config_.tags)
-            if (tag.name == name) {
-                const Quality quality = values_.QualityOf(tag.slot);
-                const QString word = QualityWord(quality);
-                return quality == Quality::Good
-                           ? word + QLatin1Char(' ') + QString::fromUtf8(values_.Current(tag.slot))
-                           : word;
-            }
-        return QStringLiteral("no tag %1").arg(QLatin1String(name));
-    }
-    QString Log() const { return log_.join(QLatin1Char('\n')); }
-    // Ends the source as a reload or the hub's stop does.
-    void Stop() { source_.reset(); }
-
-private:
-    HubConfig config_;
-    LiveValues values_;
-    std::unique_ptr<MqttSource> source_;
-    QStringList log_;
+    explicit Source(const QByteArray& tagFile)
+        : SourceRun(tagFile, [](const HubConfig& config, LiveValues& values) {
+              if (config.brokers.size() != 1)
+                  qFatal("the tag file names %d brokers, not one", int(config.brokers.size()));
+              std::vector<QByteArray> names;
+              for (const MqttTag& tag : config.mqttTags)
+                  for (const TagDef& def : config.tags)
+                      if (def.slot == tag.slot)
+                          names.push_back(def.name);
+              return std::make_unique<MqttSource>(config.brokers[0], config.mqttTags,
+                                                  std::move(names), config.mqttTrees, nullptr,
+                                                  values);
+          }) {}
 };
 
 // A broker that serves plain MQTT or TLS as the test's "tls" column asks, and the broker line of
@@ -140,8 +104,8 @@ void TestGatewayMqtt::silentConnectedBrokerIsLeft() {
     QTRY_COMPARE_WITH_TIMEOUT(source.State("Level"), QStringLiteral("offline"), 3 * Wait);
     broker.server.Thaw();
     QTRY_COMPARE_WITH_TIMEOUT(source.State("Level"), QStringLiteral("good 7"), 3 * Wait);
-    QCOMPARE(source.Log().count(QStringLiteral(" went away; reconnecting")), 1);
-    QCOMPARE(source.Log().count(QStringLiteral(" is back")), 1);
+    QCOMPARE(source.LogText().count(QStringLiteral(" went away; reconnecting")), 1);
+    QCOMPARE(source.LogText().count(QStringLiteral(" is back")), 1);
 }
 
 // A source that ends while connected sends DISCONNECT: the broker logs a client that left, not

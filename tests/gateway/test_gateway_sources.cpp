@@ -62,10 +62,6 @@ private:
     std::unique_ptr<SVComSrvClass> reader_;
 };
 
-#define REQUIRE_PROGRAM(found, what)                                                               \
-    if (!(found))                                                                                  \
-    QSKIP(what " is not installed (scripts/deps.sh installs it)")
-
 } // namespace
 
 class TestGatewaySources : public QObject {

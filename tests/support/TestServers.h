@@ -16,6 +16,11 @@
 #include <csignal>
 #include <unistd.h>
 
+// Skips a test whose server is not installed.
+#define REQUIRE_PROGRAM(found, what)                                                               \
+    if (!(found))                                                                                  \
+    QSKIP(what " is not installed (scripts/deps.sh installs it)")
+
 namespace testservers {
 
 // A loopback port nobody listens on right now.
