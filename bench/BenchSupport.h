@@ -3,8 +3,10 @@
 // thread's processor time, the process's memory, a message box that reports instead of
 // waiting, a paint counter, and settings kept in a folder of the benchmark's own.
 
+#include "ProcessMemory.h"
 #include "ui/Platform.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
 #include <QObject>
@@ -49,17 +51,9 @@ inline double ThreadMs() {
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
-// A memory figure of this process from /proc/self/status ("VmRSS", "VmHWM") in MB; -1
-// where it cannot be read.
+// A memory figure of this process ("VmRSS", "VmHWM") in MiB; -1 where it cannot be read.
 inline double ProcStatusMb(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray key = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
+    return ProcessMib(QCoreApplication::applicationPid(), field);
 }
 
 // Reports a message on standard error and counts it; a benchmark never waits for a user.

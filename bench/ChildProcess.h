@@ -3,6 +3,8 @@
 // ports, files, waiting for a port, a process's processor time and memory from /proc, and a
 // child process that ends with the benchmark. Linux only, like those benchmarks.
 
+#include "ProcessMemory.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QHostAddress>
@@ -71,18 +73,6 @@ inline CpuTime ProcessCpu(qint64 pid) {
 inline double ProcessCpuSeconds(qint64 pid) {
     const CpuTime cpu = ProcessCpu(pid);
     return cpu.user < 0 ? -1 : cpu.Total();
-}
-
-// A field of /proc/PID/status ("VmRSS", "VmHWM") in MiB; -1 when it cannot be read.
-inline double ProcessMib(qint64 pid, const char* field) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (pid <= 0 || !status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray key = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
 }
 
 // Ends `process`: SIGTERM, then SIGKILL after 10 s.

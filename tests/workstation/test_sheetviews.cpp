@@ -392,8 +392,6 @@ private slots:
                  QStringList{QStringLiteral("existing.pdf")});
     }
 
-    // The window's actions: what Print and PDF cover, which columns a trend shows and when
-    // the action is offered.
     // The window prints and trends what its model shows, from a history or from memory: the
     // same rows in the same order, and each column's points from its own values.
     void sourceReadsWhatTheModelShows_data() {
@@ -452,6 +450,8 @@ private slots:
         }
     }
 
+    // The window's actions: what Print and PDF cover, which columns a trend shows and when
+    // the action is offered.
     void actionsFollowTheSelection() {
         QMainWindow window;
         QStandardItemModel model(6, 5);
